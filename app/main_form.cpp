@@ -1,0 +1,227 @@
+#include "app/main_form.h"
+
+#include <exception>
+#include <string>
+
+#include "engine/rtl.h"
+#include "game/game_state.h"
+#include "menu/menu_state.h"
+#include "platform/files.h"
+#include "settings/settings.h"
+
+using plat::Platform;
+using plat::TEvent;
+using plat::TEventKind;
+
+namespace {
+
+constexpr const char* kCaption = "Pellorin";
+
+// The keys of the form's input states, as stored: three slots per state.
+void SetFormAssigns(TKeyboard& keyboard) {
+  keyboard.Assigns.fill(0);
+  auto set = [&keyboard](int state, int a, int b, int c) {
+    keyboard.Assigns[static_cast<size_t>(state * 3)] = a;
+    keyboard.Assigns[static_cast<size_t>(state * 3 + 1)] = b;
+    keyboard.Assigns[static_cast<size_t>(state * 3 + 2)] = c;
+  };
+  set(isUp, 'W', plat::VK_UP, plat::VK_NUMPAD0 + 8);
+  set(isDown, 'S', plat::VK_DOWN, plat::VK_NUMPAD0 + 2);
+  set(isLeft, 'A', plat::VK_LEFT, plat::VK_NUMPAD0 + 4);
+  set(isRight, 'D', plat::VK_RIGHT, plat::VK_NUMPAD0 + 6);
+  set(isButton1, 'Z', plat::VK_SPACE, 0);
+  set(isButton2, plat::VK_SHIFT, plat::VK_RETURN, 0);
+  set(isButton9, plat::VK_F2, 0, 0);
+}
+
+bool InGame(TGamePhase phase) {
+  return phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro || phase == gpPause;
+}
+
+}  // namespace
+
+void SetCursorVisible(bool visible) {
+  int count = Platform().ShowCursor(true);
+  if (visible) {
+    while (count < 0) count = Platform().ShowCursor(true);
+  } else {
+    while (count >= 0) count = Platform().ShowCursor(false);
+  }
+}
+
+void OpenPlayUrl() {
+  std::string path = plat::ResolvePath("play.url");
+  if (!plat::FileExists(path)) return;
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (plat::ReadFileBytes(path, bytes, error)) {
+    std::string text(bytes.begin(), bytes.end());
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find_first_of("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(at, end - at);
+      if (line.rfind("URL=", 0) == 0 && line.size() > 4) {
+        Platform().OpenDocument(line.substr(4));
+        return;
+      }
+      at = end + 1;
+    }
+  }
+  Platform().OpenDocument(plat::AbsolutePath(path));
+}
+
+TmainForm::TmainForm() : BackBuffer(static_cast<size_t>(plat::kFrameWidth) * plat::kFrameHeight, 0) {
+  DXTimer1.SetActiveOnly(true);
+  DXTimer1.SetInterval(16);
+  DXTimer1.OnTimer = [this](TDXTimer& t, int lag) { DXTimer1Timer(t, lag); };
+  DXTimer1.OnActivate = [this](TDXTimer& t) { DXTimer1Activate(t); };
+  DXTimer1.OnDeactivate = [this](TDXTimer& t) { DXTimer1Deactivate(t); };
+  DXInput1.ActiveOnly = true;
+  SetFormAssigns(DXInput1.Keyboard);
+  for (int axis = 0; axis < 3; ++axis) {
+    DXInput1.Joystick.SetDeadZone(axis, 50);
+    DXInput1.Joystick.SetRange(axis, 1000);
+  }
+  DXTimer2.SetActiveOnly(false);
+  DXTimer2.SetEnabled(false);
+  DXTimer2.SetInterval(16);
+  DXTimer2.OnTimer = [this](TDXTimer& t, int lag) { DXTimer2Timer(t, lag); };
+  DXTimer2.OnActivate = [this](TDXTimer& t) { DXTimer2Activate(t); };
+  DXTimer2.OnDeactivate = [this](TDXTimer& t) { DXTimer2Deactivate(t); };
+
+  Platform().OpenWindow(kCaption);
+  DXTimer1.Loaded();
+  DXTimer2.Loaded();
+  Guarded([this] { FormCreate(); });
+}
+
+TmainForm::~TmainForm() {
+  DXTimer1.SetEnabled(false);
+  DXTimer2.SetEnabled(false);
+}
+
+void TmainForm::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    Platform().MessageBox(error.what(), kCaption);
+  }
+}
+
+void TmainForm::FormCreate() {
+  RandSeedSet(Platform().ClockSeed());
+  LoadSettings();
+  ChangeMode();
+  DXInput1.Keyboard.Assigns[isButton1 * 3] = plat::VK_CONTROL;
+  DXTimer2.SetEnabled(false);
+  DXTimer1.SetEnabled(true);
+  PhaseBeforePause = gpMenu;
+  GamePhase = gpMenu;
+}
+
+void TmainForm::ChangeMode() { Platform().SetFullScreen(Settings.WindowMode != 1); }
+
+void TmainForm::WMGetSysCommand(uint32_t command) {
+  if (command == kScMaximize) {
+    Settings.WindowMode = 0;
+    ChangeMode();
+    SaveSettingsScrambled();
+  } else if (command == kScMinimize) {
+    Platform().Minimize();
+  }
+}
+
+void TmainForm::FormClose(bool& allowClose) {
+  if (!QuitConfirmed) {
+    allowClose = false;
+    if (GamePhase == gpGameOver) return;
+    PhaseBeforeExitQuery = GamePhase;
+    ReturnScreen = MenuScreen;
+    ReturnItem = SelectedItem;
+    MenuScreen = msQuitQuery;
+    SelectedItem = 1;
+    if (InGame(GamePhase)) {
+      SetCursorVisible(true);
+      GamePhase = gpExitQuery;
+    }
+    return;
+  }
+  if (GamePhase == gpExitQuery) {
+    allowClose = false;
+    PhaseTimer = 1500;
+    GamePhase = gpGameOver;
+    QuitConfirmed = false;
+    return;
+  }
+  allowClose = true;
+}
+
+void TmainForm::Close() {
+  bool allowClose = true;
+  FormClose(allowClose);
+  if (allowClose) IsClosed = true;
+}
+
+void TmainForm::DXTimer1Timer(TDXTimer&, int) {
+  DXInput1.UpdateInput();
+  Platform().Present(BackBuffer.data(), plat::kFrameWidth);
+}
+
+void TmainForm::DXTimer2Timer(TDXTimer&, int) {
+  DXInput1.UpdateInput();
+  Platform().Present(BackBuffer.data(), plat::kFrameWidth);
+}
+
+void TmainForm::DXTimer1Activate(TDXTimer&) {}
+
+void TmainForm::DXTimer1Deactivate(TDXTimer&) {}
+
+void TmainForm::DXTimer2Activate(TDXTimer&) {
+  if (GamePhase == gpPlaying) {
+    SetCursorVisible(false);
+    Platform().SetCursorPos(400, 300);
+  }
+}
+
+void TmainForm::DXTimer2Deactivate(TDXTimer&) {
+  if (GamePhase == gpPlaying || GamePhase == gpHeroDown || GamePhase == gpLevelIntro || GamePhase == gpGameOver) {
+    SetCursorVisible(true);
+    PhaseBeforePause = GamePhase;
+    GamePhase = gpPause;
+  }
+}
+
+void TmainForm::Dispatch(const TEvent& event) {
+  Guarded([&] {
+    switch (event.Kind) {
+      case TEventKind::Close:
+        Close();
+        break;
+      case TEventKind::Maximize:
+        WMGetSysCommand(kScMaximize);
+        break;
+      case TEventKind::Activate:
+        Application.Activate();
+        break;
+      case TEventKind::Deactivate:
+        Application.Deactivate();
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+void TmainForm::ProcessMessages() {
+  TEvent event;
+  while (!IsClosed && Platform().PollEvent(event)) Dispatch(event);
+  if (IsClosed) return;
+  Guarded([] { Application.Idle(); });
+  int64_t wait = Application.MillisecondsToNextTick();
+  if (wait != 0) Platform().WaitEvent(wait < 0 ? 1000u : static_cast<uint32_t>(wait));
+}
+
+void TmainForm::Run() {
+  while (!IsClosed) ProcessMessages();
+}

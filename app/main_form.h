@@ -1,0 +1,67 @@
+// The main window TmainForm: the components it owns (created in this order, which is also the order
+// their activation handlers run), the start-up sequence, the display mode, close requests and the
+// message loop that drives everything. All game state lives in the modules' globals, not here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/input.h"
+#include "engine/timer.h"
+#include "platform/platform.h"
+
+class TmainForm {
+ public:
+  // Builds the components, ends their loading, opens the window and runs FormCreate. An error out of
+  // FormCreate is shown in a message box and the steps after it are not carried out.
+  TmainForm();
+  ~TmainForm();
+  TmainForm(const TmainForm&) = delete;
+  TmainForm& operator=(const TmainForm&) = delete;
+
+  // The message loop: until the window closes, dispatch waiting events, let the installed frame timer
+  // tick, then sleep until the next due tick or the next event.
+  void Run();
+  // One pass of the loop.
+  void ProcessMessages();
+  bool Closed() const { return IsClosed; }
+
+  // The window's close operation: asks FormClose whether to close.
+  void Close();
+  void Dispatch(const plat::TEvent& event);
+
+  void FormCreate();
+  void ChangeMode();
+  void FormClose(bool& allowClose);
+  void WMGetSysCommand(uint32_t command);
+  void DXTimer1Timer(TDXTimer& sender, int lagCount);
+  void DXTimer2Timer(TDXTimer& sender, int lagCount);
+  void DXTimer1Activate(TDXTimer& sender);
+  void DXTimer1Deactivate(TDXTimer& sender);
+  void DXTimer2Activate(TDXTimer& sender);
+  void DXTimer2Deactivate(TDXTimer& sender);
+
+  // Components, in creation order.
+  TDXTimer DXTimer1;
+  TDXInput DXInput1;
+  TDXTimer DXTimer2;
+
+  static constexpr uint32_t kScMaximize = 0xF030;
+  static constexpr uint32_t kScMinimize = 0xF020;
+
+ private:
+  // Runs a handler; an error out of it is shown in a message box and the program goes on.
+  void Guarded(const std::function<void()>& handler);
+
+  std::vector<uint32_t> BackBuffer;  // 800 x 600 XRGB, presented once per tick
+  bool IsClosed = false;
+};
+
+// Forces the mouse pointer shown or hidden, whatever show and hide calls were made before.
+void SetCursorVisible(bool visible);
+
+// Opens play.url with the desktop's default program when it exists; an Internet shortcut file opens the
+// address it holds.
+void OpenPlayUrl();

@@ -1,0 +1,73 @@
+// The platform's headless twin: a clock the test advances, a queue of scripted events, keyboard and
+// joystick states set by the test, and a window that keeps what was presented and records message
+// boxes, pointer calls and opened documents. Whole-program tests run on it deterministically.
+#pragma once
+
+#include <deque>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+class THeadlessPlatform : public TPlatform {
+ public:
+  THeadlessPlatform();
+
+  // --- scripting ---
+  void PushEvent(const TEvent& event) { Queue.push_back(event); }
+  void AdvanceClock(uint32_t ms) { Clock += ms; }
+  void SetKey(int scan, bool down);
+  void SetJoystick(int index, const TJoystickState& state);
+
+  // --- TPlatform ---
+  void OpenWindow(const std::string& caption) override;
+  bool WindowOpen() const override { return IsOpen; }
+  void SetFullScreen(bool fullScreen) override;
+  bool FullScreen() const override { return IsFullScreen; }
+  void Present(const uint32_t* pixels, int pitch) override;
+  void Minimize() override;
+  bool Minimized() const override { return IsMinimized; }
+  bool Foreground() const override { return IsForeground; }
+  int ShowCursor(bool show) override;
+  void SetCursorPos(int x, int y) override;
+  void GetCursorPos(int& x, int& y) const override;
+  void MessageBox(const std::string& text, const std::string& caption) override;
+  bool PollEvent(TEvent& event) override;
+  // With no event waiting, the clock jumps ahead by timeoutMs: an idle wait costs no real time.
+  void WaitEvent(uint32_t timeoutMs) override;
+  uint32_t Milliseconds() override { return Clock; }
+  uint32_t ClockSeed() override { return Seed; }
+  void KeyboardState(bool* state) override;
+  TJoystickState Joystick(int index) override;
+  bool OpenDocument(const std::string& target) override;
+
+  // --- records ---
+  std::string Caption;
+  int FullScreenSwitches = 0;             // calls of SetFullScreen that changed the mode
+  uint64_t PresentCount = 0;              // frames presented since start
+  std::vector<uint32_t> LastFrame;        // 800 x 600, empty until the first present
+  std::deque<std::vector<uint32_t>> RecentFrames;  // the last FramesKept frames, oldest first
+  size_t FramesKept = 8;
+  std::vector<std::string> MessageBoxes;  // texts, in order
+  std::vector<std::string> OpenedDocuments;
+  std::vector<std::pair<int, int>> CursorMoves;  // SetCursorPos calls
+  int CursorCount = 0;                    // display count; the pointer shows while it is >= 0
+  int CursorX = 0, CursorY = 0;
+  int WaitCalls = 0;
+
+  uint32_t Clock = 0;
+  uint32_t Seed = 1;  // what ClockSeed hands the random generator
+  bool IsForeground = true;
+
+ private:
+  std::deque<TEvent> Queue;
+  std::vector<bool> Keys;
+  TJoystickState Sticks[2];
+  bool IsOpen = false;
+  bool IsFullScreen = false;
+  bool IsMinimized = false;
+};
+
+}  // namespace plat

@@ -1,0 +1,424 @@
+#include "platform/sdl_platform.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace plat {
+namespace {
+
+// Virtual-key code of a key that is not a letter or digit, by physical position.
+uint16_t VirtualKeyOfScan(SDL_Scancode scan) {
+  if (scan >= SDL_SCANCODE_F1 && scan <= SDL_SCANCODE_F12)
+    return static_cast<uint16_t>(VK_F1 + (scan - SDL_SCANCODE_F1));
+  if (scan >= SDL_SCANCODE_KP_1 && scan <= SDL_SCANCODE_KP_9)
+    return static_cast<uint16_t>(VK_NUMPAD0 + 1 + (scan - SDL_SCANCODE_KP_1));
+  switch (scan) {
+    case SDL_SCANCODE_KP_0: return VK_NUMPAD0;
+    case SDL_SCANCODE_BACKSPACE: return VK_BACK;
+    case SDL_SCANCODE_TAB: return VK_TAB;
+    case SDL_SCANCODE_RETURN:
+    case SDL_SCANCODE_KP_ENTER: return VK_RETURN;
+    case SDL_SCANCODE_LSHIFT:
+    case SDL_SCANCODE_RSHIFT: return VK_SHIFT;
+    case SDL_SCANCODE_LCTRL:
+    case SDL_SCANCODE_RCTRL: return VK_CONTROL;
+    case SDL_SCANCODE_LALT:
+    case SDL_SCANCODE_RALT: return VK_MENU;
+    case SDL_SCANCODE_PAUSE: return VK_PAUSE;
+    case SDL_SCANCODE_CAPSLOCK: return VK_CAPITAL;
+    case SDL_SCANCODE_ESCAPE: return VK_ESCAPE;
+    case SDL_SCANCODE_SPACE: return VK_SPACE;
+    case SDL_SCANCODE_PAGEUP: return VK_PRIOR;
+    case SDL_SCANCODE_PAGEDOWN: return VK_NEXT;
+    case SDL_SCANCODE_END: return VK_END;
+    case SDL_SCANCODE_HOME: return VK_HOME;
+    case SDL_SCANCODE_LEFT: return VK_LEFT;
+    case SDL_SCANCODE_UP: return VK_UP;
+    case SDL_SCANCODE_RIGHT: return VK_RIGHT;
+    case SDL_SCANCODE_DOWN: return VK_DOWN;
+    case SDL_SCANCODE_INSERT: return VK_INSERT;
+    case SDL_SCANCODE_DELETE: return VK_DELETE;
+    case SDL_SCANCODE_LGUI: return VK_LWIN;
+    case SDL_SCANCODE_RGUI: return VK_RWIN;
+    case SDL_SCANCODE_APPLICATION: return VK_APPS;
+    case SDL_SCANCODE_KP_MULTIPLY: return VK_MULTIPLY;
+    case SDL_SCANCODE_KP_PLUS: return VK_ADD;
+    case SDL_SCANCODE_KP_MINUS: return VK_SUBTRACT;
+    case SDL_SCANCODE_KP_PERIOD: return VK_DECIMAL;
+    case SDL_SCANCODE_KP_DIVIDE: return VK_DIVIDE;
+    case SDL_SCANCODE_NUMLOCKCLEAR: return VK_NUMLOCK;
+    case SDL_SCANCODE_SCROLLLOCK: return VK_SCROLL;
+    case SDL_SCANCODE_SEMICOLON: return VK_OEM_1;
+    case SDL_SCANCODE_EQUALS: return VK_OEM_PLUS;
+    case SDL_SCANCODE_COMMA: return VK_OEM_COMMA;
+    case SDL_SCANCODE_MINUS: return VK_OEM_MINUS;
+    case SDL_SCANCODE_PERIOD: return VK_OEM_PERIOD;
+    case SDL_SCANCODE_SLASH: return VK_OEM_2;
+    case SDL_SCANCODE_GRAVE: return VK_OEM_3;
+    case SDL_SCANCODE_LEFTBRACKET: return VK_OEM_4;
+    case SDL_SCANCODE_BACKSLASH: return VK_OEM_5;
+    case SDL_SCANCODE_RIGHTBRACKET: return VK_OEM_6;
+    case SDL_SCANCODE_APOSTROPHE: return VK_OEM_7;
+    default: return 0;
+  }
+}
+
+// Letters and digits follow the keyboard layout, as the desktop's virtual keys do; the rest go by position.
+uint16_t VirtualKey(const SDL_Keysym& key) {
+  if (key.sym >= SDLK_a && key.sym <= SDLK_z) return static_cast<uint16_t>('A' + (key.sym - SDLK_a));
+  if (key.sym >= SDLK_0 && key.sym <= SDLK_9) return static_cast<uint16_t>('0' + (key.sym - SDLK_0));
+  return VirtualKeyOfScan(key.scancode);
+}
+
+using TGlGetString = const unsigned char* (*)(unsigned int);
+constexpr unsigned int kGlRenderer = 0x1F01;
+
+class TSdlPlatform final : public TPlatform {
+ public:
+  ~TSdlPlatform() override {
+    if (Stick) SDL_JoystickClose(Stick);
+    if (Texture) SDL_DestroyTexture(Texture);
+    if (Renderer) SDL_DestroyRenderer(Renderer);
+    if (Window) SDL_DestroyWindow(Window);
+    SDL_Quit();
+  }
+
+  void OpenWindow(const std::string& caption) override {
+    if (Window) return;
+    Window = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kFrameWidth,
+                              kFrameHeight, SDL_WINDOW_SHOWN);
+    if (!Window) return;
+    ChoosePresentation();
+    SDL_RaiseWindow(Window);
+  }
+
+  bool WindowOpen() const override { return Window != nullptr; }
+
+  void SetFullScreen(bool fullScreen) override {
+    if (!Window || fullScreen == IsFullScreen) return;
+    if (fullScreen) {
+      SDL_SetWindowFullscreen(Window, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    } else {
+      SDL_SetWindowFullscreen(Window, 0);
+      SDL_SetWindowSize(Window, kFrameWidth, kFrameHeight);
+      SDL_SetWindowPosition(Window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    }
+    IsFullScreen = fullScreen;
+  }
+
+  bool FullScreen() const override { return IsFullScreen; }
+
+  void Present(const uint32_t* pixels, int pitch) override {
+    if (!Window) return;
+    SDL_Rect dst = PictureRect();
+    if (Renderer) {
+      SDL_UpdateTexture(Texture, nullptr, pixels, pitch * 4);
+      SDL_SetRenderDrawColor(Renderer, 0, 0, 0, 255);
+      SDL_RenderClear(Renderer);
+      SDL_RenderCopy(Renderer, Texture, nullptr, &dst);
+      SDL_RenderPresent(Renderer);
+      return;
+    }
+    SDL_Surface* target = SDL_GetWindowSurface(Window);
+    if (!target) return;
+    // A surface over the caller's pixels: no copy until the blit into the window.
+    SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(pixels), kFrameWidth,
+                                                            kFrameHeight, 32, pitch * 4, SDL_PIXELFORMAT_RGB888);
+    if (!frame) return;
+    if (dst.w == kFrameWidth && dst.h == kFrameHeight && target->w == kFrameWidth && target->h == kFrameHeight) {
+      SDL_BlitSurface(frame, nullptr, target, &dst);
+    } else {
+      SDL_FillRect(target, nullptr, 0);
+      SDL_BlitScaled(frame, nullptr, target, &dst);
+    }
+    SDL_FreeSurface(frame);
+    SDL_UpdateWindowSurface(Window);
+  }
+
+  void Minimize() override {
+    if (Window) SDL_MinimizeWindow(Window);
+  }
+
+  bool Minimized() const override {
+    return Window && (SDL_GetWindowFlags(Window) & SDL_WINDOW_MINIMIZED) != 0;
+  }
+
+  bool Foreground() const override {
+    return Window && (SDL_GetWindowFlags(Window) & SDL_WINDOW_INPUT_FOCUS) != 0;
+  }
+
+  int ShowCursor(bool show) override {
+    CursorCount += show ? 1 : -1;
+    SDL_ShowCursor(CursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+    return CursorCount;
+  }
+
+  void SetCursorPos(int x, int y) override {
+    if (!Window) return;
+    SDL_Rect dst = PictureRect();
+    int wx = dst.x + x * dst.w / kFrameWidth;
+    int wy = dst.y + y * dst.h / kFrameHeight;
+    SDL_WarpMouseInWindow(Window, wx, wy);
+  }
+
+  void GetCursorPos(int& x, int& y) const override {
+    int wx = 0, wy = 0;
+    SDL_GetMouseState(&wx, &wy);
+    ToPicture(wx, wy, x, y);
+  }
+
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), Window);
+  }
+
+  bool PollEvent(TEvent& event) override {
+    if (!Pending.empty()) {
+      event = Pending.front();
+      Pending.erase(Pending.begin());
+      return true;
+    }
+    SDL_Event raw;
+    while (SDL_PollEvent(&raw)) {
+      if (Translate(raw, event)) return true;
+    }
+    return false;
+  }
+
+  void WaitEvent(uint32_t timeoutMs) override {
+    if (!Pending.empty()) return;
+    SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<uint32_t>(timeoutMs, 1000)));
+  }
+
+  uint32_t Milliseconds() override { return SDL_GetTicks(); }
+
+  uint32_t ClockSeed() override {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  }
+
+  void KeyboardState(bool* state) override {
+    int count = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&count);
+    for (int i = 0; i < kScanCount; ++i) state[i] = i < count && keys[i] != 0;
+  }
+
+  TJoystickState Joystick(int index) override {
+    TJoystickState state;
+    if (index != 0 || !Stick) return state;
+    SDL_JoystickUpdate();
+    state.Present = true;
+    state.Min = 0;
+    state.Max = 65535;
+    int axes = SDL_JoystickNumAxes(Stick);
+    for (int a = 0; a < 3; ++a)
+      state.Axis[a] = a < axes ? SDL_JoystickGetAxis(Stick, a) + 32768 : 32767;
+    int buttons = std::min(SDL_JoystickNumButtons(Stick), 32);
+    for (int b = 0; b < buttons; ++b)
+      if (SDL_JoystickGetButton(Stick, b)) state.Buttons |= 1u << b;
+    return state;
+  }
+
+  bool OpenDocument(const std::string& target) override {
+    std::string url = target;
+    if (url.find("://") == std::string::npos && url.rfind("mailto:", 0) != 0) url = "file://" + url;
+    return SDL_OpenURL(url.c_str()) == 0;
+  }
+
+ private:
+  // Prefers a renderer with vertical-blank waits on real graphics hardware. A software GL (as under
+  // Xvfb) costs far more per frame than copying into the window surface, which it then falls back to.
+  void ChoosePresentation() {
+    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengl");
+    Renderer = SDL_CreateRenderer(Window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    if (Renderer && SoftwareGl()) {
+      SDL_DestroyRenderer(Renderer);
+      Renderer = nullptr;
+    }
+    // Without a renderer the window surface must be the desktop's own shared memory, not another
+    // texture drawn through the same software GL.
+    if (!Renderer) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (Renderer) {
+      Texture = SDL_CreateTexture(Renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, kFrameWidth,
+                                  kFrameHeight);
+      if (!Texture) {
+        SDL_DestroyRenderer(Renderer);
+        Renderer = nullptr;
+      }
+    }
+  }
+
+  bool SoftwareGl() const {
+    SDL_RendererInfo info;
+    if (SDL_GetRendererInfo(Renderer, &info) != 0) return true;
+    if (std::string_view(info.name) != "opengl") return (info.flags & SDL_RENDERER_SOFTWARE) != 0;
+    auto glGetString = reinterpret_cast<TGlGetString>(SDL_GL_GetProcAddress("glGetString"));
+    if (!glGetString) return true;
+    const unsigned char* name = glGetString(kGlRenderer);
+    if (!name) return true;
+    std::string_view renderer(reinterpret_cast<const char*>(name));
+    return renderer.find("llvmpipe") != std::string_view::npos ||
+           renderer.find("softpipe") != std::string_view::npos ||
+           renderer.find("Software") != std::string_view::npos;
+  }
+
+  // Where the picture lands in the window: scaled to fit with square pixels, centred.
+  SDL_Rect PictureRect() const {
+    int w = kFrameWidth, h = kFrameHeight;
+    if (Renderer)
+      SDL_GetRendererOutputSize(Renderer, &w, &h);
+    else
+      SDL_GetWindowSize(Window, &w, &h);
+    if (w == kFrameWidth && h == kFrameHeight) return {0, 0, w, h};
+    int scaledW = w, scaledH = w * kFrameHeight / kFrameWidth;
+    if (scaledH > h) {
+      scaledH = h;
+      scaledW = h * kFrameWidth / kFrameHeight;
+    }
+    return {(w - scaledW) / 2, (h - scaledH) / 2, scaledW, scaledH};
+  }
+
+  void ToPicture(int wx, int wy, int& x, int& y) const {
+    if (!Window) {
+      x = wx;
+      y = wy;
+      return;
+    }
+    SDL_Rect dst = PictureRect();
+    int ww = 0, wh = 0, ow = 0, oh = 0;
+    SDL_GetWindowSize(Window, &ww, &wh);
+    ow = ww;
+    oh = wh;
+    if (Renderer) SDL_GetRendererOutputSize(Renderer, &ow, &oh);
+    // Window points to output pixels (they differ on high-density displays).
+    if (ww > 0 && wh > 0) {
+      wx = wx * ow / ww;
+      wy = wy * oh / wh;
+    }
+    x = dst.w > 0 ? (wx - dst.x) * kFrameWidth / dst.w : wx;
+    y = dst.h > 0 ? (wy - dst.y) * kFrameHeight / dst.h : wy;
+  }
+
+  bool InPicture(int x, int y) const { return x >= 0 && y >= 0 && x < kFrameWidth && y < kFrameHeight; }
+
+  bool Translate(const SDL_Event& raw, TEvent& event) {
+    event = TEvent{};
+    switch (raw.type) {
+      case SDL_KEYDOWN:
+      case SDL_KEYUP:
+        event.Kind = raw.type == SDL_KEYDOWN ? TEventKind::KeyDown : TEventKind::KeyUp;
+        event.Key = VirtualKey(raw.key.keysym);
+        event.Alt = (raw.key.keysym.mod & KMOD_ALT) != 0;
+        return event.Key != 0;
+      case SDL_TEXTINPUT: {
+        // One key-press per character; only 8-bit characters reach the game.
+        const char* text = raw.text.text;
+        for (size_t i = 0; text[i]; ++i) {
+          if (static_cast<unsigned char>(text[i]) >= 0x80) continue;
+          TEvent press;
+          press.Kind = TEventKind::KeyPress;
+          press.Char = text[i];
+          Pending.push_back(press);
+        }
+        if (Pending.empty()) return false;
+        event = Pending.front();
+        Pending.erase(Pending.begin());
+        return true;
+      }
+      case SDL_MOUSEMOTION:
+        event.Kind = TEventKind::MouseMove;
+        ToPicture(raw.motion.x, raw.motion.y, event.X, event.Y);
+        return true;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP: {
+        event.Kind = raw.type == SDL_MOUSEBUTTONDOWN ? TEventKind::MouseDown : TEventKind::MouseUp;
+        ToPicture(raw.button.x, raw.button.y, event.X, event.Y);
+        if (raw.button.button == SDL_BUTTON_LEFT) event.Button = TMouseButton::Left;
+        else if (raw.button.button == SDL_BUTTON_RIGHT) event.Button = TMouseButton::Right;
+        else if (raw.button.button == SDL_BUTTON_MIDDLE) event.Button = TMouseButton::Middle;
+        else return false;
+        if (event.Button == TMouseButton::Left) {
+          if (event.Kind == TEventKind::MouseDown) {
+            LeftPressedInside = InPicture(event.X, event.Y);
+          } else {
+            if (LeftPressedInside && InPicture(event.X, event.Y)) {
+              TEvent click;
+              click.Kind = TEventKind::Click;
+              click.X = event.X;
+              click.Y = event.Y;
+              Pending.push_back(click);
+            }
+            LeftPressedInside = false;
+          }
+        }
+        return true;
+      }
+      case SDL_WINDOWEVENT:
+        switch (raw.window.event) {
+          case SDL_WINDOWEVENT_FOCUS_GAINED:
+            if (Active) return false;
+            Active = true;
+            event.Kind = TEventKind::Activate;
+            return true;
+          case SDL_WINDOWEVENT_FOCUS_LOST:
+            if (!Active) return false;
+            Active = false;
+            event.Kind = TEventKind::Deactivate;
+            return true;
+          case SDL_WINDOWEVENT_MAXIMIZED:
+            // The window has a fixed size: undo the maximise and let the game decide what it means.
+            SDL_RestoreWindow(Window);
+            event.Kind = TEventKind::Maximize;
+            return true;
+          case SDL_WINDOWEVENT_CLOSE:
+            event.Kind = TEventKind::Close;
+            return true;
+          default:
+            return false;
+        }
+      case SDL_QUIT:
+        event.Kind = TEventKind::Close;
+        return true;
+      case SDL_JOYDEVICEADDED:
+        if (!Stick) Stick = SDL_JoystickOpen(raw.jdevice.which);
+        return false;
+      case SDL_JOYDEVICEREMOVED:
+        if (Stick && SDL_JoystickInstanceID(Stick) == raw.jdevice.which) {
+          SDL_JoystickClose(Stick);
+          Stick = nullptr;
+          if (SDL_NumJoysticks() > 0) Stick = SDL_JoystickOpen(0);
+        }
+        return false;
+      default:
+        return false;
+    }
+  }
+
+  SDL_Window* Window = nullptr;
+  SDL_Renderer* Renderer = nullptr;
+  SDL_Texture* Texture = nullptr;
+  SDL_Joystick* Stick = nullptr;
+  std::vector<TEvent> Pending;  // events made from one SDL event that carried several
+  bool IsFullScreen = false;
+  bool Active = true;
+  bool LeftPressedInside = false;
+  int CursorCount = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TPlatform> CreateSdlPlatform(std::string& error) {
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK | SDL_INIT_EVENTS) != 0) {
+    error = SDL_GetError();
+    return nullptr;
+  }
+  return std::make_unique<TSdlPlatform>();
+}
+
+}  // namespace plat

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up what is missing, then runs the whole test suite: unit and scenario tests, the same tests in the
+# address and undefined-behaviour sanitizer build, and the window tests under Xvfb.
+set -euo pipefail
+root=$(cd "$(dirname "$0")" && pwd)
+cd "$root"
+"$root/scripts/setup.sh" --test
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+echo "test: unit and scenario tests"
+ctest --test-dir build -LE window -j "$jobs" --output-on-failure --timeout 900 >build/ctest.log 2>&1 \
+  || { cat build/ctest.log; status=1; }
+grep -E 'tests passed|tests failed' build/ctest.log || true
+echo "test: sanitizer build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -LE 'window|fuzz' -j "$jobs" --output-on-failure --timeout 1800 >build-asan/ctest.log 2>&1 \
+  || { cat build-asan/ctest.log; status=1; }
+grep -E 'tests passed|tests failed' build-asan/ctest.log || true
+echo "test: window tests under Xvfb"
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build -L window --output-on-failure --timeout 300 \
+  >build/ctest-window.log 2>&1 || { cat build/ctest-window.log; status=1; }
+grep -E 'tests passed|tests failed' build/ctest-window.log || true
+exit $status

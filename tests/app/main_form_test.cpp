@@ -1,0 +1,129 @@
+#include "app/main_form.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "game/game_state.h"
+#include "menu/menu_state.h"
+#include "settings/settings.h"
+#include "tests/support/headless.h"
+
+namespace {
+
+using plat::TEvent;
+using plat::TEventKind;
+
+class Spine : public THeadlessTest {
+ protected:
+  // Passes of the message loop; with nothing waiting each pass is one tick of the enabled timer.
+  void RunPasses(TmainForm& form, int passes) {
+    for (int i = 0; i < passes && !form.Closed(); ++i) form.ProcessMessages();
+  }
+};
+
+TEST_F(Spine, FirstStartWritesDefaultsOpensTheWindowAndRunsTheMenuTimer) {
+  TmainForm form;
+  EXPECT_TRUE(Headless.WindowOpen());
+  EXPECT_EQ(Headless.Caption, "Pellorin");
+  EXPECT_FALSE(Headless.FullScreen());
+  EXPECT_EQ(ReadFile("config.dat").size(), 158u);
+  EXPECT_EQ(GamePhase, gpMenu);
+  EXPECT_EQ(PhaseBeforePause, gpMenu);
+  EXPECT_TRUE(form.DXTimer1.Enabled());
+  EXPECT_FALSE(form.DXTimer2.Enabled());
+  EXPECT_EQ(form.DXInput1.Keyboard.Assigns[isButton1 * 3], plat::VK_CONTROL);
+  EXPECT_EQ(form.DXInput1.Keyboard.Assigns[isButton2 * 3], plat::VK_SHIFT);
+  RunPasses(form, 5);
+  EXPECT_GE(Headless.PresentCount, 4u);
+  ASSERT_FALSE(Headless.LastFrame.empty());
+  EXPECT_EQ(Headless.LastFrame[400 * 300], 0u);
+  EXPECT_TRUE(Headless.MessageBoxes.empty());
+}
+
+TEST_F(Spine, StoredFullScreenOpensFullScreen) {
+  LoadSettings();
+  Settings.WindowMode = 0;
+  SaveSettingsScrambled();
+  TmainForm form;
+  EXPECT_TRUE(Headless.FullScreen());
+}
+
+TEST_F(Spine, MaximiseSwitchesToFullScreenAndSaves) {
+  TmainForm form;
+  Headless.PushEvent({.Kind = TEventKind::Maximize});
+  RunPasses(form, 1);
+  EXPECT_TRUE(Headless.FullScreen());
+  EXPECT_EQ(ReadFile("config.dat")[0], '\x01');  // window mode 0, stored XOR 1
+}
+
+TEST_F(Spine, CloseWithoutConfirmationAsksInsteadOfClosing) {
+  TmainForm form;
+  Headless.PushEvent({.Kind = TEventKind::Close});
+  RunPasses(form, 2);
+  EXPECT_FALSE(form.Closed());
+  EXPECT_EQ(MenuScreen, msQuitQuery);
+  EXPECT_EQ(SelectedItem, 1);
+  EXPECT_EQ(ReturnScreen, msMain);
+  EXPECT_EQ(GamePhase, gpMenu);
+  QuitConfirmed = true;
+  form.Close();
+  EXPECT_TRUE(form.Closed());
+}
+
+TEST_F(Spine, CloseDuringAGameAsksAndYesEndsTheGame) {
+  TmainForm form;
+  GamePhase = gpPlaying;
+  form.Close();
+  EXPECT_FALSE(form.Closed());
+  EXPECT_EQ(GamePhase, gpExitQuery);
+  EXPECT_EQ(PhaseBeforeExitQuery, gpPlaying);
+  EXPECT_GE(Headless.CursorCount, 0);
+  QuitConfirmed = true;
+  form.Close();
+  EXPECT_FALSE(form.Closed());
+  EXPECT_EQ(GamePhase, gpGameOver);
+  EXPECT_EQ(PhaseTimer, 1500);
+  EXPECT_FALSE(QuitConfirmed);
+  form.Close();  // while "Game over" shows, a close request does nothing
+  EXPECT_EQ(GamePhase, gpGameOver);
+  EXPECT_EQ(MenuScreen, msQuitQuery);
+}
+
+TEST_F(Spine, SwitchingAwayPausesTheGameAndBackDoesNotResume) {
+  TmainForm form;
+  form.DXTimer1.SetEnabled(false);
+  form.DXTimer2.SetEnabled(true);
+  GamePhase = gpPlaying;
+  Headless.PushEvent({.Kind = TEventKind::Deactivate});
+  RunPasses(form, 1);
+  EXPECT_EQ(GamePhase, gpPause);
+  EXPECT_EQ(PhaseBeforePause, gpPlaying);
+  EXPECT_GE(Headless.CursorCount, 0);
+  uint64_t presented = Headless.PresentCount;
+  RunPasses(form, 3);
+  EXPECT_GT(Headless.PresentCount, presented);  // the game timer keeps drawing while inactive
+  Headless.PushEvent({.Kind = TEventKind::Activate});
+  RunPasses(form, 1);
+  EXPECT_EQ(GamePhase, gpPause);
+}
+
+TEST_F(Spine, PlayUrlOpensItsAddress) {
+  WriteFile("play.url", "[InternetShortcut]\r\nURL=http://example.test/play\r\n");
+  OpenPlayUrl();
+  ASSERT_EQ(Headless.OpenedDocuments.size(), 1u);
+  EXPECT_EQ(Headless.OpenedDocuments[0], "http://example.test/play");
+}
+
+TEST_F(Spine, ASaveThatFailsIsShownAndTheProgramGoesOn) {
+  TmainForm form;
+  ::rename("config.dat", "config.keep");
+  std::filesystem::create_directory("config.dat");  // a directory where the file should be
+  Headless.PushEvent({.Kind = TEventKind::Maximize});
+  RunPasses(form, 2);
+  ASSERT_EQ(Headless.MessageBoxes.size(), 1u);
+  EXPECT_EQ(Headless.MessageBoxes[0], "Is a directory");
+  EXPECT_FALSE(form.Closed());
+  EXPECT_EQ(Settings.WindowMode, 0);  // plain in memory
+}
+
+}  // namespace

@@ -1,0 +1,25 @@
+// Test support: every test that touches the platform runs on a fresh headless twin, inside its own
+// empty working directory, with the game's globals reset and the random generator seeded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/headless_platform.h"
+
+class THeadlessTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes a file (relative to the test's directory), making its folders.
+  void WriteFile(const std::string& path, const std::string& bytes);
+  std::string ReadFile(const std::string& path);
+
+  plat::THeadlessPlatform Headless;
+  std::string Dir;  // the test's working directory
+
+ private:
+  std::string OldDir;
+};
