@@ -198,6 +198,9 @@ void TmainForm::Dispatch(const TEvent& event) {
       case TEventKind::Close:
         Close();
         break;
+      case TEventKind::Terminate:
+        IsClosed = true;
+        break;
       case TEventKind::Maximize:
         WMGetSysCommand(kScMaximize);
         break;

@@ -51,6 +51,7 @@ enum class TEventKind : uint8_t {
   Deactivate,  // the application lost the focus
   Close,       // the user asked to close the window
   Maximize,    // the window manager asked to maximise the window (button or caption double click)
+  Terminate,   // the session or a signal ends the program (not the user closing the window)
 };
 
 enum class TMouseButton : uint8_t { Left, Right, Middle };

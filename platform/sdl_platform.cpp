@@ -381,7 +381,8 @@ class TSdlPlatform final : public TPlatform {
             return false;
         }
       case SDL_QUIT:
-        event.Kind = TEventKind::Close;
+        // With the last-window-close rule off, this comes only from SIGINT or SIGTERM.
+        event.Kind = TEventKind::Terminate;
         return true;
       case SDL_JOYDEVICEADDED:
         if (!Stick) Stick = SDL_JoystickOpen(raw.jdevice.which);
