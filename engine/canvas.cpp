@@ -1,0 +1,218 @@
+#include "engine/canvas.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "engine/surface.h"
+#include "platform/font.h"
+
+namespace {
+
+// The strings a frame draws are mostly the same from frame to frame: their masks are kept, the
+// oldest replaced first.
+struct TCachedText {
+  std::string Family;
+  int PixelSize = 0;
+  uint8_t Style = 0;
+  std::string Text;
+  plat::TTextMask Mask;
+};
+constexpr size_t kCachedTexts = 64;
+std::vector<TCachedText> CachedTexts;
+size_t NextCachedText = 0;
+
+plat::TFontRequest Request(const TCanvasFont& font) {
+  plat::TFontRequest request;
+  request.Family = font.Name;
+  request.PixelSize = font.PixelSize();
+  request.Style = static_cast<uint8_t>(((font.Style & fsBold) ? plat::kFontBold : 0) |
+                                       ((font.Style & fsItalic) ? plat::kFontItalic : 0) |
+                                       ((font.Style & fsUnderline) ? plat::kFontUnderline : 0));
+  return request;
+}
+
+// Null when no face could be opened.
+const plat::TTextMask* TextMask(const TCanvasFont& font, const std::string& text) {
+  plat::TFontRequest request = Request(font);
+  for (const TCachedText& cached : CachedTexts)
+    if (cached.PixelSize == request.PixelSize && cached.Style == request.Style && cached.Text == text &&
+        cached.Family == request.Family)
+      return &cached.Mask;
+  TCachedText entry{request.Family, request.PixelSize, request.Style, text, {}};
+  if (!plat::RenderText(request, text, entry.Mask)) return nullptr;
+  if (CachedTexts.size() < kCachedTexts) {
+    CachedTexts.push_back(std::move(entry));
+    return &CachedTexts.back().Mask;
+  }
+  TCachedText& slot = CachedTexts[NextCachedText];
+  NextCachedText = (NextCachedText + 1) % kCachedTexts;
+  slot = std::move(entry);
+  return &slot.Mask;
+}
+
+// Dash patterns of one-pixel pens: lengths of alternating on and off runs.
+const std::vector<int>& DashPattern(TPenStyle style) {
+  static const std::vector<int> none;
+  static const std::vector<int> dash{18, 6};
+  static const std::vector<int> dot{3, 3};
+  static const std::vector<int> dashDot{9, 6, 3, 6};
+  static const std::vector<int> dashDotDot{9, 3, 3, 3, 3, 3};
+  switch (style) {
+    case psDash: return dash;
+    case psDot: return dot;
+    case psDashDot: return dashDot;
+    case psDashDotDot: return dashDotDot;
+    default: return none;
+  }
+}
+
+// d + (s - d) * a / 255 on each channel, rounded.
+inline uint32_t Blend(uint32_t dst, uint32_t src, uint32_t alpha) {
+  uint32_t result = 0;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    auto d = static_cast<int32_t>((dst >> shift) & 0xFFu);
+    auto s = static_cast<int32_t>((src >> shift) & 0xFFu);
+    int32_t v = d + ((s - d) * static_cast<int32_t>(alpha) + (s >= d ? 127 : -127)) / 255;
+    result |= static_cast<uint32_t>(v) << shift;
+  }
+  return result;
+}
+
+}  // namespace
+
+int TCanvasFont::PixelSize() const {
+  // Rounded half away from zero, as the desktop's MulDiv does.
+  return Size <= 0 ? 0 : (Size * 96 + 36) / 72;
+}
+
+TDirectDrawSurfaceCanvas::TDirectDrawSurfaceCanvas(TDirectDrawSurface& surface) : Surface(surface) {}
+
+TDirectDrawSurfaceCanvas::~TDirectDrawSurfaceCanvas() { ReleaseCanvas(); }
+
+bool TDirectDrawSurfaceCanvas::Acquire() {
+  if (Holding) return true;
+  TDDSurfaceDesc desc;
+  if (!Surface.LockSurface(nullptr, desc)) return false;
+  Bits = desc.Bits;
+  Pitch = desc.Pitch;
+  Holding = true;
+  return true;
+}
+
+void TDirectDrawSurfaceCanvas::ReleaseCanvas() {
+  if (!Holding) return;
+  Holding = false;
+  Bits = nullptr;
+  Surface.UnlockSurface();
+}
+
+int TDirectDrawSurfaceCanvas::TextWidth(const std::string& text) {
+  int width = 0, height = 0;
+  plat::MeasureText(Request(Font), text, width, height);
+  return width;
+}
+
+int TDirectDrawSurfaceCanvas::TextHeight(const std::string& text) {
+  int width = 0, height = 0;
+  plat::MeasureText(Request(Font), text, width, height);
+  return height;
+}
+
+void TDirectDrawSurfaceCanvas::TextOut(int x, int y, const std::string& text) {
+  if (Font.PixelSize() <= 0) return;
+  const plat::TTextMask* mask = TextMask(Font, text);
+  if (!mask) return;
+  PenX = x + mask->Width;
+  PenY = y;
+  if (!Acquire()) return;
+  if (Brush.Style == bsSolid) FillRect(x, y, x + mask->Width, y + mask->Height, ColorToPixel(Brush.Color));
+  uint32_t color = ColorToPixel(Font.Color);
+  int left = std::max(0, -x), top = std::max(0, -y);
+  int right = std::min(mask->Width, Surface.Width() - x), bottom = std::min(mask->Height, Surface.Height() - y);
+  for (int my = top; my < bottom; ++my) {
+    const uint8_t* coverage = &mask->Coverage[static_cast<size_t>(my) * static_cast<size_t>(mask->Width)];
+    uint32_t* row = Bits + static_cast<ptrdiff_t>(y + my) * Pitch + x;
+    for (int mx = left; mx < right; ++mx) {
+      uint32_t a = coverage[mx];
+      if (a == 0) continue;
+      row[mx] = a == 255 ? color : Blend(row[mx], color, a);
+    }
+  }
+}
+
+void TDirectDrawSurfaceCanvas::MoveTo(int x, int y) {
+  PenX = x;
+  PenY = y;
+}
+
+void TDirectDrawSurfaceCanvas::LineTo(int x, int y) {
+  DrawLine(PenX, PenY, x, y, false);
+  PenX = x;
+  PenY = y;
+}
+
+void TDirectDrawSurfaceCanvas::Rectangle(int x1, int y1, int x2, int y2) {
+  if (x2 < x1) std::swap(x1, x2);
+  if (y2 < y1) std::swap(y1, y2);
+  if (x2 == x1 || y2 == y1) return;
+  if (Brush.Style == bsSolid && Acquire()) FillRect(x1, y1, x2, y2, ColorToPixel(Brush.Color));
+  int r = x2 - 1, b = y2 - 1;
+  DrawLine(x1, y1, r, y1, false);
+  DrawLine(r, y1, r, b, false);
+  DrawLine(r, b, x1, b, false);
+  DrawLine(x1, b, x1, y1, false);
+  if (r == x1 && b == y1) DrawLine(x1, y1, x1, y1, true);
+}
+
+void TDirectDrawSurfaceCanvas::Plot(int x, int y, uint32_t pixel) {
+  int w = std::max(Pen.Width, 1);
+  if (w == 1) {
+    if (x >= 0 && y >= 0 && x < Surface.Width() && y < Surface.Height()) Bits[static_cast<ptrdiff_t>(y) * Pitch + x] = pixel;
+    return;
+  }
+  int left = x - (w - 1) / 2, top = y - (w - 1) / 2;
+  FillRect(left, top, left + w, top + w, pixel);
+}
+
+void TDirectDrawSurfaceCanvas::FillRect(int left, int top, int right, int bottom, uint32_t pixel) {
+  left = std::max(left, 0);
+  top = std::max(top, 0);
+  right = std::min(right, Surface.Width());
+  bottom = std::min(bottom, Surface.Height());
+  for (int y = top; y < bottom; ++y) {
+    uint32_t* row = Bits + static_cast<ptrdiff_t>(y) * Pitch;
+    std::fill(row + left, row + right, pixel);
+  }
+}
+
+void TDirectDrawSurfaceCanvas::DrawLine(int x0, int y0, int x1, int y1, bool lastPixel) {
+  if (Pen.Style == psClear || !Acquire()) return;
+  uint32_t pixel = ColorToPixel(Pen.Color);
+  const std::vector<int>& dashes = Pen.Width > 1 ? DashPattern(psSolid) : DashPattern(Pen.Style);
+  size_t dash = 0;
+  int dashLeft = dashes.empty() ? 0 : dashes[0];
+  int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+  int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+  int err = dx + dy;
+  int x = x0, y = y0;
+  for (;;) {
+    bool end = x == x1 && y == y1;
+    if (end && !lastPixel) break;
+    if (dashes.empty() || dash % 2 == 0) Plot(x, y, pixel);
+    if (!dashes.empty() && --dashLeft == 0) {
+      dash = (dash + 1) % dashes.size();
+      dashLeft = dashes[dash];
+    }
+    if (end) break;
+    int e2 = 2 * err;
+    if (e2 >= dy) {
+      err += dy;
+      x += sx;
+    }
+    if (e2 <= dx) {
+      err += dx;
+      y += sy;
+    }
+  }
+}
