@@ -31,6 +31,7 @@ class TFontCache {
   ~TFontCache() {
     Opened.clear();
     if (TtfReady) TTF_Quit();
+    if (FcReady) FcFini();
   }
 
   const TFaceFile* Find(const std::string& family, bool bold, bool italic) {
@@ -38,8 +39,8 @@ class TFontCache {
     auto found = Files.find(key);
     if (found != Files.end()) return found->second.Path.empty() ? nullptr : &found->second;
     TFaceFile file;
-    if (!Match(family, bold, italic, true, file)) Match(kSubstituteFamily, bold, italic, false, file);
-    if (file.Path.empty()) Match(family, bold, italic, false, file);
+    if (!Match(family, bold, italic, true, file) && !Match(kSubstituteFamily, bold, italic, true, file))
+      Match(family, bold, italic, false, file);
     TFaceFile& stored = Files[key] = file;
     return stored.Path.empty() ? nullptr : &stored;
   }
@@ -68,8 +69,9 @@ class TFontCache {
   }
 
   // Asks fontconfig for the family; with exact set, succeeds only when the match carries that family.
-  static bool Match(const std::string& family, bool bold, bool italic, bool exact, TFaceFile& file) {
-    if (!FcInit()) return false;
+  bool Match(const std::string& family, bool bold, bool italic, bool exact, TFaceFile& file) {
+    if (!FcReady) FcReady = FcInit() != 0;
+    if (!FcReady) return false;
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return false;
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
@@ -106,6 +108,7 @@ class TFontCache {
   std::map<std::tuple<std::string, bool, bool>, TFaceFile> Files;  // empty path: nothing found
   std::map<std::tuple<std::string, int, int, int>, TTtfFont> Opened;  // file, face index, pixels, style
   bool TtfReady = false;
+  bool FcReady = false;
 };
 
 TFontCache& Cache() {
