@@ -123,7 +123,8 @@ class TDXDraw {
   // The window was shown: initialises when AutoInitialize is set and the display never was.
   void WindowShown();
 
-  // Listeners are told newest first. A listener may unregister itself (or others) while being told.
+  // Listeners are told newest first. A listener may unregister itself (or others) while being told,
+  // and must unregister before it is destroyed. Registering a listener again replaces its callback.
   void RegisterNotifyEvent(const void* listener, TDXDrawNotifyEvent callback);
   void UnRegisterNotifyEvent(const void* listener);
 

@@ -53,7 +53,13 @@ TEST_F(Display, CannotDrawBeforeInitialisation) {
 }
 
 TEST_F(Display, InitialiseTellsNewestListenerFirstAndEndsWithARestore) {
+  bool drawableWhileInitialising = true;
+  Draw->RegisterNotifyEvent(this, [&](TDXDraw& sender, TDXDrawNotifyType type) {
+    if (type == dxntInitializing) drawableWhileInitialising = sender.CanDraw();
+  });
   Draw->InitializeDisplay();
+  Draw->UnRegisterNotifyEvent(this);
+  EXPECT_FALSE(drawableWhileInitialising);
   EXPECT_EQ(TakeHeard(), (Codes{"B1", "A1", "B7", "A7", "B2", "A2", "B3", "A3", "B6", "A6"}));
   EXPECT_TRUE(Draw->CanDraw());
   EXPECT_EQ(Draw->Surface.Width(), 800);
