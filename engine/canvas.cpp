@@ -11,13 +11,32 @@ namespace {
 
 // The strings a frame draws are mostly the same from frame to frame: their masks are kept, the
 // oldest replaced first.
+// A run of covered pixels in one row of a mask, x0 .. x1-1.
+struct TSpan {
+  int Y, X0, X1;
+};
+
 struct TCachedText {
   std::string Family;
   int PixelSize = 0;
   uint8_t Style = 0;
   std::string Text;
   plat::TTextMask Mask;
+  std::vector<TSpan> Spans;  // most of a text's cell is uncovered; drawing visits only these
 };
+
+void FindSpans(TCachedText& entry) {
+  const plat::TTextMask& mask = entry.Mask;
+  for (int y = 0; y < mask.Height && mask.Width > 0; ++y) {
+    const uint8_t* row = &mask.Coverage[static_cast<size_t>(y) * static_cast<size_t>(mask.Width)];
+    for (int x = 0; x < mask.Width;) {
+      while (x < mask.Width && row[x] == 0) ++x;
+      int start = x;
+      while (x < mask.Width && row[x] != 0) ++x;
+      if (x > start) entry.Spans.push_back({y, start, x});
+    }
+  }
+}
 constexpr size_t kCachedTexts = 64;
 std::vector<TCachedText> CachedTexts;
 size_t NextCachedText = 0;
@@ -33,22 +52,23 @@ plat::TFontRequest Request(const TCanvasFont& font) {
 }
 
 // Null when no face could be opened.
-const plat::TTextMask* TextMask(const TCanvasFont& font, const std::string& text) {
-  plat::TFontRequest request = Request(font);
+const TCachedText* RenderedText(const TCanvasFont& font, const std::string& text) {
+  int pixelSize = font.PixelSize();
   for (const TCachedText& cached : CachedTexts)
-    if (cached.PixelSize == request.PixelSize && cached.Style == request.Style && cached.Text == text &&
-        cached.Family == request.Family)
-      return &cached.Mask;
-  TCachedText entry{request.Family, request.PixelSize, request.Style, text, {}};
-  if (!plat::RenderText(request, text, entry.Mask)) return nullptr;
+    if (cached.PixelSize == pixelSize && cached.Style == font.Style && cached.Text == text &&
+        cached.Family == font.Name)
+      return &cached;
+  TCachedText entry{font.Name, pixelSize, font.Style, text, {}, {}};
+  if (!plat::RenderText(Request(font), text, entry.Mask)) return nullptr;
+  FindSpans(entry);
   if (CachedTexts.size() < kCachedTexts) {
     CachedTexts.push_back(std::move(entry));
-    return &CachedTexts.back().Mask;
+    return &CachedTexts.back();
   }
   TCachedText& slot = CachedTexts[NextCachedText];
   NextCachedText = (NextCachedText + 1) % kCachedTexts;
   slot = std::move(entry);
-  return &slot.Mask;
+  return &slot;
 }
 
 // Dash patterns of one-pixel pens: lengths of alternating on and off runs.
@@ -67,16 +87,13 @@ const std::vector<int>& DashPattern(TPenStyle style) {
   }
 }
 
-// d + (s - d) * a / 255 on each channel, rounded.
-inline uint32_t Blend(uint32_t dst, uint32_t src, uint32_t alpha) {
-  uint32_t result = 0;
-  for (int shift = 0; shift <= 16; shift += 8) {
-    auto d = static_cast<int32_t>((dst >> shift) & 0xFFu);
-    auto s = static_cast<int32_t>((src >> shift) & 0xFFu);
-    int32_t v = d + ((s - d) * static_cast<int32_t>(alpha) + (s >= d ? 127 : -127)) / 255;
-    result |= static_cast<uint32_t>(v) << shift;
-  }
-  return result;
+// src over dst in proportion to coverage a (0-255), red and blue in one multiply, green in another.
+inline uint32_t Blend(uint32_t dst, uint32_t src, uint32_t a) {
+  uint32_t a256 = a + (a >> 7);  // 0-256, 255 -> 256
+  uint32_t keep = 256 - a256;
+  uint32_t rb = (((src & 0xFF00FFu) * a256 + (dst & 0xFF00FFu) * keep) >> 8) & 0xFF00FFu;
+  uint32_t g = (((src & 0x00FF00u) * a256 + (dst & 0x00FF00u) * keep) >> 8) & 0x00FF00u;
+  return rb | g;
 }
 
 }  // namespace
@@ -121,21 +138,23 @@ int TDirectDrawSurfaceCanvas::TextHeight(const std::string& text) {
 
 void TDirectDrawSurfaceCanvas::TextOut(int x, int y, const std::string& text) {
   if (Font.PixelSize() <= 0) return;
-  const plat::TTextMask* mask = TextMask(Font, text);
-  if (!mask) return;
-  PenX = x + mask->Width;
+  const TCachedText* rendered = RenderedText(Font, text);
+  if (!rendered) return;
+  const plat::TTextMask& mask = rendered->Mask;
+  PenX = x + mask.Width;
   PenY = y;
   if (!Acquire()) return;
-  if (Brush.Style == bsSolid) FillRect(x, y, x + mask->Width, y + mask->Height, ColorToPixel(Brush.Color));
+  if (Brush.Style == bsSolid) FillRect(x, y, x + mask.Width, y + mask.Height, ColorToPixel(Brush.Color));
   uint32_t color = ColorToPixel(Font.Color);
+  // The mask's visible part, in mask coordinates.
   int left = std::max(0, -x), top = std::max(0, -y);
-  int right = std::min(mask->Width, Surface.Width() - x), bottom = std::min(mask->Height, Surface.Height() - y);
-  for (int my = top; my < bottom; ++my) {
-    const uint8_t* coverage = &mask->Coverage[static_cast<size_t>(my) * static_cast<size_t>(mask->Width)];
-    uint32_t* row = Bits + static_cast<ptrdiff_t>(y + my) * Pitch + x;
-    for (int mx = left; mx < right; ++mx) {
+  int right = std::min(mask.Width, Surface.Width() - x), bottom = std::min(mask.Height, Surface.Height() - y);
+  for (const TSpan& span : rendered->Spans) {
+    if (span.Y < top || span.Y >= bottom) continue;
+    const uint8_t* coverage = &mask.Coverage[static_cast<size_t>(span.Y) * static_cast<size_t>(mask.Width)];
+    uint32_t* row = Bits + static_cast<ptrdiff_t>(y + span.Y) * Pitch + x;
+    for (int mx = std::max(span.X0, left), end = std::min(span.X1, right); mx < end; ++mx) {
       uint32_t a = coverage[mx];
-      if (a == 0) continue;
       row[mx] = a == 255 ? color : Blend(row[mx], color, a);
     }
   }
