@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/canvas.h"
 #include "platform/platform.h"
 
 using plat::Platform;
