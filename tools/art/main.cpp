@@ -5,6 +5,7 @@
 //   pellorin-art contact-sheet OUT_DIR SHEET.png      all pictures of both manifests on one PNG
 //   pellorin-art preview OUT.png SCALE FILE.png...    PNGs enlarged, one under the other
 //   pellorin-art scene OUT_DIR FRAME.png              a made-up 800 x 600 frame of play
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -177,9 +178,31 @@ void Scene(const std::string& outDir, const std::string& outPath) {
   draw("enemy5", 1, 300, 90);
   draw("enemy2", 2, 380, 180);
   draw("explosion1", 5, 300, 300);
+  // Guns turn about their pivots toward the hero, as the ground troops draw them (angle 0 = up,
+  // growing clockwise, 256 a full turn).
+  auto rotated = [&](const std::string& name, int x, int y, int w, int h, double cx, double cy, int angle) {
+    const art::TArtImage src = pattern(name, 0);
+    const double a = angle * 2 * 3.14159265358979 / 256;
+    for (int dy = -80; dy <= 80; ++dy) {
+      for (int dx = -80; dx <= 80; ++dx) {
+        const double u = (dx * std::cos(a) + dy * std::sin(a)) / w * src.Width + cx * src.Width;
+        const double v = (-dx * std::sin(a) + dy * std::cos(a)) / h * src.Height + cy * src.Height;
+        if (u < 0 || v < 0 || u >= src.Width || v >= src.Height || x + dx < 0 || y + dy < 0 || x + dx >= 800 || y + dy >= 600) continue;
+        const uint32_t p = src.At(static_cast<int>(u), static_cast<int>(v));
+        if (p >> 24) frame.At(x + dx, y + dy) = p;
+      }
+    }
+  };
   draw("soldier", 0, 250, 520);
+  rotated("soldiergun", 250 + 12, 520 + 18, 13, 35, 3.0 / 13, 31.0 / 35, 210);
+  draw("soldier2", 0, 80, 520);
+  rotated("soldiergun2", 80 + 12, 520 + 18, 13, 35, 3.0 / 13, 31.0 / 35, 30);
   draw("tower", 0, 420, 480);
+  rotated("towergun", 420 + 20, 480 + 66, 17, 44, 8.0 / 17, 33.0 / 44, 220);
   draw("nru", 0, 620, 510);
+  rotated("nrugun", 620 + 56, 510 + 20, 48, 62, 0.5, 45.0 / 62, 230);
+  rotated("rocketfire1", 560, 470, 36, 36, 1.0, 0.4, 230 - 64);
+  rotated("nruweapon", 560 + 3 * 6, 470 - 3 * 3, 11, 62, 5.0 / 11, 29.0 / 62, 230);
   draw("rocketexplosion", 3, 700, 380);
   draw("bloodexplosion", 2, 120, 500);
   draw("status", 0, 0, 0);
