@@ -5,6 +5,7 @@
 //   pellorin-art contact-sheet OUT_DIR SHEET.png      all pictures of both manifests on one PNG
 //   pellorin-art preview OUT.png SCALE FILE.png...    PNGs enlarged, one under the other
 //   pellorin-art scene OUT_DIR FRAME.png              a made-up 800 x 600 frame of play
+//   pellorin-art compose OUT_DIR FRAME.png NAME:X:Y[:PATTERN]...   named pictures laid on 800 x 600
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -212,6 +213,40 @@ void Scene(const std::string& outDir, const std::string& outPath) {
   plat::WritePng(frame, outPath);
 }
 
+// Pictures of either archive laid over each other: each argument is NAME:X:Y or NAME:X:Y:PATTERN.
+void Compose(const std::string& outDir, const std::string& outPath, const std::vector<std::string>& items) {
+  std::map<std::string, std::pair<art::TManifestEntry, art::TArtImage>> pictures;
+  for (const char* manifest : kManifests) {
+    for (const auto& e : art::ReadManifest(outDir + "/" + manifest)) {
+      art::TArtImage image = plat::ReadPng(outDir + "/" + e.Source);
+      const uint32_t key = 0xFF000000u | art::ColorValueToRgb(e.TransparentColor);
+      for (uint32_t& p : image.Pixels) {
+        if (e.Transparent && p == key) p = 0;
+      }
+      pictures[e.Name] = {e, image};
+    }
+  }
+  art::TArtImage frame(800, 600, 0xFF000000u);
+  for (const std::string& item : items) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t colon; (colon = item.find(':', start)) != std::string::npos; start = colon + 1) parts.push_back(item.substr(start, colon - start));
+    parts.push_back(item.substr(start));
+    if (parts.size() < 3) throw std::runtime_error("compose: expected NAME:X:Y, got " + item);
+    const auto& [e, sheet] = pictures.at(parts[0]);
+    const int index = parts.size() > 3 ? std::stoi(parts[3]) : 0;
+    const int columns = sheet.Width / e.PatternWidth;
+    art::TArtImage cell(e.PatternWidth, e.PatternHeight);
+    for (int y = 0; y < e.PatternHeight; ++y) {
+      for (int x = 0; x < e.PatternWidth; ++x) {
+        cell.At(x, y) = sheet.At((index % columns) * e.PatternWidth + x, (index / columns) * e.PatternHeight + y);
+      }
+    }
+    art::Over(frame, cell, std::stoi(parts[1]), std::stoi(parts[2]));
+  }
+  plat::WritePng(frame, outPath);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +264,10 @@ int main(int argc, char** argv) {
       Scene(argv[2], argv[3]);
       return 0;
     }
+    if (command == "compose" && argc >= 5) {
+      Compose(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
+      return 0;
+    }
     if (command == "preview" && argc >= 5) {
       Preview(argv[2], std::stoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
       return 0;
@@ -237,7 +276,8 @@ int main(int argc, char** argv) {
                  "usage: pellorin-art build SVG_DIR MANIFEST_DIR OUT_DIR\n"
                  "       pellorin-art contact-sheet OUT_DIR SHEET.png\n"
                  "       pellorin-art preview OUT.png SCALE FILE.png...\n"
-                 "       pellorin-art scene OUT_DIR FRAME.png\n");
+                 "       pellorin-art scene OUT_DIR FRAME.png\n"
+                 "       pellorin-art compose OUT_DIR FRAME.png NAME:X:Y[:PATTERN]...\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pellorin-art: %s\n", e.what());
