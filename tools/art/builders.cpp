@@ -96,7 +96,7 @@ struct TBlastStyle {
 // One colour along the fire's life: white core, yellow, orange, red, then grey smoke.
 std::string FireColor(double heat) {
   struct TStop { double At; int R, G, B; };
-  static const TStop stops[] = {{0.0, 60, 56, 60}, {0.18, 96, 88, 88},  {0.32, 150, 60, 30}, {0.5, 226, 82, 28},
+  static const TStop stops[] = {{0.0, 92, 88, 94}, {0.18, 122, 114, 112},  {0.32, 150, 60, 30}, {0.5, 226, 82, 28},
                                 {0.7, 255, 150, 40}, {0.85, 255, 214, 90}, {1.0, 255, 250, 220}};
   heat = std::clamp(heat, 0.0, 1.0);
   for (size_t i = 1; i < std::size(stops); ++i) {
@@ -162,7 +162,7 @@ std::vector<TArtImage> Explosion(int size, int count, const TBlastStyle& style) 
       if (radius < 0.8) continue;
       const double x = c + std::cos(p.Angle) * dist;
       const double y = c + std::sin(p.Angle) * dist * 0.85 - half * p.Rise * life * 1.6;
-      const double heat = 1.0 - life * 1.05 - p.Dist * 0.25;
+      const double heat = 1.0 - life * 0.95 - p.Dist * 0.15;
       const std::string col = style.Blood ? BloodColor(heat + 0.2) : FireColor(heat);
       const std::string dark = style.Blood ? BloodColor(heat - 0.2) : FireColor(heat - 0.22);
       std::string puff = Fmt("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"%s\"/>", x, y, radius, dark.c_str());
@@ -173,8 +173,8 @@ std::vector<TArtImage> Explosion(int size, int count, const TBlastStyle& style) 
     std::sort(layers.begin(), layers.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& l : layers) svg += l.second;
     // The flash at the centre.
-    if (!style.Blood && t < 0.45) {
-      const double r = half * (0.22 + 0.5 * std::sin(t / 0.45 * kPi)) * 0.75;
+    if (!style.Blood && t < 0.32) {
+      const double r = half * (0.12 + 0.3 * std::sin(t / 0.32 * kPi));
       svg += Fmt("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"url(#core)\"/>", c, c, r);
     }
     if (style.Blood && t < 0.3) {
@@ -474,7 +474,10 @@ TPictureArt BuildPicture(const std::string& name, int cw, int ch, const std::str
     if (name == "help5") {
       for (int i = 1; i <= 5; ++i) Over(page, src.File(Fmt("bonus%d.svg", i), 28, 28), 18, 32 + (i - 1) * 34);
     }
-    if (name == "help1") Over(page, src.File("hero.svg", 108, 60, {{"tilt", "-6"}}), 398, 118);
+    if (name == "help1") {
+      Over(page, src.File("hero.svg", 108, 60, {{"tilt", "-6"}}), 392, 92);
+      Over(page, src.File("propeller.svg", 15, 60, PropellerFrame(0)), 392 + 108 - 3, 92 - 6);
+    }
     return one(page);
   }
   if (name.rfind("mountain", 0) == 0) {
@@ -532,9 +535,9 @@ TPictureArt BuildPicture(const std::string& name, int cw, int ch, const std::str
 TArtImage BuildIcon(int size, const std::string& svgDir) {
   const TSources src{svgDir};
   TArtImage icon = src.File("icon.svg", size, size);
-  const int w = size * 7 / 8;
+  const int w = size * 3 / 4;
   const int h = w * 40 / 72;
-  Over(icon, src.File("hero.svg", w, h, {{"tilt", "-10"}}), (size - w) / 2 - size / 32, (size - h) / 2);
+  Over(icon, src.File("hero.svg", w, h, {{"tilt", "-10"}}), (size - w) / 2, (size - h) / 2 - size / 16);
   return icon;
 }
 
