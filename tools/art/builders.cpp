@@ -323,7 +323,7 @@ TArtImage Landscape(const std::string& layer) {
         std::string d = Fmt("M%.1f %.1f", px, pk.Y);
         for (double x = pk.X; x >= xl; x -= 3) d += Fmt(" L%.1f %.1f", x + shift, ridgeAt(x));
         const double yl = ridgeAt(xl);
-        d += Fmt(" L%.1f %.1f L%.1f %.1f Z", xl + shift, yl + 70, px + 10, yl + 90);
+        d += Fmt(" L%.1f %.1f L%.1f %.1f Z", xl + (pk.X - xl) * 0.45 + shift, yl + 110, px + 8, yl + 120);
         svg += "<path d=\"" + d + "\" fill=\"url(#shade)\"/>";
         if (pk.Y < 150) {
           const double depth = 16 + (150 - pk.Y) * 0.3;
@@ -394,6 +394,19 @@ TArtImage Landscape(const std::string& layer) {
   svg += "<path d=\"" + RidgePath(ridge, h + 10) + "\" fill=\"url(#g)\" stroke=\"#1d1b2b\" stroke-width=\"1.6\"/>";
   TRidge fold{{{4, 1.0}, {7, 0.5}}, 150, 40, 0.9};
   svg += "<path d=\"" + RidgePath(fold, h + 10) + "\" fill=\"#427c34\" opacity=\"0.6\"/>";
+  // Bushes along the foot of the hills, just above the road.
+  TRandom bushes(17);
+  for (double x = 10; x < 1600; x += bushes.Range(35, 110)) {
+    const double r = bushes.Range(5, 9);
+    for (double shift : {-1600.0, 0.0, 1600.0}) {
+      const double bx = x + shift;
+      if (bx < -30 || bx > 1630) continue;
+      svg += Fmt("<ellipse cx=\"%.1f\" cy=\"%.1f\" rx=\"%.1f\" ry=\"%.1f\" fill=\"#356b2c\" stroke=\"#1d1b2b\" stroke-width=\"1.1\"/>",
+                 bx, 193 - r * 0.55, r * 1.5, r);
+      svg += Fmt("<ellipse cx=\"%.1f\" cy=\"%.1f\" rx=\"%.1f\" ry=\"%.1f\" fill=\"#5a9a40\"/>", bx - r * 0.35,
+                 193 - r * 0.85, r * 0.8, r * 0.45);
+    }
+  }
   // The road: a grass lip, the earth band with ruts and stones.
   svg += "<rect x=\"-10\" y=\"196\" width=\"1620\" height=\"60\" fill=\"url(#r)\" stroke=\"#1d1b2b\" stroke-width=\"1.6\"/>";
   svg += "<rect x=\"-10\" y=\"192\" width=\"1620\" height=\"7\" fill=\"#5f9a3f\" stroke=\"#1d1b2b\" stroke-width=\"1.2\"/>";
