@@ -80,7 +80,7 @@ void ContactSheet(const std::string& outDir, const std::string& sheetPath) {
   std::vector<TPlace> places;
   int x = 10, y = 10, shelf = 0;
   for (const TItem& item : items) {
-    const int w = std::max(item.Image.Width, 120);
+    const int w = std::max(item.Image.Width, 190);
     if (x + w > sheetWidth - 10) {
       x = 10;
       y += shelf + 30;
