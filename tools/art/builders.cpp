@@ -124,7 +124,8 @@ std::vector<TArtImage> Explosion(int size, int count, const TBlastStyle& style) 
   TRandom rnd(style.Seed);
   std::vector<TPuff> puffs;
   for (int i = 0; i < style.Puffs; ++i) {
-    puffs.push_back({rnd.Range(0, 2 * kPi), rnd.Range(0.15, 1.0), rnd.Range(0.16, 0.30), rnd.Range(0, 0.25),
+    // Angles spread evenly round the centre, jittered, so that no blast leans to one side.
+    puffs.push_back({(i + rnd.Range(0.0, 0.8)) * 2 * kPi / style.Puffs * 2.618, rnd.Range(0.15, 1.0), rnd.Range(0.16, 0.30), rnd.Range(0, 0.25),
                      rnd.Range(0.05, 0.2)});
   }
   std::vector<TSpark> sparks;
@@ -527,7 +528,7 @@ TPictureArt BuildPicture(const std::string& name, int cw, int ch, const std::str
     int count = 16;
     if (name == "explosion2") style = {26, 20, 0.8, false, 2};
     if (name == "explosion3") style = {32, 18, 0.82, false, 3};
-    if (name == "bloodexplosion") { style = {14, 16, 0.7, true, 4}; count = 12; }
+    if (name == "bloodexplosion") { style = {10, 24, 0.5, true, 4}; count = 12; }
     if (name == "rocketexplosion") { style = {18, 12, 0.75, false, 5}; count = 12; }
     if (name == "gunexplosion") { style = {6, 6, 0.7, false, 6}; count = 8; }
     art.Frames = Explosion(cw, count, style);
