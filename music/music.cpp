@@ -1,0 +1,84 @@
+#include "music/music.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/sound.h"
+#include "platform/files.h"
+#include "platform/module_player.h"
+
+namespace {
+
+// A loaded song as the mixer sees it.
+class TSong : public TSoundStream {
+ public:
+  explicit TSong(std::unique_ptr<plat::TModulePlayer> player) : Player(std::move(player)) {}
+  void Rewind() override { Player->Rewind(); }
+  void Render(int16_t* out, int frames, int channels) override { Player->Render(out, frames, channels, Rate); }
+
+  int Rate = 44100;  // set before the song is handed to the mixer
+
+ private:
+  std::unique_ptr<plat::TModulePlayer> Player;
+};
+
+// --- music state ---
+TDXSound* Output = nullptr;
+std::map<uint32_t, std::shared_ptr<TSong>> Songs;
+uint32_t LastHandle = 0;
+uint32_t Current = 0;  // the song playing, 0 when none
+
+TMixer* CurrentMixer() { return Output != nullptr ? Output->GetMixer() : nullptr; }
+
+}  // namespace
+
+uint32_t SongLoadFromFile(const char* path) {
+  if (path == nullptr) return 0;
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!plat::ReadFileBytes(plat::ResolvePath(path), bytes, error)) return 0;
+  auto player = plat::LoadModule(bytes);
+  if (!player) return 0;
+
+  for (auto it = Songs.begin(); it != Songs.end();) {
+    it = it->first == Current ? std::next(it) : Songs.erase(it);
+  }
+  uint32_t handle = ++LastHandle;
+  if (handle == 0) handle = ++LastHandle;  // 0 means failure; skip it when the counter wraps
+  Songs[handle] = std::make_shared<TSong>(std::move(player));
+  return handle;
+}
+
+int32_t SongPlay(uint32_t handle) {
+  auto it = Songs.find(handle);
+  if (it == Songs.end()) return 0;
+  Current = handle;
+  if (TMixer* mixer = CurrentMixer()) {
+    it->second->Rate = mixer->Format().Rate;
+    mixer->SetStream(it->second);
+  }
+  return 1;
+}
+
+int32_t SongStop(uint32_t handle) {
+  if (handle == 0 || handle != Current) return 0;
+  Current = 0;
+  if (TMixer* mixer = CurrentMixer()) mixer->SetStream(nullptr);
+  return 1;
+}
+
+void AttachMusicOutput(TDXSound* sound) {
+  if (TMixer* mixer = CurrentMixer()) mixer->SetStream(nullptr);
+  Output = sound;
+  Current = 0;
+}
+
+uint32_t PlayingSong() { return Current; }
+
+void ResetMusicState() {
+  AttachMusicOutput(nullptr);
+  Songs.clear();
+  LastHandle = 0;
+}
