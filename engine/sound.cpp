@@ -238,7 +238,7 @@ void TDXSound::Initialize(std::unique_ptr<plat::TAudioOutput> output) {
   Mixer = std::make_unique<TMixer>(Out->Format());
   Out->SetSource(Mixer.get());
   for (TSoundListener* listener : std::vector<TSoundListener*>(Listeners)) listener->SoundInitialized(*this);
-  for (TSoundListener* listener : std::vector<TSoundListener*>(Listeners)) listener->SoundRestored(*this);
+  Restore();
 }
 
 void TDXSound::Finalize() {

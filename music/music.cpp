@@ -29,6 +29,11 @@ TDXSound* Output = nullptr;
 std::map<uint32_t, std::shared_ptr<TSong>> Songs;
 uint32_t LastHandle = 0;
 uint32_t Current = 0;  // the song playing, 0 when none
+std::vector<uint32_t> Played;  // songs that played and were stopped or replaced: released at the next load
+
+void Retire(uint32_t handle) {
+  if (handle != 0) Played.push_back(handle);
+}
 
 TMixer* CurrentMixer() { return Output != nullptr ? Output->GetMixer() : nullptr; }
 
@@ -42,9 +47,10 @@ uint32_t SongLoadFromFile(const char* path) {
   auto player = plat::LoadModule(bytes);
   if (!player) return 0;
 
-  for (auto it = Songs.begin(); it != Songs.end();) {
-    it = it->first == Current ? std::next(it) : Songs.erase(it);
+  for (uint32_t old : Played) {
+    if (old != Current) Songs.erase(old);
   }
+  Played.clear();
   uint32_t handle = ++LastHandle;
   if (handle == 0) handle = ++LastHandle;  // 0 means failure; skip it when the counter wraps
   Songs[handle] = std::make_shared<TSong>(std::move(player));
@@ -54,6 +60,7 @@ uint32_t SongLoadFromFile(const char* path) {
 int32_t SongPlay(uint32_t handle) {
   auto it = Songs.find(handle);
   if (it == Songs.end()) return 0;
+  if (Current != handle) Retire(Current);
   Current = handle;
   if (TMixer* mixer = CurrentMixer()) {
     it->second->Rate = mixer->Format().Rate;
@@ -64,6 +71,7 @@ int32_t SongPlay(uint32_t handle) {
 
 int32_t SongStop(uint32_t handle) {
   if (handle == 0 || handle != Current) return 0;
+  Retire(Current);
   Current = 0;
   if (TMixer* mixer = CurrentMixer()) mixer->SetStream(nullptr);
   return 1;
@@ -72,6 +80,7 @@ int32_t SongStop(uint32_t handle) {
 void AttachMusicOutput(TDXSound* sound) {
   if (TMixer* mixer = CurrentMixer()) mixer->SetStream(nullptr);
   Output = sound;
+  Retire(Current);
   Current = 0;
 }
 
@@ -80,5 +89,6 @@ uint32_t PlayingSong() { return Current; }
 void ResetMusicState() {
   AttachMusicOutput(nullptr);
   Songs.clear();
+  Played.clear();
   LastHandle = 0;
 }

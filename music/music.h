@@ -8,7 +8,8 @@
 class TDXSound;
 
 // Loads the song (a name as the game writes it, "Sound\1.xm" included). Returns its handle, 0 when the
-// file cannot be read or parsed. Songs that are not playing are released when another is loaded.
+// file cannot be read or parsed. Songs that were played and have since been stopped or replaced are
+// released at the next load; their handles then do nothing.
 uint32_t SongLoadFromFile(const char* path);
 // Starts the song from its beginning, silencing any other song. An unknown handle does nothing.
 int32_t SongPlay(uint32_t handle);

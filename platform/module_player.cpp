@@ -20,6 +20,8 @@ class TOpenmptPlayer : public TModulePlayer {
  public:
   explicit TOpenmptPlayer(openmpt_module* module) : Module(module) {
     openmpt_module_set_repeat_count(Module.get(), -1);
+    // No dither: the same song renders the same samples every time.
+    openmpt_module_ctl_set_integer(Module.get(), "dither", 0);
   }
 
   void Rewind() override { openmpt_module_set_position_seconds(Module.get(), 0.0); }
