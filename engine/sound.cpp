@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <limits>
+#include <string>
 #include <thread>
 
 namespace {
@@ -24,6 +27,25 @@ int16_t Saturate(int32_t v) {
 constexpr int kMaxChunk = 4096;  // frames mixed per pass
 
 }  // namespace
+
+std::string FormatSoundMessage(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+bool PcmFormatFromFmtChunk(const uint8_t* block, size_t size, TPcmFormat& format) {
+  if (block == nullptr || size < 16) return false;
+  auto u16 = [&](size_t at) { return static_cast<uint16_t>(block[at] | (block[at + 1] << 8)); };
+  format.FormatTag = u16(0);
+  format.Channels = u16(2);
+  format.SamplesPerSec = static_cast<uint32_t>(u16(4)) | (static_cast<uint32_t>(u16(6)) << 16);
+  format.BitsPerSample = u16(14);
+  return true;
+}
 
 std::shared_ptr<const TSampleData> ConvertPcm(const TPcmFormat& format, const uint8_t* data, size_t size,
                                               plat::TAudioFormat output) {
@@ -298,9 +320,12 @@ void TSoundEffect::Restore() {
 void TSoundEffect::CreateMainBuffer() {
   Main.reset();
   if (Sound == nullptr || Sound->GetMixer() == nullptr || Data.empty()) return;
+  size_t frameBytes = static_cast<size_t>(Format.Channels) * (Format.BitsPerSample / 8u);
+  if (Data.size() < frameBytes) return;  // not one whole frame: nothing to play
   TMixer& mixer = *Sound->GetMixer();
   auto samples = ConvertPcm(Format, Data.data(), Data.size(), mixer.Format());
-  if (samples) Main = mixer.CreateVoice(std::move(samples));
+  if (!samples) throw ESoundError("%s cannot be made", "Sound Buffer");
+  Main = mixer.CreateVoice(std::move(samples));
 }
 
 void TSoundEffect::Stop() {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "platform/audio.h"
@@ -19,6 +21,18 @@ struct TPcmFormat {
   uint16_t Channels = 1;   // 1 or 2
   uint32_t SamplesPerSec = 22050;
   uint16_t BitsPerSample = 16;  // 8 (unsigned) or 16 (signed little-endian)
+};
+
+// Reads the fields above from a wave format block (a copy of a RIFF "fmt " chunk, little-endian: tag,
+// channels, rate, average bytes per second, block alignment, bits). False when it is under 16 bytes.
+bool PcmFormatFromFmtChunk(const uint8_t* block, size_t size, TPcmFormat& format);
+
+// Raised when a sound's buffer cannot be made; the message is printf-style.
+std::string FormatSoundMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+class ESoundError : public std::runtime_error {
+ public:
+  template <typename... TArgs>
+  explicit ESoundError(const char* format, TArgs... args) : std::runtime_error(FormatSoundMessage(format, args...)) {}
 };
 
 // Samples converted to the device's rate and channel count, shared by every voice of one sound.
@@ -169,7 +183,8 @@ class TSoundEffect {
 
   // The sound's data; kept so the main buffer can be rebuilt after a restore. Drops existing buffers.
   void SetPcm(const TPcmFormat& format, std::vector<uint8_t> data);
-  // Binds to the device and, when it is running, creates the main buffer.
+  // Binds to the device and, when it is running, creates the main buffer. Sample data in a format the
+  // mixer cannot play raises "Sound Buffer cannot be made" (the sound stays bound, without a buffer).
   void Bind(TDXSound& sound);
   // Frees the extra buffers and the main buffer.
   void Unbind();

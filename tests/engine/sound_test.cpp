@@ -106,6 +106,31 @@ TEST(ConvertPcmTest, ConvertsDepthChannelsAndRateOnce) {
   EXPECT_FALSE(ConvertPcm(TPcmFormat{1, 6, 22050, 16}, sixteen.data(), sixteen.size(), kMono));
 }
 
+TEST(PcmFormatTest, ReadsTheFormatBlockOfAWave) {
+  // tag 1, 2 channels, 44100 Hz, 176400 bytes/s, align 4, 16 bits, then two extra bytes
+  const uint8_t block[] = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 0, 0};
+  TPcmFormat format;
+  ASSERT_TRUE(PcmFormatFromFmtChunk(block, sizeof block, format));
+  EXPECT_EQ(format.FormatTag, 1);
+  EXPECT_EQ(format.Channels, 2);
+  EXPECT_EQ(format.SamplesPerSec, 44100u);
+  EXPECT_EQ(format.BitsPerSample, 16);
+  EXPECT_FALSE(PcmFormatFromFmtChunk(block, 15, format));
+}
+
+TEST_F(TSoundTest, AWaveTheMixerCannotPlayCannotBeMadeIntoABuffer) {
+  TSoundEffect adpcm;
+  adpcm.SetPcm(TPcmFormat{2, 1, 22050, 4}, std::vector<uint8_t>(100, 0));
+  try {
+    adpcm.Bind(Sound);
+    FAIL() << "no error";
+  } catch (const ESoundError& e) {
+    EXPECT_STREQ(e.what(), "Sound Buffer cannot be made");
+  }
+  adpcm.PlayWave(false);  // bound without a buffer: plays nothing
+  EXPECT_FALSE(adpcm.Playing());
+}
+
 TEST_F(TSoundTest, OverlappingPlaysMakeDuplicatesAndReuseFinishedOnes) {
   TSoundEffect explode;
   MakeEffect(explode, Ramp(100));
