@@ -298,6 +298,12 @@ void TSoundEffect::SetPcm(const TPcmFormat& format, std::vector<uint8_t> data) {
   if (Sound != nullptr) Restore();
 }
 
+void TSoundEffect::SetWave(const std::vector<uint8_t>& formatBlock, std::vector<uint8_t> data) {
+  TPcmFormat format;
+  if (!PcmFormatFromFmtChunk(formatBlock.data(), formatBlock.size(), format)) format.FormatTag = 0;
+  SetPcm(format, std::move(data));
+}
+
 void TSoundEffect::Bind(TDXSound& sound) {
   Unbind();
   Sound = &sound;

@@ -183,6 +183,9 @@ class TSoundEffect {
 
   // The sound's data; kept so the main buffer can be rebuilt after a restore. Drops existing buffers.
   void SetPcm(const TPcmFormat& format, std::vector<uint8_t> data);
+  // The same from a wave's format block (the "fmt " chunk) and sample data; a block too short to read
+  // leaves a format that cannot be made into a buffer.
+  void SetWave(const std::vector<uint8_t>& formatBlock, std::vector<uint8_t> data);
   // Binds to the device and, when it is running, creates the main buffer. Sample data in a format the
   // mixer cannot play raises "Sound Buffer cannot be made" (the sound stays bound, without a buffer).
   void Bind(TDXSound& sound);

@@ -1,5 +1,6 @@
 #include "music/music.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,9 +17,11 @@ class TSong : public TSoundStream {
  public:
   explicit TSong(std::unique_ptr<plat::TModulePlayer> player) : Player(std::move(player)) {}
   void Rewind() override { Player->Rewind(); }
-  void Render(int16_t* out, int frames, int channels) override { Player->Render(out, frames, channels, Rate); }
+  void Render(int16_t* out, int frames, int channels) override {
+    Player->Render(out, frames, channels, Rate.load(std::memory_order_relaxed));
+  }
 
-  int Rate = 44100;  // set before the song is handed to the mixer
+  std::atomic<int> Rate{44100};  // the mixer's rate; set by the game thread, read by the audio thread
 
  private:
   std::unique_ptr<plat::TModulePlayer> Player;
@@ -63,7 +66,7 @@ int32_t SongPlay(uint32_t handle) {
   if (Current != handle) Retire(Current);
   Current = handle;
   if (TMixer* mixer = CurrentMixer()) {
-    it->second->Rate = mixer->Format().Rate;
+    it->second->Rate.store(mixer->Format().Rate, std::memory_order_relaxed);
     mixer->SetStream(it->second);
   }
   return 1;

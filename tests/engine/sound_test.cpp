@@ -118,6 +118,19 @@ TEST(PcmFormatTest, ReadsTheFormatBlockOfAWave) {
   EXPECT_FALSE(PcmFormatFromFmtChunk(block, 15, format));
 }
 
+TEST_F(TSoundTest, AWaveBindsThroughItsFormatBlock) {
+  // tag 1, mono, 22050 Hz, 44100 bytes/s, align 2, 16 bits
+  const std::vector<uint8_t> block = {1, 0, 1, 0, 0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0};
+  TSoundEffect menu;
+  menu.SetWave(block, Pcm16({300, -300}));
+  menu.Bind(Sound);
+  menu.PlayWave(false);
+  EXPECT_EQ(Pull(3), (std::vector<int16_t>{300, -300, 0}));
+  TSoundEffect broken;
+  broken.SetWave(std::vector<uint8_t>(block.begin(), block.begin() + 14), Pcm16({300, -300}));
+  EXPECT_THROW(broken.Bind(Sound), ESoundError);
+}
+
 TEST_F(TSoundTest, AWaveTheMixerCannotPlayCannotBeMadeIntoABuffer) {
   TSoundEffect adpcm;
   adpcm.SetPcm(TPcmFormat{2, 1, 22050, 4}, std::vector<uint8_t>(100, 0));
