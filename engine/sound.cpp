@@ -388,7 +388,7 @@ void TSoundEffect::PlayWave(bool wait) {
   mixer->Play(chosen, false);
 
   if (wait) {
-    // Every 10 ms, as the original does; bounded by the sound's length and a second more, so a device
+    // Polls every 10 ms, bounded by the sound's length and a second more, so a device
     // that stops pulling cannot hang the caller.
     auto limit = std::chrono::steady_clock::now() +
                  std::chrono::milliseconds(1000 + static_cast<int64_t>(chosen->Data().Frames) * 1000 /
