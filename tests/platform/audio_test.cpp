@@ -41,4 +41,15 @@ TEST(SdlAudioTest, DeviceThreadPullsFromTheSourceUntilItIsRemoved) {
   std::remove(file.c_str());
 }
 
+TEST(SdlAudioTest, NoUsableDriverIsSilenceNotAnError) {
+  ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  auto output = plat::OpenSdlAudio();
+  ::unsetenv("SDL_AUDIODRIVER");
+  EXPECT_FALSE(output->Running());
+  TConstantSource source;
+  output->SetSource(&source);
+  output->SetSource(nullptr);
+  EXPECT_EQ(source.Frames, 0);
+}
+
 }  // namespace
