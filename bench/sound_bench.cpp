@@ -37,7 +37,8 @@ void Mixer(benchmark::State& state) {
     for (int done = 0; done < kOutput.Rate; done += kBlock) mixer.Render(out.data(), kBlock);
     benchmark::DoNotOptimize(out.data());
   }
-  state.counters["output_s_per_cpu_s"] = benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["output_s_per_cpu_s"] =
+      benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(Mixer)->Arg(16)->Unit(benchmark::kMillisecond);
 
@@ -59,7 +60,8 @@ void MusicRender(benchmark::State& state) {
     for (int done = 0; done < kOutput.Rate; done += kBlock) song->Render(out.data(), kBlock, 2, kOutput.Rate);
     benchmark::DoNotOptimize(out.data());
   }
-  state.counters["output_s_per_cpu_s"] = benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["output_s_per_cpu_s"] =
+      benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(MusicRender)->Unit(benchmark::kMillisecond);
 

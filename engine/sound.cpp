@@ -20,8 +20,8 @@ int32_t ReadSample(const TPcmFormat& format, const uint8_t* data, size_t frame, 
 }
 
 int16_t Saturate(int32_t v) {
-  return static_cast<int16_t>(std::clamp<int32_t>(v, std::numeric_limits<int16_t>::min(),
-                                                  std::numeric_limits<int16_t>::max()));
+  return static_cast<int16_t>(
+      std::clamp<int32_t>(v, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
 }
 
 constexpr int kMaxChunk = 4096;  // frames mixed per pass
@@ -214,7 +214,8 @@ void TMixer::Render(int16_t* out, int frames) {
       bool ended = false;
       while (done < chunk) {
         int n = std::min(chunk - done, data.Frames - voice.Position);
-        const int16_t* src = &data.Samples[static_cast<size_t>(voice.Position) * static_cast<size_t>(channels)];
+        const int16_t* src =
+            &data.Samples[static_cast<size_t>(voice.Position) * static_cast<size_t>(channels)];
         int32_t* dst = &Sum[static_cast<size_t>(done) * static_cast<size_t>(channels)];
         size_t m = static_cast<size_t>(n) * static_cast<size_t>(channels);
         for (size_t i = 0; i < m; ++i) dst[i] += src[i];

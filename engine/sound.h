@@ -32,7 +32,8 @@ std::string FormatSoundMessage(const char* format, ...) __attribute__((format(pr
 class ESoundError : public std::runtime_error {
  public:
   template <typename... TArgs>
-  explicit ESoundError(const char* format, TArgs... args) : std::runtime_error(FormatSoundMessage(format, args...)) {}
+  explicit ESoundError(const char* format, TArgs... args)
+      : std::runtime_error(FormatSoundMessage(format, args...)) {}
 };
 
 // Samples converted to the device's rate and channel count, shared by every voice of one sound.
@@ -71,7 +72,7 @@ class TVoice {
 
   std::shared_ptr<const TSampleData> Samples;
   // Game thread only.
-  uint32_t Requested = 0;  // serial of the last Play or Stop posted
+  uint32_t Requested = 0;   // serial of the last Play or Stop posted
   bool PlayPosted = false;  // the last command posted was Play
   bool LoopPosted = false;
   // Written by the audio thread: the serial of a play that ran to its end.

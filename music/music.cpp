@@ -31,7 +31,7 @@ class TSong : public TSoundStream {
 TDXSound* Output = nullptr;
 std::map<uint32_t, std::shared_ptr<TSong>> Songs;
 uint32_t LastHandle = 0;
-uint32_t Current = 0;  // the song playing, 0 when none
+uint32_t Current = 0;          // the song playing, 0 when none
 std::vector<uint32_t> Played;  // songs that played and were stopped or replaced: released at the next load
 
 void Retire(uint32_t handle) {

@@ -13,7 +13,8 @@ struct TModuleDeleter {
 };
 
 void LogToVector(const char* message, void* user) {
-  if (user != nullptr && message != nullptr) static_cast<std::vector<std::string>*>(user)->emplace_back(message);
+  if (user != nullptr && message != nullptr)
+    static_cast<std::vector<std::string>*>(user)->emplace_back(message);
 }
 
 class TOpenmptPlayer : public TModulePlayer {
@@ -52,8 +53,8 @@ std::unique_ptr<TModulePlayer> LoadModule(const std::vector<uint8_t>& bytes, std
   int error = 0;
   const char* message = nullptr;
   openmpt_module* module =
-      openmpt_module_create_from_memory2(bytes.data(), bytes.size(), &LogToVector, log, &openmpt_error_func_ignore,
-                                         nullptr, &error, &message, nullptr);
+      openmpt_module_create_from_memory2(bytes.data(), bytes.size(), &LogToVector, log,
+                                         &openmpt_error_func_ignore, nullptr, &error, &message, nullptr);
   if (message != nullptr) {
     if (log != nullptr && module == nullptr) log->emplace_back(message);
     openmpt_free_string(message);

@@ -22,6 +22,7 @@ class TModulePlayer {
 
 // Parses a module from memory. Returns null when libopenmpt cannot read it; warnings and errors
 // libopenmpt reports while loading are appended to log (one line each), when given.
-std::unique_ptr<TModulePlayer> LoadModule(const std::vector<uint8_t>& bytes, std::vector<std::string>* log = nullptr);
+std::unique_ptr<TModulePlayer> LoadModule(const std::vector<uint8_t>& bytes,
+                                          std::vector<std::string>* log = nullptr);
 
 }  // namespace plat

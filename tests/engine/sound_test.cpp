@@ -93,8 +93,8 @@ TEST(ConvertPcmTest, ConvertsDepthChannelsAndRateOnce) {
   auto stereo = ConvertPcm(TPcmFormat{1, 1, 11025, 8}, eight.data(), eight.size(), {22050, 2});
   ASSERT_TRUE(stereo);
   EXPECT_EQ(stereo->Frames, 6);
-  EXPECT_EQ(stereo->Samples, (std::vector<int16_t>{0, 0, 8192, 8192, 16384, 16384, 0, 0, -16384, -16384,
-                                                   -16384, -16384}));
+  EXPECT_EQ(stereo->Samples,
+            (std::vector<int16_t>{0, 0, 8192, 8192, 16384, 16384, 0, 0, -16384, -16384, -16384, -16384}));
   // 16-bit stereo to mono: the sides are averaged.
   std::vector<uint8_t> sixteen = Pcm16({1000, 3000, -32768, -32768});
   auto mono = ConvertPcm(TPcmFormat{1, 2, 22050, 16}, sixteen.data(), sixteen.size(), {22050, 1});

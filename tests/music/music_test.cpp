@@ -22,7 +22,8 @@ constexpr plat::TAudioFormat kMono{22050, 1};
 std::string SongScore(const std::string& pattern) {
   return "title test\nspeed 6\nbpm 125\nrows 4\nchannels a b\n"
          "instrument tone loop=1 len=0.2 volume=64\n  layer square dur=0.3 freq=262.5 amp=1\n"
-         "phrase p tone : c4/4\npattern tone : a=p\npattern quiet :\norder " + pattern + "\n";
+         "phrase p tone : c4/4\npattern tone : a=p\npattern quiet :\norder " +
+         pattern + "\n";
 }
 
 class TMusicTest : public THeadlessTest {

@@ -31,7 +31,8 @@ TEST(SdlAudioTest, DeviceThreadPullsFromTheSourceUntilItIsRemoved) {
   EXPECT_EQ(output->Format().Channels, 2);
   TConstantSource source;
   output->SetSource(&source);
-  for (int i = 0; i < 200 && source.Frames < 4096; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 200 && source.Frames < 4096; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_GE(source.Frames, 4096);
   output->SetSource(nullptr);
   int after = source.Frames;

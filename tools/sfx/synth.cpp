@@ -61,15 +61,24 @@ bool ParseLayer(const std::string& words, TLayer& layer, std::string& error) {
       while (ok && std::getline(list, f, ',')) ok = ParseRange(f, a, b), layer.Formants.push_back(a);
     } else {
       ok = ParseRange(value, a, b);
-      if (key == "at") layer.At = a;
-      else if (key == "dur") layer.Dur = a;
-      else if (key == "freq") layer.Freq0 = a, layer.Freq1 = b;
-      else if (key == "vib") layer.VibRate = a, layer.VibDepth = b;
-      else if (key == "amp") layer.Amp = a;
-      else if (key == "attack") layer.Attack = a;
-      else if (key == "decay") layer.Decay = a;
-      else if (key == "lp") layer.Lp0 = a, layer.Lp1 = b;
-      else if (key == "hp") layer.Hp = a;
+      if (key == "at")
+        layer.At = a;
+      else if (key == "dur")
+        layer.Dur = a;
+      else if (key == "freq")
+        layer.Freq0 = a, layer.Freq1 = b;
+      else if (key == "vib")
+        layer.VibRate = a, layer.VibDepth = b;
+      else if (key == "amp")
+        layer.Amp = a;
+      else if (key == "attack")
+        layer.Attack = a;
+      else if (key == "decay")
+        layer.Decay = a;
+      else if (key == "lp")
+        layer.Lp0 = a, layer.Lp1 = b;
+      else if (key == "hp")
+        layer.Hp = a;
       else {
         error = "unknown key '" + key + "'";
         return false;
@@ -147,10 +156,14 @@ std::vector<float> Render(const std::vector<TLayer>& layers, int rate, uint32_t 
       phase += freq / rate;
       phase -= std::floor(phase);
       double s = 0;
-      if (l.Wave == "sine") s = std::sin(2 * kPi * phase);
-      else if (l.Wave == "square") s = phase < 0.5 ? 1 : -1;
-      else if (l.Wave == "saw") s = 2 * phase - 1;
-      else if (l.Wave == "triangle") s = 4 * std::abs(phase - 0.5) - 1;
+      if (l.Wave == "sine")
+        s = std::sin(2 * kPi * phase);
+      else if (l.Wave == "square")
+        s = phase < 0.5 ? 1 : -1;
+      else if (l.Wave == "saw")
+        s = 2 * phase - 1;
+      else if (l.Wave == "triangle")
+        s = 4 * std::abs(phase - 0.5) - 1;
       else {
         noise = noise * 1664525u + 1013904223u;
         s = static_cast<double>(noise >> 8) / 8388608.0 - 1.0;

@@ -24,7 +24,8 @@ std::vector<std::string> Split(const std::string& text) {
 // A comment starts with a '#' at the start of a word (a '#' inside a word is a sharp).
 std::string StripComment(const std::string& line) {
   for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '#' && (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1])))) return line.substr(0, i);
+    if (line[i] == '#' && (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1]))))
+      return line.substr(0, i);
   }
   return line;
 }
@@ -35,8 +36,11 @@ int ParseNote(const std::string& s, size_t& used) {
   if (s.empty() || s[0] < 'a' || s[0] > 'g') return 0;
   int semi = kSemis[s[0] - 'a'];
   size_t i = 1;
-  if (i < s.size() && s[i] == '#') ++semi, ++i;
-  else if (i < s.size() && s[i] == 'b' && i + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1]))) --semi, ++i;
+  if (i < s.size() && s[i] == '#')
+    ++semi, ++i;
+  else if (i < s.size() && s[i] == 'b' && i + 1 < s.size() &&
+           std::isdigit(static_cast<unsigned char>(s[i + 1])))
+    --semi, ++i;
   if (i >= s.size() || !std::isdigit(static_cast<unsigned char>(s[i]))) return 0;
   int octave = s[i] - '0';
   used = i + 1;
@@ -44,7 +48,8 @@ int ParseNote(const std::string& s, size_t& used) {
   return note >= 1 && note <= 96 ? note : 0;
 }
 
-bool ParseMelodic(const std::vector<std::string>& tokens, uint8_t instrument, TPhrase& phrase, std::string& error) {
+bool ParseMelodic(const std::vector<std::string>& tokens, uint8_t instrument, TPhrase& phrase,
+                  std::string& error) {
   for (const std::string& token : tokens) {
     std::string body = token;
     int rows = 1;
@@ -132,7 +137,8 @@ bool ParseScore(const std::string& text, TSong& song, std::string& error) {
     size_t colon = line.find(':');
     std::vector<std::string> words = Split(colon == std::string::npos ? line : line.substr(0, colon));
     if (words.empty()) continue;
-    std::vector<std::string> after = colon == std::string::npos ? std::vector<std::string>{} : Split(line.substr(colon + 1));
+    std::vector<std::string> after =
+        colon == std::string::npos ? std::vector<std::string>{} : Split(line.substr(colon + 1));
     const std::string& key = words[0];
     try {
       if (key == "title") {
@@ -155,13 +161,20 @@ bool ParseScore(const std::string& text, TSong& song, std::string& error) {
           if (eq == std::string::npos) return fail("expected key=value, got '" + words[i] + "'");
           std::string k = words[i].substr(0, eq);
           double v = std::stod(words[i].substr(eq + 1));
-          if (k == "len") inst.Length = v;
-          else if (k == "base") inst.Base = v;
-          else if (k == "loop") inst.Loop = v != 0;
-          else if (k == "volume") inst.Volume = static_cast<int>(v);
-          else if (k == "release") inst.Release = static_cast<int>(v);
-          else if (k == "pan") inst.Pan = static_cast<int>(v);
-          else return fail("unknown instrument key '" + k + "'");
+          if (k == "len")
+            inst.Length = v;
+          else if (k == "base")
+            inst.Base = v;
+          else if (k == "loop")
+            inst.Loop = v != 0;
+          else if (k == "volume")
+            inst.Volume = static_cast<int>(v);
+          else if (k == "release")
+            inst.Release = static_cast<int>(v);
+          else if (k == "pan")
+            inst.Pan = static_cast<int>(v);
+          else
+            return fail("unknown instrument key '" + k + "'");
         }
         song.Instruments.push_back(inst);
       } else if (key == "layer") {
@@ -225,8 +238,8 @@ bool ParseScore(const std::string& text, TSong& song, std::string& error) {
           if (ph == phrases.end()) return fail("unknown phrase '" + name + "'");
           const std::vector<TCell>& rows = ph->second.Rows;
           if (rows.empty() || song.Rows % static_cast<int>(rows.size()) != 0) {
-            return fail("phrase '" + name + "' has " + std::to_string(rows.size()) + " rows, which do not divide " +
-                        std::to_string(song.Rows));
+            return fail("phrase '" + name + "' has " + std::to_string(rows.size()) +
+                        " rows, which do not divide " + std::to_string(song.Rows));
           }
           auto c = static_cast<size_t>(ch - song.Channels.begin());
           for (size_t r = 0; r < static_cast<size_t>(song.Rows); ++r) {

@@ -39,11 +39,11 @@ struct TCell {
 struct TInstrument {
   std::string Name;
   std::vector<synth::TLayer> Layers;
-  double Length = 0.5;   // seconds
-  double Base = 262.5;   // Hz the layers' pitch stands for (C-4)
+  double Length = 0.5;  // seconds
+  double Base = 262.5;  // Hz the layers' pitch stands for (C-4)
   bool Loop = false;
   int Volume = 64;
-  int Release = 0;       // ticks from key-off to silence (0: no envelope)
+  int Release = 0;  // ticks from key-off to silence (0: no envelope)
   int Pan = 128;
 };
 

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
   }
   if (song.Order.size() > 256 || song.Patterns.size() > 256 || song.Instruments.size() > 128 ||
       song.Channels.size() > 32 || song.Rows < 1 || song.Rows > 256) {
-    std::fprintf(stderr, "pellorin-xm: %s: too many orders, patterns, instruments, channels or rows\n", argv[1]);
+    std::fprintf(stderr, "pellorin-xm: %s: too many orders, patterns, instruments, channels or rows\n",
+                 argv[1]);
     return 1;
   }
   std::vector<uint8_t> bytes = xm::WriteModule(song);

@@ -80,8 +80,8 @@ void WritePattern(TWriter& out, const score::TSong& song, const score::TPattern&
   out.U16(0);
   size_t start = out.Bytes.size();
   for (const score::TCell& cell : pattern.Cells) {
-    int flags = (cell.Note ? 1 : 0) | (cell.Instrument ? 2 : 0) | (cell.Volume ? 4 : 0) | (cell.Effect ? 8 : 0) |
-                (cell.Param ? 16 : 0);
+    int flags = (cell.Note ? 1 : 0) | (cell.Instrument ? 2 : 0) | (cell.Volume ? 4 : 0) |
+                (cell.Effect ? 8 : 0) | (cell.Param ? 16 : 0);
     out.U8(0x80 | flags);
     if (cell.Note) out.U8(cell.Note);
     if (cell.Instrument) out.U8(cell.Instrument);
