@@ -1,0 +1,88 @@
+#include "platform/audio.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+
+namespace plat {
+
+THeadlessAudio::THeadlessAudio(bool present, TAudioFormat format) : Present(present), Fmt(format) {}
+
+void THeadlessAudio::SetSource(TAudioSource* source) {
+  std::lock_guard<std::mutex> hold(Lock);
+  Source = source;
+}
+
+void THeadlessAudio::Pull(int16_t* out, int frames) {
+  std::lock_guard<std::mutex> hold(Lock);
+  if (Present && Source != nullptr) {
+    Source->Render(out, frames);
+  } else {
+    std::fill(out, out + static_cast<size_t>(frames) * static_cast<size_t>(Fmt.Channels), int16_t{0});
+  }
+}
+
+namespace {
+
+class TSdlAudio : public TAudioOutput {
+ public:
+  TSdlAudio() {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return;
+    SubsystemUp = true;
+    SDL_AudioSpec want{};
+    want.freq = 44100;
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = 1024;  // 23 ms at 44.1 kHz: short enough for shots, long enough not to starve
+    want.callback = &TSdlAudio::Callback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    // Any rate is accepted; the format and channel count are converted by SDL if the device differs.
+    Device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+    if (Device == 0) return;
+    Fmt.Rate = have.freq;
+    Fmt.Channels = have.channels;
+    SDL_PauseAudioDevice(Device, 0);
+  }
+
+  ~TSdlAudio() override {
+    if (Device != 0) SDL_CloseAudioDevice(Device);
+    if (SubsystemUp) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+
+  bool Running() const override { return Device != 0; }
+  TAudioFormat Format() const override { return Fmt; }
+
+  void SetSource(TAudioSource* source) override {
+    if (Device == 0) {
+      Source = source;
+      return;
+    }
+    // The callback runs under the device lock, so after unlocking the old source is no longer in use.
+    SDL_LockAudioDevice(Device);
+    Source = source;
+    SDL_UnlockAudioDevice(Device);
+  }
+
+ private:
+  static void SDLCALL Callback(void* user, Uint8* stream, int bytes) {
+    auto* self = static_cast<TSdlAudio*>(user);
+    int frames = bytes / (2 * self->Fmt.Channels);
+    if (self->Source != nullptr) {
+      self->Source->Render(reinterpret_cast<int16_t*>(stream), frames);
+    } else {
+      std::fill(stream, stream + bytes, Uint8{0});
+    }
+  }
+
+  bool SubsystemUp = false;
+  SDL_AudioDeviceID Device = 0;
+  TAudioFormat Fmt;
+  TAudioSource* Source = nullptr;  // read on the device thread under SDL's device lock
+};
+
+}  // namespace
+
+std::unique_ptr<TAudioOutput> OpenSdlAudio() { return std::make_unique<TSdlAudio>(); }
+
+}  // namespace plat
