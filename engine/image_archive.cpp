@@ -186,6 +186,7 @@ TPictureBitmap DecodeDib(TStreamReader& reader) {
   uint64_t stride = (uint64_t{bitCount} * w + 31) / 32 * 4;
   if (stride * h > reader.Remaining()) throw EArchiveError("Stream read error");
   bitmap.Pixels.resize(w * h);
+  if (w == 0) return bitmap;
   for (size_t row = 0; row < h; ++row) {
     const uint8_t* src = reader.ReadBytes(static_cast<size_t>(stride));
     uint32_t* dst = &bitmap.Pixels[outRow(row) * w];
