@@ -21,7 +21,6 @@ void AppendChunk(std::vector<uint8_t>& out, const char* id, const std::vector<ui
   AppendBytes(out, id, 4);
   AppendU32(out, static_cast<uint32_t>(bytes.size()));
   AppendBytes(out, bytes.data(), bytes.size());
-  if (bytes.size() % 2) AppendU8(out, 0);
 }
 
 }  // namespace

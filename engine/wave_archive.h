@@ -29,7 +29,8 @@ struct TWave {
 // "Wave is invalid". Chunks follow until an identifier of 0 or the end; sizes are taken exactly as
 // stored (no padding byte after an odd size). A chunk larger than what is left is "Stream read error".
 TWave ReadWave(TStreamReader& reader);
-// The RIFF WAVE image ReadWave reads back: "fmt " then "data", each padded to an even size.
+// The RIFF WAVE image ReadWave reads back: "fmt " then "data". Chunks are not padded to an even size,
+// since ReadWave takes sizes exactly as stored.
 std::vector<uint8_t> WriteWave(const TWave& wave);
 
 class TWaveCollection;

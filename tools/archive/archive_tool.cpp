@@ -78,14 +78,15 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-// NNN-name with every character outside [A-Za-z0-9._-] replaced, so that a name cannot leave DIR.
+// NNN-name with every character outside [A-Za-z0-9._-] replaced: no separator survives, and the number
+// in front keeps "." and ".." from being the whole name, so the file stays inside DIR.
 std::string OutputName(int index, const std::string& name, const char* extension) {
   char number[16];
   std::snprintf(number, sizeof number, "%03d-", index);
   std::string safe;
   for (char c : name) {
     bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                c == '_' || (c == '.' && !safe.empty());
+                c == '_' || c == '.';
     safe += keep ? c : '_';
   }
   return number + safe + extension;
