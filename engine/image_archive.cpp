@@ -193,10 +193,10 @@ TPictureBitmap DecodeDib(TStreamReader& reader) {
     for (size_t x = 0; x < w; ++x) {
       switch (bitCount) {
         case 1:
-          dst[x] = paletteColor((src[x / 8] >> (7 - x % 8)) & 1u);
+          dst[x] = paletteColor((uint32_t{src[x / 8]} >> (7 - x % 8)) & 1u);
           break;
         case 4:
-          dst[x] = paletteColor(x % 2 == 0 ? src[x / 2] >> 4 : src[x / 2] & 0x0Fu);
+          dst[x] = paletteColor(x % 2 == 0 ? uint32_t{src[x / 2]} >> 4 : uint32_t{src[x / 2]} & 0x0Fu);
           break;
         case 8:
           dst[x] = paletteColor(src[x]);
