@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "engine/canvas.h"
 #include "engine/rtl.h"
 #include "game/game_state.h"
 #include "menu/menu_state.h"
@@ -71,7 +72,9 @@ void OpenPlayUrl() {
   Platform().OpenDocument(plat::AbsolutePath(path));
 }
 
-TmainForm::TmainForm() : BackBuffer(static_cast<size_t>(plat::kFrameWidth) * plat::kFrameHeight, 0) {
+TmainForm::TmainForm() {
+  DXDraw.SetOptions(OptionBit(doAllowReboot) | OptionBit(doWaitVBlank) | OptionBit(doCenter) | OptionBit(doFlip) |
+                    OptionBit(doDirectX7Mode) | OptionBit(doHardware) | OptionBit(doSelectDriver));
   DXTimer1.SetActiveOnly(true);
   DXTimer1.SetInterval(16);
   DXTimer1.OnTimer = [this](TDXTimer& t, int lag) { DXTimer1Timer(t, lag); };
@@ -94,6 +97,8 @@ TmainForm::TmainForm() : BackBuffer(static_cast<size_t>(plat::kFrameWidth) * pla
   DXTimer1.Loaded();
   DXTimer2.Loaded();
   Guarded([this] { FormCreate(); });
+  // Start-up normally initialised the display already; if it stopped short, showing the window does.
+  Guarded([this] { DXDraw.WindowShown(); });
 }
 
 TmainForm::~TmainForm() {
@@ -120,7 +125,18 @@ void TmainForm::FormCreate() {
   GamePhase = gpMenu;
 }
 
-void TmainForm::ChangeMode() { Platform().SetFullScreen(Settings.WindowMode != 1); }
+// The platform's window keeps its own placement: leaving full screen gives back the fixed border and
+// the centred 800 x 600 client area, and going full screen drops the border.
+void TmainForm::ChangeMode() {
+  DXDraw.FinalizeDisplay();
+  if (Settings.WindowMode == 1) {
+    Platform().SetFullScreen(false);
+    DXDraw.SetOptions(static_cast<TDXDrawOptions>(DXDraw.Options() & ~OptionBit(doFullScreen)));
+  } else {
+    DXDraw.SetOptions(static_cast<TDXDrawOptions>(DXDraw.Options() | OptionBit(doFullScreen)));
+  }
+  DXDraw.InitializeDisplay();
+}
 
 void TmainForm::WMGetSysCommand(uint32_t command) {
   if (command == kScMaximize) {
@@ -164,13 +180,19 @@ void TmainForm::Close() {
 }
 
 void TmainForm::DXTimer1Timer(TDXTimer&, int) {
+  if (!DXDraw.CanDraw()) return;
   DXInput1.UpdateInput();
-  Platform().Present(BackBuffer.data(), plat::kFrameWidth);
+  DXDraw.Surface.FillSurface(0);
+  DXDraw.Surface.SurfaceCanvas().ReleaseCanvas();
+  DXDraw.FlipDisplay();
 }
 
 void TmainForm::DXTimer2Timer(TDXTimer&, int) {
+  if (!DXDraw.CanDraw()) return;
   DXInput1.UpdateInput();
-  Platform().Present(BackBuffer.data(), plat::kFrameWidth);
+  DXDraw.Surface.FillSurface(0);
+  DXDraw.Surface.SurfaceCanvas().ReleaseCanvas();
+  DXDraw.FlipDisplay();
 }
 
 void TmainForm::DXTimer1Activate(TDXTimer&) {}
@@ -197,6 +219,9 @@ void TmainForm::Dispatch(const TEvent& event) {
     switch (event.Kind) {
       case TEventKind::Close:
         Close();
+        break;
+      case TEventKind::Terminate:
+        IsClosed = true;
         break;
       case TEventKind::Maximize:
         WMGetSysCommand(kScMaximize);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/display.h"
 #include "engine/input.h"
 #include "engine/timer.h"
 #include "platform/platform.h"
@@ -44,6 +45,7 @@ class TmainForm {
   void DXTimer2Deactivate(TDXTimer& sender);
 
   // Components, in creation order.
+  TDXDraw DXDraw;
   TDXTimer DXTimer1;
   TDXInput DXInput1;
   TDXTimer DXTimer2;
@@ -55,7 +57,6 @@ class TmainForm {
   // Runs a handler; an error out of it is shown in a message box and the program goes on.
   void Guarded(const std::function<void()>& handler);
 
-  std::vector<uint32_t> BackBuffer;  // 800 x 600 XRGB, presented once per tick
   bool IsClosed = false;
 };
 

@@ -22,6 +22,7 @@ void THeadlessPlatform::OpenWindow(const std::string& caption) {
 }
 
 void THeadlessPlatform::SetFullScreen(bool fullScreen) {
+  if (fullScreen && RefuseFullScreen) return;
   if (fullScreen != IsFullScreen) ++FullScreenSwitches;
   IsFullScreen = fullScreen;
 }
@@ -36,6 +37,12 @@ void THeadlessPlatform::Present(const uint32_t* pixels, int pitch) {
     if (RecentFrames.size() >= FramesKept) RecentFrames.pop_front();
     RecentFrames.push_back(LastFrame);
   }
+}
+
+bool THeadlessPlatform::TakePresentationLost() {
+  bool lost = PresentationLost;
+  PresentationLost = false;
+  return lost;
 }
 
 void THeadlessPlatform::Minimize() {

@@ -20,6 +20,8 @@ class THeadlessPlatform : public TPlatform {
   void AdvanceClock(uint32_t ms) { Clock += ms; }
   void SetKey(int scan, bool down);
   void SetJoystick(int index, const TJoystickState& state);
+  // As if the graphics device had been reset: the next TakePresentationLost reports it.
+  void LosePresentation() { PresentationLost = true; }
 
   // --- TPlatform ---
   void OpenWindow(const std::string& caption) override;
@@ -27,6 +29,7 @@ class THeadlessPlatform : public TPlatform {
   void SetFullScreen(bool fullScreen) override;
   bool FullScreen() const override { return IsFullScreen; }
   void Present(const uint32_t* pixels, int pitch) override;
+  bool TakePresentationLost() override;
   void Minimize() override;
   bool Minimized() const override { return IsMinimized; }
   bool Foreground() const override { return IsForeground; }
@@ -60,6 +63,7 @@ class THeadlessPlatform : public TPlatform {
   uint32_t Clock = 0;
   uint32_t Seed = 1;  // what ClockSeed hands the random generator
   bool IsForeground = true;
+  bool RefuseFullScreen = false;  // a desktop that cannot go full screen: SetFullScreen(true) is ignored
 
  private:
   std::deque<TEvent> Queue;
@@ -68,6 +72,7 @@ class THeadlessPlatform : public TPlatform {
   bool IsOpen = false;
   bool IsFullScreen = false;
   bool IsMinimized = false;
+  bool PresentationLost = false;
 };
 
 }  // namespace plat

@@ -51,6 +51,7 @@ enum class TEventKind : uint8_t {
   Deactivate,  // the application lost the focus
   Close,       // the user asked to close the window
   Maximize,    // the window manager asked to maximise the window (button or caption double click)
+  Terminate,   // the session or a signal ends the program (not the user closing the window)
 };
 
 enum class TMouseButton : uint8_t { Left, Right, Middle };
@@ -88,6 +89,9 @@ class TPlatform {
   virtual bool FullScreen() const = 0;
   // Presents one frame (pitch in pixels), waiting for the vertical blank where the desktop has one.
   virtual void Present(const uint32_t* pixels, int pitch) = 0;
+  // True once after the presentation side lost what it keeps on the graphics device (the renderer's
+  // device or render targets were reset); asking clears it. The display then restores its surfaces.
+  virtual bool TakePresentationLost() = 0;
   virtual void Minimize() = 0;
   virtual bool Minimized() const = 0;
   // The window has the keyboard focus (the foreground window).

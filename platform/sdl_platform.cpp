@@ -102,7 +102,8 @@ class TSdlPlatform final : public TPlatform {
   void SetFullScreen(bool fullScreen) override {
     if (!Window || fullScreen == IsFullScreen) return;
     if (fullScreen) {
-      SDL_SetWindowFullscreen(Window, SDL_WINDOW_FULLSCREEN_DESKTOP);
+      // A desktop that refuses leaves the window as it was; the display reports the failed mode change.
+      if (SDL_SetWindowFullscreen(Window, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) return;
     } else {
       SDL_SetWindowFullscreen(Window, 0);
       SDL_SetWindowSize(Window, kFrameWidth, kFrameHeight);
@@ -138,6 +139,12 @@ class TSdlPlatform final : public TPlatform {
     }
     SDL_FreeSurface(frame);
     SDL_UpdateWindowSurface(Window);
+  }
+
+  bool TakePresentationLost() override {
+    bool lost = PresentationLost;
+    PresentationLost = false;
+    return lost;
   }
 
   void Minimize() override {
@@ -381,8 +388,26 @@ class TSdlPlatform final : public TPlatform {
             return false;
         }
       case SDL_QUIT:
-        event.Kind = TEventKind::Close;
+        // With the last-window-close rule off, this comes only from SIGINT or SIGTERM.
+        event.Kind = TEventKind::Terminate;
         return true;
+      case SDL_RENDER_TARGETS_RESET:
+        PresentationLost = true;
+        return false;
+      case SDL_RENDER_DEVICE_RESET:
+        // Every texture of the renderer is gone: make the frame's texture again.
+        PresentationLost = true;
+        if (Renderer) {
+          if (Texture) SDL_DestroyTexture(Texture);
+          Texture = SDL_CreateTexture(Renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, kFrameWidth,
+                                      kFrameHeight);
+          if (!Texture) {
+            SDL_DestroyRenderer(Renderer);
+            Renderer = nullptr;
+            SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+          }
+        }
+        return false;
       case SDL_JOYDEVICEADDED:
         if (!Stick) Stick = SDL_JoystickOpen(raw.jdevice.which);
         return false;
@@ -404,6 +429,7 @@ class TSdlPlatform final : public TPlatform {
   SDL_Joystick* Stick = nullptr;
   std::vector<TEvent> Pending;  // events made from one SDL event that carried several
   bool IsFullScreen = false;
+  bool PresentationLost = false;
   bool Active = true;
   bool LeftPressedInside = false;
   int CursorCount = 0;

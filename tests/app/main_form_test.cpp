@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "game/game_state.h"
 #include "menu/menu_state.h"
@@ -54,6 +55,43 @@ TEST_F(Spine, MaximiseSwitchesToFullScreenAndSaves) {
   RunPasses(form, 1);
   EXPECT_TRUE(Headless.FullScreen());
   EXPECT_EQ(ReadFile("config.dat")[0], '\x01');  // window mode 0, stored XOR 1
+}
+
+TEST_F(Spine, TheDisplayIsUpAfterStartUpAndEachModeSwitchRebuildsIt) {
+  TmainForm form;
+  EXPECT_TRUE(form.DXDraw.Initialized());
+  EXPECT_FALSE(form.DXDraw.FlipDriver());
+  std::vector<int> codes;
+  form.DXDraw.RegisterNotifyEvent(&codes, [&codes](TDXDraw&, TDXDrawNotifyType type) { codes.push_back(type); });
+  Headless.PushEvent({.Kind = TEventKind::Maximize});
+  RunPasses(form, 3);
+  EXPECT_EQ(codes, (std::vector<int>{5, 4, 1, 7, 2, 3, 6}));
+  EXPECT_TRUE(Headless.FullScreen());
+  EXPECT_TRUE(form.DXDraw.FlipDriver());
+  uint64_t presented = Headless.PresentCount;
+  RunPasses(form, 2);
+  EXPECT_GT(Headless.PresentCount, presented);
+  codes.clear();
+  Settings.WindowMode = 1;
+  form.ChangeMode();
+  EXPECT_EQ(codes, (std::vector<int>{5, 4, 1, 7, 2, 3, 6}));
+  EXPECT_FALSE(Headless.FullScreen());
+  EXPECT_EQ(Headless.FullScreenSwitches, 2);
+  form.DXDraw.UnRegisterNotifyEvent(&codes);
+}
+
+TEST_F(Spine, FramesAreSkippedWhileTheDisplayCannotDraw) {
+  TmainForm form;
+  RunPasses(form, 2);
+  uint64_t presented = Headless.PresentCount;
+  form.DXDraw.FinalizeDisplay();
+  RunPasses(form, 3);
+  EXPECT_EQ(Headless.PresentCount, presented);
+  // A lost presentation is restored by the next frame, which is then drawn.
+  form.DXDraw.InitializeDisplay();
+  Headless.LosePresentation();
+  RunPasses(form, 1);
+  EXPECT_EQ(Headless.PresentCount, presented + 1);
 }
 
 TEST_F(Spine, CloseWithoutConfirmationAsksInsteadOfClosing) {
