@@ -1,0 +1,99 @@
+// The image archive (.dxg): pictures with a name, a decoded bitmap and the grid geometry that cuts it
+// into patterns. The image list owns one TPictureCollection, which owns its pictures; callers keep plain
+// pointers from PictureAt and FindPicture, valid until the next load. Loading decodes every "TDIB"
+// bitmap into 32-bit pixels and keeps them for the picture's whole life.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/archive_stream.h"
+
+// A decoded bitmap: Width x Height pixels, rows top to bottom, each 0x00RRGGBB (blue in the low byte,
+// the layout of the platform's frame). Empty (0 x 0) when the archive held no bitmap it could decode.
+struct TPictureBitmap {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  std::vector<uint32_t> Pixels;  // Width * Height, row-major
+
+  bool Empty() const { return Pixels.empty(); }
+  uint32_t Pixel(int32_t x, int32_t y) const {
+    return Pixels[static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x)];
+  }
+};
+
+// Colour values are signed 32-bit: red in bits 0-7, green 8-15, blue 16-23; 0xFF0000nn names system
+// colour nn. The 52 colour identifiers an archive may use instead of a number map to these values.
+bool ColorIdentToValue(const std::string& ident, int32_t& value);  // case-insensitive; false if unknown
+// The identifier of a value, or empty when it has none.
+std::string ColorValueToIdent(int32_t value);
+
+// Decodes "TDIB" data (a BMP image without its 14-byte file header) that fills the whole reader.
+// No bytes at all give an empty bitmap. Failures: "DIB is invalid", "Bitcount in invalid (%d)",
+// "PixelFormat in invalid", "Stream read error". Bitmaps above kMaxDibPixels are "DIB is invalid".
+constexpr int64_t kMaxDibPixels = int64_t{1} << 24;
+TPictureBitmap DecodeDib(TStreamReader& reader);
+
+class TPictureCollection;
+
+class TPictureCollectionItem : public THashCollectionItem {
+ public:
+  TPictureCollectionItem(TPictureCollection& owner, int index);
+
+  // PatternWidth (PatternHeight) when above 0, else the bitmap's width (height). Sprites take their
+  // size from these.
+  int32_t EffectiveWidth() const;
+  int32_t EffectiveHeight() const;
+
+  TPictureCollection& Collection() const { return *Owner; }
+
+  TPictureBitmap Picture;  // the decoded bitmap; empty for an unknown codec or a missing "Picture.Data"
+  std::string Codec;       // the codec name stored with the bitmap ("TDIB"); empty when none was stored
+  int32_t PatternHeight = 0;  // cell size in pixels; 0 means the whole picture
+  int32_t PatternWidth = 0;
+  int32_t SkipHeight = 0;  // gap in pixels between neighbouring cells
+  int32_t SkipWidth = 0;
+  bool SystemMemory = false;  // keep the picture in one system-memory surface
+  bool Transparent = true;    // draw with TransparentColor as the source colour key
+  int32_t TransparentColor = 0;  // colour value (see above); black by default
+
+ private:
+  TPictureCollection* Owner;
+};
+
+class TPictureCollection {
+ public:
+  TPictureCollection() = default;
+  TPictureCollection(const TPictureCollection&) = delete;
+  TPictureCollection& operator=(const TPictureCollection&) = delete;
+
+  // Empties the archive and reads the file (a game path such as "data\menu.dxg", matched without regard
+  // to case). A file that cannot be read fails with "Cannot open file "%s". %s"; a damaged one with the
+  // stream's text, File set to path, and the archive holding the pictures read whole before the failure.
+  void LoadArchive(const std::string& path);
+  // The same from bytes already in memory; fileName is only used to name the file in errors.
+  void LoadArchiveData(const uint8_t* data, size_t size, const std::string& fileName);
+
+  // "List index out of bounds (%d)" outside 0 .. Count() - 1.
+  TPictureCollectionItem* PictureAt(int index) const;
+  // Case-insensitive; among equal names the picture read last. "Image '%s' not found" when absent.
+  TPictureCollectionItem* FindPicture(const std::string& name) const;
+  int Count() const { return static_cast<int>(Items.size()); }
+
+  // A new empty picture at the end.
+  TPictureCollectionItem* Add();
+  void Clear();
+
+  std::array<uint8_t, 1024> ColorTable{};  // 256 entries of blue, green, red, 0; kept, not used
+
+ private:
+  friend class TPictureCollectionItem;
+  void ReadArchive(TStreamReader& reader);
+  void ReadPicture(TStreamReader& reader, TPictureCollectionItem& item);
+
+  THashBuckets Buckets;  // declared before Items: items unlink themselves as they go
+  std::vector<std::unique_ptr<TPictureCollectionItem>> Items;  // file order
+};
