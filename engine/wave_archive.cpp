@@ -85,6 +85,45 @@ void TWaveCollection::LoadWaveArchiveData(const uint8_t* data, size_t size, cons
     error.File = fileName;
     throw;
   }
+  BindItems();
+}
+
+void TWaveCollectionItem::PlayWave(bool wait) {
+  Playback.Looped = Looped;
+  Playback.SetMaxPlayingCount(MaxPlayingCount);  // a change frees the extra buffers
+  Playback.PlayWave(wait);
+}
+
+TWaveCollection::~TWaveCollection() { BindSound(nullptr); }
+
+void TWaveCollection::BindSound(TDXSound* sound) {
+  if (Sound != nullptr) {
+    Sound->RemoveListener(this);
+    for (auto& item : Items) item->Playback.Unbind();
+  }
+  Sound = sound;
+  if (Sound != nullptr) {
+    Sound->AddListener(this);
+    BindItems();
+  }
+}
+
+void TWaveCollection::BindItems() {
+  if (Sound == nullptr || !Sound->Initialized()) return;
+  for (auto& item : Items) {
+    item->Playback.SetWave(item->Wave.Format, item->Wave.Data);
+    item->Playback.Bind(*Sound);
+  }
+}
+
+void TWaveCollection::SoundInitialized(TDXSound&) { BindItems(); }
+
+void TWaveCollection::SoundRestored(TDXSound&) {
+  for (auto& item : Items) item->Playback.Restore();
+}
+
+void TWaveCollection::SoundFinalized(TDXSound&) {
+  for (auto& item : Items) item->Playback.Unbind();
 }
 
 TWaveCollectionItem* TWaveCollection::FindWave(const std::string& name) const {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/archive_stream.h"
+#include "engine/sound.h"
 
 // One sound's data: the format block (a copy of the "fmt " chunk, normally the wave-format structure)
 // and the sample data. The accessors read the format block's fields, 0 when it is too short to hold them.
@@ -48,13 +49,19 @@ class TWaveCollectionItem : public THashCollectionItem {
   int32_t Volume = 0;           // attenuation in 1/100 dB; 0 = full (not stored in the file)
   TWave Wave;
 
+  // Plays the sound on the collection's device: nothing while unbound or when the device is silent.
+  // wait: returns once the sound has finished (a looped sound does not wait).
+  void PlayWave(bool wait);
+  TSoundEffect Playback;  // the main buffer and the extra buffers
+
  private:
   TWaveCollection* Owner;
 };
 
-class TWaveCollection {
+class TWaveCollection : public TSoundListener {
  public:
   TWaveCollection() = default;
+  ~TWaveCollection() override;
   TWaveCollection(const TWaveCollection&) = delete;
   TWaveCollection& operator=(const TWaveCollection&) = delete;
 
@@ -73,11 +80,20 @@ class TWaveCollection {
   TWaveCollectionItem* Add();
   void Clear();
 
+  // The device the sounds play on (null: none). While it runs, every sound is bound with a main buffer.
+  void BindSound(TDXSound* sound);
+  void SoundInitialized(TDXSound& sound) override;
+  void SoundRestored(TDXSound& sound) override;
+  void SoundFinalized(TDXSound& sound) override;
+
  private:
   friend class TWaveCollectionItem;
   void ReadArchive(TStreamReader& reader);
   void ReadSound(TStreamReader& reader, TWaveCollectionItem& item);
 
+  void BindItems();
+
+  TDXSound* Sound = nullptr;
   THashBuckets Buckets;  // declared before Items: items unlink themselves as they go
   std::vector<std::unique_ptr<TWaveCollectionItem>> Items;  // file order
 };
