@@ -5,12 +5,17 @@
 #pragma once
 
 #include <array>
+#include <stdexcept>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/archive_stream.h"
+#include "engine/rect.h"
+#include "engine/surface.h"
+
+class TDXDraw;
 
 // A decoded bitmap: Width x Height pixels, rows top to bottom, each 0x00RRGGBB (blue in the low byte,
 // the layout of the platform's frame). Empty (0 x 0) when the archive held no bitmap it could decode.
@@ -39,6 +44,29 @@ TPictureBitmap DecodeDib(TStreamReader& reader);
 
 class TPictureCollection;
 
+// One pattern: a rectangle of one of the picture's surfaces, with the opaque runs of each of its rows.
+struct TPatternRun {
+  uint16_t Start;   // from the pattern's left edge
+  uint16_t Length;
+};
+struct TPictureCollectionItemPattern {
+  TRect Rect;
+  TDirectDrawSurface* Surface = nullptr;  // owned by the picture's surface list
+  std::vector<uint32_t> RowStart;  // Runs[RowStart[r] .. RowStart[r + 1]) lie on row r
+  std::vector<TPatternRun> Runs;
+};
+
+// 256 entries, entry k = cos(2 pi k / 256): angles in steps of 1/256 of a turn, 0 up, clockwise.
+extern const std::array<double, 256> AngleTable;
+double Cos256(int32_t angle);
+double Sin256(int32_t angle);
+
+// Raised when pictures cannot be bound to the display or given surfaces.
+class EDXImageError : public std::runtime_error {
+ public:
+  explicit EDXImageError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};
+
 class TPictureCollectionItem : public THashCollectionItem {
  public:
   TPictureCollectionItem(TPictureCollection& owner, int index);
@@ -49,6 +77,26 @@ class TPictureCollectionItem : public THashCollectionItem {
   int32_t EffectiveHeight() const;
 
   TPictureCollection& Collection() const { return *Owner; }
+
+  // Patterns exist once the picture is bound to an initialised display and built; before that there
+  // are none and drawing does nothing.
+  int32_t PatternTotal() const;
+  // The empty rectangle, or no surface, for an index outside the patterns.
+  TRect PatternRect(int32_t i) const;
+  TDirectDrawSurface* PatternSurface(int32_t i) const;
+  // Pattern i unscaled with its top-left at (x, y), clipped to both surfaces; keyed when Transparent.
+  void DrawPattern(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t i);
+  // Pattern i scaled to width x height and turned by angle (1/256 turns, clockwise) about the pivot at
+  // fraction (centerX, centerY) of the scaled pattern, which lands on (x, y). Alpha 255 replaces.
+  void DrawPatternRotated(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t width, int32_t height,
+                          int32_t i, double centerX, double centerY, int32_t angle, int32_t alpha);
+  // (Re)makes the surfaces and patterns from the decoded bitmap; binds the picture first when the
+  // display is up, and does nothing without a bitmap or a display.
+  void BuildPatterns();
+  void Bind();
+  // Frees the patterns and surfaces; the decoded bitmap stays.
+  void Unbind();
+  bool Bound() const { return IsBound; }
 
   TPictureBitmap Picture;  // the decoded bitmap; empty for an unknown codec or a missing "Picture.Data"
   std::string Codec;       // the codec name stored with the bitmap ("TDIB"); empty when none was stored
@@ -61,7 +109,13 @@ class TPictureCollectionItem : public THashCollectionItem {
   int32_t TransparentColor = 0;  // colour value (see above); black by default
 
  private:
+  TDirectDrawSurface& AddSurface(int32_t left, int32_t top, int32_t width, int32_t height);
+  void AddPattern(TDirectDrawSurface& surface, TRect rect);
+
   TPictureCollection* Owner;
+  bool IsBound = false;
+  std::vector<TPictureCollectionItemPattern> Patterns;
+  std::vector<std::unique_ptr<TDirectDrawSurface>> Surfaces;
 };
 
 class TPictureCollection {
@@ -87,6 +141,10 @@ class TPictureCollection {
   TPictureCollectionItem* Add();
   void Clear();
 
+  // The display the pictures are drawn on; set by the image list.
+  TDXDraw* Display = nullptr;
+  bool DisplayInitialized() const;
+
   std::array<uint8_t, 1024> ColorTable{};  // 256 entries of blue, green, red, 0; kept, not used
 
  private:
@@ -96,4 +154,21 @@ class TPictureCollection {
 
   THashBuckets Buckets;  // declared before Items: items unlink themselves as they go
   std::vector<std::unique_ptr<TPictureCollectionItem>> Items;  // file order
+};
+
+// The form's image list: owns one picture archive and keeps its pictures on the display's surfaces,
+// binding them when the display is initialised, rebuilding them after every restore and freeing
+// their surfaces when it is finalised.
+class TDXImageList {
+ public:
+  TDXImageList() = default;
+  ~TDXImageList();
+  TDXImageList(const TDXImageList&) = delete;
+  TDXImageList& operator=(const TDXImageList&) = delete;
+
+  void SetDXDraw(TDXDraw* draw);
+  // Loads the archive, then binds and builds the new pictures at once when the display is up.
+  void LoadArchive(const std::string& path);
+
+  TPictureCollection Items;
 };

@@ -1,0 +1,310 @@
+// Pictures on display surfaces: cutting a picture into patterns, the colour-keyed blit every sprite
+// uses, the scaled and rotated blit of guns and flames, and the angle table.
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/colors.h"
+#include "engine/display.h"
+#include "engine/image_archive.h"
+#include "engine/surface.h"
+
+namespace {
+
+std::array<double, 256> MakeAngleTable() {
+  std::array<double, 256> table{};
+  for (size_t k = 0; k < 256; ++k) table[k] = std::cos(2.0 * M_PI * static_cast<double>(k) / 256.0);
+  return table;
+}
+
+}  // namespace
+
+const std::array<double, 256> AngleTable = MakeAngleTable();
+
+EDXImageError::EDXImageError(const char* format, ...) : std::runtime_error("") {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  static_cast<std::runtime_error&>(*this) = std::runtime_error(text);
+}
+
+bool TPictureCollection::DisplayInitialized() const { return Display && Display->Initialized(); }
+
+// ------------------------------------------------------------------------------------------ image list
+
+TDXImageList::~TDXImageList() { SetDXDraw(nullptr); }
+
+void TDXImageList::SetDXDraw(TDXDraw* draw) {
+  if (Items.Display) Items.Display->UnRegisterNotifyEvent(this);
+  Items.Display = draw;
+  if (!draw) return;
+  draw->RegisterNotifyEvent(this, [this](TDXDraw&, TDXDrawNotifyType type) {
+    switch (type) {
+      case dxntInitialize:
+        for (int i = 0; i < Items.Count(); ++i) Items.PictureAt(i)->Bind();
+        break;
+      case dxntRestore:
+        for (int i = 0; i < Items.Count(); ++i) Items.PictureAt(i)->BuildPatterns();
+        break;
+      case dxntFinalize:
+        for (int i = 0; i < Items.Count(); ++i) Items.PictureAt(i)->Unbind();
+        break;
+      case dxntDestroying:
+        Items.Display = nullptr;
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+void TDXImageList::LoadArchive(const std::string& path) {
+  Items.LoadArchive(path);
+  if (!Items.DisplayInitialized()) return;
+  for (int i = 0; i < Items.Count(); ++i) Items.PictureAt(i)->BuildPatterns();
+}
+
+double Cos256(int32_t angle) { return AngleTable[static_cast<size_t>(angle & 255)]; }
+
+double Sin256(int32_t angle) { return AngleTable[static_cast<size_t>((angle + 192) & 255)]; }
+
+// ------------------------------------------------------------------------------------ building patterns
+
+int32_t TPictureCollectionItem::PatternTotal() const { return static_cast<int32_t>(Patterns.size()); }
+
+TRect TPictureCollectionItem::PatternRect(int32_t i) const {
+  if (i < 0 || i >= PatternTotal()) return {};
+  return Patterns[static_cast<size_t>(i)].Rect;
+}
+
+TDirectDrawSurface* TPictureCollectionItem::PatternSurface(int32_t i) const {
+  if (i < 0 || i >= PatternTotal()) return nullptr;
+  return Patterns[static_cast<size_t>(i)].Surface;
+}
+
+void TPictureCollectionItem::Unbind() {
+  Patterns.clear();
+  Surfaces.clear();
+  IsBound = false;
+}
+
+void TPictureCollectionItem::Bind() {
+  if (!Collection().DisplayInitialized()) throw EDXImageError("%s cannot be initialized", "TPictureCollection");
+  IsBound = true;
+}
+
+// Makes one surface holding the picture's rectangle (left, top, width, height), keyed with the
+// picture's transparent colour as this surface's pixels show it.
+TDirectDrawSurface& TPictureCollectionItem::AddSurface(int32_t left, int32_t top, int32_t width, int32_t height) {
+  auto surface = std::make_unique<TDirectDrawSurface>();
+  surface->SystemMemory = SystemMemory;
+  surface->CreateOffscreen(width, height);
+  uint32_t* bits = surface->Bits();
+  int pitch = surface->Pitch();
+  for (int32_t y = 0; y < height; ++y) {
+    int32_t sy = top + y;
+    if (sy >= Picture.Height) break;
+    int32_t copy = std::min(width, Picture.Width - left);
+    if (copy <= 0) break;
+    std::memcpy(bits + static_cast<ptrdiff_t>(y) * pitch,
+                &Picture.Pixels[static_cast<size_t>(sy) * static_cast<size_t>(Picture.Width) +
+                                static_cast<size_t>(left)],
+                static_cast<size_t>(copy) * sizeof(uint32_t));
+  }
+  surface->SetSourceKey(surface->MatchColor(ResolveColor(TransparentColor)));
+  Surfaces.push_back(std::move(surface));
+  return *Surfaces.back();
+}
+
+void TPictureCollectionItem::AddPattern(TDirectDrawSurface& surface, TRect rect) {
+  TPictureCollectionItemPattern pattern;
+  pattern.Rect = rect;
+  pattern.Surface = &surface;
+  // Opaque runs of each row, so the keyed blit copies spans instead of testing every pixel.
+  uint32_t key = surface.SourceKey();
+  const uint32_t* bits = surface.Bits();
+  int pitch = surface.Pitch();
+  pattern.RowStart.reserve(static_cast<size_t>(rect.Height()) + 1);
+  for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
+    pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
+    const uint32_t* row = bits + static_cast<ptrdiff_t>(y) * pitch;
+    int32_t x = rect.Left;
+    while (x < rect.Right) {
+      while (x < rect.Right && row[x] == key) ++x;
+      int32_t start = x;
+      while (x < rect.Right && row[x] != key) ++x;
+      if (x > start)
+        pattern.Runs.push_back({static_cast<uint16_t>(start - rect.Left), static_cast<uint16_t>(x - start)});
+    }
+  }
+  pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
+  Patterns.push_back(std::move(pattern));
+}
+
+void TPictureCollectionItem::BuildPatterns() {
+  if (Picture.Empty()) return;
+  if (!IsBound) {
+    if (!Collection().DisplayInitialized()) return;
+    Bind();
+  }
+  Patterns.clear();
+  Surfaces.clear();
+  const int32_t w = Picture.Width, h = Picture.Height;
+  const int32_t pw = EffectiveWidth(), ph = EffectiveHeight();
+  const int32_t cw = pw + SkipWidth, ch = ph + SkipHeight;
+  if (pw == w && ph == h) {
+    AddPattern(AddSurface(0, 0, w, h), {0, 0, w, h});
+    return;
+  }
+  if (cw <= 0 || ch <= 0) return;
+  const int32_t columns = (w + SkipWidth) / cw, rows = (h + SkipHeight) / ch;
+  if (SystemMemory) {
+    TDirectDrawSurface& surface = AddSurface(0, 0, w, h);
+    for (int32_t r = 0; r < rows; ++r)
+      for (int32_t c = 0; c < columns; ++c) AddPattern(surface, Bounds(c * cw, r * ch, pw, ph));
+    return;
+  }
+  // Tiles of about 512 pixels that are whole multiples of the cell, so no pattern straddles two.
+  const int32_t tw = std::min(cw * ((cw + 511) / cw), cw * columns);
+  const int32_t th = std::min(ch * ((ch + 511) / ch), ch * rows);
+  if (tw <= 0 || th <= 0) return;
+  const int32_t across = (w + tw - 1) / tw, down = (h + th - 1) / th;
+  for (int32_t tr = 0; tr < down; ++tr)
+    for (int32_t tc = 0; tc < across; ++tc) {
+      int32_t width = std::min(tw, std::max(w - tc * tw, 0));
+      int32_t height = std::min(th, std::max(h - tr * th, 0));
+      AddSurface(tc * tw, tr * th, width == 0 ? tw : width, height == 0 ? th : height);
+    }
+  for (int32_t r = 0; r < rows; ++r)
+    for (int32_t c = 0; c < columns; ++c) {
+      size_t tile = static_cast<size_t>(c * cw / tw + across * (r * ch / th));
+      if (tile >= Surfaces.size()) continue;
+      AddPattern(*Surfaces[tile], Bounds((c * cw) % tw, (r * ch) % th, pw, ph));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------- drawing
+
+void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t i) {
+  if (!IsBound || i < 0 || i >= PatternTotal()) return;
+  const TPictureCollectionItemPattern& pattern = Patterns[static_cast<size_t>(i)];
+  TDirectDrawSurface& source = *pattern.Surface;
+  if (!dest.HasPixels() || !source.HasPixels()) return;
+  if (dest.LockCount() > 0 || source.LockCount() > 0) {
+    dest.LastResult = DDERR_SURFACEBUSY;
+    return;
+  }
+  // Clip the destination to its surface, cutting the source by the same amounts, then the reverse.
+  TRect src = pattern.Rect;
+  TRect dst = Bounds(x, y, src.Width(), src.Height());
+  auto cut = [](TRect& a, TRect& b, const TRect& limit) {
+    if (a.Left < limit.Left) b.Left += limit.Left - a.Left, a.Left = limit.Left;
+    if (a.Top < limit.Top) b.Top += limit.Top - a.Top, a.Top = limit.Top;
+    if (a.Right > limit.Right) b.Right -= a.Right - limit.Right, a.Right = limit.Right;
+    if (a.Bottom > limit.Bottom) b.Bottom -= a.Bottom - limit.Bottom, a.Bottom = limit.Bottom;
+  };
+  cut(dst, src, dest.ClientRect());
+  cut(src, dst, source.ClientRect());
+  if (dst.Empty() || src.Empty()) return;
+
+  uint32_t* out = dest.Bits() + static_cast<ptrdiff_t>(dst.Top) * dest.Pitch() + dst.Left;
+  const uint32_t* in = source.Bits() + static_cast<ptrdiff_t>(src.Top) * source.Pitch() + src.Left;
+  const int32_t width = src.Width();
+  if (!Transparent) {
+    for (int32_t row = 0; row < src.Height(); ++row)
+      std::memcpy(out + static_cast<ptrdiff_t>(row) * dest.Pitch(), in + static_cast<ptrdiff_t>(row) * source.Pitch(),
+                  static_cast<size_t>(width) * sizeof(uint32_t));
+    dest.LastResult = DD_OK;
+    return;
+  }
+  // Runs are kept relative to the pattern's rectangle; the clip window in those coordinates:
+  const int32_t clipLeft = src.Left - pattern.Rect.Left, clipRight = clipLeft + width;
+  for (int32_t row = 0; row < src.Height(); ++row) {
+    size_t patternRow = static_cast<size_t>(src.Top - pattern.Rect.Top + row);
+    uint32_t* outRow = out + static_cast<ptrdiff_t>(row) * dest.Pitch() - clipLeft;
+    const uint32_t* inRow = in + static_cast<ptrdiff_t>(row) * source.Pitch() - clipLeft;
+    for (uint32_t r = pattern.RowStart[patternRow]; r < pattern.RowStart[patternRow + 1]; ++r) {
+      const TPatternRun& run = pattern.Runs[r];
+      int32_t start = std::max<int32_t>(run.Start, clipLeft);
+      int32_t end = std::min<int32_t>(run.Start + run.Length, clipRight);
+      if (end > start)
+        std::memcpy(outRow + start, inRow + start, static_cast<size_t>(end - start) * sizeof(uint32_t));
+    }
+  }
+  dest.LastResult = DD_OK;
+}
+
+void TPictureCollectionItem::DrawPatternRotated(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t width,
+                                                int32_t height, int32_t i, double centerX, double centerY,
+                                                int32_t angle, int32_t alpha) {
+  if (!IsBound || i < 0 || i >= PatternTotal()) return;
+  const TPictureCollectionItemPattern& pattern = Patterns[static_cast<size_t>(i)];
+  TDirectDrawSurface& source = *pattern.Surface;
+  const TRect src = pattern.Rect;
+  if (alpha <= 0 || width == 0 || height == 0 || !dest.HasPixels() || !source.HasPixels()) return;
+  if (src.Left < 0 || src.Top < 0 || src.Right > source.Width() || src.Bottom > source.Height() ||
+      src.Left >= src.Right || src.Top >= src.Bottom)
+    return;
+  if (dest.LockCount() > 0 || source.LockCount() > 0) {
+    dest.LastResult = DDERR_SURFACEBUSY;
+    return;
+  }
+
+  const double cosA = Cos256(angle), sinA = Sin256(angle);
+  int32_t left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
+  const double corners[4][2] = {{0, 0}, {static_cast<double>(width), 0}, {0, static_cast<double>(height)},
+                                {static_cast<double>(width), static_cast<double>(height)}};
+  for (const auto& corner : corners) {
+    double dx = std::trunc(corner[0] - width * centerX), dy = std::trunc(corner[1] - height * centerY);
+    int32_t px = x + static_cast<int32_t>(std::trunc(dx * cosA - dy * sinA));
+    int32_t py = y + static_cast<int32_t>(std::trunc(dx * sinA + dy * cosA));
+    left = std::min(left, px), right = std::max(right, px);
+    top = std::min(top, py), bottom = std::max(bottom, py);
+  }
+  left = std::max(left, 0), top = std::max(top, 0);
+  right = std::min(right, dest.Width()), bottom = std::min(bottom, dest.Height());
+  if (left >= right || top >= bottom) return;
+
+  // Inverse mapping in 16.16 fixed point, with the table values of -angle.
+  const int64_t sw = src.Width(), sh = src.Height();
+  const int64_t cosN = static_cast<int64_t>(std::trunc(Cos256(-angle) * 65536.0));
+  const int64_t sinN = static_cast<int64_t>(std::trunc(Sin256(-angle) * 65536.0));
+  const int64_t du = sw * cosN / width, dv = sh * sinN / height;
+  const int64_t su = -(sw * sinN / width), sv = sh * cosN / height;
+  const int64_t u0 = (int64_t{src.Left} << 16) + static_cast<int64_t>(std::trunc(centerX * static_cast<double>(sw) * 65536.0));
+  const int64_t v0 = (int64_t{src.Top} << 16) + static_cast<int64_t>(std::trunc(centerY * static_cast<double>(sh) * 65536.0));
+  const int64_t uMin = int64_t{src.Left} << 16, uMax = int64_t{src.Right} << 16;
+  const int64_t vMin = int64_t{src.Top} << 16, vMax = int64_t{src.Bottom} << 16;
+  const bool keyed = Transparent;
+  const uint32_t key = source.SourceKey();
+  const uint32_t* in = source.Bits();
+  const int inPitch = source.Pitch();
+  const uint32_t blend = static_cast<uint32_t>(std::min(alpha, 255));
+
+  for (int32_t by = top; by < bottom; ++by) {
+    const int64_t ey = by - y;
+    int64_t u = u0 + (left - x) * du + ey * su;
+    int64_t v = v0 + (left - x) * dv + ey * sv;
+    uint32_t* out = dest.Bits() + static_cast<ptrdiff_t>(by) * dest.Pitch();
+    for (int32_t bx = left; bx < right; ++bx, u += du, v += dv) {
+      if (u < uMin || u >= uMax || v < vMin || v >= vMax) continue;
+      uint32_t pixel = in[static_cast<ptrdiff_t>(v >> 16) * inPitch + (u >> 16)];
+      if (keyed && pixel == key) continue;
+      if (blend >= 255) {
+        out[bx] = pixel;
+      } else {
+        uint32_t under = out[bx], mixed = 0;
+        for (int shift = 0; shift < 24; shift += 8) {
+          uint32_t s = (pixel >> shift) & 0xFF, d = (under >> shift) & 0xFF;
+          mixed |= ((s * blend + d * (255 - blend)) / 255) << shift;
+        }
+        out[bx] = mixed;
+      }
+    }
+  }
+  dest.LastResult = DD_OK;
+}

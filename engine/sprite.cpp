@@ -1,0 +1,254 @@
+// The tree itself: creation, destruction, Tick, Paint, collision tests, Z order, animation and maps.
+// What draws or reads pictures is in sprite_draw.cpp.
+#include "engine/sprite.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstdio>
+
+#include "engine/rtl.h"
+
+namespace {
+std::string FormatMessage(const char* format, va_list args) {
+  char text[256];
+  std::vsnprintf(text, sizeof text, format, args);
+  return text;
+}
+}  // namespace
+
+ESpriteError::ESpriteError(const char* format, ...) : std::runtime_error("") {
+  va_list args;
+  va_start(args, format);
+  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatMessage(format, args));
+  va_end(args);
+}
+
+// ---------------------------------------------------------------------------------------------- TSprite
+
+TSprite::TSprite(TSprite* parent) : ParentSprite(parent) {
+  if (!parent) return;
+  if (!parent->Children) {
+    parent->Children = std::make_unique<std::vector<std::unique_ptr<TSprite>>>();
+    parent->DrawOrder = std::make_unique<std::vector<TSprite*>>();
+  }
+  parent->Children->emplace_back(this);
+  parent->InsertDrawOrder(this);
+  EngineSprite = parent->EngineSprite ? parent->EngineSprite : dynamic_cast<TSpriteEngine*>(parent);
+  if (EngineSprite) ++EngineSprite->AllCount;
+}
+
+TSprite::~TSprite() {
+  Clear();
+  if (!ParentSprite) return;
+  ParentSprite->RemoveChild(this);
+  if (!EngineSprite) return;
+  --EngineSprite->AllCount;
+  if (Dead) {
+    auto& dead = EngineSprite->DeadList;
+    auto at = std::find(dead.rbegin(), dead.rend(), this);
+    if (at != dead.rend()) dead.erase(std::next(at).base());
+  }
+}
+
+// Takes child out of both lists without freeing it: the caller is its destructor.
+void TSprite::RemoveChild(TSprite* child) {
+  auto& children = *Children;
+  for (size_t i = children.size(); i-- > 0;)
+    if (children[i].get() == child) {
+      (void)children[i].release();
+      children.erase(children.begin() + static_cast<ptrdiff_t>(i));
+      break;
+    }
+  auto& order = *DrawOrder;
+  order.erase(std::find(order.begin(), order.end(), child));
+  if (children.empty()) {
+    Children.reset();
+    DrawOrder.reset();
+  }
+}
+
+// The first place whose sprite has a Z greater or equal: the newest of equal Z goes underneath.
+void TSprite::InsertDrawOrder(TSprite* child) {
+  auto& order = *DrawOrder;
+  auto at = std::lower_bound(order.begin(), order.end(), child->ZValue,
+                             [](const TSprite* sprite, int32_t z) { return sprite->ZValue < z; });
+  order.insert(at, child);
+}
+
+void TSprite::SetZ(int32_t z) {
+  if (z == ZValue) return;
+  ZValue = z;
+  if (!ParentSprite) return;
+  auto& order = *ParentSprite->DrawOrder;
+  order.erase(std::find(order.begin(), order.end(), this));
+  ParentSprite->InsertDrawOrder(this);
+}
+
+void TSprite::Clear() {
+  while (Children) delete Children->back().get();
+}
+
+int32_t TSprite::Count() const { return Children ? static_cast<int32_t>(Children->size()) : 0; }
+
+TSprite* TSprite::Items(int32_t i) const {
+  if (!Children) throw ESpriteError("Index of the list exceeds the range. (%d)", i);
+  if (i < 0 || i >= Count()) throw ESpriteError("List index out of bounds (%d)", i);
+  return (*Children)[static_cast<size_t>(i)].get();
+}
+
+double TSprite::WorldX() const { return ParentSprite ? X + ParentSprite->WorldX() : X; }
+
+double TSprite::WorldY() const { return ParentSprite ? Y + ParentSprite->WorldY() : Y; }
+
+void TSprite::Tick(int moveCount) {
+  if (!CanMove) return;
+  Advance(moveCount);
+  int32_t count = Count();  // children added meanwhile wait for the next frame
+  for (int32_t i = 0; i < count; ++i) (*Children)[static_cast<size_t>(i)]->Tick(moveCount);
+}
+
+void TSprite::Paint() {
+  if (!Visible) return;
+  if (EngineSprite && RectsOverlap(GetBounds(), EngineSprite->SurfaceRect)) {
+    Render();
+    ++EngineSprite->DrawCount;
+  }
+  if (!DrawOrder) return;
+  size_t count = DrawOrder->size();
+  for (size_t i = 0; i < count; ++i) (*DrawOrder)[i]->Paint();
+}
+
+int32_t TSprite::CheckCollisions() {
+  if (!EngineSprite || Dead || !CanCollide) return 0;
+  TSpriteEngine& engine = *EngineSprite;
+  engine.CollisionCount = 0;
+  engine.CollisionDone = false;
+  engine.CollisionRect = GetBounds();
+  engine.CollisionSprite = this;
+  int32_t count = engine.Count();
+  for (int32_t i = 0; i < count && !engine.CollisionDone; ++i)
+    (*engine.Children)[static_cast<size_t>(i)]->Visit(this);
+  return engine.CollisionCount;
+}
+
+// Rectangles first, then the virtual tests both ways; only the tested sprite hears of a hit.
+void TSprite::Visit(TSprite* tested) {
+  if (!CanCollide) return;
+  TSpriteEngine& engine = *tested->EngineSprite;
+  if (this != tested && RectsOverlap(GetBounds(), engine.CollisionRect) && tested->Overlaps(this) &&
+      Overlaps(tested)) {
+    ++engine.CollisionCount;
+    tested->HandleCollision(this, engine.CollisionDone);
+    if (tested->Dead || !tested->CanCollide) engine.CollisionDone = true;
+  }
+  if (engine.CollisionDone) return;
+  int32_t count = Count();
+  for (int32_t i = 0; i < count && !engine.CollisionDone; ++i)
+    (*Children)[static_cast<size_t>(i)]->Visit(tested);
+}
+
+void TSprite::Kill() {
+  if (!EngineSprite || Dead) return;
+  Dead = true;
+  EngineSprite->DeadList.push_back(this);
+}
+
+void TSprite::HandleCollision(TSprite*, bool&) {}
+void TSprite::Render() {}
+void TSprite::Advance(int) {}
+bool TSprite::Overlaps(TSprite*) { return true; }
+
+TRect TSprite::GetBounds() const {
+  return Bounds(static_cast<int32_t>(Trunc(WorldX())), static_cast<int32_t>(Trunc(WorldY())), Width, Height);
+}
+
+// ----------------------------------------------------------------------------------------- TImageSprite
+
+void TImageSprite::Advance(int moveCount) {
+  FrameIndex += static_cast<int32_t>(Round(FrameSpeed * moveCount));
+  if (FrameLoop) {
+    if (FrameCount > 0) {
+      double x = FrameIndex, n = FrameCount;
+      double r = x - static_cast<double>(Trunc(x / n)) * n;
+      if (r < 0) r += n;
+      FrameIndex = static_cast<int32_t>(Round(r));
+    } else {
+      FrameIndex = 0;
+    }
+    return;
+  }
+  if (FrameIndex >= FrameCount) {
+    FrameIndex = FrameCount - 1;
+    FrameSpeed = 0;
+  }
+  if (FrameIndex < 0) {
+    FrameIndex = 0;
+    FrameSpeed = 0;
+  }
+}
+
+TRect TImageSprite::GetBounds() const {
+  int32_t x = static_cast<int32_t>(Trunc(WorldX()));
+  int32_t y = static_cast<int32_t>(Trunc(WorldY()));
+  if (Tile && Engine()) {
+    const TRect& r = Engine()->SurfaceRect;
+    x = Mod2(x, r.Right + Width);
+    if (x > r.Right) x -= r.Right + Width;
+    y = Mod2(y, r.Bottom + Height);
+    if (y > r.Bottom) y -= r.Bottom + Height;
+  }
+  return Bounds(x, y, Width, Height);
+}
+
+// ------------------------------------------------------------------------------------ TBackgroundSprite
+
+TBackgroundSprite::TBackgroundSprite(TSprite* parent) : TSprite(parent) { CanCollide = false; }
+
+TBackgroundSprite::~TBackgroundSprite() { SetMapSize(0, 0); }
+
+void TBackgroundSprite::SetMapSize(int32_t width, int32_t height) {
+  if (width == MapW && height == MapH) return;
+  if (width <= 0 || height <= 0) width = height = 0;
+  MapW = width;
+  MapH = height;
+  size_t cells = static_cast<size_t>(width) * static_cast<size_t>(height);
+  Map.assign(cells, 0);
+  CollisionMap.assign(cells, 1);
+}
+
+int32_t TBackgroundSprite::Chip(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0 || x >= MapW || y >= MapH) return -1;
+  return Map[static_cast<size_t>(y) * static_cast<size_t>(MapW) + static_cast<size_t>(x)];
+}
+
+void TBackgroundSprite::SetChip(int32_t x, int32_t y, int32_t pattern) {
+  if (x < 0 || y < 0 || x >= MapW || y >= MapH) return;
+  Map[static_cast<size_t>(y) * static_cast<size_t>(MapW) + static_cast<size_t>(x)] = pattern;
+}
+
+bool TBackgroundSprite::CollisionCell(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0 || x >= MapW || y >= MapH) return false;
+  return CollisionMap[static_cast<size_t>(y) * static_cast<size_t>(MapW) + static_cast<size_t>(x)] != 0;
+}
+
+void TBackgroundSprite::SetCollisionCell(int32_t x, int32_t y, bool solid) {
+  if (x < 0 || y < 0 || x >= MapW || y >= MapH) return;
+  CollisionMap[static_cast<size_t>(y) * static_cast<size_t>(MapW) + static_cast<size_t>(x)] = solid ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------- TSpriteEngine
+
+TSpriteEngine::TSpriteEngine() : TSprite(nullptr) {}
+
+// The sprites go first, while the dead list they leave still exists.
+TSpriteEngine::~TSpriteEngine() { Clear(); }
+
+void TSpriteEngine::ReapDead() {
+  while (!DeadList.empty()) delete DeadList.back();
+}
+
+void TSpriteEngine::Paint() {
+  DrawCount = 0;
+  TSprite::Paint();
+}
