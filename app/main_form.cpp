@@ -7,6 +7,7 @@
 #include "engine/rtl.h"
 #include "game/game_state.h"
 #include "menu/menu_state.h"
+#include "music/music.h"
 #include "platform/files.h"
 #include "settings/settings.h"
 
@@ -93,6 +94,12 @@ TmainForm::TmainForm() {
   DXTimer2.OnActivate = [this](TDXTimer& t) { DXTimer2Activate(t); };
   DXTimer2.OnDeactivate = [this](TDXTimer& t) { DXTimer2Deactivate(t); };
 
+  DXSpriteEngine1.SetDXDraw(&DXDraw);
+  DXImageList1.SetDXDraw(&DXDraw);
+  DXWaveList1.BindSound(&DXSound1);
+  DXSound1.Initialize(Platform().OpenAudio());
+  AttachMusicOutput(&DXSound1);
+
   Platform().OpenWindow(kCaption);
   DXTimer1.Loaded();
   DXTimer2.Loaded();
@@ -104,6 +111,10 @@ TmainForm::TmainForm() {
 TmainForm::~TmainForm() {
   DXTimer1.SetEnabled(false);
   DXTimer2.SetEnabled(false);
+  SongStop(CurrentSong);
+  AttachMusicOutput(nullptr);
+  DXWaveList1.BindSound(nullptr);
+  DXSpriteEngine1.Engine.Clear();
 }
 
 void TmainForm::Guarded(const std::function<void()>& handler) {
@@ -115,6 +126,7 @@ void TmainForm::Guarded(const std::function<void()>& handler) {
 }
 
 void TmainForm::FormCreate() {
+  DXWaveList1.LoadWaveArchive("sound\\gamesound.dxw");
   RandSeedSet(Platform().ClockSeed());
   LoadSettings();
   ChangeMode();
@@ -168,6 +180,7 @@ void TmainForm::FormClose(bool& allowClose) {
     PhaseTimer = 1500;
     GamePhase = gpGameOver;
     QuitConfirmed = false;
+    if (Settings.SoundOn) DXWaveList1.FindWave("looser")->PlayWave(false);
     return;
   }
   allowClose = true;
@@ -195,18 +208,32 @@ void TmainForm::DXTimer2Timer(TDXTimer&, int) {
   DXDraw.FlipDisplay();
 }
 
-void TmainForm::DXTimer1Activate(TDXTimer&) {}
+void StartMusic(const char* path) {
+  CurrentSong = SongLoadFromFile(path);
+  if (CurrentSong == 0) {
+    Platform().MessageBox("Can't load music.", kCaption);
+    Settings.MusicOn = 0;
+    return;
+  }
+  SongPlay(CurrentSong);
+}
 
-void TmainForm::DXTimer1Deactivate(TDXTimer&) {}
+void TmainForm::DXTimer1Activate(TDXTimer&) {
+  if (GamePhase == gpMenu && Settings.MusicOn) StartMusic("sound\\1.xm");
+}
+
+void TmainForm::DXTimer1Deactivate(TDXTimer&) { SongStop(CurrentSong); }
 
 void TmainForm::DXTimer2Activate(TDXTimer&) {
   if (GamePhase == gpPlaying) {
     SetCursorVisible(false);
     Platform().SetCursorPos(400, 300);
   }
+  if (GamePhase != gpMenu && Settings.MusicOn) StartMusic("sound\\2.xm");
 }
 
 void TmainForm::DXTimer2Deactivate(TDXTimer&) {
+  SongStop(CurrentSong);
   if (GamePhase == gpPlaying || GamePhase == gpHeroDown || GamePhase == gpLevelIntro || GamePhase == gpGameOver) {
     SetCursorVisible(true);
     PhaseBeforePause = GamePhase;

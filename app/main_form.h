@@ -9,8 +9,12 @@
 #include <vector>
 
 #include "engine/display.h"
+#include "engine/image_archive.h"
 #include "engine/input.h"
+#include "engine/sound.h"
+#include "engine/sprite_engine.h"
 #include "engine/timer.h"
+#include "engine/wave_archive.h"
 #include "platform/platform.h"
 
 class TmainForm {
@@ -46,9 +50,13 @@ class TmainForm {
 
   // Components, in creation order.
   TDXDraw DXDraw;
+  TDXSpriteEngine DXSpriteEngine1;
+  TDXImageList DXImageList1;
   TDXTimer DXTimer1;
   TDXInput DXInput1;
   TDXTimer DXTimer2;
+  TWaveCollection DXWaveList1;
+  TDXSound DXSound1;
 
   static constexpr uint32_t kScMaximize = 0xF030;
   static constexpr uint32_t kScMinimize = 0xF020;
@@ -59,6 +67,10 @@ class TmainForm {
 
   bool IsClosed = false;
 };
+
+// Loads a song and plays it as the current one; a song that cannot be loaded is reported and turns the
+// music off (in memory).
+void StartMusic(const char* path);
 
 // Forces the mouse pointer shown or hidden, whatever show and hide calls were made before.
 void SetCursorVisible(bool visible);

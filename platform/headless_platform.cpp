@@ -105,6 +105,12 @@ TJoystickState THeadlessPlatform::Joystick(int index) {
   return Sticks[index];
 }
 
+std::unique_ptr<TAudioOutput> THeadlessPlatform::OpenAudio() {
+  auto output = std::make_unique<THeadlessAudio>(AudioPresent);
+  Audio = output.get();
+  return output;
+}
+
 bool THeadlessPlatform::OpenDocument(const std::string& target) {
   OpenedDocuments.push_back(target);
   return true;

@@ -45,6 +45,8 @@ class THeadlessPlatform : public TPlatform {
   void KeyboardState(bool* state) override;
   TJoystickState Joystick(int index) override;
   bool OpenDocument(const std::string& target) override;
+  // A headless device (or none, with AudioPresent false); the test pulls its samples through Audio.
+  std::unique_ptr<TAudioOutput> OpenAudio() override;
 
   // --- records ---
   std::string Caption;
@@ -59,6 +61,8 @@ class THeadlessPlatform : public TPlatform {
   int CursorCount = 0;                    // display count; the pointer shows while it is >= 0
   int CursorX = 0, CursorY = 0;
   int WaitCalls = 0;
+  bool AudioPresent = true;
+  THeadlessAudio* Audio = nullptr;  // the last output opened; owned by whoever opened it
 
   uint32_t Clock = 0;
   uint32_t Seed = 1;  // what ClockSeed hands the random generator

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/audio.h"
 
 namespace plat {
 
@@ -119,6 +122,9 @@ class TPlatform {
   // Keys held now, by physical position: state[scan] is true while held (kScanCount entries).
   virtual void KeyboardState(bool* state) = 0;
   virtual TJoystickState Joystick(int index) = 0;
+
+  // The sound output: the desktop's audio device, silent when there is none.
+  virtual std::unique_ptr<TAudioOutput> OpenAudio() = 0;
 
   // Opens an address or a file with the desktop's default program; returns at once.
   virtual bool OpenDocument(const std::string& target) = 0;

@@ -230,6 +230,8 @@ class TSdlPlatform final : public TPlatform {
     return state;
   }
 
+  std::unique_ptr<TAudioOutput> OpenAudio() override { return OpenSdlAudio(); }
+
   bool OpenDocument(const std::string& target) override {
     std::string url = target;
     if (url.find("://") == std::string::npos && url.rfind("mailto:", 0) != 0) url = "file://" + url;

@@ -52,5 +52,5 @@ build() {
 
 build build
 if [ "$want_tests" = 1 ]; then
-  build build-asan -DPELLORIN_SANITIZE=ON -DPELLORIN_BENCH=OFF -DPELLORIN_DATA=OFF
+  build build-asan -DPELLORIN_SANITIZE=ON -DPELLORIN_BENCH=OFF
 fi

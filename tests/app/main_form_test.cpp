@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "game/game_state.h"
+#include "music/music.h"
 #include "menu/menu_state.h"
 #include "settings/settings.h"
 #include "tests/support/headless.h"
@@ -16,6 +17,10 @@ using plat::TEventKind;
 
 class Spine : public THeadlessTest {
  protected:
+  void SetUp() override {
+    THeadlessTest::SetUp();
+    InstallGameData();
+  }
   // Passes of the message loop; with nothing waiting each pass is one tick of the enabled timer.
   void RunPasses(TmainForm& form, int passes) {
     for (int i = 0; i < passes && !form.Closed(); ++i) form.ProcessMessages();
@@ -143,6 +148,36 @@ TEST_F(Spine, SwitchingAwayPausesTheGameAndBackDoesNotResume) {
   Headless.PushEvent({.Kind = TEventKind::Activate});
   RunPasses(form, 1);
   EXPECT_EQ(GamePhase, gpPause);
+}
+
+TEST_F(Spine, MenuMusicStopsWhenSwitchedAwayAndStartsAgainOnReturn) {
+  TmainForm form;
+  Headless.PushEvent({.Kind = TEventKind::Deactivate});
+  RunPasses(form, 1);
+  EXPECT_EQ(PlayingSong(), 0u);
+  Headless.PushEvent({.Kind = TEventKind::Activate});
+  RunPasses(form, 1);
+  uint32_t song = PlayingSong();
+  EXPECT_NE(song, 0u);
+  EXPECT_EQ(song, CurrentSong);
+  Headless.PushEvent({.Kind = TEventKind::Deactivate});
+  Headless.PushEvent({.Kind = TEventKind::Activate});
+  RunPasses(form, 1);
+  EXPECT_NE(PlayingSong(), song);  // reloaded from its file, so it starts from the beginning
+  EXPECT_TRUE(Headless.MessageBoxes.empty());
+}
+
+TEST_F(Spine, AMissingSongIsReportedOnceAndTurnsTheMusicOff) {
+  TmainForm form;
+  std::filesystem::remove("sound");
+  std::filesystem::create_directory("sound");
+  Headless.PushEvent({.Kind = TEventKind::Deactivate});
+  Headless.PushEvent({.Kind = TEventKind::Activate});
+  Headless.PushEvent({.Kind = TEventKind::Deactivate});
+  Headless.PushEvent({.Kind = TEventKind::Activate});
+  RunPasses(form, 1);
+  EXPECT_EQ(Headless.MessageBoxes, std::vector<std::string>{"Can't load music."});
+  EXPECT_EQ(Settings.MusicOn, 0);
 }
 
 TEST_F(Spine, PlayUrlOpensItsAddress) {

@@ -38,6 +38,14 @@ void THeadlessTest::TearDown() {
   fs::remove_all(Dir, ignored);
 }
 
+void THeadlessTest::InstallGameData() {
+  for (const char* folder : {"data", "sound"}) {
+    fs::path from = fs::path(PELLORIN_RUN_DIR) / folder;
+    ASSERT_TRUE(fs::exists(from)) << from << " is missing: build the data files first";
+    fs::create_directory_symlink(from, fs::path(Dir) / folder);
+  }
+}
+
 void THeadlessTest::WriteFile(const std::string& path, const std::string& bytes) {
   fs::path full = fs::path(Dir) / path;
   fs::create_directories(full.parent_path());

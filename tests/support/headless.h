@@ -13,6 +13,9 @@ class THeadlessTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Links the game's data/ and sound/ folders, as the build made them, into the test's directory.
+  void InstallGameData();
+
   // Writes a file (relative to the test's directory), making its folders.
   void WriteFile(const std::string& path, const std::string& bytes);
   std::string ReadFile(const std::string& path);
