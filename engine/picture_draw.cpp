@@ -129,14 +129,17 @@ void TPictureCollectionItem::AddPattern(TDirectDrawSurface& surface, TRect rect)
   const uint32_t* bits = surface.Bits();
   int pitch = surface.Pitch();
   pattern.RowStart.reserve(static_cast<size_t>(rect.Height()) + 1);
+  // A cell may reach past its tile (cells overlapping by a negative skip); only the tile's part has runs.
+  const int32_t right = std::min(rect.Right, surface.Width());
   for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
     pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
+    if (y < 0 || y >= surface.Height()) continue;
     const uint32_t* row = bits + static_cast<ptrdiff_t>(y) * pitch;
-    int32_t x = rect.Left;
-    while (x < rect.Right) {
-      while (x < rect.Right && row[x] == key) ++x;
+    int32_t x = std::max(rect.Left, 0);
+    while (x < right) {
+      while (x < right && row[x] == key) ++x;
       int32_t start = x;
-      while (x < rect.Right && row[x] != key) ++x;
+      while (x < right && row[x] != key) ++x;
       if (x > start)
         pattern.Runs.push_back({static_cast<uint16_t>(start - rect.Left), static_cast<uint16_t>(x - start)});
     }

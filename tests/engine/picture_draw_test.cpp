@@ -1,0 +1,363 @@
+// Pictures on display surfaces: how they are cut into patterns, the keyed and the rotated blit, and
+// how the image list rebuilds them when the display changes.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/display.h"
+#include "engine/image_archive.h"
+#include "engine/surface.h"
+#include "tests/engine/pixel_grid.h"
+#include "tests/support/headless.h"
+
+namespace {
+
+class Pictures : public THeadlessTest {
+ protected:
+  void SetUp() override {
+    THeadlessTest::SetUp();
+    Headless.OpenWindow("test");
+    Draw = std::make_unique<TDXDraw>();
+    List = std::make_unique<TDXImageList>();
+    List->SetDXDraw(Draw.get());
+    Draw->InitializeDisplay();
+  }
+  void TearDown() override {
+    List.reset();
+    Draw.reset();
+    THeadlessTest::TearDown();
+  }
+
+  TPictureCollectionItem* Add(TPictureBitmap bitmap, int32_t patternWidth = 0, int32_t patternHeight = 0) {
+    TPictureCollectionItem* picture = List->Items.Add();
+    picture->Picture = std::move(bitmap);
+    picture->PatternWidth = patternWidth;
+    picture->PatternHeight = patternHeight;
+    return picture;
+  }
+
+  std::unique_ptr<TDXDraw> Draw;
+  std::unique_ptr<TDXImageList> List;
+};
+
+// A bitmap whose every pixel is different and none is black.
+TPictureBitmap NumberedBitmap(int32_t width, int32_t height) {
+  TPictureBitmap bitmap;
+  bitmap.Width = width;
+  bitmap.Height = height;
+  for (int32_t i = 0; i < width * height; ++i) bitmap.Pixels.push_back(static_cast<uint32_t>(i + 1));
+  return bitmap;
+}
+
+struct GeometryCase {
+  const char* What;
+  int32_t Width, Height, PatternWidth, PatternHeight, SkipWidth, SkipHeight;
+  bool SystemMemory;
+  int32_t Total;
+  std::vector<std::pair<int32_t, TRect>> Rects;  // pattern index, its rectangle on its surface
+};
+
+TEST_F(Pictures, PatternGeometry) {
+  const std::vector<GeometryCase> cases = {
+      {"no cell size: the whole picture, skips ignored", 50, 20, 0, 0, 5, 5, false, 1, {{0, {0, 0, 50, 20}}}},
+      {"cell size of the picture", 50, 20, 50, 20, 3, 3, true, 1, {{0, {0, 0, 50, 20}}}},
+      {"100x40 in 30x40 cells", 100, 40, 30, 40, 0, 0, false, 3, {{0, {0, 0, 30, 40}}, {2, {60, 0, 90, 40}}}},
+      {"skip 2, 64 wide", 64, 20, 20, 20, 2, 0, false, 3, {{1, {22, 0, 42, 20}}, {2, {44, 0, 64, 20}}}},
+      {"skip 2, 64 wide, system memory", 64, 20, 20, 20, 2, 0, true, 3, {{2, {44, 0, 64, 20}}}},
+      {"skip 2, 62 wide", 62, 20, 20, 20, 2, 0, false, 2, {{1, {22, 0, 42, 20}}}},
+      {"two rows, system memory", 42, 42, 20, 20, 2, 2, true, 4, {{1, {22, 0, 42, 20}}, {2, {0, 22, 20, 42}}}},
+      {"cells wider than the picture", 20, 20, 30, 20, 0, 0, false, 0, {}},
+      {"cells wider than the picture, system memory", 20, 20, 30, 20, 0, 0, true, 0, {}},
+      {"2000x32 strip of 32x32 cells", 2000, 32, 32, 32, 0, 0, false, 62,
+       {{15, {480, 0, 512, 32}}, {20, {128, 0, 160, 32}}, {61, {416, 0, 448, 32}}}},
+      {"2000x32 strip of 30x32 cells", 2000, 32, 30, 32, 0, 0, false, 66,
+       {{17, {510, 0, 540, 32}}, {18, {0, 0, 30, 32}}}},
+      {"1100 high column of 32x32 cells", 32, 1100, 32, 32, 0, 0, false, 34, {{17, {0, 32, 32, 64}}}},
+      {"1100x1100 of 100x100 cells", 1100, 1100, 100, 100, 0, 0, false, 121,
+       {{61, {0, 500, 100, 600}}, {72, {0, 0, 100, 100}}}},
+  };
+  for (const GeometryCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TPictureCollectionItem* picture = Add(NumberedBitmap(c.Width, c.Height), c.PatternWidth, c.PatternHeight);
+    picture->SkipWidth = c.SkipWidth;
+    picture->SkipHeight = c.SkipHeight;
+    picture->SystemMemory = c.SystemMemory;
+    picture->BuildPatterns();
+    EXPECT_EQ(picture->PatternTotal(), c.Total);
+    for (const auto& [index, rect] : c.Rects) EXPECT_EQ(picture->PatternRect(index), rect) << "pattern " << index;
+    EXPECT_EQ(picture->PatternRect(c.Total), TRect{});
+    EXPECT_EQ(picture->PatternRect(-1), TRect{});
+    EXPECT_EQ(picture->PatternSurface(c.Total), nullptr);
+  }
+}
+
+TEST_F(Pictures, TilesHoldWholeCellsOfAboutFiveHundredPixels) {
+  TPictureCollectionItem* strip = Add(NumberedBitmap(2000, 32), 32, 32);
+  strip->BuildPatterns();
+  std::set<TDirectDrawSurface*> tiles;
+  for (int32_t i = 0; i < strip->PatternTotal(); ++i) tiles.insert(strip->PatternSurface(i));
+  EXPECT_EQ(tiles.size(), 4u);
+  EXPECT_EQ(strip->PatternSurface(0)->Width(), 512);
+  EXPECT_EQ(strip->PatternSurface(0)->Height(), 32);
+  EXPECT_EQ(strip->PatternSurface(61)->Width(), 464);
+  EXPECT_EQ(strip->PatternSurface(20), strip->PatternSurface(16));
+  EXPECT_NE(strip->PatternSurface(16), strip->PatternSurface(15));
+
+  // Pattern 20 is the picture's columns 640 .. 671.
+  strip->Transparent = false;
+  TDirectDrawSurface dest;
+  dest.CreateOffscreen(32, 32);
+  strip->DrawPattern(dest, 0, 0, 20);
+  for (int y : {0, 31})
+    for (int x : {0, 31}) EXPECT_EQ(dest.ReadPixel(x, y), strip->Picture.Pixel(640 + x, y)) << x << "," << y;
+
+  TPictureCollectionItem* thirty = Add(NumberedBitmap(2000, 32), 30, 32);
+  thirty->BuildPatterns();
+  EXPECT_EQ(thirty->PatternSurface(0)->Width(), 540);
+  EXPECT_NE(thirty->PatternSurface(18), thirty->PatternSurface(17));
+
+  TPictureCollectionItem* square = Add(NumberedBitmap(1100, 1100), 100, 100);
+  square->BuildPatterns();
+  EXPECT_EQ(square->PatternSurface(0)->Width(), 600);
+  EXPECT_EQ(square->PatternSurface(72)->Width(), 500);  // the fourth tile: columns and rows 600 .. 1099
+  EXPECT_EQ(square->PatternSurface(72)->Height(), 500);
+
+  TPictureCollectionItem* system = Add(NumberedBitmap(2000, 32), 32, 32);
+  system->SystemMemory = true;
+  system->BuildPatterns();
+  EXPECT_EQ(system->PatternSurface(61), system->PatternSurface(0));
+  EXPECT_EQ(system->PatternSurface(0)->Width(), 2000);
+}
+
+TEST_F(Pictures, WithoutABitmapThereIsNothingToDraw) {
+  TPictureCollectionItem* picture = Add(TPictureBitmap{}, 10, 10);
+  picture->BuildPatterns();
+  EXPECT_EQ(picture->PatternTotal(), 0);
+  EXPECT_EQ(picture->PatternSurface(0), nullptr);
+  TDirectDrawSurface dest;
+  MakeGreySurface(dest, 4, 4);
+  picture->DrawPattern(dest, 0, 0, 0);
+  picture->DrawPatternRotated(dest, 2, 2, 4, 4, 0, 0.5, 0.5, 0, 255);
+  EXPECT_EQ(ReadGrid(dest), (Grid{"####", "####", "####", "####"}));
+}
+
+// Cells overlapping by a negative skip may straddle two tiles; each pattern keeps what its tile holds.
+TEST_F(Pictures, CellsStraddlingTilesAreCutAtTheTileEdge) {
+  TPictureCollectionItem* picture = Add(NumberedBitmap(600, 4), 20, 4);
+  picture->SkipWidth = -10;
+  picture->Transparent = false;
+  picture->BuildPatterns();
+  ASSERT_EQ(picture->PatternTotal(), 59);
+  EXPECT_EQ(picture->PatternSurface(51)->Width(), 520);
+  TDirectDrawSurface dest;
+  dest.CreateOffscreen(20, 4);
+  picture->DrawPattern(dest, 0, 0, 51);
+  EXPECT_EQ(dest.ReadPixel(9, 3), picture->Picture.Pixel(519, 3));
+  EXPECT_EQ(dest.ReadPixel(10, 3), 0u);
+}
+
+const Grid kPattern = {
+    "rgbw",
+    "c.my",
+    "kwgb",
+};
+
+TEST_F(Pictures, DrawPatternClipsAtEveryEdgeAndSkipsTheKey) {
+  struct Case {
+    int x, y;
+    Grid expected;
+  };
+  const std::vector<Case> cases = {
+      {1, 1, {"######", "#rgbw#", "#c#my#", "#kwgb#", "######"}},
+      {-1, -1, {"#my###", "wgb###", "######", "######", "######"}},
+      {3, 3, {"######", "######", "######", "###rgb", "###c#m"}},
+      {2, -2, {"##kwgb", "######", "######", "######", "######"}},
+      {-3, 2, {"######", "######", "w#####", "y#####", "b#####"}},
+      {5, 4, {"######", "######", "######", "######", "#####r"}},
+      {-10, -10, {"######", "######", "######", "######", "######"}},
+      {6, 0, {"######", "######", "######", "######", "######"}},
+      {0, 5, {"######", "######", "######", "######", "######"}},
+      {-4, 0, {"######", "######", "######", "######", "######"}},
+  };
+  TPictureCollectionItem* picture = Add(GridBitmap(kPattern));
+  picture->BuildPatterns();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    TDirectDrawSurface dest;
+    MakeGreySurface(dest, 6, 5);
+    picture->DrawPattern(dest, c.x, c.y, 0);
+    EXPECT_EQ(ReadGrid(dest), c.expected);
+  }
+}
+
+TEST_F(Pictures, TheKeyIsTheTransparentColourAndOnlyWhenTransparent) {
+  TPictureCollectionItem* picture = Add(GridBitmap({"i.r", "rig"}));
+  picture->TransparentColor = static_cast<int32_t>(0xFF000018);  // the tooltip background system colour
+  picture->BuildPatterns();
+  TDirectDrawSurface dest;
+  MakeGreySurface(dest, 3, 2);
+  picture->DrawPattern(dest, 0, 0, 0);
+  EXPECT_EQ(ReadGrid(dest), (Grid{"#.r", "r#g"}));
+
+  picture->Transparent = false;
+  picture->DrawPattern(dest, 0, 0, 0);
+  EXPECT_EQ(ReadGrid(dest), (Grid{"i.r", "rig"}));
+}
+
+TEST_F(Pictures, DrawPatternOutOfRangeOrLockedDrawsNothing) {
+  TPictureCollectionItem* picture = Add(GridBitmap(kPattern));
+  picture->BuildPatterns();
+  TDirectDrawSurface dest;
+  MakeGreySurface(dest, 4, 3);
+  picture->DrawPattern(dest, 0, 0, 1);
+  picture->DrawPattern(dest, 0, 0, -1);
+  EXPECT_EQ(ReadGrid(dest), (Grid{"####", "####", "####"}));
+  TDDSurfaceDesc desc;
+  ASSERT_TRUE(dest.LockSurface(nullptr, desc));
+  picture->DrawPattern(dest, 0, 0, 0);
+  EXPECT_EQ(dest.LastResult, DDERR_SURFACEBUSY);
+  dest.UnlockSurface();
+  EXPECT_EQ(ReadGrid(dest), (Grid{"####", "####", "####"}));
+  picture->DrawPattern(dest, 0, 0, 0);
+  EXPECT_EQ(dest.LastResult, DD_OK);
+}
+
+// The pattern rgb/cmy/w.k scaled to 6 x 6 about its middle at (5, 5). The truncated corners of the
+// bounding box trim one edge row or column at quarter turns.
+TEST_F(Pictures, DrawPatternRotatedTurnsClockwise) {
+  struct Case {
+    int angle;
+    Grid expected;
+  };
+  const Grid upright = {
+      "##########", "##########", "##rrggbb##", "##rrggbb##", "##ccmmyy##",
+      "##ccmmyy##", "##ww##kk##", "##ww##kk##", "##########", "##########",
+  };
+  const std::vector<Case> cases = {
+      {0, upright},
+      {64, {"##########", "##########", "###wwccr##", "###wwccr##", "#####mmg##",
+            "#####mmg##", "###kkyyb##", "###kkyyb##", "##########", "##########"}},
+      {128, {"##########", "##########", "##########", "###kk##w##", "###kk##w##",
+             "###yymmc##", "###yymmc##", "###bbggr##", "##########", "##########"}},
+      {192, {"##########", "##########", "##########", "##bbyykk##", "##bbyykk##",
+             "##ggmm####", "##ggmm####", "##rrccww##", "##########", "##########"}},
+      {256, upright},
+  };
+  TPictureCollectionItem* picture = Add(GridBitmap({"rgb", "cmy", "w.k"}));
+  picture->BuildPatterns();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.angle);
+    TDirectDrawSurface dest;
+    MakeGreySurface(dest, 10, 10);
+    picture->DrawPatternRotated(dest, 5, 5, 6, 6, 0, 0.5, 0.5, c.angle, 255);
+    EXPECT_EQ(ReadGrid(dest), c.expected);
+  }
+}
+
+TEST_F(Pictures, DrawPatternRotatedPlacesThePivot) {
+  TPictureCollectionItem* picture = Add(GridBitmap({"rgb", "cmy", "w.k"}));
+  picture->BuildPatterns();
+  struct Case {
+    double centerX, centerY;
+    Grid expected;
+  };
+  const std::vector<Case> cases = {
+      {0.0, 0.0, {"######", "######", "######", "######", "######", "#rgb##", "#cmy##", "#w#k##"}},
+      {1.0, 1.0, {"######", "######", "##rgb#", "##cmy#", "##w#k#", "######", "######", "######"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.centerX) + "," + std::to_string(c.centerY));
+    TDirectDrawSurface dest;
+    MakeGreySurface(dest, 6, 8);
+    picture->DrawPatternRotated(dest, 1 + (c.centerX > 0 ? 4 : 0), 5, 3, 3, 0, c.centerX, c.centerY, 0, 255);
+    EXPECT_EQ(ReadGrid(dest), c.expected);
+  }
+}
+
+TEST_F(Pictures, DrawPatternRotatedDrawsNothingWithoutAlphaOrSize) {
+  TPictureCollectionItem* picture = Add(GridBitmap({"rgb", "cmy", "w.k"}));
+  picture->BuildPatterns();
+  TDirectDrawSurface dest;
+  MakeGreySurface(dest, 6, 6);
+  const Grid grey = {"######", "######", "######", "######", "######", "######"};
+  picture->DrawPatternRotated(dest, 3, 3, 3, 3, 0, 0.5, 0.5, 0, 0);
+  picture->DrawPatternRotated(dest, 3, 3, 3, 3, 0, 0.5, 0.5, 0, -5);
+  picture->DrawPatternRotated(dest, 3, 3, 0, 3, 0, 0.5, 0.5, 0, 255);
+  picture->DrawPatternRotated(dest, 3, 3, 3, 0, 0, 0.5, 0.5, 0, 255);
+  picture->DrawPatternRotated(dest, 3, 3, 3, 3, 1, 0.5, 0.5, 0, 255);
+  picture->DrawPatternRotated(dest, 30, 3, 3, 3, 0, 0.5, 0.5, 0, 255);
+  EXPECT_EQ(ReadGrid(dest), grey);
+  // Without the key every pixel is copied.
+  picture->Transparent = false;
+  picture->DrawPatternRotated(dest, 0, 0, 3, 3, 0, 0.0, 0.0, 0, 255);
+  EXPECT_EQ(ReadGrid(dest, 0, 0, 3, 3), (Grid{"rgb", "cmy", "w.k"}));
+}
+
+TEST_F(Pictures, AngleTableQuarters) {
+  EXPECT_DOUBLE_EQ(Cos256(0), 1.0);
+  EXPECT_DOUBLE_EQ(Sin256(64), 1.0);
+  EXPECT_DOUBLE_EQ(Cos256(128), -1.0);
+  EXPECT_DOUBLE_EQ(Sin256(192), -1.0);
+  EXPECT_DOUBLE_EQ(Cos256(-64), Cos256(192));
+  EXPECT_DOUBLE_EQ(Sin256(256 + 32), Sin256(32));
+  EXPECT_NEAR(Sin256(32), 0.70710678, 1e-8);
+}
+
+// Overwrites a pixel of pattern 0's surface, so a rebuild shows as the pixel coming back.
+void Scribble(TPictureCollectionItem& picture) { picture.PatternSurface(0)->WritePixel(0, 0, 0x123456); }
+
+TEST_F(Pictures, EveryPictureIsRebuiltAfterAModeSwitchAndARestore) {
+  std::vector<TPictureCollectionItem*> pictures = {Add(GridBitmap(kPattern), 2, 3), Add(GridBitmap({"gy", "yg"}))};
+  for (TPictureCollectionItem* picture : pictures) picture->BuildPatterns();
+  auto expectBuilt = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(pictures[0]->PatternTotal(), 2);
+    EXPECT_EQ(pictures[1]->PatternTotal(), 1);
+    EXPECT_EQ(pictures[0]->PatternSurface(0)->ReadPixel(0, 0), GridPixel('r'));
+    EXPECT_EQ(pictures[1]->PatternSurface(0)->ReadPixel(0, 0), GridPixel('g'));
+  };
+  expectBuilt("built");
+
+  Draw->FinalizeDisplay();
+  for (TPictureCollectionItem* picture : pictures) {
+    EXPECT_FALSE(picture->Bound());
+    EXPECT_EQ(picture->PatternTotal(), 0);
+    EXPECT_FALSE(picture->Picture.Empty());
+  }
+  Draw->SetOptions(OptionBit(doFullScreen));
+  Draw->InitializeDisplay();
+  ASSERT_TRUE(Headless.FullScreen());
+  expectBuilt("full screen");
+
+  for (TPictureCollectionItem* picture : pictures) Scribble(*picture);
+  Draw->SetOptions(0);
+  Draw->InitializeDisplay();  // finalises first
+  ASSERT_FALSE(Headless.FullScreen());
+  expectBuilt("window again");
+
+  for (TPictureCollectionItem* picture : pictures) Scribble(*picture);
+  Headless.LosePresentation();
+  ASSERT_TRUE(Draw->CanDraw());
+  expectBuilt("restored after a loss");
+
+  for (TPictureCollectionItem* picture : pictures) Scribble(*picture);
+  Draw->RestoreDisplay();
+  expectBuilt("restored");
+}
+
+TEST_F(Pictures, PicturesMadeBeforeTheDisplayAreBuiltWhenItComes) {
+  Draw->FinalizeDisplay();
+  TPictureCollectionItem* picture = Add(GridBitmap(kPattern), 2, 3);
+  picture->BuildPatterns();
+  EXPECT_FALSE(picture->Bound());
+  EXPECT_EQ(picture->PatternTotal(), 0);
+  EXPECT_THROW(picture->Bind(), EDXImageError);
+  Draw->InitializeDisplay();
+  EXPECT_TRUE(picture->Bound());
+  EXPECT_EQ(picture->PatternTotal(), 2);
+}
+
+}  // namespace
