@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "engine/display.h"
+#include "engine/image_archive.h"
+#include "engine/sprite_engine.h"
+#include "tests/engine/pixel_grid.h"
+#include "tests/support/headless.h"
 
 namespace {
 
@@ -238,6 +244,205 @@ TEST(BackgroundMap, SizeCellsAndOutside) {
   EXPECT_EQ(background->MapHeight(), 0);
   EXPECT_EQ(background->Chip(0, 0), -1);
   EXPECT_TRUE(background->Overlaps(background));  // an empty map overlaps everything
+}
+
+// ------------------------------------------------------------------------------ drawing on the display
+
+// A bitmap whose every pixel is different and none is black.
+TPictureBitmap NumberedPixels(int32_t width, int32_t height) {
+  TPictureBitmap bitmap;
+  bitmap.Width = width;
+  bitmap.Height = height;
+  for (int32_t i = 0; i < width * height; ++i) bitmap.Pixels.push_back(static_cast<uint32_t>(0x10000 + i));
+  return bitmap;
+}
+
+// The form's arrangement: a display, the image list and the sprite engine component bound to it.
+class SpriteDrawing : public THeadlessTest {
+ protected:
+  void SetUp() override {
+    THeadlessTest::SetUp();
+    Headless.OpenWindow("test");
+    Draw = std::make_unique<TDXDraw>();
+    List = std::make_unique<TDXImageList>();
+    Sprites = std::make_unique<TDXSpriteEngine>();
+    List->SetDXDraw(Draw.get());
+    Sprites->SetDXDraw(Draw.get());
+    Draw->InitializeDisplay();
+  }
+  void TearDown() override {
+    Sprites.reset();
+    List.reset();
+    Draw.reset();
+    THeadlessTest::TearDown();
+  }
+
+  TPictureCollectionItem* Add(TPictureBitmap bitmap, int32_t patternWidth = 0, int32_t patternHeight = 0) {
+    TPictureCollectionItem* picture = List->Items.Add();
+    picture->Picture = std::move(bitmap);
+    picture->PatternWidth = patternWidth;
+    picture->PatternHeight = patternHeight;
+    picture->BuildPatterns();
+    return picture;
+  }
+  TImageSprite* Image(TPictureCollectionItem* picture, int32_t x, int32_t y) {
+    auto* sprite = new TImageSprite(&Sprites->Engine);
+    sprite->Image = picture;
+    sprite->X = x;
+    sprite->Y = y;
+    sprite->Width = picture->EffectiveWidth();
+    sprite->Height = picture->EffectiveHeight();
+    return sprite;
+  }
+  // One frame as the loops draw it: black, then the tree.
+  void PaintFrame() {
+    Draw->Surface.FillSurface(GridPixel('#'));
+    Sprites->Paint();
+  }
+
+  std::unique_ptr<TDXDraw> Draw;
+  std::unique_ptr<TDXImageList> List;
+  std::unique_ptr<TDXSpriteEngine> Sprites;
+};
+
+TEST_F(SpriteDrawing, AnImageSpriteDrawsItsCurrentPatternCentredInItsBox) {
+  TPictureCollectionItem* picture = Add(GridBitmap({"rgcm", "bwyk"}), 2, 2);
+  auto* parent = new TSprite(&Sprites->Engine);
+  parent->X = 100;
+  auto* sprite = new TImageSprite(parent);
+  sprite->Image = picture;
+  sprite->X = 10;
+  sprite->Y = 20;
+  sprite->Width = 6;
+  sprite->Height = 5;
+  sprite->FrameStart = 1;
+  PaintFrame();
+  EXPECT_EQ(ReadGrid(Draw->Surface, 110, 20, 6, 5), (Grid{"######", "##cm##", "##yk##", "######", "######"}));
+  EXPECT_EQ(Sprites->Engine.DrawCount, 1);  // the parent has no area
+
+  // A box narrower than the picture: (1 - 2) div 2 is 0, the pattern starts at the box.
+  sprite->Width = 1;
+  sprite->Height = 1;
+  sprite->FrameIndex = -1;
+  PaintFrame();
+  EXPECT_EQ(ReadGrid(Draw->Surface, 110, 20, 3, 3), (Grid{"rg#", "bw#", "###"}));
+
+  // A pattern the picture does not have draws nothing.
+  sprite->FrameIndex = 1;
+  PaintFrame();
+  EXPECT_EQ(ReadGrid(Draw->Surface, 110, 20, 3, 3), (Grid{"###", "###", "###"}));
+}
+
+TEST_F(SpriteDrawing, ATiledBackgroundCoversTheWholeSurface) {
+  TPictureBitmap cell;
+  cell.Width = 30;
+  cell.Height = 20;
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 30; ++x) cell.Pixels.push_back(static_cast<uint32_t>(0x010000 * (x + 1) + y + 1));
+  TPictureCollectionItem* picture = Add(cell);
+  auto* background = new TBackgroundSprite(&Sprites->Engine);
+  background->SetMapSize(1, 1);
+  background->Image = picture;
+  background->Tile = true;
+  background->Width = 30;
+  background->Height = 20;
+  EXPECT_EQ(background->GetBounds(), (TRect{0, 0, 800, 600}));
+  struct Offset {
+    int32_t x, y;
+  };
+  for (Offset offset : {Offset{-10, 0}, Offset{10, -7}, Offset{-65, 43}}) {
+    SCOPED_TRACE(std::to_string(offset.x) + "," + std::to_string(offset.y));
+    background->X = offset.x;
+    background->Y = offset.y;
+    PaintFrame();
+    int wrong = 0;
+    for (int y = 0; y < 600; ++y)
+      for (int x = 0; x < 800; ++x) {
+        // Copies start one cell left of and above the offset, so the cell column of x is (x - offset) mod 30.
+        uint32_t expected = cell.Pixel(Mod2(x - offset.x, 30), Mod2(y - offset.y, 20));
+        if (Draw->Surface.ReadPixel(x, y) != expected && wrong++ < 3)
+          ADD_FAILURE() << "pixel " << x << "," << y;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+TEST_F(SpriteDrawing, ABoundedBackgroundDrawsOnlyItsMap) {
+  TPictureCollectionItem* picture = Add(GridBitmap({"rg", "by"}), 1, 1);
+  auto* background = new TBackgroundSprite(&Sprites->Engine);
+  background->SetMapSize(3, 2);
+  background->Image = picture;
+  background->X = -1;
+  background->Y = 1;
+  background->SetChip(1, 0, 3);
+  background->SetChip(2, 0, -1);
+  background->SetChip(2, 1, 1);
+  PaintFrame();
+  EXPECT_EQ(ReadGrid(Draw->Surface, 0, 0, 4, 4), (Grid{"####", "y###", "rg##", "####"}));
+}
+
+TEST_F(SpriteDrawing, PixelCheckComparesOpaquePixels) {
+  TPictureCollectionItem* falling = Add(GridBitmap({"r..", ".r.", "..r"}));
+  TPictureCollectionItem* rising = Add(GridBitmap({"..g", ".g.", "g.."}));
+  struct Case {
+    int32_t x, y;
+    bool pixelCheck;
+    int32_t hits;
+  };
+  const std::vector<Case> cases = {
+      {0, 0, true, 1},   // the middle pixels meet
+      {1, 0, true, 0},   // boxes overlap, pixels do not
+      {1, 1, true, 1},   // (2, 2) of both
+      {-2, -2, true, 0}, // one shared pixel, keyed in the rising line
+      {1, 0, false, 1},  // without the check the boxes decide
+      {3, 0, true, 0},   // boxes only touch
+  };
+  TImageSprite* tester = Image(falling, 0, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    TImageSprite* target = Image(rising, c.x, c.y);
+    tester->PixelCheck = c.pixelCheck;
+    EXPECT_EQ(tester->CheckCollisions(), c.hits);
+    delete target;
+  }
+}
+
+// Alt+Enter: the display is finalised and initialised full screen, then again in a window. The pictures
+// are rebuilt each time and the next frame is the same as before.
+TEST_F(SpriteDrawing, AModeSwitchKeepsThePicturesAndRedrawsTheSameFrame) {
+  TPictureBitmap ground = NumberedPixels(40, 30);
+  auto* background = new TBackgroundSprite(&Sprites->Engine);
+  background->SetMapSize(1, 1);
+  background->Image = Add(ground);
+  background->Tile = true;
+  background->X = -7;
+  TPictureCollectionItem* plane = Add(GridBitmap({"r.g.b", "ywmck", "..w..", "yy.cc"}), 5, 2);
+  for (int32_t i = 0; i < 6; ++i) {
+    TImageSprite* sprite = Image(plane, 100 + 97 * i, 50 + 83 * i);
+    sprite->FrameStart = i % 2;
+    sprite->SetZ(1);
+  }
+  auto frame = [&] {
+    EXPECT_TRUE(Draw->CanDraw());
+    PaintFrame();
+    Draw->FlipDisplay();
+    return Headless.LastFrame;
+  };
+  const std::vector<uint32_t> windowed = frame();
+  ASSERT_EQ(windowed.size(), 800u * 600u);
+  EXPECT_EQ(windowed[50 * 800 + 100], GridPixel('r'));
+
+  Draw->SetOptions(Draw->Options() | OptionBit(doFullScreen));
+  Draw->InitializeDisplay();
+  ASSERT_TRUE(Headless.FullScreen());
+  EXPECT_EQ(plane->PatternTotal(), 2);
+  EXPECT_TRUE(frame() == windowed);
+
+  Draw->SetOptions(static_cast<TDXDrawOptions>(Draw->Options() & ~OptionBit(doFullScreen)));
+  Draw->InitializeDisplay();
+  ASSERT_FALSE(Headless.FullScreen());
+  EXPECT_TRUE(frame() == windowed);
+  EXPECT_EQ(Headless.PresentCount, 3u);
 }
 
 }  // namespace
