@@ -44,7 +44,9 @@ TPictureBitmap DecodeDib(TStreamReader& reader);
 
 class TPictureCollection;
 
-// One pattern: a rectangle of one of the picture's surfaces, with the opaque runs of each of its rows.
+// One pattern: a rectangle of one of the picture's surfaces, with the opaque runs of each of its rows
+// and, for the unclipped keyed blit, the runs' pixels one after the other (read sequentially, they copy
+// faster than from the surface). Both are taken from the surface when the patterns are built.
 struct TPatternRun {
   uint16_t Start;   // from the pattern's left edge
   uint16_t Length;
@@ -54,6 +56,7 @@ struct TPictureCollectionItemPattern {
   TDirectDrawSurface* Surface = nullptr;  // owned by the picture's surface list
   std::vector<uint32_t> RowStart;  // Runs[RowStart[r] .. RowStart[r + 1]) lie on row r
   std::vector<TPatternRun> Runs;
+  std::vector<uint32_t> OpaquePixels;  // the pixels of all runs in order
 };
 
 // 256 entries, entry k = cos(2 pi k / 256): angles in steps of 1/256 of a turn, 0 up, clockwise.

@@ -140,8 +140,10 @@ void TPictureCollectionItem::AddPattern(TDirectDrawSurface& surface, TRect rect)
       while (x < right && row[x] == key) ++x;
       int32_t start = x;
       while (x < right && row[x] != key) ++x;
-      if (x > start)
+      if (x > start) {
         pattern.Runs.push_back({static_cast<uint16_t>(start - rect.Left), static_cast<uint16_t>(x - start)});
+        pattern.OpaquePixels.insert(pattern.OpaquePixels.end(), row + start, row + x);
+      }
     }
   }
   pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
@@ -192,6 +194,41 @@ void TPictureCollectionItem::BuildPatterns() {
 
 // ---------------------------------------------------------------------------------------------- drawing
 
+namespace {
+
+// Copies one opaque run of n >= 1 pixels. Most runs of a sprite are short, where a library call costs
+// more than the copy: blocks of fixed size, the last one overlapping its neighbour where n is not a
+// multiple of the block.
+inline void CopyRun(uint32_t* out, const uint32_t* in, int32_t n) {
+  if (n >= 8) {
+    int32_t k = 0;
+    for (; k + 8 < n; k += 8) std::memcpy(out + k, in + k, 32);
+    std::memcpy(out + n - 8, in + n - 8, 32);
+  } else if (n >= 4) {
+    std::memcpy(out, in, 16);
+    std::memcpy(out + n - 4, in + n - 4, 16);
+  } else if (n >= 2) {
+    std::memcpy(out, in, 8);
+    std::memcpy(out + n - 2, in + n - 2, 8);
+  } else {
+    *out = *in;
+  }
+}
+
+// The keyed blit of rows drawn whole: the runs of each row from the pattern's packed opaque pixels.
+// Built twice, the copy of 8 pixels being one 32-byte move where the processor has them.
+__attribute__((target_clones("avx2", "default"))) void CopyRows(uint32_t* out, int pitch, int32_t rows,
+                                                                 const uint32_t* rowStart, const TPatternRun* runs,
+                                                                 const uint32_t* opaque) {
+  for (int32_t row = 0; row < rows; ++row, out += pitch)
+    for (uint32_t r = rowStart[row]; r < rowStart[row + 1]; ++r) {
+      CopyRun(out + runs[r].Start, opaque, runs[r].Length);
+      opaque += runs[r].Length;
+    }
+}
+
+}  // namespace
+
 void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t i) {
   if (!IsBound || i < 0 || i >= PatternTotal()) return;
   const TPictureCollectionItemPattern& pattern = Patterns[static_cast<size_t>(i)];
@@ -226,16 +263,23 @@ void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, in
   }
   // Runs are kept relative to the pattern's rectangle; the clip window in those coordinates:
   const int32_t clipLeft = src.Left - pattern.Rect.Left, clipRight = clipLeft + width;
+  const bool whole = clipLeft == 0 && clipRight == pattern.Rect.Width();
+  const TPatternRun* runs = pattern.Runs.data();
+  const uint32_t* rowStart = pattern.RowStart.data() + (src.Top - pattern.Rect.Top);
+  if (whole) {
+    size_t skipped = 0;  // pixels of the runs of rows clipped away at the top
+    for (uint32_t r = 0; r < rowStart[0]; ++r) skipped += runs[r].Length;
+    CopyRows(out, dest.Pitch(), src.Height(), rowStart, runs, pattern.OpaquePixels.data() + skipped);
+    dest.LastResult = DD_OK;
+    return;
+  }
   for (int32_t row = 0; row < src.Height(); ++row) {
-    size_t patternRow = static_cast<size_t>(src.Top - pattern.Rect.Top + row);
     uint32_t* outRow = out + static_cast<ptrdiff_t>(row) * dest.Pitch() - clipLeft;
     const uint32_t* inRow = in + static_cast<ptrdiff_t>(row) * source.Pitch() - clipLeft;
-    for (uint32_t r = pattern.RowStart[patternRow]; r < pattern.RowStart[patternRow + 1]; ++r) {
-      const TPatternRun& run = pattern.Runs[r];
-      int32_t start = std::max<int32_t>(run.Start, clipLeft);
-      int32_t end = std::min<int32_t>(run.Start + run.Length, clipRight);
-      if (end > start)
-        std::memcpy(outRow + start, inRow + start, static_cast<size_t>(end - start) * sizeof(uint32_t));
+    for (uint32_t r = rowStart[row]; r < rowStart[row + 1]; ++r) {
+      int32_t start = std::max<int32_t>(runs[r].Start, clipLeft);
+      int32_t end = std::min<int32_t>(runs[r].Start + runs[r].Length, clipRight);
+      if (end > start) CopyRun(outRow + start, inRow + start, end - start);
     }
   }
   dest.LastResult = DD_OK;

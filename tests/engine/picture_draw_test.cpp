@@ -193,6 +193,19 @@ TEST_F(Pictures, DrawPatternClipsAtEveryEdgeAndSkipsTheKey) {
   }
 }
 
+TEST_F(Pictures, EachPatternKeepsItsOwnHoles) {
+  TPictureCollectionItem* picture = Add(GridBitmap({"r.gb.y", ".mcw.."}), 3, 2);
+  picture->BuildPatterns();
+  TDirectDrawSurface dest;
+  MakeGreySurface(dest, 5, 2);
+  picture->DrawPattern(dest, 1, 0, 1);
+  EXPECT_EQ(ReadGrid(dest), (Grid{"#b#y#", "#w###"}));
+  MakeGreySurface(dest, 5, 2);
+  picture->DrawPattern(dest, -1, 0, 1);
+  picture->DrawPattern(dest, 3, 1, 0);
+  EXPECT_EQ(ReadGrid(dest), (Grid{"#y###", "###r#"}));
+}
+
 TEST_F(Pictures, TheKeyIsTheTransparentColourAndOnlyWhenTransparent) {
   TPictureCollectionItem* picture = Add(GridBitmap({"i.r", "rig"}));
   picture->TransparentColor = static_cast<int32_t>(0xFF000018);  // the tooltip background system colour
