@@ -24,7 +24,8 @@ inline TPictureBitmap SpriteBitmap(int32_t width, int32_t height) {
     for (int32_t x = 0; x < width; ++x) {
       bool inside = std::fabs(x + 0.5 - cx) / cx + std::fabs(y + 0.5 - cy) / cy <= 1.1;
       bool hole = (x * 7 + y * 13) % 17 == 0;
-      uint32_t colour = 0x203040u + static_cast<uint32_t>((x * 5) & 0xFF) * 0x10000u + static_cast<uint32_t>((y * 3) & 0xFF);
+      uint32_t colour = 0x203040u + static_cast<uint32_t>((x * 5) & 0xFF) * 0x10000u +
+                        static_cast<uint32_t>((y * 3) & 0xFF);
       bitmap.Pixels.push_back(inside && !hole ? colour : 0u);
     }
   return bitmap;
@@ -49,7 +50,8 @@ inline TPictureBitmap SolidBitmap(int32_t width, int32_t height) {
   bitmap.Width = width;
   bitmap.Height = height;
   for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x) bitmap.Pixels.push_back(0x102030u + static_cast<uint32_t>((x ^ y) & 0x7F));
+    for (int32_t x = 0; x < width; ++x)
+      bitmap.Pixels.push_back(0x102030u + static_cast<uint32_t>((x ^ y) & 0x7F));
   return bitmap;
 }
 

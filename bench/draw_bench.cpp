@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,14 @@ namespace {
 
 // --------------------------------------------------------------------------------------- SDL helpers
 
-SDL_Surface* SdlSurface(const TPictureBitmap& bitmap) {
-  SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormat(0, bitmap.Width, bitmap.Height, 32, SDL_PIXELFORMAT_RGB888);
+struct TSdlSurfaceDeleter {
+  void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
+};
+using TSdlSurface = std::unique_ptr<SDL_Surface, TSdlSurfaceDeleter>;
+
+TSdlSurface SdlSurface(const TPictureBitmap& bitmap) {
+  TSdlSurface surface(
+      SDL_CreateRGBSurfaceWithFormat(0, bitmap.Width, bitmap.Height, 32, SDL_PIXELFORMAT_RGB888));
   for (int32_t y = 0; y < bitmap.Height; ++y)
     std::memcpy(static_cast<uint8_t*>(surface->pixels) + static_cast<ptrdiff_t>(y) * surface->pitch,
                 &bitmap.Pixels[static_cast<size_t>(y) * static_cast<size_t>(bitmap.Width)],
@@ -28,33 +35,32 @@ SDL_Surface* SdlSurface(const TPictureBitmap& bitmap) {
 }
 
 // Keyed on black with run-length encoding on, encoded by a first blit, as SDL is used at its best.
-SDL_Surface* SdlKeyedSurface(const TPictureBitmap& bitmap, SDL_Surface* warmUpTarget) {
-  SDL_Surface* surface = SdlSurface(bitmap);
-  SDL_SetColorKey(surface, SDL_TRUE, 0);
-  SDL_SetSurfaceRLE(surface, 1);
-  SDL_BlitSurface(surface, nullptr, warmUpTarget, nullptr);
+TSdlSurface SdlKeyedSurface(const TPictureBitmap& bitmap, SDL_Surface* warmUpTarget) {
+  TSdlSurface surface = SdlSurface(bitmap);
+  SDL_SetColorKey(surface.get(), SDL_TRUE, 0);
+  SDL_SetSurfaceRLE(surface.get(), 1);
+  SDL_BlitSurface(surface.get(), nullptr, warmUpTarget, nullptr);
   return surface;
 }
 
 // What rotozoom takes without converting on every call: 32-bit RGBA, the key turned into alpha 0.
-SDL_Surface* SdlRotatableSurface(const TPictureBitmap& bitmap) {
-  SDL_Surface* keyed = SdlSurface(bitmap);
-  SDL_SetColorKey(keyed, SDL_TRUE, 0);
-  SDL_Surface* rgba = SDL_ConvertSurfaceFormat(keyed, SDL_PIXELFORMAT_ABGR8888, 0);
-  SDL_FreeSurface(keyed);
-  return rgba;
+TSdlSurface SdlRotatableSurface(const TPictureBitmap& bitmap) {
+  TSdlSurface keyed = SdlSurface(bitmap);
+  SDL_SetColorKey(keyed.get(), SDL_TRUE, 0);
+  return TSdlSurface(SDL_ConvertSurfaceFormat(keyed.get(), SDL_PIXELFORMAT_ABGR8888, 0));
 }
 
-SDL_Surface* SdlBackBuffer() { return SDL_CreateRGBSurfaceWithFormat(0, 800, 600, 32, SDL_PIXELFORMAT_RGB888); }
+TSdlSurface SdlBackBuffer() {
+  return TSdlSurface(SDL_CreateRGBSurfaceWithFormat(0, 800, 600, 32, SDL_PIXELFORMAT_RGB888));
+}
 
 // Rotozoom's angle is in degrees, counter-clockwise; ours in 256ths of a turn, clockwise.
 double Degrees(int32_t angle) { return -angle * 360.0 / 256.0; }
 
 void SdlRotatedBlit(SDL_Surface* source, SDL_Surface* dest, int32_t angle, int x, int y) {
-  SDL_Surface* turned = rotozoomSurface(source, Degrees(angle), 1.0, SMOOTHING_OFF);
+  TSdlSurface turned(rotozoomSurface(source, Degrees(angle), 1.0, SMOOTHING_OFF));
   SDL_Rect at{x - turned->w / 2, y - turned->h / 2, 0, 0};
-  SDL_BlitSurface(turned, nullptr, dest, &at);
-  SDL_FreeSurface(turned);
+  SDL_BlitSurface(turned.get(), nullptr, dest, &at);
 }
 
 // ------------------------------------------------------------------------------------------- keyed
@@ -64,14 +70,18 @@ struct TKeyedSize {
 };
 TKeyedSize KeyedSize(int64_t arg) {
   switch (arg) {
-    case 64: return {64, 48};
-    case 800: return {800, 120};
-    default: return {static_cast<int32_t>(arg), static_cast<int32_t>(arg)};
+    case 64:
+      return {64, 48};
+    case 800:
+      return {800, 120};
+    default:
+      return {static_cast<int32_t>(arg), static_cast<int32_t>(arg)};
   }
 }
 TPictureBitmap KeyedBitmap(int64_t arg) {
   TKeyedSize size = KeyedSize(arg);
-  return arg == 800 ? bench::StripBitmap(size.Width, size.Height) : bench::SpriteBitmap(size.Width, size.Height);
+  return arg == 800 ? bench::StripBitmap(size.Width, size.Height)
+                    : bench::SpriteBitmap(size.Width, size.Height);
 }
 
 // DrawPattern of one keyed picture with about half of its pixels transparent.
@@ -89,15 +99,13 @@ BENCHMARK(KeyedBlit)->Arg(32)->Arg(64)->Arg(160)->Arg(800);
 
 void KeyedBlit_Peer(benchmark::State& state) {
   TPictureBitmap bitmap = KeyedBitmap(state.range(0));
-  SDL_Surface* dest = SdlBackBuffer();
-  SDL_Surface* source = SdlKeyedSurface(bitmap, dest);
+  TSdlSurface dest = SdlBackBuffer();
+  TSdlSurface source = SdlKeyedSurface(bitmap, dest.get());
   for (auto _ : state) {
     SDL_Rect at{(800 - bitmap.Width) / 2, 200, 0, 0};
-    SDL_BlitSurface(source, nullptr, dest, &at);
+    SDL_BlitSurface(source.get(), nullptr, dest.get(), &at);
     benchmark::ClobberMemory();
   }
-  SDL_FreeSurface(source);
-  SDL_FreeSurface(dest);
 }
 BENCHMARK(KeyedBlit_Peer)->Arg(32)->Arg(64)->Arg(160)->Arg(800);
 
@@ -124,16 +132,14 @@ BENCHMARK(RotatedBlit)->Arg(48)->Arg(36);
 
 // rotozoomSurface of the same pattern without smoothing, its blit onto the back buffer, and its free.
 void RotatedBlit_Peer(benchmark::State& state) {
-  SDL_Surface* source = SdlRotatableSurface(RotatedBitmap(state.range(0)));
-  SDL_Surface* dest = SdlBackBuffer();
+  TSdlSurface source = SdlRotatableSurface(RotatedBitmap(state.range(0)));
+  TSdlSurface dest = SdlBackBuffer();
   int32_t angle = 0;
   for (auto _ : state) {
-    SdlRotatedBlit(source, dest, angle, 400, 300);
+    SdlRotatedBlit(source.get(), dest.get(), angle, 400, 300);
     angle = (angle + 23) & 255;
     benchmark::ClobberMemory();
   }
-  SDL_FreeSurface(source);
-  SDL_FreeSurface(dest);
 }
 BENCHMARK(RotatedBlit_Peer)->Arg(48)->Arg(36);
 
@@ -184,8 +190,9 @@ const TFramePlan& FramePlan() {
     for (int i = 0; i < 100; ++i) p.Blits.push_back({small + next(large - small), next(720), next(520)});
     for (int i = 0; i < 5; ++i) p.Blits.push_back({large + i, next(600), next(400)});
     for (int i = 0; i < 5; ++i) p.Turns.push_back({gun + i % 2, 50 + next(700), 50 + next(500), next(256)});
-    const char* texts[7] = {"Level 3",          "Score 0012340", "Lives 3", "Bonus 12", "Shield 45",
-                            "Rockets 7 Bombs 2", "World high score 0345678"};
+    const char* texts[7] = {
+        "Level 3",           "Score 0012340",           "Lives 3", "Bonus 12", "Shield 45",
+        "Rockets 7 Bombs 2", "World high score 0345678"};
     for (int i = 0; i < 7; ++i) p.Lines.push_back({14, 10, 10 + 22 * i, 0x00FFFF, texts[i]});
     p.Lines.push_back({30, 300, 280, 0x0000FF, "Game paused"});
     return p;
@@ -205,11 +212,12 @@ void TypicalFrame(benchmark::State& state) {
   for (auto _ : state) {
     back.FillSurface(0);
     pictures[0]->DrawPattern(back, 0, 0, 0);
-    for (const TFramePlan::TBlit& blit : plan.Blits) pictures[static_cast<size_t>(blit.Picture)]->DrawPattern(back, blit.X, blit.Y, 0);
+    for (const TFramePlan::TBlit& blit : plan.Blits)
+      pictures[static_cast<size_t>(blit.Picture)]->DrawPattern(back, blit.X, blit.Y, 0);
     for (const TFramePlan::TTurn& turn : plan.Turns) {
       TPictureCollectionItem* picture = pictures[static_cast<size_t>(turn.Picture)];
-      picture->DrawPatternRotated(back, turn.X, turn.Y, picture->Picture.Width, picture->Picture.Height, 0, 0.5, 0.5,
-                                  turn.Angle, 255);
+      picture->DrawPatternRotated(back, turn.X, turn.Y, picture->Picture.Width, picture->Picture.Height, 0,
+                                  0.5, 0.5, turn.Angle, 255);
     }
     for (const TFramePlan::TLine& line : plan.Lines) {
       canvas.Font.Size = line.Size;
@@ -224,43 +232,41 @@ BENCHMARK(TypicalFrame);
 
 void TypicalFrame_Peer(benchmark::State& state) {
   const TFramePlan& plan = FramePlan();
-  SDL_Surface* back = SdlBackBuffer();
-  std::vector<SDL_Surface*> keyed, rotatable;
+  TSdlSurface backBuffer = SdlBackBuffer();
+  SDL_Surface* back = backBuffer.get();
+  std::vector<TSdlSurface> keyed, rotatable;
   for (size_t i = 0; i < plan.Bitmaps.size(); ++i) {
     keyed.push_back(i == 0 ? SdlSurface(plan.Bitmaps[i]) : SdlKeyedSurface(plan.Bitmaps[i], back));
     rotatable.push_back(SdlRotatableSurface(plan.Bitmaps[i]));
   }
   // The text rendered once, as a cache of rendered strings would keep it.
   TTF_Init();
-  std::vector<SDL_Surface*> texts;
+  std::vector<TSdlSurface> texts;
   const std::string file = plat::FontFile("Cargo", false, false);
   for (const TFramePlan::TLine& line : plan.Lines) {
     TTF_Font* font = TTF_OpenFont(file.c_str(), (line.Size * 96 + 36) / 72);
     TTF_SetFontHinting(font, TTF_HINTING_NORMAL);
     SDL_Color color{static_cast<uint8_t>(line.Color), static_cast<uint8_t>(line.Color >> 8),
                     static_cast<uint8_t>(line.Color >> 16), 255};
-    texts.push_back(TTF_RenderText_Blended(font, line.Text.c_str(), color));
+    texts.emplace_back(TTF_RenderText_Blended(font, line.Text.c_str(), color));
     TTF_CloseFont(font);
   }
   for (auto _ : state) {
     SDL_FillRect(back, nullptr, 0);
-    SDL_BlitSurface(keyed[0], nullptr, back, nullptr);
+    SDL_BlitSurface(keyed[0].get(), nullptr, back, nullptr);
     for (const TFramePlan::TBlit& blit : plan.Blits) {
       SDL_Rect at{blit.X, blit.Y, 0, 0};
-      SDL_BlitSurface(keyed[static_cast<size_t>(blit.Picture)], nullptr, back, &at);
+      SDL_BlitSurface(keyed[static_cast<size_t>(blit.Picture)].get(), nullptr, back, &at);
     }
     for (const TFramePlan::TTurn& turn : plan.Turns)
-      SdlRotatedBlit(rotatable[static_cast<size_t>(turn.Picture)], back, turn.Angle, turn.X, turn.Y);
+      SdlRotatedBlit(rotatable[static_cast<size_t>(turn.Picture)].get(), back, turn.Angle, turn.X, turn.Y);
     for (size_t i = 0; i < texts.size(); ++i) {
       SDL_Rect at{plan.Lines[i].X, plan.Lines[i].Y, 0, 0};
-      SDL_BlitSurface(texts[i], nullptr, back, &at);
+      SDL_BlitSurface(texts[i].get(), nullptr, back, &at);
     }
     benchmark::ClobberMemory();
   }
-  for (SDL_Surface* surface : texts) SDL_FreeSurface(surface);
-  for (SDL_Surface* surface : keyed) SDL_FreeSurface(surface);
-  for (SDL_Surface* surface : rotatable) SDL_FreeSurface(surface);
-  SDL_FreeSurface(back);
+  texts.clear();
   TTF_Quit();
 }
 BENCHMARK(TypicalFrame_Peer);

@@ -61,8 +61,10 @@ void SpriteTick(benchmark::State& state) {
     engine.ReapDead();
   }
   int64_t hits = 0;
-  for (int32_t i = 0; i < 31 && i < engine.Count(); ++i) hits += static_cast<TBenchSprite*>(engine.Items(i))->Hits;
-  state.counters["hits_per_frame"] = benchmark::Counter(static_cast<double>(hits) / static_cast<double>(state.iterations()));
+  for (int32_t i = 0; i < 31 && i < engine.Count(); ++i)
+    hits += static_cast<TBenchSprite*>(engine.Items(i))->Hits;
+  state.counters["hits_per_frame"] =
+      benchmark::Counter(static_cast<double>(hits) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(SpriteTick)->Arg(100)->Arg(500)->Arg(2000);
 

@@ -217,10 +217,11 @@ inline void CopyRun(uint32_t* out, const uint32_t* in, int32_t n) {
 
 // The keyed blit of rows drawn whole: the runs of each row from the pattern's packed opaque pixels.
 // Built twice, the copy of 8 pixels being one 32-byte move where the processor has them.
-__attribute__((target_clones("avx2", "default"))) void CopyRows(uint32_t* __restrict out, int pitch, int32_t rows,
-                                                                 const uint32_t* __restrict rowStart,
-                                                                 const TPatternRun* __restrict runs,
-                                                                 const uint32_t* __restrict opaque) {
+__attribute__((target_clones("avx2", "default"))) void CopyRows(uint32_t* __restrict out, int pitch,
+                                                                int32_t rows,
+                                                                const uint32_t* __restrict rowStart,
+                                                                const TPatternRun* __restrict runs,
+                                                                const uint32_t* __restrict opaque) {
   for (int32_t row = 0; row < rows; ++row, out += pitch) {
     const uint32_t last = rowStart[row + 1];
     for (uint32_t r = rowStart[row]; r < last; ++r) {

@@ -68,15 +68,48 @@ TEST_F(Pictures, PatternGeometry) {
       {"skip 2, 64 wide", 64, 20, 20, 20, 2, 0, false, 3, {{1, {22, 0, 42, 20}}, {2, {44, 0, 64, 20}}}},
       {"skip 2, 64 wide, system memory", 64, 20, 20, 20, 2, 0, true, 3, {{2, {44, 0, 64, 20}}}},
       {"skip 2, 62 wide", 62, 20, 20, 20, 2, 0, false, 2, {{1, {22, 0, 42, 20}}}},
-      {"two rows, system memory", 42, 42, 20, 20, 2, 2, true, 4, {{1, {22, 0, 42, 20}}, {2, {0, 22, 20, 42}}}},
+      {"two rows, system memory",
+       42,
+       42,
+       20,
+       20,
+       2,
+       2,
+       true,
+       4,
+       {{1, {22, 0, 42, 20}}, {2, {0, 22, 20, 42}}}},
       {"cells wider than the picture", 20, 20, 30, 20, 0, 0, false, 0, {}},
       {"cells wider than the picture, system memory", 20, 20, 30, 20, 0, 0, true, 0, {}},
-      {"2000x32 strip of 32x32 cells", 2000, 32, 32, 32, 0, 0, false, 62,
+      {"2000x32 strip of 32x32 cells",
+       2000,
+       32,
+       32,
+       32,
+       0,
+       0,
+       false,
+       62,
        {{15, {480, 0, 512, 32}}, {20, {128, 0, 160, 32}}, {61, {416, 0, 448, 32}}}},
-      {"2000x32 strip of 30x32 cells", 2000, 32, 30, 32, 0, 0, false, 66,
+      {"2000x32 strip of 30x32 cells",
+       2000,
+       32,
+       30,
+       32,
+       0,
+       0,
+       false,
+       66,
        {{17, {510, 0, 540, 32}}, {18, {0, 0, 30, 32}}}},
       {"1100 high column of 32x32 cells", 32, 1100, 32, 32, 0, 0, false, 34, {{17, {0, 32, 32, 64}}}},
-      {"1100x1100 of 100x100 cells", 1100, 1100, 100, 100, 0, 0, false, 121,
+      {"1100x1100 of 100x100 cells",
+       1100,
+       1100,
+       100,
+       100,
+       0,
+       0,
+       false,
+       121,
        {{61, {0, 500, 100, 600}}, {72, {0, 0, 100, 100}}}},
   };
   for (const GeometryCase& c : cases) {
@@ -87,7 +120,8 @@ TEST_F(Pictures, PatternGeometry) {
     picture->SystemMemory = c.SystemMemory;
     picture->BuildPatterns();
     EXPECT_EQ(picture->PatternTotal(), c.Total);
-    for (const auto& [index, rect] : c.Rects) EXPECT_EQ(picture->PatternRect(index), rect) << "pattern " << index;
+    for (const auto& [index, rect] : c.Rects)
+      EXPECT_EQ(picture->PatternRect(index), rect) << "pattern " << index;
     EXPECT_EQ(picture->PatternRect(c.Total), TRect{});
     EXPECT_EQ(picture->PatternRect(-1), TRect{});
     EXPECT_EQ(picture->PatternSurface(c.Total), nullptr);
@@ -176,9 +210,9 @@ TEST_F(Pictures, DrawPatternClipsAtEveryEdgeAndSkipsTheKey) {
       {3, 3, {"######", "######", "######", "###rgb", "###c#m"}},
       {2, -2, {"##kwgb", "######", "######", "######", "######"}},
       {-3, 2, {"######", "######", "w#####", "y#####", "b#####"}},
-      {5, 4, {"######", "######", "######", "######", "#####r"}},
+      {5, 4, {"######", "######", "######", "######", "#####r"}},  // one pixel in the corner
       {-10, -10, {"######", "######", "######", "######", "######"}},
-      {6, 0, {"######", "######", "######", "######", "######"}},
+      {6, 0, {"######", "######", "######", "######", "######"}},  // left edge on the right edge: off
       {0, 5, {"######", "######", "######", "######", "######"}},
       {-4, 0, {"######", "######", "######", "######", "######"}},
   };
@@ -251,12 +285,15 @@ TEST_F(Pictures, DrawPatternRotatedTurnsClockwise) {
   };
   const std::vector<Case> cases = {
       {0, upright},
-      {64, {"##########", "##########", "###wwccr##", "###wwccr##", "#####mmg##",
-            "#####mmg##", "###kkyyb##", "###kkyyb##", "##########", "##########"}},
-      {128, {"##########", "##########", "##########", "###kk##w##", "###kk##w##",
-             "###yymmc##", "###yymmc##", "###bbggr##", "##########", "##########"}},
-      {192, {"##########", "##########", "##########", "##bbyykk##", "##bbyykk##",
-             "##ggmm####", "##ggmm####", "##rrccww##", "##########", "##########"}},
+      {64,
+       {"##########", "##########", "###wwccr##", "###wwccr##", "#####mmg##", "#####mmg##", "###kkyyb##",
+        "###kkyyb##", "##########", "##########"}},
+      {128,
+       {"##########", "##########", "##########", "###kk##w##", "###kk##w##", "###yymmc##", "###yymmc##",
+        "###bbggr##", "##########", "##########"}},
+      {192,
+       {"##########", "##########", "##########", "##bbyykk##", "##bbyykk##", "##ggmm####", "##ggmm####",
+        "##rrccww##", "##########", "##########"}},
       {256, upright},
   };
   TPictureCollectionItem* picture = Add(GridBitmap({"rgb", "cmy", "w.k"}));
@@ -323,7 +360,8 @@ TEST_F(Pictures, AngleTableQuarters) {
 void Scribble(TPictureCollectionItem& picture) { picture.PatternSurface(0)->WritePixel(0, 0, 0x123456); }
 
 TEST_F(Pictures, EveryPictureIsRebuiltAfterAModeSwitchAndARestore) {
-  std::vector<TPictureCollectionItem*> pictures = {Add(GridBitmap(kPattern), 2, 3), Add(GridBitmap({"gy", "yg"}))};
+  std::vector<TPictureCollectionItem*> pictures = {Add(GridBitmap(kPattern), 2, 3),
+                                                   Add(GridBitmap({"gy", "yg"}))};
   for (TPictureCollectionItem* picture : pictures) picture->BuildPatterns();
   auto expectBuilt = [&](const char* when) {
     SCOPED_TRACE(when);

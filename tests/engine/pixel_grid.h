@@ -11,26 +11,27 @@
 
 using Grid = std::vector<std::string>;
 
+struct TGridColour {
+  char Letter;
+  uint32_t Pixel;
+};
+constexpr TGridColour kGridColours[] = {
+    {'.', 0x000000}, {'#', 0x808080}, {'r', 0xFF0000}, {'g', 0x00FF00}, {'b', 0x0000FF}, {'c', 0x00FFFF},
+    {'m', 0xFF00FF}, {'y', 0xFFFF00}, {'w', 0xFFFFFF}, {'k', 0x804000},
+    {'i', 0xFFFFE1},  // the classic theme's tooltip background
+};
+
+// Letters outside the table give a colour no grid reads back.
 inline uint32_t GridPixel(char c) {
-  switch (c) {
-    case '.': return 0x000000;
-    case '#': return 0x808080;
-    case 'r': return 0xFF0000;
-    case 'g': return 0x00FF00;
-    case 'b': return 0x0000FF;
-    case 'c': return 0x00FFFF;
-    case 'm': return 0xFF00FF;
-    case 'y': return 0xFFFF00;
-    case 'w': return 0xFFFFFF;
-    case 'k': return 0x804000;
-    case 'i': return 0xFFFFE1;  // the classic theme's tooltip background
-    default: return 0x123456;
-  }
+  for (const TGridColour& colour : kGridColours)
+    if (colour.Letter == c) return colour.Pixel;
+  return 0x123456;
 }
 
+// '?' for a pixel of no letter.
 inline char GridLetter(uint32_t pixel) {
-  for (char c : std::string(".#rgbcmywki"))
-    if (GridPixel(c) == pixel) return c;
+  for (const TGridColour& colour : kGridColours)
+    if (colour.Pixel == pixel) return colour.Letter;
   return '?';
 }
 
@@ -54,7 +55,9 @@ inline Grid ReadGrid(TDirectDrawSurface& surface, int left, int top, int width, 
   return rows;
 }
 
-inline Grid ReadGrid(TDirectDrawSurface& surface) { return ReadGrid(surface, 0, 0, surface.Width(), surface.Height()); }
+inline Grid ReadGrid(TDirectDrawSurface& surface) {
+  return ReadGrid(surface, 0, 0, surface.Width(), surface.Height());
+}
 
 // A surface of the given size filled with grey.
 inline void MakeGreySurface(TDirectDrawSurface& surface, int width, int height) {

@@ -390,12 +390,12 @@ TEST_F(SpriteDrawing, PixelCheckComparesOpaquePixels) {
     int32_t hits;
   };
   const std::vector<Case> cases = {
-      {0, 0, true, 1},   // the middle pixels meet
-      {1, 0, true, 0},   // boxes overlap, pixels do not
-      {1, 1, true, 1},   // (2, 2) of both
-      {-2, -2, true, 0}, // one shared pixel, keyed in the rising line
-      {1, 0, false, 1},  // without the check the boxes decide
-      {3, 0, true, 0},   // boxes only touch
+      {0, 0, true, 1},    // the middle pixels meet
+      {1, 0, true, 0},    // boxes overlap, pixels do not
+      {1, 1, true, 1},    // (2, 2) of both
+      {-2, -2, true, 0},  // one shared pixel, keyed in the rising line
+      {1, 0, false, 1},   // without the check the boxes decide
+      {3, 0, true, 0},    // boxes only touch
   };
   TImageSprite* tester = Image(falling, 0, 0);
   for (const Case& c : cases) {
