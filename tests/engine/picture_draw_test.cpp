@@ -240,6 +240,34 @@ TEST_F(Pictures, EachPatternKeepsItsOwnHoles) {
   EXPECT_EQ(ReadGrid(dest), (Grid{"#y###", "###r#"}));
 }
 
+// Opaque runs of every length class, each followed by one keyed pixel, drawn whole and clipped on both
+// sides: every pixel must be the picture's, or untouched where the picture has the key.
+TEST_F(Pictures, RunsOfAnyLengthCopyExactly) {
+  TPictureBitmap bitmap;
+  for (int32_t length : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 200}) {
+    for (int32_t k = 0; k < length; ++k) bitmap.Pixels.push_back(static_cast<uint32_t>(bitmap.Pixels.size() + 1));
+    bitmap.Pixels.push_back(0);
+  }
+  bitmap.Width = static_cast<int32_t>(bitmap.Pixels.size());
+  bitmap.Height = 1;
+  TPictureCollectionItem* picture = Add(bitmap);
+  picture->BuildPatterns();
+  const uint32_t grey = GridPixel('#');
+  for (int32_t x : {0, -3, 5}) {
+    SCOPED_TRACE(x);
+    TDirectDrawSurface dest;
+    MakeGreySurface(dest, bitmap.Width, 1);
+    picture->DrawPattern(dest, x, 0, 0);
+    int wrong = 0;
+    for (int32_t dx = 0; dx < bitmap.Width; ++dx) {
+      int32_t sx = dx - x;
+      uint32_t expected = sx < 0 || sx >= bitmap.Width || bitmap.Pixel(sx, 0) == 0 ? grey : bitmap.Pixel(sx, 0);
+      if (dest.ReadPixel(dx, 0) != expected && wrong++ < 3) ADD_FAILURE() << "pixel " << dx;
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 TEST_F(Pictures, TheKeyIsTheTransparentColourAndOnlyWhenTransparent) {
   TPictureCollectionItem* picture = Add(GridBitmap({"i.r", "rig"}));
   picture->TransparentColor = static_cast<int32_t>(0xFF000018);  // the tooltip background system colour
