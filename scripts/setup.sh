@@ -53,4 +53,6 @@ build() {
 build build
 if [ "$want_tests" = 1 ]; then
   build build-asan -DPELLORIN_SANITIZE=ON -DPELLORIN_BENCH=OFF
+  # The archive loaders' fuzz targets need clang's libFuzzer.
+  CC=clang CXX=clang++ build build-fuzz -DPELLORIN_FUZZ=ON -DPELLORIN_BENCH=OFF -DPELLORIN_DATA=OFF -DPELLORIN_TESTS=OFF
 fi
