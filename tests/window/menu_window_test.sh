@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The menu in the real window: from a fresh start the main menu is drawn over the background, the
-# options screen is reached and left with the keyboard, a sound switch toggled there is in config.dat,
-# and Escape then Enter (the quit question answered "Yes") ends the program with status 0.
+# options screen is reached and left with the keyboard, a sound switch toggled and a country typed there
+# are in config.dat, and Escape then Enter (the quit question answered "Yes") ends the program with
+# status 0.
 # Needs an X display (test.sh runs it under xvfb-run), xdotool and xwd.
 set -u
 program=$1
@@ -58,7 +59,12 @@ keys Down Return            # "Options"
 keys Down Down Return       # "Sound:" switched off, written at once
 sound=$(od -An -tx1 -j2 -N1 config.dat | tr -d ' \n')
 [ "$sound" = 01 ] || fail "the sound switch is not in config.dat (byte $sound)"
-keys Escape                 # back to the main menu
+keys Down Return            # "Your Country:" edited
+xdotool type --delay 150 'Ab1'
+sleep 0.5
+keys Escape                 # back to the main menu, the country written
+country=$(od -An -tx1 -j6 -N4 config.dat | tr -d ' \n')
+[ "$country" = 03be9dce ] || fail "the typed country is not in config.dat (bytes $country)"
 keys Escape Return          # the quit question, "Yes"
 for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "the program did not end after the quit question"
@@ -66,4 +72,4 @@ wait "$pid"
 status=$?
 pid=""
 [ "$status" = 0 ] || fail "the program ended with status $status"
-echo "menu window test: menu drawn, options reached and left, sound switch stored, quit with status 0"
+echo "menu window test: menu drawn, options reached and left, sound switch and country stored, quit with status 0"
