@@ -1,6 +1,7 @@
 // The menu as a player drives it: key and mouse scripts over a few frames on the headless platform,
 // checked against the screen, the selection, what the frame shows and what config.dat holds.
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -184,6 +185,20 @@ TEST_F(Menu, OptionsSwitchesSaveAtOnce) {
   EXPECT_EQ(SelectedItem, 6);
   EXPECT_GT(Count(back, kRedPixel), 0);
   EXPECT_EQ(Count({390, 240, 392, 420}, kRedPixel), 0);
+}
+
+TEST_F(Menu, MusicThatCannotBeLoadedIsReportedOnceAndStoredOff) {
+  Start();
+  Open(2);
+  Press(plat::VK_DOWN);
+  Press(plat::VK_RETURN);  // off
+  std::filesystem::remove("sound");
+  std::filesystem::create_directory("sound");
+  Press(plat::VK_RETURN);  // on: the song is missing
+  EXPECT_EQ(Headless.MessageBoxes, std::vector<std::string>{"Can't load music."});
+  EXPECT_EQ(Settings.MusicOn, 0);
+  EXPECT_EQ(Stored().MusicOn, 0);
+  EXPECT_GT(Count({446, 282, 470, 298}, kRedPixel), 0);  // "Off" stays red
 }
 
 TEST_F(Menu, CountryIsTypedUpToTenCharactersAndStoredWhenOptionsAreLeft) {
@@ -476,6 +491,16 @@ TEST_F(Menu, InAGamePPausesAndResumesAndTheBossKeyPausesAndMinimises) {
   RunFrames(1);
   EXPECT_TRUE(RightButtonDown);
   EXPECT_FALSE(LeftButtonDown);
+  // Escape asks "Exit the game?"; "No" goes back to play and hides the pointer again.
+  Press(plat::VK_ESCAPE);
+  ASSERT_EQ(GamePhase, gpExitQuery);
+  EXPECT_EQ(MenuScreen, msQuitQuery);
+  EXPECT_GE(Headless.CursorCount, 0);
+  Press(plat::VK_RIGHT);
+  Press(plat::VK_RETURN);
+  EXPECT_EQ(GamePhase, gpPlaying);
+  EXPECT_EQ(MenuScreen, msMain);
+  EXPECT_LT(Headless.CursorCount, 0);
   Press(plat::VK_F12);
   EXPECT_EQ(GamePhase, gpPause);
   EXPECT_EQ(PhaseBeforePause, gpPlaying);
