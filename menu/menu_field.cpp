@@ -70,7 +70,8 @@ void CreateMainMenu(TMenuHost& host) {
   for (size_t i = 1; i <= kMaxItems; ++i) {
     TMenuItem* item = new TMenuItem(&host.SpriteRoot());
     MenuItems[i] = item;
-    Place(*item, pictures.PictureAt(static_cast<int>(i)), ItemLeft[msMain - 1][i - 1], ItemTop[msMain - 1][i - 1], 1);
+    Place(*item, pictures.PictureAt(static_cast<int>(i)), ItemLeft[msMain - 1][i - 1],
+          ItemTop[msMain - 1][i - 1], 1);
     item->Visible = i == SelectedItem;
     ItemWidth[msMain - 1][i - 1] = static_cast<uint16_t>(item->Width);
     ItemHeight[msMain - 1][i - 1] = static_cast<uint16_t>(item->Height);

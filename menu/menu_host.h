@@ -1,6 +1,6 @@
 // What the menu needs from the main window that owns it: the sprite root and picture list it builds on,
-// the sound effects, music start, the pointer, the display mode, the close request, the web pages and the way back
-// from a game. The main window implements it; tests may stand in for it.
+// the sound effects, music start, the pointer, the display mode, the close request, the web pages and the way
+// back from a game. The main window implements it; tests may stand in for it.
 #pragma once
 
 class TSpriteEngine;

@@ -29,8 +29,9 @@ void Text(TDirectDrawSurfaceCanvas& canvas, int x, int y, const std::string& tex
 }
 
 // "first" at x 400 and "second" at x 400 + offset, the current value red.
-void ValueRow(TDirectDrawSurfaceCanvas& canvas, int y, bool firstIsCurrent, const char* first, int firstOffset,
-              const char* firstSlash, const char* second, int secondOffset, const char* slashSecond) {
+void ValueRow(TDirectDrawSurfaceCanvas& canvas, int y, bool firstIsCurrent, const char* first,
+              int firstOffset, const char* firstSlash, const char* second, int secondOffset,
+              const char* slashSecond) {
   if (firstIsCurrent) {
     Text(canvas, 400, y, first, kRed);
     Text(canvas, 400 + firstOffset, y, slashSecond, kBlack);
@@ -45,8 +46,10 @@ void PaintOptions(TDirectDrawSurfaceCanvas& canvas) {
   Text(canvas, 144, 178, "Options", kBlack);
   canvas.Font.Size = 14;
   const char* labels[] = {"Display:", "Music:", "Sound:", "Your Country:", "Boss Key:"};
-  for (int row = 0; row < 5; ++row) Text(canvas, 144, ItemTop[msOptions - 1][static_cast<size_t>(row)], labels[row], kBlack);
-  ValueRow(canvas, 254, Settings.WindowMode == 1, "Window", 93, "Window /", "Full Screen", 105, "/ Full Screen");
+  for (int row = 0; row < 5; ++row)
+    Text(canvas, 144, ItemTop[msOptions - 1][static_cast<size_t>(row)], labels[row], kBlack);
+  ValueRow(canvas, 254, Settings.WindowMode == 1, "Window", 93, "Window /", "Full Screen", 105,
+           "/ Full Screen");
   ValueRow(canvas, 280, Settings.MusicOn != 0, "On", 34, "On /", "Off", 46, "/ Off");
   ValueRow(canvas, 306, Settings.SoundOn != 0, "On", 34, "On /", "Off", 46, "/ Off");
 
@@ -334,7 +337,8 @@ void MenuFrame(TDXDraw& display, TDXSpriteEngine& sprites, TDXInput& input, int 
 }
 
 void SelectPrevious(TMenuHost& host) {
-  SelectedItem = SelectedItem > 1 ? static_cast<uint8_t>(SelectedItem - 1) : static_cast<uint8_t>(ItemsOf(MenuScreen));
+  SelectedItem =
+      SelectedItem > 1 ? static_cast<uint8_t>(SelectedItem - 1) : static_cast<uint8_t>(ItemsOf(MenuScreen));
   PlayMenuSound(host);
   UpdateHighlight();
 }

@@ -12,7 +12,8 @@ uint8_t BlinkCounter = 0;
 bool MouseOverItem = false;
 std::string BossKeyName;
 
-const std::array<const char*, 6> HelpTitles = {"Overview", "Controls", "Controls", "Enemies", "Bonuses", "About"};
+const std::array<const char*, 6> HelpTitles = {"Overview", "Controls", "Controls",
+                                               "Enemies",  "Bonuses",  "About"};
 
 const std::array<uint8_t, kMenuScreens> ItemCount = {6, 6, 3, 3, 2, 2, 0, 4, 2};
 

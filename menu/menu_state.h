@@ -23,15 +23,15 @@ constexpr int kMenuScreens = 9;
 constexpr int kMaxItems = 6;
 
 extern TMenuScreen MenuScreen;
-extern uint8_t SelectedItem;  // 1-based item of the screen; 0 means none
-extern uint8_t LastMainItem;  // the main-menu item that opened the current sub-screen
-extern bool QuitConfirmed;    // the quit question was answered "Yes"
+extern uint8_t SelectedItem;      // 1-based item of the screen; 0 means none
+extern uint8_t LastMainItem;      // the main-menu item that opened the current sub-screen
+extern bool QuitConfirmed;        // the quit question was answered "Yes"
 extern TMenuScreen ReturnScreen;  // where a question window or the boss-key prompt goes back to
 extern uint8_t ReturnItem;
-extern uint8_t HelpPage;        // 1 to 6
-extern bool TextEntryActive;    // the country (or on msNameEntry the name or country) is being edited
-extern uint8_t BlinkCounter;    // wraps at 256; counts frames while editing, for the text cursor
-extern bool MouseOverItem;      // the last mouse movement was inside an item's hot rectangle
+extern uint8_t HelpPage;         // 1 to 6
+extern bool TextEntryActive;     // the country (or on msNameEntry the name or country) is being edited
+extern uint8_t BlinkCounter;     // wraps at 256; counts frames while editing, for the text cursor
+extern bool MouseOverItem;       // the last mouse movement was inside an item's hot rectangle
 extern std::string BossKeyName;  // the boss key as the options screen shows it
 
 extern const std::array<const char*, 6> HelpTitles;  // by page - 1

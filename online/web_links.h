@@ -13,8 +13,8 @@ std::string ServerAddress();
 // Whether text is such an address (surrounding blanks and a trailing "/" allowed).
 bool ParseServerAddress(const std::string& text, std::string& address);
 
-std::string HomePageAddress();         // the server's root "/"
-std::string WorldHighScoreAddress();   // "/cgi/version.pl?prg=Pellorin&show&type=0"
+std::string HomePageAddress();        // the server's root "/"
+std::string WorldHighScoreAddress();  // "/cgi/version.pl?prg=Pellorin&show&type=0"
 
 void OpenHomePage();
 void OpenWorldHighScorePage();

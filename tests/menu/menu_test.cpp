@@ -49,8 +49,12 @@ class Menu : public THeadlessTest {
   void RunFrames(int passes) {
     for (int i = 0; i < passes && !Form->Closed(); ++i) Form->ProcessMessages();
   }
-  void Down(uint16_t key, bool alt = false) { Headless.PushEvent({.Kind = TEventKind::KeyDown, .Key = key, .Alt = alt}); }
-  void Up(uint16_t key, bool alt = false) { Headless.PushEvent({.Kind = TEventKind::KeyUp, .Key = key, .Alt = alt}); }
+  void Down(uint16_t key, bool alt = false) {
+    Headless.PushEvent({.Kind = TEventKind::KeyDown, .Key = key, .Alt = alt});
+  }
+  void Up(uint16_t key, bool alt = false) {
+    Headless.PushEvent({.Kind = TEventKind::KeyUp, .Key = key, .Alt = alt});
+  }
   void Press(uint16_t key, int times = 1) {
     for (int i = 0; i < times; ++i) {
       Down(key);
@@ -276,9 +280,9 @@ TEST(BossKeyName, NamesTheKeysItKnows) {
   struct TCase {
     uint16_t Key;
     const char* Name;
-  } cases[] = {{32, "Space"}, {'0', "0"}, {'9', "9"}, {'A', "A"}, {'Z', "Z"}, {91, "Window Key"},
-               {112, "F1"}, {121, "F10"}, {123, "F12"}, {31, "before"}, {58, "before"}, {92, "before"},
-               {111, "before"}, {124, "before"}};
+  } cases[] = {{32, "Space"},      {'0', "0"},     {'9', "9"},      {'A', "A"},     {'Z', "Z"},
+               {91, "Window Key"}, {112, "F1"},    {121, "F10"},    {123, "F12"},   {31, "before"},
+               {58, "before"},     {92, "before"}, {111, "before"}, {124, "before"}};
   for (const TCase& c : cases) {
     BossKeyName = "before";
     Settings.BossKey = c.Key;
@@ -298,7 +302,7 @@ TEST_F(Menu, HighScoresShowTheTableAndClearItAfterYes) {
   Open(3);
   ASSERT_EQ(MenuScreen, msHighScores);
   EXPECT_EQ(Headless.LastFrame[300 * plat::kFrameWidth + 212] & 0xFFFFFF, kBlackPixel);  // column rule
-  EXPECT_GT(Count({140, 175, 200, 192}, kWhitePixel), 0);                              // "Place"
+  EXPECT_GT(Count({140, 175, 200, 192}, kWhitePixel), 0);                                // "Place"
   for (int n = 1; n <= 10; ++n) EXPECT_GT(Count({220, 177 + 20 * n, 260, 193 + 20 * n}, kWhitePixel), 0) << n;
   EXPECT_GT(Count({144, 423, 200, 439}, kRedPixel), 0);  // "Back..." selected
   // Up wraps to "Clear high score"; "No" keeps the table.
@@ -308,7 +312,7 @@ TEST_F(Menu, HighScoresShowTheTableAndClearItAfterYes) {
   ASSERT_EQ(MenuScreen, msClearQuery);
   EXPECT_TRUE(ClosingWindow->Visible);
   EXPECT_GT(Count({355, 292, 390, 308}, kRedPixel), 0);  // "Yes"
-  Press(plat::VK_ESCAPE);  // selects "No", which stays selected on the way back
+  Press(plat::VK_ESCAPE);                                // selects "No", which stays selected on the way back
   EXPECT_EQ(MenuScreen, msHighScores);
   EXPECT_EQ(SelectedItem, 2);
   EXPECT_FALSE(ClosingWindow->Visible);
@@ -371,8 +375,8 @@ TEST_F(Menu, HoverSelectsInsideTheHotRectangleEdgesIncluded) {
   struct TCase {
     int X, Y;
     bool Hit;
-  } cases[] = {{255, 302, true}, {545, 354, true}, {400, 330, true},
-               {254, 330, false}, {546, 330, false}, {400, 301, false}, {400, 355, false}};
+  } cases[] = {{255, 302, true},  {545, 354, true},  {400, 330, true}, {254, 330, false},
+               {546, 330, false}, {400, 301, false}, {400, 355, false}};
   for (const TCase& c : cases) {
     MoveMouse(10, 10);
     SelectedItem = 1;
