@@ -171,6 +171,12 @@ void TmainForm::FormClose(bool& allowClose) {
   if (!QuitConfirmed) {
     allowClose = false;
     if (GamePhase == gpGameOver) return;
+    // Asked again while the question is open: it stays as it is. Saving the question as the screen to
+    // return to would make "No" come back to the question itself, for ever.
+    if (MenuScreen == msQuitQuery) return;
+    // The clear question and the boss-key prompt return to the screen under them; the quit question
+    // takes their place, so "No" goes back to that screen rather than into a prompt with no way out.
+    if (MenuScreen == msClearQuery || MenuScreen == msBossKeyCapture) MenuScreen = ReturnScreen;
     PhaseBeforeExitQuery = GamePhase;
     ReturnScreen = MenuScreen;
     ReturnItem = SelectedItem;

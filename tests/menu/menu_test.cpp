@@ -80,7 +80,8 @@ class Menu : public THeadlessTest {
   }
   // Main menu entry item (1-based) from msMain.
   void Open(int item) {
-    Press(plat::VK_DOWN, item - SelectedItem);
+    if (item > SelectedItem) Press(plat::VK_DOWN, item - SelectedItem);
+    if (item < SelectedItem) Press(plat::VK_UP, SelectedItem - item);
     Press(plat::VK_RETURN);
   }
 
@@ -426,6 +427,37 @@ TEST_F(Menu, QuitQuestionNoReturnsAndYesEndsTheProgram) {
   ASSERT_EQ(MenuScreen, msQuitQuery);
   Press(plat::VK_RETURN);  // "Yes"
   EXPECT_TRUE(Form->Closed());
+}
+
+// A close request over an open question must leave a way back: "No" returns to a screen that can be
+// left, never into the question itself.
+TEST_F(Menu, NoAfterACloseRequestOverAQuestionReturnsToAScreenThatCanBeLeft) {
+  struct TCase {
+    int MainItem, Row;  // the main-menu entry and the row whose Enter opens the question
+    TMenuScreen Question, Under;
+  } cases[] = {
+      {3, 3, msClearQuery, msHighScores}, {2, 5, msBossKeyCapture, msOptions}, {1, 1, msMain, msMain}};
+  Start();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.Question));
+    if (c.Question != msMain) {
+      Open(c.MainItem);
+      Press(plat::VK_DOWN, c.Row - 1);
+      Press(plat::VK_RETURN);
+      ASSERT_EQ(MenuScreen, c.Question);
+    }
+    Headless.PushEvent({.Kind = TEventKind::Close});
+    Headless.PushEvent({.Kind = TEventKind::Close});  // asked twice
+    RunFrames(2);
+    ASSERT_EQ(MenuScreen, msQuitQuery);
+    Press(plat::VK_ESCAPE);  // "No"
+    EXPECT_EQ(MenuScreen, c.Under);
+    EXPECT_FALSE(ClosingWindow->Visible);
+    Press(plat::VK_ESCAPE);
+    EXPECT_EQ(MenuScreen, c.Under == msMain ? msQuitQuery : msMain);
+    if (MenuScreen == msQuitQuery) Press(plat::VK_ESCAPE);
+  }
+  EXPECT_FALSE(Form->Closed());
 }
 
 TEST_F(Menu, TheLastEntryAsksToQuit) {
