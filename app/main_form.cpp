@@ -105,6 +105,7 @@ TmainForm::TmainForm() {
   AttachMusicOutput(&DXSound1);
 
   Platform().OpenWindow(kCaption);
+  Platform().SetIcon(plat::ResolvePath("data\\icon.png"));
   DXTimer1.Loaded();
   DXTimer2.Loaded();
   Guarded([this] { FormCreate(); });
