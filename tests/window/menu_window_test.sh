@@ -19,19 +19,23 @@ cd "$work"
 SDL_AUDIODRIVER=dummy "$program" >"$work/out.log" 2>&1 &
 pid=$!
 
+# This program's own window, looked up again before each use: another test's window may still be
+# closing on the same display, and the renderer may re-create the window once at start.
+find_window() { wid=$(xdotool search --pid "$pid" --name '^Pellorin$' 2>/dev/null | tail -1); [ -n "$wid" ]; }
 wid=""
 for _ in $(seq 1 100); do
-  wid=$(xdotool search --name '^Pellorin$' 2>/dev/null | head -1) && [ -n "$wid" ] && break
+  find_window && break
   kill -0 "$pid" 2>/dev/null || fail "the program ended early: $(cat "$work/out.log")"
   sleep 0.1
 done
 [ -n "$wid" ] || fail "no window titled Pellorin appeared"
 for _ in $(seq 1 50); do [ -f config.dat ] && break; sleep 0.1; done
-sleep 1
 
-# The picture: mostly not black and many colours (the menu background with its entries).
-xwd -silent -id "$wid" >shot.xwd || fail "no screenshot"
-python3 - shot.xwd <<'PY' || fail "the main menu is not drawn"
+# The picture: mostly not black and many colours (the menu background with its entries). The first
+# frames may still be on their way, so look a few times.
+check_picture() {
+  find_window && xwd -silent -id "$wid" >shot.xwd 2>/dev/null || return 1
+  python3 - shot.xwd <<'PY'
 import struct, sys
 data = open(sys.argv[1], "rb").read()
 header_size, = struct.unpack(">I", data[0:4])
@@ -53,8 +57,12 @@ ok = total > 0 and dark < total // 10 and len(seen) > 200
 print("screenshot %dx%d, %d colours sampled, %d of %d black" % (width, height, len(seen), dark, total))
 sys.exit(0 if ok else 1)
 PY
+}
+drawn=""
+for _ in $(seq 1 10); do check_picture && { drawn=1; break; }; sleep 0.5; done
+[ -n "$drawn" ] || fail "the main menu is not drawn"
 
-keys() { xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key --delay 150 "$@"; sleep 0.5; }
+keys() { find_window; xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key --delay 150 "$@"; sleep 0.5; }
 keys Down Return            # "Options"
 keys Down Down Return       # "Sound:" switched off, written at once
 sound=$(od -An -tx1 -j2 -N1 config.dat | tr -d ' \n')
