@@ -3,10 +3,14 @@
 #include <exception>
 #include <string>
 
+#include "app/keyboard_mouse.h"
 #include "engine/canvas.h"
 #include "engine/rtl.h"
 #include "game/game_state.h"
+#include "menu/menu_loop.h"
+#include "menu/menu_sprites.h"
 #include "menu/menu_state.h"
+#include "online/web_links.h"
 #include "music/music.h"
 #include "platform/files.h"
 #include "settings/settings.h"
@@ -101,6 +105,7 @@ TmainForm::TmainForm() {
   AttachMusicOutput(&DXSound1);
 
   Platform().OpenWindow(kCaption);
+  Platform().SetIcon(plat::ResolvePath("data\\icon.png"));
   DXTimer1.Loaded();
   DXTimer2.Loaded();
   Guarded([this] { FormCreate(); });
@@ -115,6 +120,7 @@ TmainForm::~TmainForm() {
   AttachMusicOutput(nullptr);
   DXWaveList1.BindSound(nullptr);
   DXSpriteEngine1.Engine.Clear();
+  ForgetMenuSprites();
 }
 
 void TmainForm::Guarded(const std::function<void()>& handler) {
@@ -129,12 +135,14 @@ void TmainForm::FormCreate() {
   DXWaveList1.LoadWaveArchive("sound\\gamesound.dxw");
   RandSeedSet(Platform().ClockSeed());
   LoadSettings();
+  UpdateBossKeyName();
   ChangeMode();
   DXInput1.Keyboard.Assigns[isButton1 * 3] = plat::VK_CONTROL;
   DXTimer2.SetEnabled(false);
   DXTimer1.SetEnabled(true);
   PhaseBeforePause = gpMenu;
   GamePhase = gpMenu;
+  CreateMenuField(*this);
 }
 
 // The platform's window keeps its own placement: leaving full screen gives back the fixed border and
@@ -164,11 +172,18 @@ void TmainForm::FormClose(bool& allowClose) {
   if (!QuitConfirmed) {
     allowClose = false;
     if (GamePhase == gpGameOver) return;
+    // Asked again while the question is open: it stays as it is. Saving the question as the screen to
+    // return to would make "No" come back to the question itself, for ever.
+    if (MenuScreen == msQuitQuery) return;
+    // The clear question and the boss-key prompt return to the screen under them; the quit question
+    // takes their place, so "No" goes back to that screen rather than into a prompt with no way out.
+    if (MenuScreen == msClearQuery || MenuScreen == msBossKeyCapture) MenuScreen = ReturnScreen;
     PhaseBeforeExitQuery = GamePhase;
     ReturnScreen = MenuScreen;
     ReturnItem = SelectedItem;
     MenuScreen = msQuitQuery;
     SelectedItem = 1;
+    ShowClosingWindow(true);
     if (InGame(GamePhase)) {
       SetCursorVisible(true);
       GamePhase = gpExitQuery;
@@ -180,6 +195,7 @@ void TmainForm::FormClose(bool& allowClose) {
     PhaseTimer = 1500;
     GamePhase = gpGameOver;
     QuitConfirmed = false;
+    ShowClosingWindow(false);
     if (Settings.SoundOn) DXWaveList1.FindWave("looser")->PlayWave(false);
     return;
   }
@@ -192,13 +208,7 @@ void TmainForm::Close() {
   if (allowClose) IsClosed = true;
 }
 
-void TmainForm::DXTimer1Timer(TDXTimer&, int) {
-  if (!DXDraw.CanDraw()) return;
-  DXInput1.UpdateInput();
-  DXDraw.Surface.FillSurface(0);
-  DXDraw.Surface.SurfaceCanvas().ReleaseCanvas();
-  DXDraw.FlipDisplay();
-}
+void TmainForm::DXTimer1Timer(TDXTimer&, int lagCount) { MenuFrame(DXDraw, DXSpriteEngine1, DXInput1, lagCount); }
 
 void TmainForm::DXTimer2Timer(TDXTimer&, int) {
   if (!DXDraw.CanDraw()) return;
@@ -216,6 +226,25 @@ void StartMusic(const char* path) {
     return;
   }
   SongPlay(CurrentSong);
+}
+
+void TmainForm::PlaySound(const char* name) { DXWaveList1.FindWave(name)->PlayWave(false); }
+
+void TmainForm::StartMusic(const char* path) { ::StartMusic(path); }
+
+void TmainForm::SetCursorVisible(bool visible) { ::SetCursorVisible(visible); }
+
+void TmainForm::OpenHomePage() { ::OpenHomePage(); }
+
+void TmainForm::OpenWorldHighScorePage() { ::OpenWorldHighScorePage(); }
+
+void TmainForm::BackToMenu() {
+  GamePhase = gpMenu;
+  DXSpriteEngine1.Engine.Clear();
+  ForgetMenuSprites();
+  DXTimer2.SetEnabled(false);
+  CreateMenuField(*this);
+  DXTimer1.SetEnabled(true);
 }
 
 void TmainForm::DXTimer1Activate(TDXTimer&) {
@@ -252,6 +281,27 @@ void TmainForm::Dispatch(const TEvent& event) {
         break;
       case TEventKind::Maximize:
         WMGetSysCommand(kScMaximize);
+        break;
+      case TEventKind::KeyDown:
+        FormKeyDown(event.Key, event.Alt);
+        break;
+      case TEventKind::KeyUp:
+        FormKeyUp(event.Key, event.Alt);
+        break;
+      case TEventKind::KeyPress:
+        FormKeyPress(event.Char);
+        break;
+      case TEventKind::MouseMove:
+        DXDrawMouseMove(event.X, event.Y);
+        break;
+      case TEventKind::MouseDown:
+        DXDrawMouseDown(event.Button);
+        break;
+      case TEventKind::MouseUp:
+        DXDrawMouseUp(event.Button);
+        break;
+      case TEventKind::Click:
+        DXDrawClick();
         break;
       case TEventKind::Activate:
         Application.Activate();

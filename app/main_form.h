@@ -15,14 +15,15 @@
 #include "engine/sprite_engine.h"
 #include "engine/timer.h"
 #include "engine/wave_archive.h"
+#include "menu/menu_host.h"
 #include "platform/platform.h"
 
-class TmainForm {
+class TmainForm : public TMenuHost {
  public:
   // Builds the components, ends their loading, opens the window and runs FormCreate. An error out of
   // FormCreate is shown in a message box and the steps after it are not carried out.
   TmainForm();
-  ~TmainForm();
+  ~TmainForm() override;
   TmainForm(const TmainForm&) = delete;
   TmainForm& operator=(const TmainForm&) = delete;
 
@@ -38,7 +39,7 @@ class TmainForm {
   void Dispatch(const plat::TEvent& event);
 
   void FormCreate();
-  void ChangeMode();
+  void ChangeMode() override;
   void FormClose(bool& allowClose);
   void WMGetSysCommand(uint32_t command);
   void DXTimer1Timer(TDXTimer& sender, int lagCount);
@@ -47,6 +48,27 @@ class TmainForm {
   void DXTimer1Deactivate(TDXTimer& sender);
   void DXTimer2Activate(TDXTimer& sender);
   void DXTimer2Deactivate(TDXTimer& sender);
+
+  // Keys and mouse (keyboard_mouse.cpp). Key codes are virtual-key codes; alt: Alt was held.
+  void FormKeyDown(uint16_t key, bool alt);
+  void FormKeyUp(uint16_t key, bool alt);
+  void FormKeyPress(char c);
+  // (x, y): the pointer on the display, 800 x 600 picture coordinates.
+  void DXDrawMouseMove(int x, int y);
+  void DXDrawMouseDown(plat::TMouseButton button);
+  void DXDrawMouseUp(plat::TMouseButton button);
+  void DXDrawClick();
+
+  // TMenuHost
+  TSpriteEngine& SpriteRoot() override { return DXSpriteEngine1.Engine; }
+  TDXImageList& ImageList() override { return DXImageList1; }
+  void PlaySound(const char* name) override;
+  void StartMusic(const char* path) override;
+  void SetCursorVisible(bool visible) override;
+  void RequestClose() override { Close(); }
+  void OpenHomePage() override;
+  void OpenWorldHighScorePage() override;
+  void BackToMenu() override;
 
   // Components, in creation order.
   TDXDraw DXDraw;
@@ -64,6 +86,8 @@ class TmainForm {
  private:
   // Runs a handler; an error out of it is shown in a message box and the program goes on.
   void Guarded(const std::function<void()>& handler);
+  void GameKeyDown(uint16_t key);
+  void MenuKeyDown(uint16_t key, bool alt);
 
   bool IsClosed = false;
 };

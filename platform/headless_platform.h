@@ -30,6 +30,7 @@ class THeadlessPlatform : public TPlatform {
   bool FullScreen() const override { return IsFullScreen; }
   void Present(const uint32_t* pixels, int pitch) override;
   bool TakePresentationLost() override;
+  void SetIcon(const std::string& pngPath) override { Icon = pngPath; }
   void Minimize() override;
   bool Minimized() const override { return IsMinimized; }
   bool Foreground() const override { return IsForeground; }
@@ -50,6 +51,7 @@ class THeadlessPlatform : public TPlatform {
 
   // --- records ---
   std::string Caption;
+  std::string Icon;
   int FullScreenSwitches = 0;             // calls of SetFullScreen that changed the mode
   uint64_t PresentCount = 0;              // frames presented since start
   std::vector<uint32_t> LastFrame;        // 800 x 600, empty until the first present

@@ -95,6 +95,8 @@ class TPlatform {
   // True once after the presentation side lost what it keeps on the graphics device (the renderer's
   // device or render targets were reset); asking clears it. The display then restores its surfaces.
   virtual bool TakePresentationLost() = 0;
+  // The window's icon, from a PNG file; a file that cannot be read leaves the desktop's default.
+  virtual void SetIcon(const std::string& pngPath) = 0;
   virtual void Minimize() = 0;
   virtual bool Minimized() const = 0;
   // The window has the keyboard focus (the foreground window).

@@ -6,7 +6,7 @@
 
 namespace plat {
 
-bool ReadPng(const std::string& path, TPngImage& image, std::string& error) {
+bool ReadPng(const std::string& path, TPngImage& image, std::string& error, bool keepAlpha) {
   png_image png;
   std::memset(&png, 0, sizeof png);
   png.version = PNG_IMAGE_VERSION;
@@ -25,7 +25,8 @@ bool ReadPng(const std::string& path, TPngImage& image, std::string& error) {
   image.Height = static_cast<int32_t>(png.height);
   image.Pixels.resize(size_t{png.width} * png.height);
   for (size_t i = 0; i < image.Pixels.size(); ++i)
-    image.Pixels[i] = uint32_t{bytes[4 * i]} | (uint32_t{bytes[4 * i + 1]} << 8) | (uint32_t{bytes[4 * i + 2]} << 16);
+    image.Pixels[i] = uint32_t{bytes[4 * i]} | (uint32_t{bytes[4 * i + 1]} << 8) | (uint32_t{bytes[4 * i + 2]} << 16) |
+                      (keepAlpha ? uint32_t{bytes[4 * i + 3]} << 24 : 0u);
   return true;
 }
 

@@ -14,8 +14,9 @@ struct TPngImage {
   std::vector<uint32_t> Pixels;  // Width * Height
 };
 
-// Returns false and sets error to libpng's text when the file cannot be read as a PNG.
-bool ReadPng(const std::string& path, TPngImage& image, std::string& error);
+// Returns false and sets error to libpng's text when the file cannot be read as a PNG. With keepAlpha
+// each pixel carries its opacity in the top byte (0xAARRGGBB).
+bool ReadPng(const std::string& path, TPngImage& image, std::string& error, bool keepAlpha = false);
 // Writes 8-bit RGB. Width and height must be above 0.
 bool WritePng(const std::string& path, int32_t width, int32_t height, const uint32_t* pixels,
               std::string& error);

@@ -1,5 +1,7 @@
 #include "platform/sdl_platform.h"
 
+#include "platform/png_codec.h"
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -145,6 +147,17 @@ class TSdlPlatform final : public TPlatform {
     bool lost = PresentationLost;
     PresentationLost = false;
     return lost;
+  }
+
+  void SetIcon(const std::string& pngPath) override {
+    TPngImage image;
+    std::string error;
+    if (!Window || !ReadPng(pngPath, image, error, true)) return;
+    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(image.Pixels.data(), image.Width, image.Height, 32,
+                                                           image.Width * 4, SDL_PIXELFORMAT_ARGB8888);
+    if (!icon) return;
+    SDL_SetWindowIcon(Window, icon);
+    SDL_FreeSurface(icon);
   }
 
   void Minimize() override {

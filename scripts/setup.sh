@@ -14,7 +14,7 @@ packages=(build-essential cmake pkg-config
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core
   libcurl4-openssl-dev libopenmpt-dev libpng-dev librsvg2-dev libcairo2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev)
-test_packages=(xvfb xauth x11-utils clang libclang-rt-14-dev python3 xmp)
+test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -53,4 +53,6 @@ build() {
 build build
 if [ "$want_tests" = 1 ]; then
   build build-asan -DPELLORIN_SANITIZE=ON -DPELLORIN_BENCH=OFF
+  # The archive loaders' fuzz targets need clang's libFuzzer.
+  CC=clang CXX=clang++ build build-fuzz -DPELLORIN_FUZZ=ON -DPELLORIN_BENCH=OFF -DPELLORIN_DATA=OFF -DPELLORIN_TESTS=OFF
 fi

@@ -42,7 +42,7 @@ TEST_F(Spine, FirstStartWritesDefaultsOpensTheWindowAndRunsTheMenuTimer) {
   RunPasses(form, 5);
   EXPECT_GE(Headless.PresentCount, 4u);
   ASSERT_FALSE(Headless.LastFrame.empty());
-  EXPECT_EQ(Headless.LastFrame[400 * 300], 0u);
+  EXPECT_NE(Headless.LastFrame[400 * 300], 0u);  // the menu background
   EXPECT_TRUE(Headless.MessageBoxes.empty());
 }
 

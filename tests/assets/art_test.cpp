@@ -1,11 +1,12 @@
 // The built pictures against what the game asks of them: every index and name it uses is there, with
 // the sizes its positions imply and the pattern counts its animations step through; colour keys are
-// clean at the edges. Reads the builder's PNGs and the manifests beside them (PELLORIN_ART_DIR).
+// clean at the edges. Reads the packed archives the game loads (data/menu.dxg, data/gamegraphic.dxg).
 #include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
 
+#include "engine/image_archive.h"
 #include "platform/vector_art.h"
 #include "tools/art/manifest.h"
 
@@ -22,18 +23,30 @@ struct TPicture {
 
 class BuiltPictures : public ::testing::Test {
  protected:
-  static std::vector<TPicture> Load(const std::string& manifest) {
+  static std::vector<TPicture> Load(const std::string& archive) {
+    TPictureCollection collection;
+    collection.LoadArchive(std::string(PELLORIN_RUN_DIR) + "/data/" + archive);
     std::vector<TPicture> pictures;
-    const auto entries = art::ReadManifest(std::string(PELLORIN_ART_DIR) + "/" + manifest);
-    for (size_t i = 0; i < entries.size(); ++i) {
-      pictures.push_back({entries[i], plat::ReadPng(std::string(PELLORIN_ART_DIR) + "/" + entries[i].Source),
-                          static_cast<int>(i)});
+    for (int i = 0; i < collection.Count(); ++i) {
+      const TPictureCollectionItem& item = *collection.PictureAt(i);
+      TPicture picture;
+      picture.Entry.Name = item.Name();
+      picture.Entry.PatternWidth = item.EffectiveWidth();
+      picture.Entry.PatternHeight = item.EffectiveHeight();
+      picture.Entry.SkipWidth = item.SkipWidth;
+      picture.Entry.SkipHeight = item.SkipHeight;
+      picture.Entry.Transparent = item.Transparent;
+      picture.Entry.TransparentColor = static_cast<uint32_t>(item.TransparentColor);
+      picture.Image = plat::TArtImage(item.Picture.Width, item.Picture.Height);
+      for (size_t p = 0; p < item.Picture.Pixels.size(); ++p) picture.Image.Pixels[p] = 0xFF000000u | item.Picture.Pixels[p];
+      picture.Index = i;
+      pictures.push_back(std::move(picture));
     }
     return pictures;
   }
   static void SetUpTestSuite() {
-    Menu = new std::vector<TPicture>(Load("menu.manifest"));
-    Game = new std::vector<TPicture>(Load("gamegraphic.manifest"));
+    Menu = new std::vector<TPicture>(Load("menu.dxg"));
+    Game = new std::vector<TPicture>(Load("gamegraphic.dxg"));
   }
   static void TearDownTestSuite() {
     delete Menu;

@@ -1,0 +1,231 @@
+// Key and mouse dispatch of the main window, by game phase and menu screen.
+#include "app/keyboard_mouse.h"
+
+#include <string>
+
+#include "app/main_form.h"
+#include "game/game_state.h"
+#include "menu/menu_loop.h"
+#include "menu/menu_sprites.h"
+#include "menu/menu_state.h"
+#include "music/music.h"
+#include "settings/settings.h"
+
+using plat::Platform;
+
+bool KeyLatch = false;
+uint8_t MouseStepLeft = 0, MouseStepRight = 0, MouseStepUp = 0, MouseStepDown = 0;
+bool LeftButtonDown = false, RightButtonDown = false;
+
+namespace {
+
+constexpr int kMaxTypedLength = 10;
+
+// The text being edited on the current screen, or null.
+TShortString11* EditedText() {
+  if (MenuScreen == msOptions) return &Settings.Country;
+  if (MenuScreen == msNameEntry && SelectedItem == 1) return &NewEntry.EntryName;
+  if (MenuScreen == msNameEntry && SelectedItem == 2) return &Settings.Country;
+  return nullptr;
+}
+
+bool GameKeysPhase(TGamePhase phase) {
+  return phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro || phase == gpPause;
+}
+
+bool MenuKeysPhase(TGamePhase phase) {
+  return phase == gpMenu || phase == gpExitQuery || phase == gpNameEntry || phase == gpSendQuery;
+}
+
+// The screens where Left and Right move the selection.
+bool SidewaysScreen(TMenuScreen screen) {
+  return screen == msHighScores || screen == msHelp || screen == msQuitQuery || screen == msClearQuery ||
+         screen == msNameEntry || screen == msSendQuery;
+}
+
+bool OptionsValueRow() { return MenuScreen == msOptions && SelectedItem >= 1 && SelectedItem <= 3; }
+
+}  // namespace
+
+void UpdateBossKeyName() {
+  const uint16_t key = Settings.BossKey;
+  if (key == 32) {
+    BossKeyName = "Space";
+  } else if (key >= '0' && key <= '9') {
+    BossKeyName = std::string(1, static_cast<char>(key));
+  } else if (key >= 'A' && key <= 'Z') {
+    BossKeyName = std::string(1, static_cast<char>(key));
+  } else if (key == plat::VK_LWIN) {
+    BossKeyName = "Window Key";
+  } else if (key >= plat::VK_F1 && key <= plat::VK_F12) {
+    BossKeyName = "F" + std::to_string(key - plat::VK_F1 + 1);
+  }
+}
+
+void ResetKeyboardMouseState() {
+  KeyLatch = false;
+  MouseStepLeft = MouseStepRight = MouseStepUp = MouseStepDown = 0;
+  LeftButtonDown = RightButtonDown = false;
+}
+
+void TmainForm::FormKeyDown(uint16_t key, bool alt) {
+  if (TextEntryActive && key == plat::VK_BACK) {
+    if (TShortString11* text = EditedText()) {
+      std::string value = text->Text();
+      if (!value.empty()) text->Assign(value.substr(0, value.size() - 1));
+    }
+  }
+  if (!KeyLatch) {
+    if (GameKeysPhase(GamePhase))
+      GameKeyDown(key);
+    else if (MenuKeysPhase(GamePhase))
+      MenuKeyDown(key, alt);
+  }
+  KeyLatch = true;
+}
+
+void TmainForm::GameKeyDown(uint16_t key) {
+  if (key == plat::VK_ESCAPE) {
+    Close();
+  } else if (key == 'P') {
+    if (GamePhase == gpPlaying || GamePhase == gpHeroDown || GamePhase == gpLevelIntro) {
+      ::SetCursorVisible(true);
+      PhaseBeforePause = GamePhase;
+      GamePhase = gpPause;
+    } else if (GamePhase == gpPause) {
+      GamePhase = PhaseBeforePause;
+      if (GamePhase == gpPlaying) ::SetCursorVisible(false);
+      Platform().SetCursorPos(400, 300);
+    }
+  } else if (key == Settings.BossKey) {
+    if (Settings.MusicOn) SongStop(CurrentSong);
+    ::SetCursorVisible(true);
+    if (GamePhase != gpPause) PhaseBeforePause = GamePhase;
+    GamePhase = gpPause;
+    Platform().Minimize();
+  }
+}
+
+void TmainForm::MenuKeyDown(uint16_t key, bool alt) {
+  switch (key) {
+    case plat::VK_RETURN:
+      if (!alt) ActivateItem(*this);
+      break;
+    case plat::VK_ESCAPE:
+      switch (MenuScreen) {
+        case msMain:
+          Close();
+          break;
+        case msOptions:
+          SelectedItem = 6;
+          TextEntryActive = false;
+          ActivateItem(*this);
+          break;
+        case msHighScores:
+        case msHelp:
+          SelectedItem = 1;
+          ActivateItem(*this);
+          break;
+        case msQuitQuery:
+        case msClearQuery:
+          SelectedItem = 2;
+          ActivateItem(*this);
+          break;
+        default:
+          break;
+      }
+      break;
+    case plat::VK_LEFT:
+      if (OptionsValueRow())
+        ActivateItem(*this);
+      else if (SidewaysScreen(MenuScreen))
+        SelectPrevious(*this);
+      break;
+    case plat::VK_RIGHT:
+      if (OptionsValueRow())
+        ActivateItem(*this);
+      else if (SidewaysScreen(MenuScreen))
+        SelectNext(*this);
+      break;
+    case plat::VK_UP:
+      SelectPrevious(*this);
+      break;
+    case plat::VK_DOWN:
+      SelectNext(*this);
+      break;
+    default:
+      if (MenuScreen == msBossKeyCapture && key != plat::VK_SHIFT && key != plat::VK_CONTROL &&
+          key != plat::VK_MENU) {
+        Settings.BossKey = key;
+        ShowClosingWindow(false);
+        MenuScreen = ReturnScreen;
+        UpdateBossKeyName();
+      } else if (key == Settings.BossKey) {
+        Platform().Minimize();
+      }
+      break;
+  }
+}
+
+void TmainForm::FormKeyUp(uint16_t key, bool alt) {
+  KeyLatch = false;
+  if (alt && key == plat::VK_RETURN) {
+    Settings.WindowMode = static_cast<uint8_t>(1 - Settings.WindowMode);
+    ChangeMode();
+    SaveSettingsScrambled();
+  }
+}
+
+void TmainForm::FormKeyPress(char c) {
+  if (!TextEntryActive) return;
+  TShortString11* text = EditedText();
+  if (!text) return;
+  bool accepted = c == ' ' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  std::string value = text->Text();
+  if (accepted && value.size() < kMaxTypedLength) text->Assign(value + c);
+}
+
+void TmainForm::DXDrawMouseMove(int x, int y) {
+  if (MenuKeysPhase(GamePhase)) {
+    MenuHover(*this, x, y);
+    return;
+  }
+  if (GamePhase != gpPlaying) return;
+  int px = 0, py = 0;
+  Platform().GetCursorPos(px, py);
+  const TInputStates states = DXInput1.States;
+  if (px > 400 && !(states & InputBit(isRight))) {
+    MouseStepLeft = 0;
+    MouseStepRight = static_cast<uint8_t>((px - 400) / 2);
+    Platform().SetCursorPos(400, 300);
+  }
+  if (px < 400 && !(states & InputBit(isLeft))) {
+    MouseStepLeft = static_cast<uint8_t>((400 - px) / 2);
+    MouseStepRight = 0;
+    Platform().SetCursorPos(400, 300);
+  }
+  if (py > 300 && !(states & InputBit(isDown))) {
+    MouseStepUp = 0;
+    MouseStepDown = static_cast<uint8_t>((py - 300) / 2);
+    Platform().SetCursorPos(400, 300);
+  }
+  if (py < 300 && !(states & InputBit(isUp))) {
+    MouseStepUp = static_cast<uint8_t>((300 - py) / 2);
+    MouseStepDown = 0;
+    Platform().SetCursorPos(400, 300);
+  }
+}
+
+void TmainForm::DXDrawMouseDown(plat::TMouseButton button) {
+  if (button == plat::TMouseButton::Left) LeftButtonDown = true;
+  if (button == plat::TMouseButton::Right) RightButtonDown = true;
+}
+
+void TmainForm::DXDrawMouseUp(plat::TMouseButton button) {
+  if (button == plat::TMouseButton::Left) LeftButtonDown = false;
+  if (button == plat::TMouseButton::Right) RightButtonDown = false;
+}
+
+void TmainForm::DXDrawClick() {
+  if (MenuKeysPhase(GamePhase)) MenuClick(*this);
+}

@@ -1,0 +1,398 @@
+#include "menu/menu_loop.h"
+
+#include <string>
+
+#include "engine/canvas.h"
+#include "engine/display.h"
+#include "engine/image_archive.h"
+#include "engine/input.h"
+#include "engine/sprite_engine.h"
+#include "game/game_state.h"
+#include "menu/menu_host.h"
+#include "menu/menu_sprites.h"
+#include "menu/menu_state.h"
+#include "music/music.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr int32_t kBlack = 0;
+constexpr int32_t kRed = 255;
+constexpr int32_t kWhite = 0xFFFFFF;
+constexpr int32_t kGreen = 43 | (156 << 8) | (21 << 16);
+
+int32_t SelectionColor(int item) { return item == SelectedItem ? kRed : kBlack; }
+
+void Text(TDirectDrawSurfaceCanvas& canvas, int x, int y, const std::string& text, int32_t color) {
+  canvas.Font.Color = color;
+  canvas.TextOut(x, y, text);
+}
+
+// "first" at x 400 and "second" at x 400 + offset, the current value red.
+void ValueRow(TDirectDrawSurfaceCanvas& canvas, int y, bool firstIsCurrent, const char* first,
+              int firstOffset, const char* firstSlash, const char* second, int secondOffset,
+              const char* slashSecond) {
+  if (firstIsCurrent) {
+    Text(canvas, 400, y, first, kRed);
+    Text(canvas, 400 + firstOffset, y, slashSecond, kBlack);
+  } else {
+    Text(canvas, 400, y, firstSlash, kBlack);
+    Text(canvas, 400 + secondOffset, y, second, kRed);
+  }
+}
+
+void PaintOptions(TDirectDrawSurfaceCanvas& canvas) {
+  canvas.Font.Size = 16;
+  Text(canvas, 144, 178, "Options", kBlack);
+  canvas.Font.Size = 14;
+  const char* labels[] = {"Display:", "Music:", "Sound:", "Your Country:", "Boss Key:"};
+  for (int row = 0; row < 5; ++row)
+    Text(canvas, 144, ItemTop[msOptions - 1][static_cast<size_t>(row)], labels[row], kBlack);
+  ValueRow(canvas, 254, Settings.WindowMode == 1, "Window", 93, "Window /", "Full Screen", 105,
+           "/ Full Screen");
+  ValueRow(canvas, 280, Settings.MusicOn != 0, "On", 34, "On /", "Off", 46, "/ Off");
+  ValueRow(canvas, 306, Settings.SoundOn != 0, "On", 34, "On /", "Off", 46, "/ Off");
+
+  std::string country = Settings.Country.Text();
+  if (TextEntryActive) {
+    ++BlinkCounter;
+    if (BlinkCounter % 32 >= 16) country = (country + "|").substr(0, 11);
+  }
+  Text(canvas, 400, 332, country, kRed);
+  Text(canvas, 400, 359, BossKeyName, kRed);
+  Text(canvas, 144, 417, "Back...", SelectionColor(6));
+
+  if (SelectedItem != 6) {
+    canvas.Pen.Width = 2;
+    canvas.Pen.Color = kRed;
+    canvas.Rectangle(390, 226 + 26 * SelectedItem, 650, 254 + 26 * SelectedItem);
+  }
+}
+
+void PaintHighScores(TDirectDrawSurfaceCanvas& canvas) {
+  canvas.Pen.Color = kBlack;
+  canvas.Pen.Width = 4;
+  canvas.Rectangle(134, 173, 662, 397);
+  canvas.Pen.Width = 2;
+  for (int x : {212, 482}) {
+    canvas.MoveTo(x, 173);
+    canvas.LineTo(x, 397);
+  }
+  canvas.Font.Size = 14;
+  Text(canvas, 140, 173, "Place", kWhite);
+  Text(canvas, 220, 173, "Name", kWhite);
+  Text(canvas, 490, 173, "Score", kWhite);
+  canvas.Font.Size = 12;
+  for (int n = 1; n <= 10; ++n) {
+    int y = 175 + 20 * n;
+    const THighScoreEntry& entry = Settings.HighScores[static_cast<size_t>(n - 1)];
+    canvas.MoveTo(134, y);
+    canvas.LineTo(662, y);
+    Text(canvas, 140, y, std::to_string(n), kWhite);
+    Text(canvas, 220, y, entry.EntryName.Text(), kWhite);
+    Text(canvas, 490, y, std::to_string(entry.EntryScore), kWhite);
+  }
+  canvas.Font.Size = 14;
+  Text(canvas, 144, 421, "Back...", SelectionColor(1));
+  Text(canvas, 267, 403, "View world's high score", SelectionColor(2));
+  Text(canvas, 281, 428, "Clear high score", SelectedItem == 3 ? kRed : kGreen);
+}
+
+void PaintHelp(TDirectDrawSurfaceCanvas& canvas) {
+  canvas.Font.Size = 16;
+  Text(canvas, 144, 178, HelpTitles[static_cast<size_t>(HelpPage - 1)], kBlack);
+  canvas.Font.Size = 14;
+  Text(canvas, 144, 420, "Back...", SelectionColor(1));
+  Text(canvas, 286, 420, "Previous", SelectionColor(2));
+  Text(canvas, 427, 420, "Next", SelectionColor(3));
+}
+
+void YesNo(TDirectDrawSurfaceCanvas& canvas, int y) {
+  Text(canvas, 355, y, "Yes", SelectionColor(1));
+  Text(canvas, 395, y, "/", kBlack);
+  Text(canvas, 405, y, "No", SelectedItem == 1 ? kBlack : kRed);
+}
+
+void Save() { SaveSettingsScrambled(); }
+
+void EnterSubScreen(TMenuHost& host) {
+  DestroyMenu();
+  MenuScreen = static_cast<TMenuScreen>(SelectedItem);
+  LastMainItem = SelectedItem;
+  SelectedItem = 1;
+  CreateSubMenu(host);
+}
+
+void ShowHelpPage(TMenuHost& host) {
+  TPictureCollectionItem* picture = host.ImageList().Items.PictureAt(HelpPage + 8);
+  HelpImage->Image = picture;
+  HelpImage->Width = picture->EffectiveWidth();
+  HelpImage->Height = picture->EffectiveHeight();
+}
+
+void OpenQuestion(TMenuScreen question) {
+  ReturnScreen = MenuScreen;
+  MenuScreen = question;
+  ShowClosingWindow(true);
+}
+
+void PlayMenuSound(TMenuHost& host) {
+  if (Settings.SoundOn) host.PlaySound("menu");
+}
+
+void ActivateMain(TMenuHost& host) {
+  switch (SelectedItem) {
+    case 1:
+      // A new game starts here once the game field exists; until then the entry only sounds.
+      break;
+    case 2:
+    case 3:
+      EnterSubScreen(host);
+      break;
+    case 4:
+      EnterSubScreen(host);
+      HelpPage = 1;
+      HelpImage = new THelpImageSprite(&host.SpriteRoot(), host.ImageList().Items);
+      break;
+    case 5:
+      host.OpenHomePage();
+      break;
+    case 6:
+      host.RequestClose();
+      break;
+    default:
+      break;
+  }
+}
+
+void ActivateOptions(TMenuHost& host) {
+  switch (SelectedItem) {
+    case 1:
+      Settings.WindowMode = static_cast<uint8_t>(1 - Settings.WindowMode);
+      host.ChangeMode();
+      Save();
+      break;
+    case 2:
+      Settings.MusicOn = static_cast<uint8_t>(1 - Settings.MusicOn);
+      if (Settings.MusicOn)
+        host.StartMusic("Sound\\1.xm");
+      else
+        SongStop(CurrentSong);
+      Save();
+      break;
+    case 3:
+      Settings.SoundOn = static_cast<uint8_t>(1 - Settings.SoundOn);
+      Save();
+      break;
+    case 4:
+      TextEntryActive = !TextEntryActive;
+      break;
+    case 5:
+      OpenQuestion(msBossKeyCapture);
+      break;
+    case 6:
+      Save();
+      ReturnToMainMenu(host);
+      break;
+    default:
+      break;
+  }
+}
+
+void ActivateHighScores(TMenuHost& host) {
+  switch (SelectedItem) {
+    case 1:
+      ReturnToMainMenu(host);
+      break;
+    case 2:
+      host.OpenWorldHighScorePage();
+      break;
+    case 3:
+      OpenQuestion(msClearQuery);
+      SelectedItem = 1;
+      break;
+    default:
+      break;
+  }
+}
+
+void ActivateHelp(TMenuHost& host) {
+  switch (SelectedItem) {
+    case 1:
+      delete HelpImage;
+      HelpImage = nullptr;
+      ReturnToMainMenu(host);
+      break;
+    case 2:
+      if (HelpPage > 1) --HelpPage;
+      ShowHelpPage(host);
+      break;
+    case 3:
+      if (HelpPage < 6) ++HelpPage;
+      ShowHelpPage(host);
+      break;
+    default:
+      break;
+  }
+}
+
+void ActivateQuitQuery(TMenuHost& host) {
+  if (SelectedItem == 1) {
+    QuitConfirmed = true;
+    MenuScreen = ReturnScreen;
+    host.RequestClose();
+  } else if (SelectedItem == 2) {
+    GamePhase = PhaseBeforeExitQuery;
+    MenuScreen = ReturnScreen;
+    SelectedItem = ReturnItem;
+    ShowClosingWindow(false);
+    if (GamePhase == gpPlaying) host.SetCursorVisible(false);
+  }
+}
+
+void ActivateClearQuery() {
+  if (SelectedItem == 1) {
+    ResetHighScores();
+    Save();
+  } else if (SelectedItem != 2) {
+    return;
+  }
+  MenuScreen = ReturnScreen;
+  ShowClosingWindow(false);
+}
+
+// The name and country fields of the end-of-game entry; OK and the send question's "Yes" come with the
+// end of a game.
+void ActivateNameEntry(TMenuHost& host) {
+  switch (SelectedItem) {
+    case 1:
+      if (TextEntryActive) {
+        SelectedItem = 3;
+        ActivateItem(host);
+        TextEntryActive = false;
+      } else {
+        TextEntryActive = true;
+      }
+      break;
+    case 2:
+      TextEntryActive = !TextEntryActive;
+      break;
+    case 4:
+      host.BackToMenu();
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+void PaintMenuScreen(TDirectDrawSurfaceCanvas& canvas) {
+  canvas.Font.Size = 14;
+  switch (MenuScreen) {
+    case msOptions:
+      PaintOptions(canvas);
+      break;
+    case msHighScores:
+      PaintHighScores(canvas);
+      break;
+    case msHelp:
+      PaintHelp(canvas);
+      break;
+    case msQuitQuery:
+      Text(canvas, 240, 240, "Do you really want to quit?", kBlack);
+      YesNo(canvas, 280);
+      break;
+    case msClearQuery:
+      Text(canvas, 270, 230, "Do you really want to", kBlack);
+      Text(canvas, 290, 260, "clear high score?", kBlack);
+      YesNo(canvas, 290);
+      break;
+    case msBossKeyCapture:
+      Text(canvas, 285, 250, "Press any key to set", kBlack);
+      Text(canvas, 320, 270, "new boss key", kBlack);
+      break;
+    default:
+      break;
+  }
+}
+
+void MenuFrame(TDXDraw& display, TDXSpriteEngine& sprites, TDXInput& input, int lagCount) {
+  if (!display.CanDraw()) return;
+  input.UpdateInput();
+  sprites.Tick(lagCount);
+  sprites.ReapDead();
+  display.Surface.FillSurface(0);
+  sprites.Paint();
+  TDirectDrawSurfaceCanvas& canvas = display.Surface.SurfaceCanvas();
+  canvas.Brush.Style = bsClear;
+  canvas.Font.Style = 0;
+  canvas.Pen.Style = psSolid;
+  canvas.Font.Color = kBlack;
+  canvas.Font.Name = "Cargo";
+  canvas.Font.Size = 14;
+  PaintMenuScreen(canvas);
+  canvas.ReleaseCanvas();
+  display.FlipDisplay();
+}
+
+void SelectPrevious(TMenuHost& host) {
+  SelectedItem =
+      SelectedItem > 1 ? static_cast<uint8_t>(SelectedItem - 1) : static_cast<uint8_t>(ItemsOf(MenuScreen));
+  PlayMenuSound(host);
+  UpdateHighlight();
+}
+
+void SelectNext(TMenuHost& host) {
+  SelectedItem = SelectedItem < ItemsOf(MenuScreen) ? static_cast<uint8_t>(SelectedItem + 1) : uint8_t{1};
+  PlayMenuSound(host);
+  UpdateHighlight();
+}
+
+void MenuHover(TMenuHost& host, int x, int y) {
+  MouseOverItem = false;
+  for (int i = 1; i <= ItemsOf(MenuScreen); ++i) {
+    if (!ItemHit(MenuScreen, i, x, y)) continue;
+    if (i != SelectedItem && Settings.SoundOn) host.PlaySound("menu");
+    SelectedItem = static_cast<uint8_t>(i);
+    MouseOverItem = true;
+    UpdateHighlight();
+    return;
+  }
+}
+
+void MenuClick(TMenuHost& host) {
+  if (MouseOverItem) ActivateItem(host);
+}
+
+void ActivateItem(TMenuHost& host) {
+  PlayMenuSound(host);
+  switch (MenuScreen) {
+    case msMain:
+      ActivateMain(host);
+      break;
+    case msOptions:
+      ActivateOptions(host);
+      break;
+    case msHighScores:
+      ActivateHighScores(host);
+      break;
+    case msHelp:
+      ActivateHelp(host);
+      break;
+    case msQuitQuery:
+      ActivateQuitQuery(host);
+      break;
+    case msClearQuery:
+      ActivateClearQuery();
+      break;
+    case msNameEntry:
+      ActivateNameEntry(host);
+      break;
+    case msSendQuery:
+      if (SelectedItem == 2) host.BackToMenu();
+      break;
+    default:
+      break;
+  }
+}

@@ -1,0 +1,26 @@
+// The menu loop and the item logic of every menu screen: one frame of the menu timer, the text each
+// screen paints over the menu sprites, moving the selection, mouse hover and click, and ActivateItem,
+// which performs the selected item. The end-of-game screens (msNameEntry, msSendQuery) are drawn by the
+// game loop but their items are performed here too. Called by the main window's handlers.
+#pragma once
+
+class TMenuHost;
+class TDXDraw;
+class TDXSpriteEngine;
+class TDXInput;
+class TDirectDrawSurfaceCanvas;
+
+// One menu frame: input states, sprites ticked and reaped, back buffer cleared and painted, the text
+// of the current screen, presented. Nothing happens while the display cannot draw.
+void MenuFrame(TDXDraw& display, TDXSpriteEngine& sprites, TDXInput& input, int lagCount);
+// The text, lines and frames of MenuScreen (msMain, msNameEntry and msSendQuery have none here).
+void PaintMenuScreen(TDirectDrawSurfaceCanvas& canvas);
+
+// Move the selection with wrap-around, play "menu" and update the highlight.
+void SelectPrevious(TMenuHost& host);
+void SelectNext(TMenuHost& host);
+// The pointer moved to display point (x, y): selects the item under it.
+void MenuHover(TMenuHost& host, int x, int y);
+// A click performs the item under the pointer, if the last movement ended on one.
+void MenuClick(TMenuHost& host);
+void ActivateItem(TMenuHost& host);
