@@ -5,20 +5,25 @@
 #include <cstring>
 
 #include "engine/binary_io.h"
+#include "engine/format.h"
+#include "platform/files.h"
 
 EArchiveError::EArchiveError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (length > 0) {
-    Message.resize(static_cast<size_t>(length) + 1);
-    std::vsnprintf(Message.data(), Message.size(), format, args);
-    Message.resize(static_cast<size_t>(length));
-  }
+  Message = FormatTextV(format, args);
   va_end(args);
+}
+
+std::vector<uint8_t> ReadArchiveFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  if (!plat::ReadFileBytes(plat::ResolvePath(path), bytes, reason)) {
+    EArchiveError error("Cannot open file \"%s\". %s", path.c_str(), reason.c_str());
+    error.File = path;
+    throw error;
+  }
+  return bytes;
 }
 
 uint8_t TStreamReader::PeekU8() const {

@@ -24,6 +24,9 @@ class EArchiveError : public std::exception {
   bool InProperty = false;  // already carries the "Error reading" frame of a property
 };
 
+// The whole archive file at a game path ("data\\menu.dxg"), or "Cannot open file "%s". %s" with File set.
+std::vector<uint8_t> ReadArchiveFile(const std::string& path);
+
 // Value tags of the property stream.
 enum TValueTag : uint8_t {
   vaNull = 0x00,  // end of a list

@@ -1,5 +1,7 @@
 #include "engine/display.h"
 
+#include "engine/format.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -28,12 +30,10 @@ const std::vector<TDXDrawDisplayMode>& PlatformModes() {
 }  // namespace
 
 EDXDrawError::EDXDrawError(const char* format, ...) {
-  char text[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  Message = FormatTextV(format, args);
   va_end(args);
-  Message = text;
 }
 
 TDXDrawOptions EffectiveOptions(TDXDrawOptions requested) {

@@ -229,13 +229,7 @@ int32_t TPictureCollectionItem::EffectiveHeight() const {
 }
 
 void TPictureCollection::LoadArchive(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  std::string reason;
-  if (!plat::ReadFileBytes(plat::ResolvePath(path), bytes, reason)) {
-    EArchiveError error("Cannot open file \"%s\". %s", path.c_str(), reason.c_str());
-    error.File = path;
-    throw error;
-  }
+  std::vector<uint8_t> bytes = ReadArchiveFile(path);
   LoadArchiveData(bytes.data(), bytes.size(), path);
 }
 

@@ -8,6 +8,7 @@
 
 #include "engine/colors.h"
 #include "engine/display.h"
+#include "engine/format.h"
 #include "engine/image_archive.h"
 #include "engine/surface.h"
 
@@ -24,12 +25,10 @@ std::array<double, 256> MakeAngleTable() {
 const std::array<double, 256> AngleTable = MakeAngleTable();
 
 EDXImageError::EDXImageError(const char* format, ...) : std::runtime_error("") {
-  char text[256];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatTextV(format, args));
   va_end(args);
-  static_cast<std::runtime_error&>(*this) = std::runtime_error(text);
 }
 
 bool TPictureCollection::DisplayInitialized() const { return Display && Display->Initialized(); }

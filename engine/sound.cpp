@@ -28,15 +28,6 @@ constexpr int kMaxChunk = 4096;  // frames mixed per pass
 
 }  // namespace
 
-std::string FormatSoundMessage(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
-
 bool PcmFormatFromFmtChunk(const uint8_t* block, size_t size, TPcmFormat& format) {
   if (block == nullptr || size < 16) return false;
   auto u16 = [&](size_t at) { return static_cast<uint16_t>(block[at] | (block[at + 1] << 8)); };

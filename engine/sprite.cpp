@@ -7,20 +7,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/format.h"
 #include "engine/rtl.h"
-
-namespace {
-std::string FormatMessage(const char* format, va_list args) {
-  char text[256];
-  std::vsnprintf(text, sizeof text, format, args);
-  return text;
-}
-}  // namespace
 
 ESpriteError::ESpriteError(const char* format, ...) : std::runtime_error("") {
   va_list args;
   va_start(args, format);
-  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatMessage(format, args));
+  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatTextV(format, args));
   va_end(args);
 }
 

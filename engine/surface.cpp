@@ -1,5 +1,7 @@
 #include "engine/surface.h"
 
+#include "engine/format.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -20,12 +22,10 @@ constexpr int64_t kMaxPixels = int64_t{1} << 28;
 }  // namespace
 
 EDirectDrawSurfaceError::EDirectDrawSurfaceError(const char* format, ...) {
-  char text[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  Message = FormatTextV(format, args);
   va_end(args);
-  Message = text;
 }
 
 TDirectDrawSurface::TDirectDrawSurface() = default;

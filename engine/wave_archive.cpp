@@ -66,13 +66,7 @@ TWaveCollectionItem::TWaveCollectionItem(TWaveCollection& owner, int index)
     : THashCollectionItem(owner.Buckets, index), Owner(&owner) {}
 
 void TWaveCollection::LoadWaveArchive(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  std::string reason;
-  if (!plat::ReadFileBytes(plat::ResolvePath(path), bytes, reason)) {
-    EArchiveError error("Cannot open file \"%s\". %s", path.c_str(), reason.c_str());
-    error.File = path;
-    throw error;
-  }
+  std::vector<uint8_t> bytes = ReadArchiveFile(path);
   LoadWaveArchiveData(bytes.data(), bytes.size(), path);
 }
 
