@@ -78,6 +78,14 @@ bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t si
   std::string dir = ".";
   size_t slash = path.rfind('/');
   if (slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
+  // A file that may not be written stays as it is, as an in-place rewrite would; one that may keeps
+  // its permissions.
+  struct stat existing{};
+  bool exists = ::stat(path.c_str(), &existing) == 0;
+  if (exists && ::access(path.c_str(), W_OK) != 0) {
+    error = SystemText(errno);
+    return false;
+  }
   std::string temp = path + ".XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
@@ -101,10 +109,11 @@ bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t si
     }
     done += static_cast<size_t>(put);
   }
-  // mkstemp creates the file 0600; a settings file is as readable as any other file the user makes.
+  // mkstemp creates the file 0600; a new file is as readable as any other file the user makes.
   mode_t mask = ::umask(0);
   ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0) return fail(errno);
+  mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~mask);
+  if (::fchmod(fd, mode) != 0) return fail(errno);
   if (::fsync(fd) != 0) return fail(errno);
   if (::close(fd) != 0) {
     int code = errno;

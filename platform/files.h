@@ -19,7 +19,8 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& data, std::str
 
 // Replaces the file's contents all at once: writes a temporary file in the same directory, flushes it
 // to disk and renames it over path. On failure the old file is untouched, the temporary file is
-// removed, and error holds the system's text (for example "No space left on device").
+// removed, and error holds the system's text (for example "No space left on device"). A file the user
+// may not write is refused ("Permission denied") as an in-place rewrite would be; its permissions are kept.
 bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size, std::string& error);
 
 bool FileExists(const std::string& path);

@@ -1,5 +1,8 @@
 #include "platform/files.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tests/support/headless.h"
 
 namespace {
@@ -27,6 +30,23 @@ TEST_F(Files, AtomicWriteReplacesAndReadsBack) {
   EXPECT_EQ(error, "No such file or directory");
   EXPECT_FALSE(plat::WriteFileAtomically("no/such/dir/a.bin", bytes, 1, error));
   EXPECT_EQ(error, "No such file or directory");
+}
+
+TEST_F(Files, AtomicWriteRespectsAReadOnlyFileAndKeepsPermissions) {
+  WriteFile("kept.bin", "mine");
+  ASSERT_EQ(::chmod("kept.bin", 0640), 0);
+  const uint8_t bytes[] = {7};
+  std::string error;
+  ASSERT_TRUE(plat::WriteFileAtomically("kept.bin", bytes, 1, error)) << error;
+  struct stat st{};
+  ASSERT_EQ(::stat("kept.bin", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  ASSERT_EQ(::chmod("kept.bin", 0440), 0);
+  if (::access("kept.bin", W_OK) == 0) GTEST_SKIP() << "running with rights that ignore permissions";
+  EXPECT_FALSE(plat::WriteFileAtomically("kept.bin", bytes, 1, error));
+  EXPECT_EQ(error, "Permission denied");
+  EXPECT_EQ(ReadFile("kept.bin"), std::string(1, '\x07'));
 }
 
 }  // namespace
