@@ -199,6 +199,7 @@ void TDirectDrawSurfaceCanvas::FillRect(int left, int top, int right, int bottom
   top = std::max(top, 0);
   right = std::min(right, Surface.Width());
   bottom = std::min(bottom, Surface.Height());
+  if (left >= right || top >= bottom) return;  // wholly off the surface
   for (int y = top; y < bottom; ++y) {
     uint32_t* row = Bits + static_cast<ptrdiff_t>(y) * Pitch;
     std::fill(row + left, row + right, pixel);

@@ -158,13 +158,13 @@ TPictureBitmap DecodeDib(TStreamReader& reader) {
   uint64_t paletteCount = colorsUsed;
   if (paletteCount == 0 && bitCount <= 8) paletteCount = uint64_t{1} << bitCount;
   size_t entrySize = core ? 3 : 4;
-  if (paletteCount * entrySize > reader.Remaining()) throw EArchiveError("Stream read error");
+  // At most 256 entries are read; the pixels follow them.
   std::vector<uint32_t> palette(paletteCount < 256 ? paletteCount : 256);
+  if (palette.size() * entrySize > reader.Remaining()) throw EArchiveError("Stream read error");
   for (uint32_t& entry : palette) {
     const uint8_t* bgr = reader.ReadBytes(entrySize);
     entry = (uint32_t{bgr[2]} << 16) | (uint32_t{bgr[1]} << 8) | bgr[0];
   }
-  reader.Skip(static_cast<size_t>(paletteCount - palette.size()) * entrySize);
   auto paletteColor = [&](uint32_t index) { return index < palette.size() ? palette[index] : 0u; };
 
   TPictureBitmap bitmap;

@@ -159,12 +159,15 @@ void TPictureCollectionItem::BuildPatterns() {
   Surfaces.clear();
   const int32_t w = Picture.Width, h = Picture.Height;
   const int32_t pw = EffectiveWidth(), ph = EffectiveHeight();
-  const int32_t cw = pw + SkipWidth, ch = ph + SkipHeight;
   if (pw == w && ph == h) {
     AddPattern(AddSurface(0, 0, w, h), {0, 0, w, h});
     return;
   }
-  if (cw <= 0 || ch <= 0) return;
+  // Archive values are not trusted: cells that do not fit the 32-bit geometry make no patterns.
+  const int64_t cellW = int64_t{pw} + SkipWidth, cellH = int64_t{ph} + SkipHeight;
+  if (cellW <= 0 || cellH <= 0 || cellW > INT32_MAX - 511 || cellH > INT32_MAX - 511) return;
+  if (int64_t{w} + SkipWidth > INT32_MAX || int64_t{h} + SkipHeight > INT32_MAX) return;
+  const int32_t cw = static_cast<int32_t>(cellW), ch = static_cast<int32_t>(cellH);
   const int32_t columns = (w + SkipWidth) / cw, rows = (h + SkipHeight) / ch;
   if (SystemMemory) {
     TDirectDrawSurface& surface = AddSurface(0, 0, w, h);

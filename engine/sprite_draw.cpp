@@ -30,23 +30,27 @@ bool PixelsOverlap(TImageSprite& a, TImageSprite& b) {
   TPictureCollectionItem* imageA = a.Image;
   TPictureCollectionItem* imageB = b.Image;
   if (!imageA || !imageB) return true;
+  // Each pattern in its surface's coordinates, cut to the surface (a cell may reach past its tile),
+  // and where it lands on the screen.
   TRect rectA = imageA->PatternRect(a.CurrentPattern());
   TRect rectB = imageB->PatternRect(b.CurrentPattern());
-  TRect placedA = OffsetRect(rectA, a.DrawRect().Left - rectA.Left, a.DrawRect().Top - rectA.Top);
-  TRect placedB = OffsetRect(rectB, b.DrawRect().Left - rectB.Left, b.DrawRect().Top - rectB.Top);
-  TRect common = IntersectRects(placedA, placedB);
-  if (common.Empty()) return false;
+  const int32_t dxA = a.DrawRect().Left - rectA.Left, dyA = a.DrawRect().Top - rectA.Top;
+  const int32_t dxB = b.DrawRect().Left - rectB.Left, dyB = b.DrawRect().Top - rectB.Top;
   TDirectDrawSurface* surfaceA = imageA->PatternSurface(a.CurrentPattern());
   TDirectDrawSurface* surfaceB = imageB->PatternSurface(b.CurrentPattern());
+  if (surfaceA) rectA = IntersectRects(rectA, surfaceA->ClientRect());
+  if (surfaceB) rectB = IntersectRects(rectB, surfaceB->ClientRect());
+  TRect common = IntersectRects(OffsetRect(rectA, dxA, dyA), OffsetRect(rectB, dxB, dyB));
+  if (common.Empty()) return false;
   if (!surfaceA || !surfaceB || !surfaceA->HasPixels() || !surfaceB->HasPixels()) return true;
   if (surfaceA->LockCount() > 0 || surfaceB->LockCount() > 0) return false;
   const uint32_t keyA = surfaceA->SourceKey() & 0xFFFFFF, keyB = surfaceB->SourceKey() & 0xFFFFFF;
   for (int32_t y = common.Top; y < common.Bottom; ++y) {
-    const uint32_t* rowA = surfaceA->Bits() + static_cast<ptrdiff_t>(y - placedA.Top + rectA.Top) * surfaceA->Pitch();
-    const uint32_t* rowB = surfaceB->Bits() + static_cast<ptrdiff_t>(y - placedB.Top + rectB.Top) * surfaceB->Pitch();
+    const uint32_t* rowA = surfaceA->Bits() + static_cast<ptrdiff_t>(y - dyA) * surfaceA->Pitch();
+    const uint32_t* rowB = surfaceB->Bits() + static_cast<ptrdiff_t>(y - dyB) * surfaceB->Pitch();
     for (int32_t x = common.Left; x < common.Right; ++x) {
-      uint32_t pa = rowA[x - placedA.Left + rectA.Left] & 0xFFFFFF;
-      uint32_t pb = rowB[x - placedB.Left + rectB.Left] & 0xFFFFFF;
+      uint32_t pa = rowA[x - dxA] & 0xFFFFFF;
+      uint32_t pb = rowB[x - dxB] & 0xFFFFFF;
       if (pa != keyA && pb != keyB) return true;
     }
   }

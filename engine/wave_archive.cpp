@@ -1,5 +1,7 @@
 #include "engine/wave_archive.h"
 
+#include <exception>
+
 #include <cstring>
 
 #include "engine/binary_io.h"
@@ -102,12 +104,20 @@ void TWaveCollection::BindSound(TDXSound* sound) {
   }
 }
 
+// A sound that cannot be made into a buffer does not keep the ones after it silent: every sound is
+// bound, then the first failure is raised.
 void TWaveCollection::BindItems() {
   if (Sound == nullptr || !Sound->Initialized()) return;
+  std::exception_ptr first;
   for (auto& item : Items) {
-    item->Playback.SetWave(item->Wave.Format, item->Wave.Data);
-    item->Playback.Bind(*Sound);
+    try {
+      item->Playback.SetWave(item->Wave.Format, item->Wave.Data);
+      item->Playback.Bind(*Sound);
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
   }
+  if (first) std::rethrow_exception(first);
 }
 
 void TWaveCollection::SoundInitialized(TDXSound&) { BindItems(); }

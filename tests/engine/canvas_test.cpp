@@ -28,6 +28,23 @@ std::vector<std::string> Grid(TDirectDrawSurface& surface, uint32_t ink) {
 
 using Rows = std::vector<std::string>;
 
+// Shapes wholly beside the surface draw nothing and touch no memory outside it.
+TEST(Canvas, FillsWhollyOffTheSurfaceDrawNothing) {
+  TDirectDrawSurface surface;
+  surface.CreateOffscreen(8, 4);
+  surface.FillSurface(0x123456);
+  TDirectDrawSurfaceCanvas& canvas = surface.SurfaceCanvas();
+  canvas.Pen.Width = 3;
+  canvas.MoveTo(10, 1);
+  canvas.LineTo(12, 1);
+  canvas.Pen.Style = psClear;
+  canvas.Rectangle(-20, 0, -10, 3);
+  canvas.Rectangle(9, 0, 20, 3);
+  canvas.ReleaseCanvas();
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(surface.ReadPixel(x, y), 0x123456u) << x << "," << y;
+}
+
 TEST(Canvas, PointSizesBecomePixelsAtNinetySixDpi) {
   TCanvasFont font;
   const int sizes[][2] = {{8, 11}, {12, 16}, {14, 19}, {16, 21}, {30, 40}, {0, 0}};

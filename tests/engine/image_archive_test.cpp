@@ -110,6 +110,15 @@ TEST(DibDecoder, DecodesEveryLayoutPixelByPixel) {
   }
 }
 
+TEST(DibDecoder, ReadsAtMost256PaletteEntriesAndThePixelsFollowThem) {
+  // 257 colours used: entry 1 is red, and the pixel byte comes right after entry 256.
+  std::string palette = GrayPalette(256);
+  palette.replace(4, 4, Pal(0, 0, 255));
+  TPictureBitmap bitmap = Decode(Info(1, 1, 8, 0, 4, 257) + palette + "\x01" + Byte(0) + Byte(0) + Byte(0));
+  ASSERT_EQ(bitmap.Pixels.size(), 1u);
+  EXPECT_EQ(bitmap.Pixels[0], 0xFF0000u);
+}
+
 TEST(DibDecoder, RejectsBadHeadersFormatsAndShortData) {
   const struct {
     std::string dib;
