@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/audio.h"
 #include "tests/engine/archive_bytes.h"
 #include "tools/archive/archive_writer.h"
 
@@ -140,4 +142,28 @@ TEST(WaveArchive, DamagedFilesFailWithTheirTextAndKeepWhatWasReadWhole) {
     EXPECT_EQ(LoadError(archive, c.file), c.message);
     EXPECT_EQ(archive.Count(), c.count);
   }
+}
+
+// A sound the mixer cannot play is reported, and the sounds after it still play.
+TEST(WaveArchive, AnUnplayableSoundDoesNotSilenceTheOthers) {
+  TPackedSound adpcm;
+  adpcm.Name = "adpcm";
+  const std::string adpcmFormat = U16(2) + U16(1) + U32(22050) + U32(11025) + U16(1) + U16(4);
+  adpcm.Wave.Format = std::vector<uint8_t>(adpcmFormat.begin(), adpcmFormat.end());
+  adpcm.Wave.Data = std::vector<uint8_t>(64, 0);
+  TPackedSound click;
+  click.Name = "click";
+  click.Wave.Format = std::vector<uint8_t>(kFormat.begin(), kFormat.end());
+  click.Wave.Data = std::vector<uint8_t>(64, 0xF0);
+  std::vector<uint8_t> bytes = WriteWaveArchive({adpcm, click});
+
+  TDXSound sound;
+  sound.Initialize(std::make_unique<plat::THeadlessAudio>(true));
+  TWaveCollection archive;
+  archive.LoadWaveArchiveData(bytes.data(), bytes.size(), "mixed.dxw");
+  EXPECT_THROW(archive.BindSound(&sound), ESoundError);
+  EXPECT_TRUE(archive.FindWave("click")->Playback.Bound());
+  archive.FindWave("click")->PlayWave(false);
+  EXPECT_TRUE(archive.FindWave("click")->Playback.Playing());
+  archive.BindSound(nullptr);
 }
