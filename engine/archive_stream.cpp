@@ -15,6 +15,17 @@ EArchiveError::EArchiveError(const char* format, ...) {
   va_end(args);
 }
 
+void ReadArchiveData(const uint8_t* data, size_t size, const std::string& fileName,
+                     const std::function<void(TStreamReader&)>& read) {
+  TStreamReader reader(data, size);
+  try {
+    read(reader);
+  } catch (EArchiveError& error) {
+    error.File = fileName;
+    throw;
+  }
+}
+
 std::vector<uint8_t> ReadArchiveFile(const std::string& path) {
   std::vector<uint8_t> bytes;
   std::string reason;

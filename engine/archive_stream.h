@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ class EArchiveError : public std::exception {
   std::string File;      // set by the loaders; empty for look-up errors
   bool InProperty = false;  // already carries the "Error reading" frame of a property
 };
+
+class TStreamReader;
+
+// Runs read over the bytes of one archive; an error leaves with File set to fileName.
+void ReadArchiveData(const uint8_t* data, size_t size, const std::string& fileName,
+                     const std::function<void(TStreamReader&)>& read);
 
 // The whole archive file at a game path ("data\\menu.dxg"), or "Cannot open file "%s". %s" with File set.
 std::vector<uint8_t> ReadArchiveFile(const std::string& path);

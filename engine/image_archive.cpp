@@ -235,13 +235,7 @@ void TPictureCollection::LoadArchive(const std::string& path) {
 
 void TPictureCollection::LoadArchiveData(const uint8_t* data, size_t size, const std::string& fileName) {
   Clear();
-  TStreamReader reader(data, size);
-  try {
-    ReadArchive(reader);
-  } catch (EArchiveError& error) {
-    error.File = fileName;
-    throw;
-  }
+  ReadArchiveData(data, size, fileName, [this](TStreamReader& reader) { ReadArchive(reader); });
 }
 
 TPictureCollectionItem* TPictureCollection::PictureAt(int index) const {

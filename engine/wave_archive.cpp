@@ -74,13 +74,7 @@ void TWaveCollection::LoadWaveArchive(const std::string& path) {
 
 void TWaveCollection::LoadWaveArchiveData(const uint8_t* data, size_t size, const std::string& fileName) {
   Clear();
-  TStreamReader reader(data, size);
-  try {
-    ReadArchive(reader);
-  } catch (EArchiveError& error) {
-    error.File = fileName;
-    throw;
-  }
+  ReadArchiveData(data, size, fileName, [this](TStreamReader& reader) { ReadArchive(reader); });
   BindItems();
 }
 

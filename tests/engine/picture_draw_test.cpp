@@ -10,38 +10,13 @@
 #include "engine/display.h"
 #include "engine/image_archive.h"
 #include "engine/surface.h"
+#include "tests/engine/picture_display.h"
 #include "tests/engine/pixel_grid.h"
 #include "tests/support/headless.h"
 
 namespace {
 
-class Pictures : public THeadlessTest {
- protected:
-  void SetUp() override {
-    THeadlessTest::SetUp();
-    Headless.OpenWindow("test");
-    Draw = std::make_unique<TDXDraw>();
-    List = std::make_unique<TDXImageList>();
-    List->SetDXDraw(Draw.get());
-    Draw->InitializeDisplay();
-  }
-  void TearDown() override {
-    List.reset();
-    Draw.reset();
-    THeadlessTest::TearDown();
-  }
-
-  TPictureCollectionItem* Add(TPictureBitmap bitmap, int32_t patternWidth = 0, int32_t patternHeight = 0) {
-    TPictureCollectionItem* picture = List->Items.Add();
-    picture->Picture = std::move(bitmap);
-    picture->PatternWidth = patternWidth;
-    picture->PatternHeight = patternHeight;
-    return picture;
-  }
-
-  std::unique_ptr<TDXDraw> Draw;
-  std::unique_ptr<TDXImageList> List;
-};
+using Pictures = TPictureDisplayTest;
 
 // A bitmap whose every pixel is different and none is black.
 TPictureBitmap NumberedBitmap(int32_t width, int32_t height) {

@@ -10,6 +10,7 @@
 #include "engine/display.h"
 #include "engine/image_archive.h"
 #include "engine/sprite_engine.h"
+#include "tests/engine/picture_display.h"
 #include "tests/engine/pixel_grid.h"
 #include "tests/support/headless.h"
 
@@ -258,30 +259,20 @@ TPictureBitmap NumberedPixels(int32_t width, int32_t height) {
 }
 
 // The form's arrangement: a display, the image list and the sprite engine component bound to it.
-class SpriteDrawing : public THeadlessTest {
+class SpriteDrawing : public TPictureDisplayTest {
  protected:
   void SetUp() override {
-    THeadlessTest::SetUp();
-    Headless.OpenWindow("test");
-    Draw = std::make_unique<TDXDraw>();
-    List = std::make_unique<TDXImageList>();
+    TPictureDisplayTest::SetUp();
     Sprites = std::make_unique<TDXSpriteEngine>();
-    List->SetDXDraw(Draw.get());
     Sprites->SetDXDraw(Draw.get());
-    Draw->InitializeDisplay();
   }
   void TearDown() override {
     Sprites.reset();
-    List.reset();
-    Draw.reset();
-    THeadlessTest::TearDown();
+    TPictureDisplayTest::TearDown();
   }
 
   TPictureCollectionItem* Add(TPictureBitmap bitmap, int32_t patternWidth = 0, int32_t patternHeight = 0) {
-    TPictureCollectionItem* picture = List->Items.Add();
-    picture->Picture = std::move(bitmap);
-    picture->PatternWidth = patternWidth;
-    picture->PatternHeight = patternHeight;
+    TPictureCollectionItem* picture = TPictureDisplayTest::Add(std::move(bitmap), patternWidth, patternHeight);
     picture->BuildPatterns();
     return picture;
   }
@@ -300,8 +291,6 @@ class SpriteDrawing : public THeadlessTest {
     Sprites->Paint();
   }
 
-  std::unique_ptr<TDXDraw> Draw;
-  std::unique_ptr<TDXImageList> List;
   std::unique_ptr<TDXSpriteEngine> Sprites;
 };
 
