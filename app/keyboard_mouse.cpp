@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/main_form.h"
+#include "game/game_input.h"
 #include "game/game_state.h"
 #include "menu/menu_loop.h"
 #include "menu/menu_sprites.h"
@@ -14,8 +15,6 @@
 using plat::Platform;
 
 bool KeyLatch = false;
-uint8_t MouseStepLeft = 0, MouseStepRight = 0, MouseStepUp = 0, MouseStepDown = 0;
-bool LeftButtonDown = false, RightButtonDown = false;
 
 namespace {
 
@@ -27,10 +26,6 @@ TShortString11* EditedText() {
   if (MenuScreen == msNameEntry && SelectedItem == 1) return &NewEntry.EntryName;
   if (MenuScreen == msNameEntry && SelectedItem == 2) return &Settings.Country;
   return nullptr;
-}
-
-bool GameKeysPhase(TGamePhase phase) {
-  return phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro || phase == gpPause;
 }
 
 bool MenuKeysPhase(TGamePhase phase) {
@@ -62,11 +57,7 @@ void UpdateBossKeyName() {
   }
 }
 
-void ResetKeyboardMouseState() {
-  KeyLatch = false;
-  MouseStepLeft = MouseStepRight = MouseStepUp = MouseStepDown = 0;
-  LeftButtonDown = RightButtonDown = false;
-}
+void ResetKeyboardMouseState() { KeyLatch = false; }
 
 void TmainForm::FormKeyDown(uint16_t key, bool alt) {
   if (TextEntryActive && key == plat::VK_BACK) {
@@ -76,34 +67,12 @@ void TmainForm::FormKeyDown(uint16_t key, bool alt) {
     }
   }
   if (!KeyLatch) {
-    if (GameKeysPhase(GamePhase))
-      GameKeyDown(key);
-    else if (MenuKeysPhase(GamePhase))
+    if (GameKeysPhase(Game.GamePhase))
+      ::GameKeyDown(*this, key);
+    else if (MenuKeysPhase(Game.GamePhase))
       MenuKeyDown(key, alt);
   }
   KeyLatch = true;
-}
-
-void TmainForm::GameKeyDown(uint16_t key) {
-  if (key == plat::VK_ESCAPE) {
-    Close();
-  } else if (key == 'P') {
-    if (GamePhase == gpPlaying || GamePhase == gpHeroDown || GamePhase == gpLevelIntro) {
-      ::SetCursorVisible(true);
-      PhaseBeforePause = GamePhase;
-      GamePhase = gpPause;
-    } else if (GamePhase == gpPause) {
-      GamePhase = PhaseBeforePause;
-      if (GamePhase == gpPlaying) ::SetCursorVisible(false);
-      Platform().SetCursorPos(400, 300);
-    }
-  } else if (key == Settings.BossKey) {
-    if (Settings.MusicOn) SongStop(CurrentSong);
-    ::SetCursorVisible(true);
-    if (GamePhase != gpPause) PhaseBeforePause = GamePhase;
-    GamePhase = gpPause;
-    Platform().Minimize();
-  }
 }
 
 void TmainForm::MenuKeyDown(uint16_t key, bool alt) {
@@ -186,46 +155,20 @@ void TmainForm::FormKeyPress(char c) {
 }
 
 void TmainForm::DXDrawMouseMove(int x, int y) {
-  if (MenuKeysPhase(GamePhase)) {
+  if (MenuKeysPhase(Game.GamePhase))
     MenuHover(*this, x, y);
-    return;
-  }
-  if (GamePhase != gpPlaying) return;
-  int px = 0, py = 0;
-  Platform().GetCursorPos(px, py);
-  const TInputStates states = DXInput1.States;
-  if (px > 400 && !(states & InputBit(isRight))) {
-    MouseStepLeft = 0;
-    MouseStepRight = static_cast<uint8_t>((px - 400) / 2);
-    Platform().SetCursorPos(400, 300);
-  }
-  if (px < 400 && !(states & InputBit(isLeft))) {
-    MouseStepLeft = static_cast<uint8_t>((400 - px) / 2);
-    MouseStepRight = 0;
-    Platform().SetCursorPos(400, 300);
-  }
-  if (py > 300 && !(states & InputBit(isDown))) {
-    MouseStepUp = 0;
-    MouseStepDown = static_cast<uint8_t>((py - 300) / 2);
-    Platform().SetCursorPos(400, 300);
-  }
-  if (py < 300 && !(states & InputBit(isUp))) {
-    MouseStepUp = static_cast<uint8_t>((300 - py) / 2);
-    MouseStepDown = 0;
-    Platform().SetCursorPos(400, 300);
-  }
+  else if (Game.GamePhase == gpPlaying)
+    GameMouseMove();
 }
 
 void TmainForm::DXDrawMouseDown(plat::TMouseButton button) {
-  if (button == plat::TMouseButton::Left) LeftButtonDown = true;
-  if (button == plat::TMouseButton::Right) RightButtonDown = true;
+  if (button != plat::TMouseButton::Middle) GameMouseButton(button == plat::TMouseButton::Left, true);
 }
 
 void TmainForm::DXDrawMouseUp(plat::TMouseButton button) {
-  if (button == plat::TMouseButton::Left) LeftButtonDown = false;
-  if (button == plat::TMouseButton::Right) RightButtonDown = false;
+  if (button != plat::TMouseButton::Middle) GameMouseButton(button == plat::TMouseButton::Left, false);
 }
 
 void TmainForm::DXDrawClick() {
-  if (MenuKeysPhase(GamePhase)) MenuClick(*this);
+  if (MenuKeysPhase(Game.GamePhase)) MenuClick(*this);
 }

@@ -6,12 +6,15 @@
 #include "app/keyboard_mouse.h"
 #include "engine/canvas.h"
 #include "engine/rtl.h"
+#include "game/game_field.h"
+#include "game/game_input.h"
+#include "game/game_services.h"
 #include "game/game_state.h"
 #include "menu/menu_loop.h"
 #include "menu/menu_sprites.h"
 #include "menu/menu_state.h"
-#include "online/web_links.h"
 #include "music/music.h"
+#include "online/web_links.h"
 #include "platform/files.h"
 #include "settings/settings.h"
 
@@ -38,10 +41,6 @@ void SetFormAssigns(TKeyboard& keyboard) {
   set(isButton1, 'Z', plat::VK_SPACE, 0);
   set(isButton2, plat::VK_SHIFT, plat::VK_RETURN, 0);
   set(isButton9, plat::VK_F2, 0, 0);
-}
-
-bool InGame(TGamePhase phase) {
-  return phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro || phase == gpPause;
 }
 
 }  // namespace
@@ -78,8 +77,9 @@ void OpenPlayUrl() {
 }
 
 TmainForm::TmainForm() {
-  DXDraw.SetOptions(OptionBit(doAllowReboot) | OptionBit(doWaitVBlank) | OptionBit(doCenter) | OptionBit(doFlip) |
-                    OptionBit(doDirectX7Mode) | OptionBit(doHardware) | OptionBit(doSelectDriver));
+  DXDraw.SetOptions(OptionBit(doAllowReboot) | OptionBit(doWaitVBlank) | OptionBit(doCenter) |
+                    OptionBit(doFlip) | OptionBit(doDirectX7Mode) | OptionBit(doHardware) |
+                    OptionBit(doSelectDriver));
   DXTimer1.SetActiveOnly(true);
   DXTimer1.SetInterval(16);
   DXTimer1.OnTimer = [this](TDXTimer& t, int lag) { DXTimer1Timer(t, lag); };
@@ -121,6 +121,8 @@ TmainForm::~TmainForm() {
   DXWaveList1.BindSound(nullptr);
   DXSpriteEngine1.Engine.Clear();
   ForgetMenuSprites();
+  ForgetGameSprites();
+  SetGameHost(nullptr);
 }
 
 void TmainForm::Guarded(const std::function<void()>& handler) {
@@ -140,8 +142,8 @@ void TmainForm::FormCreate() {
   DXInput1.Keyboard.Assigns[isButton1 * 3] = plat::VK_CONTROL;
   DXTimer2.SetEnabled(false);
   DXTimer1.SetEnabled(true);
-  PhaseBeforePause = gpMenu;
-  GamePhase = gpMenu;
+  Game.PhaseBeforePause = gpMenu;
+  Game.GamePhase = gpMenu;
   CreateMenuField(*this);
 }
 
@@ -171,32 +173,29 @@ void TmainForm::WMGetSysCommand(uint32_t command) {
 void TmainForm::FormClose(bool& allowClose) {
   if (!QuitConfirmed) {
     allowClose = false;
-    if (GamePhase == gpGameOver) return;
+    if (Game.GamePhase == gpGameOver) return;
     // Asked again while the question is open: it stays as it is. Saving the question as the screen to
     // return to would make "No" come back to the question itself, for ever.
     if (MenuScreen == msQuitQuery) return;
     // The clear question and the boss-key prompt return to the screen under them; the quit question
     // takes their place, so "No" goes back to that screen rather than into a prompt with no way out.
     if (MenuScreen == msClearQuery || MenuScreen == msBossKeyCapture) MenuScreen = ReturnScreen;
-    PhaseBeforeExitQuery = GamePhase;
     ReturnScreen = MenuScreen;
     ReturnItem = SelectedItem;
     MenuScreen = msQuitQuery;
     SelectedItem = 1;
-    ShowClosingWindow(true);
-    if (InGame(GamePhase)) {
-      SetCursorVisible(true);
-      GamePhase = gpExitQuery;
+    if (ExitQueryPhase()) {
+      OpenExitQuery(*this);
+    } else {
+      Game.PhaseBeforeExitQuery = Game.GamePhase;
+      ShowClosingWindow(true);
     }
     return;
   }
-  if (GamePhase == gpExitQuery) {
+  if (Game.GamePhase == gpExitQuery) {
     allowClose = false;
-    PhaseTimer = 1500;
-    GamePhase = gpGameOver;
     QuitConfirmed = false;
-    ShowClosingWindow(false);
-    if (Settings.SoundOn) DXWaveList1.FindWave("looser")->PlayWave(false);
+    ConfirmExitQuery(*this);
     return;
   }
   allowClose = true;
@@ -208,14 +207,17 @@ void TmainForm::Close() {
   if (allowClose) IsClosed = true;
 }
 
-void TmainForm::DXTimer1Timer(TDXTimer&, int lagCount) { MenuFrame(DXDraw, DXSpriteEngine1, DXInput1, lagCount); }
+void TmainForm::DXTimer1Timer(TDXTimer&, int lagCount) {
+  MenuFrame(DXDraw, DXSpriteEngine1, DXInput1, lagCount);
+}
 
-void TmainForm::DXTimer2Timer(TDXTimer&, int) {
-  if (!DXDraw.CanDraw()) return;
-  DXInput1.UpdateInput();
-  DXDraw.Surface.FillSurface(0);
-  DXDraw.Surface.SurfaceCanvas().ReleaseCanvas();
-  DXDraw.FlipDisplay();
+void TmainForm::DXTimer2Timer(TDXTimer& sender, int lagCount) {
+  GameFrame(*this, DXDraw, DXSpriteEngine1, DXInput1, sender, lagCount);
+}
+
+void TmainForm::CreateGameField() {
+  ForgetMenuSprites();
+  ::CreateGameField(*this);
 }
 
 void StartMusic(const char* path) {
@@ -239,36 +241,41 @@ void TmainForm::OpenHomePage() { ::OpenHomePage(); }
 void TmainForm::OpenWorldHighScorePage() { ::OpenWorldHighScorePage(); }
 
 void TmainForm::BackToMenu() {
-  GamePhase = gpMenu;
+  Game.GamePhase = gpMenu;
   DXSpriteEngine1.Engine.Clear();
   ForgetMenuSprites();
+  ForgetGameSprites();
   DXTimer2.SetEnabled(false);
   CreateMenuField(*this);
   DXTimer1.SetEnabled(true);
 }
 
+bool TmainForm::MenuPhase() const { return Game.GamePhase == gpMenu; }
+
+void TmainForm::StartGame() {
+  DXTimer1.SetEnabled(false);
+  DXTimer2.SetEnabled(true);
+  Game.GamePhase = gpPlaying;
+  CreateGameField();
+}
+
+void TmainForm::QuitQueryDeclined() {
+  if (Game.GamePhase == gpExitQuery) CancelExitQuery(*this);
+}
+
+void TmainForm::OpenNameEntry() { OpenNameEntryScreen(); }
+
+void TmainForm::PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) { PaintGameItemScreen(canvas, Game.Score); }
+
 void TmainForm::DXTimer1Activate(TDXTimer&) {
-  if (GamePhase == gpMenu && Settings.MusicOn) StartMusic("sound\\1.xm");
+  if (Game.GamePhase == gpMenu && Settings.MusicOn) StartMusic(kMenuSong);
 }
 
 void TmainForm::DXTimer1Deactivate(TDXTimer&) { SongStop(CurrentSong); }
 
-void TmainForm::DXTimer2Activate(TDXTimer&) {
-  if (GamePhase == gpPlaying) {
-    SetCursorVisible(false);
-    Platform().SetCursorPos(400, 300);
-  }
-  if (GamePhase != gpMenu && Settings.MusicOn) StartMusic("sound\\2.xm");
-}
+void TmainForm::DXTimer2Activate(TDXTimer&) { GameTimerActivated(*this); }
 
-void TmainForm::DXTimer2Deactivate(TDXTimer&) {
-  SongStop(CurrentSong);
-  if (GamePhase == gpPlaying || GamePhase == gpHeroDown || GamePhase == gpLevelIntro || GamePhase == gpGameOver) {
-    SetCursorVisible(true);
-    PhaseBeforePause = GamePhase;
-    GamePhase = gpPause;
-  }
-}
+void TmainForm::DXTimer2Deactivate(TDXTimer&) { GameTimerDeactivated(*this); }
 
 void TmainForm::Dispatch(const TEvent& event) {
   Guarded([&] {

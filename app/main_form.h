@@ -15,10 +15,11 @@
 #include "engine/sprite_engine.h"
 #include "engine/timer.h"
 #include "engine/wave_archive.h"
+#include "game/game_host.h"
 #include "menu/menu_host.h"
 #include "platform/platform.h"
 
-class TmainForm : public TMenuHost {
+class TmainForm : public TMenuHost, public TGameHost {
  public:
   // Builds the components, ends their loading, opens the window and runs FormCreate. An error out of
   // FormCreate is shown in a message box and the steps after it are not carried out.
@@ -39,6 +40,8 @@ class TmainForm : public TMenuHost {
   void Dispatch(const plat::TEvent& event);
 
   void FormCreate();
+  // Builds the game field and starts a game (the menu's start action has switched the timers).
+  void CreateGameField();
   void ChangeMode() override;
   void FormClose(bool& allowClose);
   void WMGetSysCommand(uint32_t command);
@@ -59,7 +62,7 @@ class TmainForm : public TMenuHost {
   void DXDrawMouseUp(plat::TMouseButton button);
   void DXDrawClick();
 
-  // TMenuHost
+  // TMenuHost and TGameHost
   TSpriteEngine& SpriteRoot() override { return DXSpriteEngine1.Engine; }
   TDXImageList& ImageList() override { return DXImageList1; }
   void PlaySound(const char* name) override;
@@ -69,14 +72,19 @@ class TmainForm : public TMenuHost {
   void OpenHomePage() override;
   void OpenWorldHighScorePage() override;
   void BackToMenu() override;
+  bool MenuPhase() const override;
+  void StartGame() override;
+  void QuitQueryDeclined() override;
+  void OpenNameEntry() override;
+  void PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) override;
 
   // Components, in creation order.
   TDXDraw DXDraw;
   TDXSpriteEngine DXSpriteEngine1;
   TDXImageList DXImageList1;
-  TDXTimer DXTimer1;
+  TDXTimer DXTimer1;  // the menu's frame timer: runs the menu loop, only while the application is active
   TDXInput DXInput1;
-  TDXTimer DXTimer2;
+  TDXTimer DXTimer2;  // the game's frame timer: runs the game loop, also while inactive (the pause draws)
   TWaveCollection DXWaveList1;
   TDXSound DXSound1;
 
@@ -86,7 +94,6 @@ class TmainForm : public TMenuHost {
  private:
   // Runs a handler; an error out of it is shown in a message box and the program goes on.
   void Guarded(const std::function<void()>& handler);
-  void GameKeyDown(uint16_t key);
   void MenuKeyDown(uint16_t key, bool alt);
 
   bool IsClosed = false;

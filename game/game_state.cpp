@@ -1,15 +1,22 @@
 #include "game/game_state.h"
 
-TGamePhase GamePhase = gpStartup;
-TGamePhase PhaseBeforePause = gpStartup;
-TGamePhase PhaseBeforeExitQuery = gpStartup;
-int32_t PhaseTimer = 0;
-uint32_t CurrentSong = 0;
+TGameGlobals Game;
 
-void ResetGameState() {
-  GamePhase = gpStartup;
-  PhaseBeforePause = gpStartup;
-  PhaseBeforeExitQuery = gpStartup;
-  PhaseTimer = 0;
-  CurrentSong = 0;
+bool GameTimerPhase(TGamePhase phase) { return phase >= gpPlaying; }
+
+bool GameKeysPhase(TGamePhase phase) {
+  return phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro || phase == gpPause;
+}
+
+void ResetGameState() { Game = TGameGlobals{}; }
+
+void ForgetGameSprites() {
+  Game.Hero = nullptr;
+  Game.Propeller = nullptr;
+  Game.Smoke = nullptr;
+  Game.Shield = nullptr;
+  Game.ClosingWindow = nullptr;
+  Game.WeaponIndicator = nullptr;
+  Game.ShieldIndicator = nullptr;
+  Game.LastBonusIndicator = nullptr;
 }

@@ -1,9 +1,9 @@
 #include <cassert>
 
 #include "engine/image_archive.h"
-#include "game/game_state.h"
 #include "menu/menu_host.h"
 #include "menu/menu_sprites.h"
+#include "music/music.h"
 #include "settings/settings.h"
 
 TMenuBackground* MenuBackground = nullptr;
@@ -61,7 +61,7 @@ void CreateMenuField(TMenuHost& host) {
   SelectedItem = 1;
   CreateMainMenu(host);
 
-  if (GamePhase == gpMenu && Settings.MusicOn) host.StartMusic("sound\\1.xm");
+  if (host.MenuPhase() && Settings.MusicOn) host.StartMusic(kMenuSong);
 }
 
 void CreateMainMenu(TMenuHost& host) {

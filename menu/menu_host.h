@@ -1,6 +1,6 @@
 // What the menu needs from the main window that owns it: the sprite root and picture list it builds on,
-// the sound effects, music start, the pointer, the display mode, the close request, the web pages and the way
-// back from a game. The main window implements it; tests may stand in for it.
+// the sound effects, music start, the pointer, the display mode, the close request, the web pages, the start
+// of a game and the way back from one. The main window implements it; tests may stand in for it.
 #pragma once
 
 class TSpriteEngine;
@@ -25,6 +25,12 @@ class TMenuHost {
   virtual void SetCursorVisible(bool visible) = 0;
   virtual void OpenHomePage() = 0;
   virtual void OpenWorldHighScorePage() = 0;
+  // Whether the menu is what runs (the game phase is gpMenu), rather than a game under its questions.
+  virtual bool MenuPhase() const = 0;
+  // "Start game": the menu timer off, the game timer on, and the game field built.
+  virtual void StartGame() = 0;
+  // The quit question was answered "No": a game under it goes on where it was.
+  virtual void QuitQueryDeclined() = 0;
   // From a game's end screens back to a fresh menu field: phase gpMenu, sprites cleared, the game timer
   // off, the menu field built, the menu timer on.
   virtual void BackToMenu() = 0;

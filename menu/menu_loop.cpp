@@ -7,7 +7,6 @@
 #include "engine/image_archive.h"
 #include "engine/input.h"
 #include "engine/sprite_engine.h"
-#include "game/game_state.h"
 #include "menu/menu_host.h"
 #include "menu/menu_sprites.h"
 #include "menu/menu_state.h"
@@ -143,7 +142,7 @@ void PlayMenuSound(TMenuHost& host) {
 void ActivateMain(TMenuHost& host) {
   switch (SelectedItem) {
     case 1:
-      // A new game starts here once the game field exists; until then the entry only sounds.
+      host.StartGame();
       break;
     case 2:
     case 3:
@@ -175,7 +174,7 @@ void ActivateOptions(TMenuHost& host) {
     case 2:
       Settings.MusicOn = static_cast<uint8_t>(1 - Settings.MusicOn);
       if (Settings.MusicOn)
-        host.StartMusic("Sound\\1.xm");
+        host.StartMusic(kMenuSong);
       else
         SongStop(CurrentSong);
       Save();
@@ -242,11 +241,10 @@ void ActivateQuitQuery(TMenuHost& host) {
     MenuScreen = ReturnScreen;
     host.RequestClose();
   } else if (SelectedItem == 2) {
-    GamePhase = PhaseBeforeExitQuery;
     MenuScreen = ReturnScreen;
     SelectedItem = ReturnItem;
     ShowClosingWindow(false);
-    if (GamePhase == gpPlaying) host.SetCursorVisible(false);
+    host.QuitQueryDeclined();
   }
 }
 
@@ -311,6 +309,48 @@ void PaintMenuScreen(TDirectDrawSurfaceCanvas& canvas) {
     case msBossKeyCapture:
       Text(canvas, 285, 250, "Press any key to set", kBlack);
       Text(canvas, 320, 270, "new boss key", kBlack);
+      break;
+    default:
+      break;
+  }
+}
+
+void OpenNameEntryScreen() {
+  MenuScreen = msNameEntry;
+  SelectedItem = 1;
+  TextEntryActive = true;
+}
+
+void PaintGameItemScreen(TDirectDrawSurfaceCanvas& canvas, uint16_t score) {
+  canvas.Font.Size = 14;
+  switch (MenuScreen) {
+    case msNameEntry: {
+      Text(canvas, 300, 190, "Your scores is " + std::to_string(score), kBlack);
+      Text(canvas, 260, 230, "Please, enter your name:", kBlack);
+      const std::string label = "Your Country: ";
+      const std::string country = Settings.Country.Text();
+      const int left = 400 - canvas.TextWidth(label + country) / 2;
+      const int valueX = left + canvas.TextWidth(label);
+      Text(canvas, left, 320, "Your Country:", kBlack);
+      ++BlinkCounter;
+      const bool caretOn = TextEntryActive && BlinkCounter % 32 < 16;
+      const std::string name = NewEntry.EntryName.Text();
+      const std::string caret = "|";
+      Text(canvas, 400 - canvas.TextWidth(name) / 2, 260, name + (caretOn && SelectedItem == 1 ? caret : ""),
+           SelectionColor(1));
+      Text(canvas, valueX, 320, country + (caretOn && SelectedItem == 2 ? caret : ""), SelectionColor(2));
+      Text(canvas, 325, 360, "OK", SelectionColor(3));
+      Text(canvas, 410, 360, "Cancel", SelectionColor(4));
+      break;
+    }
+    case msSendQuery:
+      Text(canvas, 290, 240, "Send the result to", kBlack);
+      Text(canvas, 260, 280, "world's highscore page?", kBlack);
+      YesNo(canvas, 320);
+      break;
+    case msQuitQuery:
+      Text(canvas, 320, 240, "Exit the game?", kBlack);
+      YesNo(canvas, 280);
       break;
     default:
       break;

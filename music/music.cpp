@@ -42,6 +42,8 @@ TMixer* CurrentMixer() { return Output != nullptr ? Output->GetMixer() : nullptr
 
 }  // namespace
 
+uint32_t CurrentSong = 0;
+
 uint32_t SongLoadFromFile(const char* path) {
   if (path == nullptr) return 0;
   std::vector<uint8_t> bytes;
@@ -90,6 +92,7 @@ void AttachMusicOutput(TDXSound* sound) {
 uint32_t PlayingSong() { return Current; }
 
 void ResetMusicState() {
+  CurrentSong = 0;
   AttachMusicOutput(nullptr);
   Songs.clear();
   Played.clear();

@@ -7,6 +7,13 @@
 
 class TDXSound;
 
+// The songs of the menu and of a game, as the game names its files.
+constexpr const char* kMenuSong = "sound\\1.xm";
+constexpr const char* kGameSong = "sound\\2.xm";
+
+// The handle of the song the program started last (the music start keeps it); 0 when none was loaded.
+extern uint32_t CurrentSong;
+
 // Loads the song (a name as the game writes it, "Sound\1.xm" included). Returns its handle, 0 when the
 // file cannot be read or parsed. Songs that were played and have since been stopped or replaced are
 // released at the next load; their handles then do nothing.

@@ -5,20 +5,20 @@
 #include <vector>
 
 #include "game/game_state.h"
-#include "music/music.h"
 #include "menu/menu_state.h"
+#include "music/music.h"
 #include "settings/settings.h"
-#include "tests/support/headless.h"
+#include "tests/support/game_test.h"
 
 namespace {
 
 using plat::TEvent;
 using plat::TEventKind;
 
-class Spine : public THeadlessTest {
+class Spine : public TGameTest {
  protected:
   void SetUp() override {
-    THeadlessTest::SetUp();
+    TGameTest::SetUp();
     InstallGameData();
   }
   // Passes of the message loop; with nothing waiting each pass is one tick of the enabled timer.
@@ -33,8 +33,8 @@ TEST_F(Spine, FirstStartWritesDefaultsOpensTheWindowAndRunsTheMenuTimer) {
   EXPECT_EQ(Headless.Caption, "Pellorin");
   EXPECT_FALSE(Headless.FullScreen());
   EXPECT_EQ(ReadFile("config.dat").size(), 158u);
-  EXPECT_EQ(GamePhase, gpMenu);
-  EXPECT_EQ(PhaseBeforePause, gpMenu);
+  EXPECT_EQ(Game.GamePhase, gpMenu);
+  EXPECT_EQ(Game.PhaseBeforePause, gpMenu);
   EXPECT_TRUE(form.DXTimer1.Enabled());
   EXPECT_FALSE(form.DXTimer2.Enabled());
   EXPECT_EQ(form.DXInput1.Keyboard.Assigns[isButton1 * 3], plat::VK_CONTROL);
@@ -67,7 +67,8 @@ TEST_F(Spine, TheDisplayIsUpAfterStartUpAndEachModeSwitchRebuildsIt) {
   EXPECT_TRUE(form.DXDraw.Initialized());
   EXPECT_FALSE(form.DXDraw.FlipDriver());
   std::vector<int> codes;
-  form.DXDraw.RegisterNotifyEvent(&codes, [&codes](TDXDraw&, TDXDrawNotifyType type) { codes.push_back(type); });
+  form.DXDraw.RegisterNotifyEvent(&codes,
+                                  [&codes](TDXDraw&, TDXDrawNotifyType type) { codes.push_back(type); });
   Headless.PushEvent({.Kind = TEventKind::Maximize});
   RunPasses(form, 3);
   EXPECT_EQ(codes, (std::vector<int>{5, 4, 1, 7, 2, 3, 6}));
@@ -107,7 +108,7 @@ TEST_F(Spine, CloseWithoutConfirmationAsksInsteadOfClosing) {
   EXPECT_EQ(MenuScreen, msQuitQuery);
   EXPECT_EQ(SelectedItem, 1);
   EXPECT_EQ(ReturnScreen, msMain);
-  EXPECT_EQ(GamePhase, gpMenu);
+  EXPECT_EQ(Game.GamePhase, gpMenu);
   QuitConfirmed = true;
   form.Close();
   EXPECT_TRUE(form.Closed());
@@ -115,39 +116,38 @@ TEST_F(Spine, CloseWithoutConfirmationAsksInsteadOfClosing) {
 
 TEST_F(Spine, CloseDuringAGameAsksAndYesEndsTheGame) {
   TmainForm form;
-  GamePhase = gpPlaying;
+  Game.GamePhase = gpPlaying;
   form.Close();
   EXPECT_FALSE(form.Closed());
-  EXPECT_EQ(GamePhase, gpExitQuery);
-  EXPECT_EQ(PhaseBeforeExitQuery, gpPlaying);
+  EXPECT_EQ(Game.GamePhase, gpExitQuery);
+  EXPECT_EQ(Game.PhaseBeforeExitQuery, gpPlaying);
   EXPECT_GE(Headless.CursorCount, 0);
   QuitConfirmed = true;
   form.Close();
   EXPECT_FALSE(form.Closed());
-  EXPECT_EQ(GamePhase, gpGameOver);
-  EXPECT_EQ(PhaseTimer, 1500);
+  EXPECT_EQ(Game.GamePhase, gpGameOver);
+  EXPECT_EQ(Game.PhaseTimer, 1500);
   EXPECT_FALSE(QuitConfirmed);
   form.Close();  // while "Game over" shows, a close request does nothing
-  EXPECT_EQ(GamePhase, gpGameOver);
+  EXPECT_EQ(Game.GamePhase, gpGameOver);
   EXPECT_EQ(MenuScreen, msQuitQuery);
 }
 
 TEST_F(Spine, SwitchingAwayPausesTheGameAndBackDoesNotResume) {
   TmainForm form;
-  form.DXTimer1.SetEnabled(false);
-  form.DXTimer2.SetEnabled(true);
-  GamePhase = gpPlaying;
+  form.StartGame();
+  ASSERT_EQ(Game.GamePhase, gpLevelIntro);
   Headless.PushEvent({.Kind = TEventKind::Deactivate});
   RunPasses(form, 1);
-  EXPECT_EQ(GamePhase, gpPause);
-  EXPECT_EQ(PhaseBeforePause, gpPlaying);
+  EXPECT_EQ(Game.GamePhase, gpPause);
+  EXPECT_EQ(Game.PhaseBeforePause, gpLevelIntro);
   EXPECT_GE(Headless.CursorCount, 0);
   uint64_t presented = Headless.PresentCount;
   RunPasses(form, 3);
   EXPECT_GT(Headless.PresentCount, presented);  // the game timer keeps drawing while inactive
   Headless.PushEvent({.Kind = TEventKind::Activate});
   RunPasses(form, 1);
-  EXPECT_EQ(GamePhase, gpPause);
+  EXPECT_EQ(Game.GamePhase, gpPause);
 }
 
 TEST_F(Spine, MenuMusicStopsWhenSwitchedAwayAndStartsAgainOnReturn) {

@@ -10,11 +10,12 @@
 #include "app/main_form.h"
 #include "engine/image_archive.h"
 #include "game/game_state.h"
+#include "game/hero.h"
 #include "menu/menu_sprites.h"
 #include "menu/menu_state.h"
 #include "music/music.h"
 #include "settings/settings.h"
-#include "tests/support/headless.h"
+#include "tests/support/game_test.h"
 
 namespace {
 
@@ -29,16 +30,16 @@ struct TBox {
   int Left, Top, Right, Bottom;  // right and bottom excluded
 };
 
-class Menu : public THeadlessTest {
+class Menu : public TGameTest {
  protected:
   void SetUp() override {
-    THeadlessTest::SetUp();
+    TGameTest::SetUp();
     InstallGameData();
     ResetKeyboardMouseState();
   }
   void TearDown() override {
     Form.reset();
-    THeadlessTest::TearDown();
+    TGameTest::TearDown();
   }
 
   void Start() {
@@ -420,7 +421,7 @@ TEST_F(Menu, QuitQuestionNoReturnsAndYesEndsTheProgram) {
   EXPECT_FALSE(Form->Closed());
   EXPECT_EQ(MenuScreen, msOptions);
   EXPECT_EQ(SelectedItem, 1);
-  EXPECT_EQ(GamePhase, gpMenu);
+  EXPECT_EQ(Game.GamePhase, gpMenu);
   EXPECT_FALSE(ClosingWindow->Visible);
   Press(plat::VK_ESCAPE);  // back to the main menu on "Options"
   Press(plat::VK_ESCAPE);  // the quit question
@@ -496,50 +497,48 @@ TEST_F(Menu, TheBossKeyMinimisesAndTheMenuSongStops) {
   Press(plat::VK_F12);
   EXPECT_TRUE(Headless.Minimized());
   EXPECT_EQ(PlayingSong(), 0u);
-  EXPECT_EQ(GamePhase, gpMenu);
+  EXPECT_EQ(Game.GamePhase, gpMenu);
 }
 
-// The game keys, on a game phase set by hand (the game field comes later).
+// The game keys, in a game started from the menu and past its level intro.
 TEST_F(Menu, InAGamePPausesAndResumesAndTheBossKeyPausesAndMinimises) {
   Start();
-  Form->DXTimer1.SetEnabled(false);
-  Form->DXTimer2.SetEnabled(true);
-  GamePhase = gpPlaying;
-  SetCursorVisible(false);
+  Press(plat::VK_RETURN);
+  while (Game.GamePhase == gpLevelIntro) RunFrames(1);
+  ASSERT_EQ(Game.GamePhase, gpPlaying);
   Press('P');
-  EXPECT_EQ(GamePhase, gpPause);
-  EXPECT_EQ(PhaseBeforePause, gpPlaying);
+  EXPECT_EQ(Game.GamePhase, gpPause);
+  EXPECT_EQ(Game.PhaseBeforePause, gpPlaying);
   EXPECT_GE(Headless.CursorCount, 0);
   Press('P');
-  EXPECT_EQ(GamePhase, gpPlaying);
+  EXPECT_EQ(Game.GamePhase, gpPlaying);
   EXPECT_LT(Headless.CursorCount, 0);
   EXPECT_EQ(Headless.CursorX, 400);
   EXPECT_EQ(Headless.CursorY, 300);
-  // Mouse travel during play becomes half-steps, and the pointer goes back to the centre.
+  // Mouse travel during play steers the hero by half of it, and the pointer goes back to the centre.
+  const int heroX = Game.Hero->X, heroY = Game.Hero->Y;
   MoveMouse(451, 250);
-  EXPECT_EQ(MouseStepRight, 25);
-  EXPECT_EQ(MouseStepLeft, 0);
-  EXPECT_EQ(MouseStepUp, 25);
-  EXPECT_EQ(MouseStepDown, 0);
+  EXPECT_EQ(Game.Hero->X, heroX + 25);
+  EXPECT_EQ(Game.Hero->Y, heroY - 25);
   EXPECT_EQ(Headless.CursorX, 400);
   EXPECT_EQ(Headless.CursorY, 300);
   Headless.PushEvent({.Kind = TEventKind::MouseDown, .Button = plat::TMouseButton::Right});
   RunFrames(1);
-  EXPECT_TRUE(RightButtonDown);
-  EXPECT_FALSE(LeftButtonDown);
+  EXPECT_TRUE(Game.RightButtonDown);
+  EXPECT_FALSE(Game.LeftButtonDown);
   // Escape asks "Exit the game?"; "No" goes back to play and hides the pointer again.
   Press(plat::VK_ESCAPE);
-  ASSERT_EQ(GamePhase, gpExitQuery);
+  ASSERT_EQ(Game.GamePhase, gpExitQuery);
   EXPECT_EQ(MenuScreen, msQuitQuery);
   EXPECT_GE(Headless.CursorCount, 0);
   Press(plat::VK_RIGHT);
   Press(plat::VK_RETURN);
-  EXPECT_EQ(GamePhase, gpPlaying);
+  EXPECT_EQ(Game.GamePhase, gpPlaying);
   EXPECT_EQ(MenuScreen, msMain);
   EXPECT_LT(Headless.CursorCount, 0);
   Press(plat::VK_F12);
-  EXPECT_EQ(GamePhase, gpPause);
-  EXPECT_EQ(PhaseBeforePause, gpPlaying);
+  EXPECT_EQ(Game.GamePhase, gpPause);
+  EXPECT_EQ(Game.PhaseBeforePause, gpPlaying);
   EXPECT_TRUE(Headless.Minimized());
   EXPECT_GE(Headless.CursorCount, 0);
 }

@@ -10,7 +10,7 @@
 #include "engine/sound.h"
 #include "platform/files.h"
 #include "platform/module_player.h"
-#include "tests/support/headless.h"
+#include "tests/support/game_test.h"
 #include "tools/xm/score.h"
 #include "tools/xm/xm_writer.h"
 
@@ -26,10 +26,10 @@ std::string SongScore(const std::string& pattern) {
          pattern + "\n";
 }
 
-class TMusicTest : public THeadlessTest {
+class TMusicTest : public TGameTest {
  protected:
   void SetUp() override {
-    THeadlessTest::SetUp();
+    TGameTest::SetUp();
     ResetMusicState();
     auto output = std::make_unique<plat::THeadlessAudio>(true, kMono);
     Audio = output.get();
@@ -40,7 +40,7 @@ class TMusicTest : public THeadlessTest {
   }
   void TearDown() override {
     ResetMusicState();
-    THeadlessTest::TearDown();
+    TGameTest::TearDown();
   }
 
   void WriteSong(const std::string& path, const std::string& pattern) {

@@ -1,6 +1,6 @@
 #include "online/web_links.h"
 
-#include "tests/support/headless.h"
+#include "tests/support/game_test.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ TEST(ServerAddress, AcceptsSchemeHostAndPortOnly) {
   }
 }
 
-class WebLinks : public THeadlessTest {};
+class WebLinks : public TGameTest {};
 
 TEST_F(WebLinks, ServerUrlOverridesTheBuiltInAddressOnlyWhenValid) {
   const std::string builtIn = ServerAddress();

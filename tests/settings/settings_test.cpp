@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/support/headless.h"
+#include "tests/support/game_test.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ std::string DefaultFile() {
   return bytes;
 }
 
-using SettingsFile = THeadlessTest;
+using SettingsFile = TGameTest;
 
 TEST_F(SettingsFile, FirstStartWritesTheDefaultBytes) {
   LoadSettings();
@@ -93,7 +93,7 @@ struct TInsertCase {
   int expectedPlace;  // 1-10, or 0 when the table stays as it was
 };
 
-class InsertNewEntryTest : public THeadlessTest, public ::testing::WithParamInterface<TInsertCase> {};
+class InsertNewEntryTest : public TGameTest, public ::testing::WithParamInterface<TInsertCase> {};
 
 TEST_P(InsertNewEntryTest, PlacesBelowEqualScores) {
   ResetHighScores();

@@ -8,9 +8,6 @@
 
 #include "engine/rtl.h"
 #include "engine/timer.h"
-#include "game/game_state.h"
-#include "menu/menu_state.h"
-#include "settings/settings.h"
 
 namespace fs = std::filesystem;
 
@@ -24,9 +21,6 @@ void THeadlessTest::SetUp() {
   fs::current_path(Dir);
   plat::SetPlatform(&Headless);
   ResetApplication();
-  ResetGameState();
-  ResetMenuState();
-  ResetSettingsState();
   RandSeedSet(12345);
 }
 

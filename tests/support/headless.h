@@ -1,5 +1,6 @@
 // Test support: every test that touches the platform runs on a fresh headless twin, inside its own
-// empty working directory, with the game's globals reset and the random generator seeded.
+// empty working directory, with the application's timers reset and the random generator seeded. Tests
+// of the game's modules use TGameTest (game_test.h), which also resets their state.
 #pragma once
 
 #include <gtest/gtest.h>

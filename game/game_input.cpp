@@ -1,0 +1,117 @@
+#include "game/game_input.h"
+
+#include "engine/sprite.h"
+#include "game/game_host.h"
+#include "game/game_state.h"
+#include "music/music.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+using plat::Platform;
+
+namespace {
+
+constexpr int kCentreX = 400, kCentreY = 300;
+
+void CentrePointer() { Platform().SetCursorPos(kCentreX, kCentreY); }
+
+bool Active(TDXInputState state) { return (Game.Input & InputBit(state)) != 0; }
+
+}  // namespace
+
+void GameKeyDown(TGameHost& host, uint16_t key) {
+  if (key == plat::VK_ESCAPE) {
+    host.RequestClose();
+  } else if (key == 'P') {
+    if (Game.GamePhase == gpPause)
+      ResumeGame(host);
+    else if (Game.GamePhase == gpPlaying || Game.GamePhase == gpHeroDown || Game.GamePhase == gpLevelIntro)
+      PauseGame(host);
+  } else if (key == Settings.BossKey) {
+    if (Settings.MusicOn) SongStop(CurrentSong);
+    PauseGame(host);
+    Platform().Minimize();
+  }
+}
+
+void PauseGame(TGameHost& host) {
+  host.SetCursorVisible(true);
+  if (Game.GamePhase != gpPause) Game.PhaseBeforePause = Game.GamePhase;
+  Game.GamePhase = gpPause;
+}
+
+void ResumeGame(TGameHost& host) {
+  Game.GamePhase = Game.PhaseBeforePause;
+  if (Game.GamePhase == gpPlaying) host.SetCursorVisible(false);
+  CentrePointer();
+}
+
+// Halves of the travel, truncated and kept in one byte; both axes use the one position read first.
+void GameMouseMove() {
+  int x = 0, y = 0;
+  Platform().GetCursorPos(x, y);
+  if (x > kCentreX && !Active(isRight)) {
+    Game.MouseStepLeft = 0;
+    Game.MouseStepRight = static_cast<uint8_t>((x - kCentreX) / 2);
+    CentrePointer();
+  }
+  if (x < kCentreX && !Active(isLeft)) {
+    Game.MouseStepLeft = static_cast<uint8_t>((kCentreX - x) / 2);
+    Game.MouseStepRight = 0;
+    CentrePointer();
+  }
+  if (y > kCentreY && !Active(isDown)) {
+    Game.MouseStepUp = 0;
+    Game.MouseStepDown = static_cast<uint8_t>((y - kCentreY) / 2);
+    CentrePointer();
+  }
+  if (y < kCentreY && !Active(isUp)) {
+    Game.MouseStepUp = static_cast<uint8_t>((kCentreY - y) / 2);
+    Game.MouseStepDown = 0;
+    CentrePointer();
+  }
+}
+
+void GameMouseButton(bool left, bool down) {
+  if (left)
+    Game.LeftButtonDown = down;
+  else
+    Game.RightButtonDown = down;
+}
+
+bool ExitQueryPhase() { return GameKeysPhase(Game.GamePhase); }
+
+void OpenExitQuery(TGameHost& host) {
+  Game.PhaseBeforeExitQuery = Game.GamePhase;
+  if (Game.ClosingWindow) Game.ClosingWindow->Visible = true;
+  host.SetCursorVisible(true);
+  Game.GamePhase = gpExitQuery;
+}
+
+void ConfirmExitQuery(TGameHost& host) {
+  Game.PhaseTimer = 1500;
+  Game.GamePhase = gpGameOver;
+  if (Game.ClosingWindow) Game.ClosingWindow->Visible = false;
+  if (Settings.SoundOn) host.PlaySound("looser");
+}
+
+void CancelExitQuery(TGameHost& host) {
+  Game.GamePhase = Game.PhaseBeforeExitQuery;
+  if (Game.ClosingWindow) Game.ClosingWindow->Visible = false;
+  if (Game.GamePhase == gpPlaying) host.SetCursorVisible(false);
+}
+
+void GameTimerActivated(TGameHost& host) {
+  if (Game.GamePhase == gpPlaying) {
+    host.SetCursorVisible(false);
+    CentrePointer();
+  }
+  if (Game.GamePhase != gpMenu && Settings.MusicOn) host.StartMusic(kGameSong);
+}
+
+void GameTimerDeactivated(TGameHost& host) {
+  SongStop(CurrentSong);
+  const TGamePhase phase = Game.GamePhase;
+  if (phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro || phase == gpGameOver)
+    PauseGame(host);
+}
