@@ -1,0 +1,46 @@
+#include "tests/support/game_scenario.h"
+
+#include "menu/menu_state.h"
+
+void TGameScenario::SetUp() {
+  TGameTest::SetUp();
+  InstallGameData();
+}
+
+void TGameScenario::TearDown() {
+  Form.reset();
+  TGameTest::TearDown();
+}
+
+void TGameScenario::OpenMenu() {
+  Form = std::make_unique<TmainForm>();
+  RunTicks(2);
+}
+
+void TGameScenario::StartGame() {
+  OpenMenu();
+  ASSERT_EQ(MenuScreen, msMain);
+  ASSERT_EQ(SelectedItem, 1);
+  Press(plat::VK_RETURN);
+  ASSERT_EQ(Game.GamePhase, gpLevelIntro);
+}
+
+void TGameScenario::StartPlaying() {
+  StartGame();
+  for (int i = 0; i < 200 && Game.GamePhase == gpLevelIntro; ++i) RunTicks(1);
+  ASSERT_EQ(Game.GamePhase, gpPlaying);
+}
+
+void TGameScenario::RunTicks(int ticks) {
+  for (int i = 0; i < ticks && !Form->Closed(); ++i) Form->ProcessMessages();
+}
+
+void TGameScenario::Press(uint16_t key) {
+  Headless.PushEvent({.Kind = plat::TEventKind::KeyDown, .Key = key});
+  Headless.PushEvent({.Kind = plat::TEventKind::KeyUp, .Key = key});
+  RunTicks(2);
+}
+
+uint32_t TGameScenario::Pixel(int x, int y) const {
+  return Headless.LastFrame.at(static_cast<size_t>(y) * 800 + static_cast<size_t>(x)) & 0xFFFFFF;
+}
