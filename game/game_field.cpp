@@ -288,8 +288,8 @@ void GameFrame(TGameHost& host, TDXDraw& display, TDXSpriteEngine& sprites, TDXI
       new TBonusSprite(&root);
       Game.BonusSpawnCountdown = static_cast<uint16_t>(Random(1000 / Game.Level));
     }
-  }
-  if (Game.GamePhase == gpHeroDown) {
+  } else if (Game.GamePhase == gpHeroDown) {
+    // Not in the tick that destroyed the hero: that one has moved the field already.
     sprites.Tick(lagCount);
     EndHeroDown(root);
   }

@@ -1,5 +1,6 @@
 #include "tests/support/game_scenario.h"
 
+#include "engine/wave_archive.h"
 #include "menu/menu_state.h"
 
 void TGameScenario::SetUp() {
@@ -43,4 +44,15 @@ void TGameScenario::Press(uint16_t key) {
 
 uint32_t TGameScenario::Pixel(int x, int y) const {
   return Headless.LastFrame.at(static_cast<size_t>(y) * 800 + static_cast<size_t>(x)) & 0xFFFFFF;
+}
+
+int TGameScenario::CountPixels(int left, int top, int right, int bottom, uint32_t pixel) const {
+  int n = 0;
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x) n += Pixel(x, y) == pixel;
+  return n;
+}
+
+bool TGameScenario::Sounding(const char* name) const {
+  return Form->DXWaveList1.FindWave(name)->Playback.Playing();
 }

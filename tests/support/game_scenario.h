@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/main_form.h"
+#include "engine/sprite.h"
 #include "game/game_state.h"
 #include "tests/support/game_test.h"
 
@@ -29,6 +30,19 @@ class TGameScenario : public TGameTest {
   void Hold(int scan, bool down = true) { Headless.SetKey(scan, down); }
   // The pixel of the last presented frame, as 0xRRGGBB.
   uint32_t Pixel(int x, int y) const;
+  // Pixels of that colour in the box (right and bottom excluded) of the last frame.
+  int CountPixels(int left, int top, int right, int bottom, uint32_t pixel) const;
+  // Whether the sound effect was started and has not been heard to its end.
+  bool Sounding(const char* name) const;
+  // Live (not killed) children of the root of the class.
+  template <typename T>
+  int CountOf() const {
+    int n = 0;
+    TSprite& root = Form->DXSpriteEngine1.Engine;
+    for (int32_t i = 0; i < root.Count(); ++i)
+      n += dynamic_cast<T*>(root.Items(i)) != nullptr && !root.Items(i)->IsDead();
+    return n;
+  }
 
   std::unique_ptr<TmainForm> Form;
 };
