@@ -28,7 +28,8 @@ class TSubBackground : public TImageSprite {
   using TImageSprite::TImageSprite;
 };
 
-// Behind the quit and clear questions and the boss-key prompt; the game field makes its own.
+// The dialog frame behind the quit and clear questions and the boss-key prompt; the game field makes
+// its own (Game.ClosingWindow).
 class TClosingWindow : public TImageSprite {
  public:
   using TImageSprite::TImageSprite;
