@@ -49,6 +49,9 @@ dibs = {
     "pal8": info(3, 1, 8, used=3) + pal4[:12] + b"\x00\x01\x02\x00",
     "rle8": info(6, 3, 8, comp=1, size=20, used=4) + pal4[:16] +
             b"\x03\x01\x00\x03\x02\x03\x01\x00\x00\x00\x00\x02\x01\x01\x02\x02\x00\x00\x00\x01",
+    # runs past the end of the first and of the last stored row
+    "rle8cut": info(3, 2, 8, comp=1, size=12, used=3) + pal4[:12] +
+               b"\x05\x01\x00\x00\x00\x02\x01\x00\x04\x02\x00\x01",
     "rle4": info(6, 2, 4, comp=2, size=14) + pal4 + b"\x04\x12\x00\x03\x34\x50\x00\x00\x00\x02\x01\x00\x00\x01",
     "bf565": info(2, 1, 16, comp=3) + struct.pack("<III", 0xF800, 0x07E0, 0x001F) + b"\xff\xff\x00\xf8",
     "core8": struct.pack("<IHHHH", 12, 2, 1, 1, 8) + b"\x10\x20\x30" * 256 + b"\x00\x01\x00\x00",

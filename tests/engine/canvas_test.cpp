@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -131,21 +132,63 @@ TEST(Canvas, ASolidBrushGivesTheTextItsBackground) {
   EXPECT_EQ(surface.ReadPixel(10 + canvas.TextWidth("ii"), 10), 0u);
 }
 
+// Text across each edge and corner of a small surface leaves in it exactly what the same text leaves
+// on a surface that holds it whole: a clipped row neither wraps onto the next row nor runs past the end.
 TEST(Canvas, TextIsClippedAtTheSurfaceEdges) {
-  TDirectDrawSurface surface;
-  surface.CreateOffscreen(20, 10);
-  TDirectDrawSurfaceCanvas& canvas = surface.SurfaceCanvas();
-  canvas.Font.Name = "Cargo";
-  canvas.Font.Size = 30;
-  canvas.Font.Color = 0x0000FF;
-  canvas.Brush.Style = bsClear;
-  canvas.TextOut(-15, -12, "WWW");
-  canvas.TextOut(15, 5, "WWW");
-  canvas.ReleaseCanvas();
-  int touched = 0;
-  for (int y = 0; y < 10; ++y)
-    for (int x = 0; x < 20; ++x) touched += surface.ReadPixel(x, y) != 0;
-  EXPECT_GT(touched, 0);
+  constexpr int kWidth = 60, kHeight = 30, kMargin = 64;  // the margin is wider than the text's cell
+  auto draw = [](TDirectDrawSurface& surface, int x, int y) {
+    surface.FillSurface(0);
+    TDirectDrawSurfaceCanvas& canvas = surface.SurfaceCanvas();
+    canvas.Font.Name = "Cargo";
+    canvas.Font.Size = 16;
+    canvas.Font.Color = 0x0000FF;
+    canvas.Brush.Style = bsClear;
+    canvas.TextOut(x, y, "WW");
+    canvas.ReleaseCanvas();
+  };
+  TDirectDrawSurface whole;
+  whole.CreateOffscreen(kWidth + 2 * kMargin, kHeight + 2 * kMargin);
+  draw(whole, kMargin, kMargin);
+  // The middle of the ink, from the text's origin: each case puts it on an edge or a corner.
+  int left = whole.Width(), right = 0, top = whole.Height(), bottom = 0;
+  for (int y = 0; y < whole.Height(); ++y)
+    for (int x = 0; x < whole.Width(); ++x)
+      if (whole.ReadPixel(x, y) != 0) {
+        left = std::min(left, x), right = std::max(right, x);
+        top = std::min(top, y), bottom = std::max(bottom, y);
+      }
+  ASSERT_LT(left, right);
+  int midX = (left + right) / 2 - kMargin, midY = (top + bottom) / 2 - kMargin;
+  const struct {
+    const char* edge;
+    int x, y;
+  } cases[] = {
+      {"left", -midX, kHeight / 2 - midY}, {"right", kWidth - midX, kHeight / 2 - midY},
+      {"top", kWidth / 2 - midX, -midY},   {"bottom", kWidth / 2 - midX, kHeight - midY},
+      {"top left corner", -midX, -midY},   {"bottom right corner", kWidth - midX, kHeight - midY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edge);
+    TDirectDrawSurface surface;
+    surface.CreateOffscreen(kWidth, kHeight);
+    draw(surface, c.x, c.y);
+    draw(whole, c.x + kMargin, c.y + kMargin);
+    int inside = 0, outside = 0, different = 0;
+    for (int y = 0; y < whole.Height(); ++y)
+      for (int x = 0; x < whole.Width(); ++x) {
+        uint32_t p = whole.ReadPixel(x, y);
+        int sx = x - kMargin, sy = y - kMargin;
+        if (sx < 0 || sy < 0 || sx >= kWidth || sy >= kHeight) {
+          outside += p != 0;
+          continue;
+        }
+        inside += p != 0;
+        if (surface.ReadPixel(sx, sy) != p) ++different;
+      }
+    EXPECT_GT(inside, 0);
+    EXPECT_GT(outside, 0);  // the text does cross the edge
+    EXPECT_EQ(different, 0);
+  }
 }
 
 TEST(Canvas, LinesLeaveOutTheirEndPoint) {

@@ -71,6 +71,10 @@ TEST(DibDecoder, DecodesEveryLayoutPixelByPixel) {
   // move right 1; run; end of bitmap.
   std::string rle4 = Byte(0) + "\x05\x34\x56\x70" + Byte(0) + Byte(0) + Byte(0) + "\x03\x12" + Byte(0) +
                      "\x02\x01" + Byte(0) + "\x01\x90" + Byte(0) + "\x01";
+  // RLE8, 2 x 2: a run of three on the first stored row; end of line; move right 1; a run of two on the
+  // last stored row. Nothing overwrites a stray pixel: it would stay on the next row or land past the end.
+  std::string overshoot =
+      "\x03\x01" + Byte(0) + Byte(0) + Byte(0) + "\x02\x01" + Byte(0) + "\x02\x02" + Byte(0) + "\x01";
   const struct {
     const char* what;
     std::string dib;
@@ -98,6 +102,10 @@ TEST(DibDecoder, DecodesEveryLayoutPixelByPixel) {
        {0x333333, 0x222222, 0x111111, 0x090909,  //
         0x090909, 0x090909, 0x222222, 0x222222,  //
         0x111111, 0x090909, 0x090909, 0x090909}},
+      {"RLE8 runs cut at the end of a row, the last row's too",
+       Info(2, 2, 8, 1, static_cast<uint32_t>(overshoot.size()), 3) + Pal(9, 9, 9) + Pal(0x11, 0x11, 0x11) +
+           Pal(0x22, 0x22, 0x22) + overshoot,
+       2, 2, {0x090909, 0x222222, 0x111111, 0x111111}},
       {"RLE4 with every escape", Info(5, 2, 4, 2, static_cast<uint32_t>(rle4.size())) + GrayPalette(16) + rle4, 5,
        2, {0x010101, 0x020202, 0x010101, 0, 0x090909, 0x030303, 0x040404, 0x050505, 0x060606, 0x070707}},
   };

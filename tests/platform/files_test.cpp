@@ -1,7 +1,14 @@
 #include "platform/files.h"
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <thread>
 
 #include "tests/support/headless.h"
 
@@ -9,11 +16,32 @@ namespace {
 
 using Files = THeadlessTest;
 
+// Runs body on a thread of its own that has lost the rights by which root writes files it may not
+// (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), so permission checks run for root, as in CI, as for a user.
+// Rights belong to a thread: the raw system call changes only the new one's, and they end with it.
+void WithoutOverridingRights(const std::function<void()>& body) {
+  std::thread thread([&] {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0) << std::strerror(errno);
+    for (unsigned cap : {unsigned{CAP_DAC_OVERRIDE}, unsigned{CAP_DAC_READ_SEARCH}}) {
+      caps[cap / 32].effective &= ~(1u << cap % 32);
+      caps[cap / 32].permitted &= ~(1u << cap % 32);
+    }
+    ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0) << std::strerror(errno);
+    body();
+  });
+  thread.join();
+}
+
 TEST_F(Files, GamePathsMatchNamesWithoutCase) {
   WriteFile("sound/1.xm", "song");
   WriteFile("data/Menu.DXG", "pictures");
+  WriteFile("Data/menu.dxg", "other pictures");
   EXPECT_EQ(plat::ResolvePath("Sound\\1.xm"), "sound/1.xm");
+  // An exact name wins over one that differs only in case, whichever the directory lists first.
   EXPECT_EQ(plat::ResolvePath("data\\menu.dxg"), "data/Menu.DXG");
+  EXPECT_EQ(plat::ResolvePath("Data\\menu.dxg"), "Data/menu.dxg");
   EXPECT_EQ(plat::ResolvePath("config.dat"), "config.dat");            // missing: kept as written
   EXPECT_EQ(plat::ResolvePath("SOUND\\missing.xm"), "sound/missing.xm");
 }
@@ -43,9 +71,11 @@ TEST_F(Files, AtomicWriteRespectsAReadOnlyFileAndKeepsPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 
   ASSERT_EQ(::chmod("kept.bin", 0440), 0);
-  if (::access("kept.bin", W_OK) == 0) GTEST_SKIP() << "running with rights that ignore permissions";
-  EXPECT_FALSE(plat::WriteFileAtomically("kept.bin", bytes, 1, error));
-  EXPECT_EQ(error, "Permission denied");
+  WithoutOverridingRights([&] {
+    ASSERT_NE(::access("kept.bin", W_OK), 0) << "this system lets anyone write a read-only file";
+    EXPECT_FALSE(plat::WriteFileAtomically("kept.bin", bytes, 1, error));
+    EXPECT_EQ(error, "Permission denied");
+  });
   EXPECT_EQ(ReadFile("kept.bin"), std::string(1, '\x07'));
 }
 

@@ -1,16 +1,40 @@
 #include "settings/settings.h"
 
+#include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "tests/support/game_test.h"
 
 namespace {
+
+// Runs body on a thread of its own that has lost the rights by which root writes files it may not
+// (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), so permission checks run for root, as in CI, as for a user.
+// Rights belong to a thread: the raw system call changes only the new one's, and they end with it.
+void WithoutOverridingRights(const std::function<void()>& body) {
+  std::thread thread([&] {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0) << std::strerror(errno);
+    for (unsigned cap : {unsigned{CAP_DAC_OVERRIDE}, unsigned{CAP_DAC_READ_SEARCH}}) {
+      caps[cap / 32].effective &= ~(1u << cap % 32);
+      caps[cap / 32].permitted &= ~(1u << cap % 32);
+    }
+    ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0) << std::strerror(errno);
+    body();
+  });
+  thread.join();
+}
 
 // The file a first start writes: switches, F12, an empty country, "Anonymous" 1000 down to 100.
 std::string DefaultFile() {
@@ -117,22 +141,33 @@ INSTANTIATE_TEST_SUITE_P(Scores, InsertNewEntryTest,
                          ::testing::Values(TInsertCase{500, 7}, TInsertCase{0, 0}, TInsertCase{100, 0},
                                            TInsertCase{101, 10}, TInsertCase{65535, 1}, TInsertCase{1000, 2}));
 
+// A read-only directory, or a read-only config.dat, refuses the save.
 TEST_F(SettingsFile, FailedSaveKeepsTheOldFileAndThePlainRecord) {
-  LoadSettings();
-  std::string before = ReadFile("config.dat");
-  Settings.Country.Assign("Chile");
-  ASSERT_EQ(::chmod(Dir.c_str(), 0500), 0);
-  if (::access(Dir.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore permissions";
-  try {
-    SaveSettingsScrambled();
-    FAIL() << "the save into a read-only directory succeeded";
-  } catch (const EInOutError& error) {
-    EXPECT_STREQ(error.what(), "Permission denied");
+  const struct {
+    const char* what;
+    const char* path;
+    mode_t mode;
+  } cases[] = {{"read-only directory", ".", 0500}, {"read-only config.dat", "config.dat", 0400}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoadSettings();
+    std::string before = ReadFile("config.dat");
+    Settings.Country.Assign("Chile");
+    ASSERT_EQ(::chmod(c.path, c.mode), 0);
+    WithoutOverridingRights([&] {
+      ASSERT_NE(::access(c.path, W_OK), 0) << "this system lets anyone write a read-only " << c.path;
+      try {
+        SaveSettingsScrambled();
+        ADD_FAILURE() << "the save succeeded";
+      } catch (const EInOutError& error) {
+        EXPECT_STREQ(error.what(), "Permission denied");
+      }
+    });
+    EXPECT_EQ(Settings.Country.Text(), "Chile");
+    EXPECT_EQ(Settings.WindowMode, 1);
+    ::chmod(Dir.c_str(), 0700);
+    EXPECT_EQ(ReadFile("config.dat"), before);
   }
-  EXPECT_EQ(Settings.Country.Text(), "Chile");
-  EXPECT_EQ(Settings.WindowMode, 1);
-  ::chmod(Dir.c_str(), 0700);
-  EXPECT_EQ(ReadFile("config.dat"), before);
 }
 
 // A disk that runs out of room half-way through the write: the file-size limit makes the write fail
