@@ -1,38 +1,16 @@
 #include "platform/files.h"
 
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
-#include <thread>
 
 #include "tests/support/headless.h"
 
 namespace {
 
 using Files = THeadlessTest;
-
-// Runs body on a thread of its own that has lost the rights by which root writes files it may not
-// (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), so permission checks run for root, as in CI, as for a user.
-// Rights belong to a thread: the raw system call changes only the new one's, and they end with it.
-void WithoutOverridingRights(const std::function<void()>& body) {
-  std::thread thread([&] {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2]{};
-    ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0) << std::strerror(errno);
-    for (unsigned cap : {unsigned{CAP_DAC_OVERRIDE}, unsigned{CAP_DAC_READ_SEARCH}}) {
-      caps[cap / 32].effective &= ~(1u << cap % 32);
-      caps[cap / 32].permitted &= ~(1u << cap % 32);
-    }
-    ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0) << std::strerror(errno);
-    body();
-  });
-  thread.join();
-}
 
 TEST_F(Files, GamePathsMatchNamesWithoutCase) {
   WriteFile("sound/1.xm", "song");
@@ -42,7 +20,7 @@ TEST_F(Files, GamePathsMatchNamesWithoutCase) {
   // An exact name wins over one that differs only in case, whichever the directory lists first.
   EXPECT_EQ(plat::ResolvePath("data\\menu.dxg"), "data/Menu.DXG");
   EXPECT_EQ(plat::ResolvePath("Data\\menu.dxg"), "Data/menu.dxg");
-  EXPECT_EQ(plat::ResolvePath("config.dat"), "config.dat");            // missing: kept as written
+  EXPECT_EQ(plat::ResolvePath("config.dat"), "config.dat");  // missing: kept as written
   EXPECT_EQ(plat::ResolvePath("SOUND\\missing.xm"), "sound/missing.xm");
 }
 
@@ -66,7 +44,7 @@ TEST_F(Files, AtomicWriteRespectsAReadOnlyFileAndKeepsPermissions) {
   const uint8_t bytes[] = {7};
   std::string error;
   ASSERT_TRUE(plat::WriteFileAtomically("kept.bin", bytes, 1, error)) << error;
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat("kept.bin", &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 

@@ -1,40 +1,18 @@
 #include "settings/settings.h"
 
-#include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
 
 #include "tests/support/game_test.h"
 
 namespace {
-
-// Runs body on a thread of its own that has lost the rights by which root writes files it may not
-// (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), so permission checks run for root, as in CI, as for a user.
-// Rights belong to a thread: the raw system call changes only the new one's, and they end with it.
-void WithoutOverridingRights(const std::function<void()>& body) {
-  std::thread thread([&] {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2]{};
-    ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0) << std::strerror(errno);
-    for (unsigned cap : {unsigned{CAP_DAC_OVERRIDE}, unsigned{CAP_DAC_READ_SEARCH}}) {
-      caps[cap / 32].effective &= ~(1u << cap % 32);
-      caps[cap / 32].permitted &= ~(1u << cap % 32);
-    }
-    ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0) << std::strerror(errno);
-    body();
-  });
-  thread.join();
-}
 
 // The file a first start writes: switches, F12, an empty country, "Anonymous" 1000 down to 100.
 std::string DefaultFile() {
@@ -68,14 +46,14 @@ TEST_F(SettingsFile, FirstStartWritesTheDefaultBytes) {
 
 TEST_F(SettingsFile, LoadThenSaveKeepsEveryByteIncludingAlignment) {
   std::string file = DefaultFile();
-  file[0] = 1;                // full screen on disk (1 XOR 1 = 0)
-  file[3] = '\x5A';           // the alignment byte
-  file[6] = 3;                // country "ABC" stored inverted
+  file[0] = 1;       // full screen on disk (1 XOR 1 = 0)
+  file[3] = '\x5A';  // the alignment byte
+  file[6] = 3;       // country "ABC" stored inverted
   file[7] = static_cast<char>(~'A');
   file[8] = static_cast<char>(~'B');
   file[9] = static_cast<char>(~'C');
-  file[17] = '\x42';          // the never-used eleventh character
-  file[18 + 13] = '\x44';     // a byte past an entry's name
+  file[17] = '\x42';       // the never-used eleventh character
+  file[18 + 13] = '\x44';  // a byte past an entry's name
   WriteFile("config.dat", file);
   LoadSettings();
   EXPECT_EQ(Settings.WindowMode, 0);
@@ -134,12 +112,14 @@ TEST_P(InsertNewEntryTest, PlacesBelowEqualScores) {
   EXPECT_EQ(Settings.HighScores[index].EntryName.Text(), "Pilot");
   EXPECT_EQ(Settings.HighScores[index].EntryScore, GetParam().score);
   for (size_t k = 0; k < index; ++k) EXPECT_EQ(Settings.HighScores[k].EntryScore, before[k].EntryScore);
-  for (size_t k = index + 1; k < 10; ++k) EXPECT_EQ(Settings.HighScores[k].EntryScore, before[k - 1].EntryScore);
+  for (size_t k = index + 1; k < 10; ++k)
+    EXPECT_EQ(Settings.HighScores[k].EntryScore, before[k - 1].EntryScore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scores, InsertNewEntryTest,
                          ::testing::Values(TInsertCase{500, 7}, TInsertCase{0, 0}, TInsertCase{100, 0},
-                                           TInsertCase{101, 10}, TInsertCase{65535, 1}, TInsertCase{1000, 2}));
+                                           TInsertCase{101, 10}, TInsertCase{65535, 1},
+                                           TInsertCase{1000, 2}));
 
 // A read-only directory, or a read-only config.dat, refuses the save.
 TEST_F(SettingsFile, FailedSaveKeepsTheOldFileAndThePlainRecord) {

@@ -1,10 +1,15 @@
 #include "tests/support/headless.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "engine/rtl.h"
 #include "engine/timer.h"
@@ -52,4 +57,19 @@ std::string THeadlessTest::ReadFile(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+void WithoutOverridingRights(const std::function<void()>& body) {
+  std::thread thread([&] {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0) << std::strerror(errno);
+    for (unsigned cap : {unsigned{CAP_DAC_OVERRIDE}, unsigned{CAP_DAC_READ_SEARCH}}) {
+      caps[cap / 32].effective &= ~(1u << cap % 32);
+      caps[cap / 32].permitted &= ~(1u << cap % 32);
+    }
+    ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0) << std::strerror(errno);
+    body();
+  });
+  thread.join();
 }

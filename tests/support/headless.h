@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/headless_platform.h"
@@ -27,3 +28,8 @@ class THeadlessTest : public ::testing::Test {
  private:
   std::string OldDir;
 };
+
+// Runs body on a thread of its own that has lost the rights by which root writes files it may not
+// (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), so permission checks run for root, as in CI, as for a user.
+// Rights belong to a thread: the raw system call changes only the new one's, and they end with it.
+void WithoutOverridingRights(const std::function<void()>& body);
