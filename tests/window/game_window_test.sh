@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# A game in the real window: Enter on the main menu starts a game whose frames change as the mountains
+# scroll, holding the fire key puts the hero's tracer bullets on the screen, and Escape then Enter (the
+# exit question answered "Yes") ends the game through "Game over" back in the menu, from which the quit
+# question ends the program with status 0 (under the sanitizers: no error and no leak).
+# Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd and python3.
+set -u
+program=$1
+rundir=$2
+fail() { echo "game window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2; exit 1; }
+[ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
+command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup.sh installs it)"
+command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11-apps)"
+
+work=$(mktemp -d)
+trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
+for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$work/"; done
+cd "$work"
+SDL_AUDIODRIVER=dummy "$program" >"$work/out.log" 2>&1 &
+pid=$!
+
+find_window() { wid=$(xdotool search --pid "$pid" --name '^Pellorin$' 2>/dev/null | tail -1); [ -n "$wid" ]; }
+wid=""
+for _ in $(seq 1 100); do
+  find_window && break
+  kill -0 "$pid" 2>/dev/null || fail "the program ended early"
+  sleep 0.1
+done
+[ -n "$wid" ] || fail "no window titled Pellorin appeared"
+for _ in $(seq 1 50); do [ -f config.dat ] && break; sleep 0.1; done
+sleep 1
+
+shot() { find_window && xwd -silent -id "$wid" >"$1" 2>/dev/null; }
+# measure.py FILE...: for each screenshot the number of tracer pixels (the pale yellow of the bullet's core)
+# right of the
+# hero, and a digest of the landscape below the status bar.
+cat >measure.py <<'PY'
+import hashlib, struct, sys
+for name in sys.argv[1:]:
+    data = open(name, "rb").read()
+    header_size, = struct.unpack(">I", data[0:4])
+    width, height = struct.unpack(">II", data[16:24])
+    bits_per_pixel, = struct.unpack(">I", data[44:48])
+    bytes_per_line, = struct.unpack(">I", data[48:52])
+    ncolors, = struct.unpack(">I", data[76:80])
+    pixels = data[header_size + 12 * ncolors:]
+    step = bits_per_pixel // 8
+    tracer, land = 0, hashlib.sha1()
+    for y in range(40, min(height, 600)):
+        row = pixels[y * bytes_per_line:(y + 1) * bytes_per_line]
+        land.update(row[:800 * step])
+        for x in range(120, min(width, 800)):
+            b, g, r = row[x * step], row[x * step + 1], row[x * step + 2]
+            tracer += r == 0xff and g == 0xed and b in (0xad, 0xae)
+    print(tracer, land.hexdigest()[:12])
+PY
+
+keys() { find_window; xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key --delay 150 "$@"; sleep 0.3; }
+keys Return                 # "Start game"
+sleep 2.5                   # "Level 1" for 1.5 s, then play
+kill -0 "$pid" 2>/dev/null || fail "the program ended when the game started"
+shot a.xwd && sleep 0.4 && shot b.xwd || fail "no screenshot of the game"
+read -r tracer_a land_a < <(python3 measure.py a.xwd)
+read -r tracer_b land_b < <(python3 measure.py b.xwd)
+[ "$land_a" != "$land_b" ] || fail "the field does not move: two frames 0.4 s apart are the same"
+[ "$tracer_a" = 0 ] || fail "tracer pixels before any shot ($tracer_a)"
+
+find_window; xdotool windowfocus --sync "$wid" 2>/dev/null
+xdotool keydown space; sleep 0.5
+shot c.xwd; xdotool keyup space
+read -r tracer_c _ < <(python3 measure.py c.xwd)
+[ "$tracer_c" -gt 12 ] || fail "holding fire shows no shots ($tracer_c tracer pixels)"
+
+keys Escape Return          # "Exit the game?" "Yes": "Game over", then the menu
+sleep 2.5
+kill -0 "$pid" 2>/dev/null || fail "the program ended instead of going back to the menu"
+keys Down Down Down Down Down Return   # "Exit", then the quit question's "Yes"
+keys Return
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "the program did not end after the quit question: the menu did not come back"
+wait "$pid"
+status=$?
+pid=""
+[ "$status" = 0 ] || fail "the program ended with status $status"
+grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' out.log && fail "the sanitizers reported a fault"
+echo "game window test: the field moves, fire shows $tracer_c tracer pixels, Escape and Yes led back to the menu, status 0"
