@@ -32,8 +32,7 @@ sleep 1
 
 shot() { find_window && xwd -silent -id "$wid" >"$1" 2>/dev/null; }
 # measure.py FILE...: for each screenshot the number of tracer pixels (the pale yellow of the bullet's core)
-# right of the
-# hero, and a digest of the landscape below the status bar.
+# right of the hero, and a digest of the landscape below the status bar.
 cat >measure.py <<'PY'
 import hashlib, struct, sys
 for name in sys.argv[1:]:
