@@ -28,11 +28,12 @@ void THeadlessPlatform::SetFullScreen(bool fullScreen) {
 }
 
 void THeadlessPlatform::Present(const uint32_t* pixels, int pitch) {
+  ++PresentCount;
+  if (!KeepFrames) return;
   LastFrame.resize(static_cast<size_t>(kFrameWidth) * kFrameHeight);
   for (int y = 0; y < kFrameHeight; ++y)
-    std::memcpy(&LastFrame[static_cast<size_t>(y) * kFrameWidth],
-                pixels + static_cast<ptrdiff_t>(y) * pitch, kFrameWidth * sizeof(uint32_t));
-  ++PresentCount;
+    std::memcpy(&LastFrame[static_cast<size_t>(y) * kFrameWidth], pixels + static_cast<ptrdiff_t>(y) * pitch,
+                kFrameWidth * sizeof(uint32_t));
   if (FramesKept > 0) {
     if (RecentFrames.size() >= FramesKept) RecentFrames.pop_front();
     RecentFrames.push_back(LastFrame);

@@ -52,15 +52,16 @@ class THeadlessPlatform : public TPlatform {
   // --- records ---
   std::string Caption;
   std::string Icon;
-  int FullScreenSwitches = 0;             // calls of SetFullScreen that changed the mode
-  uint64_t PresentCount = 0;              // frames presented since start
-  std::vector<uint32_t> LastFrame;        // 800 x 600, empty until the first present
+  int FullScreenSwitches = 0;                      // calls of SetFullScreen that changed the mode
+  uint64_t PresentCount = 0;                       // frames presented since start
+  std::vector<uint32_t> LastFrame;                 // 800 x 600, empty until the first present
   std::deque<std::vector<uint32_t>> RecentFrames;  // the last FramesKept frames, oldest first
   size_t FramesKept = 8;
+  bool KeepFrames = true;                 // false: presenting only counts (benchmarks)
   std::vector<std::string> MessageBoxes;  // texts, in order
   std::vector<std::string> OpenedDocuments;
   std::vector<std::pair<int, int>> CursorMoves;  // SetCursorPos calls
-  int CursorCount = 0;                    // display count; the pointer shows while it is >= 0
+  int CursorCount = 0;                           // display count; the pointer shows while it is >= 0
   int CursorX = 0, CursorY = 0;
   int WaitCalls = 0;
   bool AudioPresent = true;

@@ -1,0 +1,104 @@
+// One whole game tick (DXTimer2Timer: input, logic, collisions, drawing and the status line; the
+// headless window only counts the presented frame, as TypicalFrame leaves presenting out) with n sprites of
+// play on the field: a third of them bonus boxes falling, a third the hero's projectiles, each running its
+// collision test over the whole tree, and a third explosions. The game's own pictures, the real main window,
+// a headless platform. Compare with TypicalFrame of the same run (see README.md).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "app/main_form.h"
+#include "bench/bench_pictures.h"
+#include "engine/rtl.h"
+#include "game/explosions_bonuses.h"
+#include "game/game_state.h"
+#include "game/hero.h"
+#include "game/weapons.h"
+#include "platform/headless_platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program over the game's data in a folder of its own, started and playing level 1.
+struct TBenchGame {
+  TBenchGame() {
+    fs::path dir = fs::temp_directory_path() / ("pellorin-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (const char* folder : {"data", "sound"}) {
+      std::error_code ignored;
+      fs::create_directory_symlink(fs::path(PELLORIN_RUN_DIR) / folder, dir / folder, ignored);
+    }
+    fs::current_path(dir);
+    Platform.KeepFrames = false;
+    Platform.AudioPresent = false;
+    plat::SetPlatform(&Platform);
+    Form = std::make_unique<TmainForm>();
+    Form->StartGame();
+    while (Game.GamePhase == gpLevelIntro) Tick();
+  }
+  void Tick() { Form->DXTimer2Timer(Form->DXTimer2, 1); }
+
+  plat::THeadlessPlatform Platform;
+  std::unique_ptr<TmainForm> Form;
+};
+
+TBenchGame& BenchGame() {
+  static TBenchGame* game = new TBenchGame;  // lives to the end of the run
+  plat::SetPlatform(&game->Platform);
+  return *game;
+}
+
+// A sprite of play and where it stands, put back after every tick so the field stays the same.
+struct TPlaced {
+  TImageSprite* Sprite;
+  int32_t X, Y, FrameIndex;
+};
+
+void GameFrame(benchmark::State& state) {
+  TBenchGame& game = BenchGame();
+  TSprite& root = game.Form->SpriteRoot();
+  RandSeedSet(99);
+  std::vector<TPlaced> placed;
+  const int64_t n = state.range(0);
+  for (int64_t i = 0; i < n; ++i) {
+    const int32_t x = 120 + static_cast<int32_t>(i * 37 % 640), y = 60 + static_cast<int32_t>(i * 53 % 420);
+    TImageSprite* sprite = nullptr;
+    switch (i % 3) {
+      case 0:
+        sprite = new TBonusSprite(&root);
+        break;
+      case 1:
+        sprite = new THeroWeaponSprite(x, y, 1, 9, &root);  // a direction that does not move it
+        break;
+      default:
+        sprite = new TExplosionSprite(x, y, 0, i % 2 ? "gunexplosion" : "rocketexplosion", &root);
+        break;
+    }
+    sprite->X = x;
+    sprite->Y = y;
+    placed.push_back({sprite, x, y, 0});
+  }
+  Game.Hero->X = 4;
+  Game.Hero->Y = 480;
+  for (auto _ : state) {
+    Game.EnemySpawnCountdown = 1000;
+    Game.BonusSpawnCountdown = 1000;
+    game.Tick();
+    for (const TPlaced& p : placed) {
+      p.Sprite->X = p.X;
+      p.Sprite->Y = p.Y;
+      p.Sprite->FrameIndex = p.FrameIndex;
+    }
+  }
+  state.counters["sprites"] = static_cast<double>(root.Count());
+  for (const TPlaced& p : placed) delete p.Sprite;
+  plat::SetPlatform(&bench::Display().Platform);
+}
+BENCHMARK(GameFrame)->Arg(20)->Arg(100)->Arg(300);
+
+}  // namespace
