@@ -45,6 +45,29 @@ TEST_F(Hero, HoldingLeftAtSixEndsAtMinusTwoAndNoFurther) {
   EXPECT_EQ(Game.Hero->X, -2);
 }
 
+// The stick pushed more than half way steers like the arrow keys; its first button fires.
+TEST_F(Hero, TheStickSteersAndFires) {
+  StartPlaying();
+  const int32_t x = Game.Hero->X, y = Game.Hero->Y;
+  plat::TJoystickState stick;
+  stick.Present = true;
+  stick.Axis[0] = 65535;
+  stick.Axis[1] = 0;
+  stick.Axis[2] = 32767;
+  stick.Buttons = 0b1;
+  Headless.SetJoystick(0, stick);
+  RunTicks(2);
+  EXPECT_EQ(Game.Hero->X, x + 16);
+  EXPECT_EQ(Game.Hero->Y, y - 16);
+  EXPECT_EQ(CountOf<THeroWeaponSprite>(), 1);
+  stick.Axis[0] = 32767 + 32767 / 4;  // a quarter of the way: inside the dead zone
+  stick.Axis[1] = 32767;
+  stick.Buttons = 0;
+  Headless.SetJoystick(0, stick);
+  RunTicks(1);
+  EXPECT_EQ(Game.Hero->X, x + 16);
+}
+
 // Mouse steps are half the pointer's travel from the centre and stop at the bounds.
 TEST_F(Hero, AMouseStepNeverPassesTheBound) {
   StartPlaying();
