@@ -24,4 +24,10 @@ echo "test: window tests under Xvfb"
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build -L window --output-on-failure --timeout 300 \
   >build/ctest-window.log 2>&1 || { cat build/ctest-window.log; status=1; }
 grep -E 'tests passed|tests failed' build/ctest-window.log || true
+echo "test: a game in the window, sanitizer build"
+LSAN_OPTIONS=suppressions=$root/tests/window/lsan.supp ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+  ctest --test-dir build-asan -R game_window_tests --output-on-failure --timeout 300 \
+  >build-asan/ctest-window.log 2>&1 || { cat build-asan/ctest-window.log; status=1; }
+grep -E 'tests passed|tests failed' build-asan/ctest-window.log || true
 exit $status
