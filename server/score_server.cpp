@@ -64,7 +64,8 @@ std::string SessionOf(const httplib::Request& req) {
   const std::string prefix = std::string(kSessionCookie) + "=";
   size_t headers = req.get_header_value_count("Cookie");
   for (size_t h = 0; h < headers; ++h) {
-    std::string_view cookies = req.get_header_value("Cookie", h);
+    const std::string header = req.get_header_value("Cookie", h);
+    std::string_view cookies = header;
     while (!cookies.empty()) {
       size_t semi = cookies.find(';');
       std::string_view item = cookies.substr(0, semi);
@@ -120,7 +121,8 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
     } else {
       return httplib::Server::HandlerResponse::Unhandled;
     }
-    res.set_header("Connection", "close");  // what may follow in the connection is not read
+    // What may follow in the connection is not read. (The library says so itself when the client did.)
+    if (req.get_header_value("Connection") != "close") res.set_header("Connection", "close");
     return httplib::Server::HandlerResponse::Handled;
   });
   Http->Get("/", [](const httplib::Request&, httplib::Response& res) {
@@ -129,10 +131,12 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
   });
   Http->Get(std::string(kScriptPath),
             [this](const httplib::Request& req, httplib::Response& res) { HandleScript(req, res); });
-  // Called for every status of 400 and above; gives a text to those the library made itself.
+  // Called for every status of 400 and above; gives a text to those the library made itself. Past a
+  // request it could not read, the connection holds nothing more worth reading.
   Http->set_error_handler(
       httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        if (res.status != 404) res.set_header("Connection", "close");
         Refuse(res, res.status,
                res.status == 404   ? "no such page"
                : res.status == 414 ? "the request line is longer than 2048 bytes"
