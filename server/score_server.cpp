@@ -1,7 +1,5 @@
 #include "server/score_server.h"
 
-#include <httplib.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "online/score_record.h"
+#include "server/http_server.h"
 #include "server/pages.h"
 
 namespace {
@@ -105,7 +104,7 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
       Tokens(std::chrono::seconds(options.TokenLifetime), kTokenBookCapacity),
       HandshakeLimit(options.MaxPerMinute),
       ResultLimit(options.MaxPerMinute),
-      Http(std::make_unique<httplib::Server>()) {
+      Http(std::make_unique<THttpServer>()) {
   const size_t threads = static_cast<size_t>(options.Threads);
   Http->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   Http->set_tcp_nodelay(true);
@@ -157,7 +156,7 @@ int TScoreServer::Bind() {
   int port = Options.Port;
   bool bound =
       port == 0 ? (port = Http->bind_to_any_port(Options.Host)) > 0 : Http->bind_to_port(Options.Host, port);
-  if (!bound) {
+  if (!bound || !Http->WidenBacklog()) {
     throw EServerError("cannot listen on " + Options.Host + ":" + std::to_string(Options.Port) +
                        (errno ? std::string(": ") + std::strerror(errno) : std::string()));
   }

@@ -17,10 +17,10 @@
 #include "server/tokens.h"
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
+class THttpServer;
 
 class EServerError : public std::runtime_error {
  public:
@@ -67,7 +67,7 @@ class TScoreServer {
   TTokenBook Tokens;
   TRateLimiter HandshakeLimit;
   TRateLimiter ResultLimit;
-  std::unique_ptr<httplib::Server> Http;
+  std::unique_ptr<THttpServer> Http;
   std::atomic<bool> StopRequested{false};
   std::atomic<bool> Running{false};
 };
