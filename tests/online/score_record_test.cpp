@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -166,5 +169,34 @@ TEST(ServerToken, IsTheTextBetweenTheFourthAndFifthBar) {
   };
   for (const TCase& c : cases) EXPECT_EQ(ServerTokenFromReply(c.Reply), c.Token) << c.Reply;
 }
+
+#ifdef PELLORIN_FUZZ_INPUTS
+// The fuzzer's seeds are valid records, written by a second encoder (fuzz/make_seeds.py); its kept
+// regressions must be refused or decode without harm.
+TEST(ScoreRecord, FuzzInputsReplay) {
+  namespace fs = std::filesystem;
+  int seeds = 0;
+  for (const char* set : {"seeds", "regressions"}) {
+    fs::path dir = fs::path(PELLORIN_FUZZ_INPUTS) / set / "score_record";
+    if (!fs::exists(dir)) continue;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      SCOPED_TRACE(entry.path().string());
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      ASSERT_FALSE(bytes.empty());
+      const bool seed = std::string(set) == "seeds";
+      std::string rest = bytes.substr(1);
+      try {
+        std::string record = bytes[0] % 2 == 1 ? rest : SymbolsToBytes(rest);
+        EXPECT_EQ(BuildScoreRecord(ParseScoreRecord(record)), record);
+      } catch (const ERecordError& e) {
+        EXPECT_FALSE(seed) << e.what();
+      }
+      seeds += seed;
+    }
+  }
+  EXPECT_GE(seeds, 6);
+}
+#endif
 
 }  // namespace
