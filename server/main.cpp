@@ -1,6 +1,8 @@
 // pellorin-server: the world high-score table of Pellorin over HTTP. See docs/server.md.
 #include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -40,16 +42,22 @@ int main(int argc, char** argv) {
                  static_cast<long long>(server.Store().Count()));
     std::fflush(stderr);
 
-    std::thread stopper([&server, &stopSignals] {
+    std::atomic<bool> signalled{false};
+    std::thread stopper([&server, &stopSignals, &signalled] {
       int signal = 0;
       sigwait(&stopSignals, &signal);
+      signalled = true;
       server.Stop();
     });
     server.Run();
-    // Run returns only after a signal, so the stopper has finished or is finishing.
+    // Run ends after a signal, or on its own when listening failed: then the stopper still waits for one.
+    const bool asked = signalled;
+    if (!asked) kill(getpid(), SIGTERM);
     stopper.join();
-    std::fprintf(stderr, "pellorin-server: stopped; table %s has %lld entries\n",
-                 options.DatabasePath.c_str(), static_cast<long long>(server.Store().Count()));
+    std::fprintf(stderr, "pellorin-server: %s; table %s has %lld entries\n",
+                 asked ? "stopped" : "stopped on an error", options.DatabasePath.c_str(),
+                 static_cast<long long>(server.Store().Count()));
+    if (!asked) return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pellorin-server: %s\n", e.what());
     return 1;
