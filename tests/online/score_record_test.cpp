@@ -106,7 +106,7 @@ TEST(ScoreRecord, ParseRefusesEveryRecordTheGameCannotBuild) {
       {"type=0|name=Ann|score=5|key=P|p=t|add=Wales|z=0000", nullptr},
       {"type=1|name=Ann|score=5|key=P|p=t|add=Wales|z=0000", "type"},
       {"type=0|name=Ann|score=5|key=P|p=t|add=Wales|z=0000000", "fill"},    // a fill of 7
-      {"type=0|name=Ann|score=5|key=P|p=t|add=Wales|z=000000000", "fill"},  // five more than needed
+      {"type=0|name=Annabel|score=5|key=P|p=t|add=Wales|z=00000", "fill"},  // 50 before the fill, then five
       {"type=0|name=Ann|score=5|key=P|p=t|add=Wales|z=", "fill"},           // 46 characters
       {"type=0|name=Ann|score=5|key=P|p=t|add=Wales|z=0x", "fill"},
       {"type=0|name=Ann|score=5|key=P|p=t|add=Wales|z=00|", "fill"},
