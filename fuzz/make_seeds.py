@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Writes the fuzzers' seed inputs: small image and wave archives covering each bitmap kind and chunk
-layout the loaders know. Run from this folder; the outputs are kept in seeds/."""
+layout the loaders know, and world high-score records as text and as symbols. Run from this folder; the
+outputs are kept in seeds/."""
+import os
 import struct
 
 
@@ -75,3 +77,29 @@ for name, wave in waves.items():
             prop(b"MaxPlayingCount", int8(2)) + prop(b"Wave.WAVE", binary(wave)) + b"\0")
     data = container(b"TWAVECOLLECTIONCOMPONENT", b"TWaveCollectionComponent", prop(b"List", b"\x0e" + item + b"\0"))
     open(f"seeds/wave_archive/{name}.dxw", "wb").write(data)
+
+
+# World high-score records: a first byte of 0 before the symbols of an inf value, 1 before a record text.
+ALPHABET = "ABCDEFGHJKLMNPQRSTUVWXY123456789"
+
+
+def record(name, score, key, token, country):
+    text = f"type=0|name={name}|score={score}|key={key}|p={token}|add={country}|z="
+    return text + "0" * ((5 - len(text) % 5) % 5)
+
+
+def symbols(text):
+    bits = "".join(f"{b:08b}" for b in text.encode("latin-1"))
+    bits = "0" * ((5 - len(bits) % 5) % 5) + bits
+    return "".join(ALPHABET[int(bits[i:i + 5], 2)] for i in range(0, len(bits), 5))
+
+
+records = {
+    "empty": record("", 0, "P", "", ""),
+    "full": record("Anonymous", 65535, "Z", "0123456789abcdef0123456789abcdef", "Norway"),
+    "blanks": record(" a 1 ", 7, "A", "t", " "),
+}
+os.makedirs("seeds/score_record", exist_ok=True)
+for name, text in records.items():
+    open(f"seeds/score_record/{name}.inf", "wb").write(b"\0" + symbols(text).encode())
+    open(f"seeds/score_record/{name}.txt", "wb").write(b"\1" + text.encode())

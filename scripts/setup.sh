@@ -13,7 +13,8 @@ want_tests=0
 packages=(build-essential cmake pkg-config
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core
   libcurl4-openssl-dev libopenmpt-dev libpng-dev librsvg2-dev libcairo2-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev)
+  libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev
+  libcpp-httplib-dev libsqlite3-dev)
 test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp)
 
 missing=()

@@ -1,0 +1,63 @@
+// The world high-score record as the game sends it and pellorin-server reads it back: the record text,
+// its 32-symbol encoding, the query texts of the handshake and the result, and the token in the
+// handshake's reply. Plain functions over strings with no state of their own; the game's online code and
+// the server both link this one implementation, so the two ends cannot drift apart.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// Symbol value v (0 to 31) is the character at position v; there is no I, O, Z or 0.
+inline constexpr std::string_view kSymbolAlphabet = "ABCDEFGHJKLMNPQRSTUVWXY123456789";
+inline constexpr std::string_view kProductWord = "Pellorin";
+inline constexpr std::string_view kScriptPath = "/cgi/version.pl";
+inline constexpr std::string_view kHandshakeQuery = "version&prg=Pellorin";
+inline constexpr size_t kEntryTextMax = 10;  // characters of a name or a country
+
+// A symbol text or record that cannot be read back; the message says what is wrong and where, and
+// quotes nothing of the input but printable ASCII.
+class ERecordError : public std::runtime_error {
+ public:
+  explicit ERecordError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};
+
+struct TScoreRecord {
+  std::string Name;     // at most 10 letters, digits and blanks; may be empty
+  uint16_t Score = 0;   // sent in decimal, no sign, no leading zeros
+  char Key = 'A';       // the build's key letter, one of A to Z
+  std::string Token;    // the token of the handshake's reply; empty when it had none
+  std::string Country;  // as Name
+};
+
+// Whether text is at most 10 ASCII letters, digits and blanks (what the name entry lets through).
+bool IsEntryText(std::string_view text);
+
+// "type=0|name=N|score=S|key=K|p=T|add=C|z=" followed by "0" up to the next multiple of 5 characters.
+// The fields go in as they are: nothing is escaped or checked here.
+std::string BuildScoreRecord(const TScoreRecord& record);
+// The reverse, checking everything BuildScoreRecord guarantees for a valid record: the seven fields in
+// order, type 0, name and country as IsEntryText, the score, one upper-case key letter, a token without
+// "|", and the shortest fill. Throws ERecordError.
+TScoreRecord ParseScoreRecord(std::string_view text);
+
+// Each character's 8-bit code as eight "0"/"1" characters, most significant bit first.
+std::string BytesToBits(std::string_view text);
+// Puts "0" in front of bits up to a multiple of 5, then one symbol per five bits, most significant
+// first. bits holds only "0" and "1".
+std::string BitsToSymbols(std::string bits);
+// The reverse of BitsToSymbols(BytesToBits(text)): gives text back. Throws ERecordError for a character
+// outside the alphabet, a count of symbols that no text encodes to, or padding bits that are not zero.
+std::string SymbolsToBytes(std::string_view symbols);
+
+// The query of the result request: "hs&prg=Pellorin&inf=" and the encoded record.
+std::string BuildResultQuery(const std::string& name, const std::string& country, uint16_t score, char key,
+                             const std::string& token);
+// The record that an "inf" value carries: SymbolsToBytes, then ParseScoreRecord. Throws ERecordError.
+TScoreRecord DecodeResultSymbols(std::string_view symbols);
+
+// The token in the handshake's reply: its fifth "|"-separated field, which is the text between the
+// fourth and the fifth "|"; empty when the reply has fewer than five. Whether the reply begins with
+// "OK" is the caller's test.
+std::string ServerTokenFromReply(std::string_view reply);

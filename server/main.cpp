@@ -1,0 +1,66 @@
+// pellorin-server: the world high-score table of Pellorin over HTTP. See docs/server.md.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/score_server.h"
+
+int main(int argc, char** argv) {
+  TServerOptions options;
+  std::string error;
+  switch (ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    case TParseResult::prRun:
+      break;
+    case TParseResult::prHelp:
+      std::fputs(ServerUsage().c_str(), stdout);
+      return 0;
+    case TParseResult::prError:
+      std::fprintf(stderr, "pellorin-server: %s (see --help)\n", error.c_str());
+      return 2;
+  }
+
+  // SIGTERM and SIGINT are taken by one thread of their own, in every thread blocked before any starts.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  try {
+    TScoreServer server(options, stderr);
+    int port = server.Bind();
+    std::string host = options.Host.find(':') != std::string::npos ? "[" + options.Host + "]" : options.Host;
+    std::fprintf(stderr, "pellorin-server: listening on http://%s:%d, table %s with %lld entries\n",
+                 host.c_str(), port, options.DatabasePath.c_str(),
+                 static_cast<long long>(server.Store().Count()));
+    std::fflush(stderr);
+
+    std::atomic<bool> signalled{false};
+    std::thread stopper([&server, &stopSignals, &signalled] {
+      int signal = 0;
+      sigwait(&stopSignals, &signal);
+      signalled = true;
+      server.Stop();
+    });
+    server.Run();
+    // Run ends after a signal, or on its own when listening failed: then the stopper still waits for one.
+    const bool asked = signalled;
+    if (!asked) kill(getpid(), SIGTERM);
+    stopper.join();
+    std::fprintf(stderr, "pellorin-server: %s; table %s has %lld entries\n",
+                 asked ? "stopped" : "stopped on an error", options.DatabasePath.c_str(),
+                 static_cast<long long>(server.Store().Count()));
+    if (!asked) return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pellorin-server: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

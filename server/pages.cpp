@@ -1,0 +1,128 @@
+#include "server/pages.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "online/score_record.h"
+
+namespace {
+
+const char kPageHead[] =
+    "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+
+const char kStyle[] =
+    "<style>\n"
+    "body{font-family:sans-serif;margin:0 auto;max-width:40em;padding:1em;line-height:1.4}\n"
+    "table{border-collapse:collapse;width:100%}\n"
+    "th,td{padding:.3em .5em;text-align:left;border-bottom:1px solid #ccc}\n"
+    "td.n,th.n{text-align:right}\n"
+    "tbody tr:nth-child(odd){background:#f4f4f4}\n"
+    "@media (max-width:30em){body{padding:.5em}th,td{padding:.25em .3em;font-size:.9em}}\n"
+    "</style>\n";
+
+std::string WorldTableAddress() {
+  return std::string(kScriptPath) + "?prg=" + std::string(kProductWord) + "&amp;show&amp;type=0";
+}
+
+}  // namespace
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string EscapeJson(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    auto code = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (code < 0x20 || code >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+      out += escaped;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string DateText(int64_t secondsSince1970) {
+  std::time_t t = static_cast<std::time_t>(secondsSince1970);
+  std::tm day{};
+  if (gmtime_r(&t, &day) == nullptr) return "?";
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.tm_year + 1900, day.tm_mon + 1, day.tm_mday);
+  return text;
+}
+
+std::string HomePageHtml() {
+  return std::string(kPageHead) + "<title>Pellorin</title>\n" + kStyle +
+         "</head>\n<body>\n<h1>Pellorin</h1>\n"
+         "<p>Pellorin is a side-scrolling aircraft shooter for the Linux desktop. You fly a propeller plane "
+         "over scrolling mountains, shoot down enemy aircraft, kamikaze planes and paratroopers, bomb the "
+         "guns on the ground and pick up bonuses, level after level until the last life is lost.</p>\n"
+         "<p>At the end of a game you may send your score here. See the best of them on the "
+         "<a href=\"" +
+         WorldTableAddress() + "\">world high-score table</a>.</p>\n</body>\n</html>\n";
+}
+
+std::string WorldTableHtml(const std::vector<TStoredEntry>& entries) {
+  std::string page = std::string(kPageHead) + "<title>Pellorin: world high scores</title>\n" + kStyle +
+                     "</head>\n<body>\n<h1>World high scores</h1>\n";
+  if (entries.empty()) {
+    page += "<p>No results yet.</p>\n";
+  } else {
+    page +=
+        "<table>\n<thead><tr><th class=\"n\">Place</th><th>Name</th><th>Country</th>"
+        "<th class=\"n\">Score</th><th>Date</th></tr></thead>\n<tbody>\n";
+    int place = 0;
+    for (const TStoredEntry& e : entries) {
+      page += "<tr><td class=\"n\">" + std::to_string(++place) + "</td><td>" + EscapeHtml(e.Name) +
+              "</td><td>" + EscapeHtml(e.Country) + "</td><td class=\"n\">" + std::to_string(e.Score) +
+              "</td><td>" + DateText(e.Submitted) + "</td></tr>\n";
+    }
+    page += "</tbody>\n</table>\n";
+  }
+  page += "<p><a href=\"/\">Pellorin</a></p>\n</body>\n</html>\n";
+  return page;
+}
+
+std::string WorldTableJson(const std::vector<TStoredEntry>& entries) {
+  std::string json = "{\"entries\":[";
+  int place = 0;
+  for (const TStoredEntry& e : entries) {
+    if (place > 0) json += ",";
+    json += "{\"place\":" + std::to_string(++place) + ",\"name\":\"" + EscapeJson(e.Name) +
+            "\",\"country\":\"" + EscapeJson(e.Country) + "\",\"score\":" + std::to_string(e.Score) +
+            ",\"date\":\"" + DateText(e.Submitted) + "\"}";
+  }
+  json += "]}\n";
+  return json;
+}

@@ -1,0 +1,28 @@
+// pellorin-server's command line: what it listens on, where the table is kept, and the limits it puts
+// on clients. Parsed once by main; the server, the tests and the benchmark fill the record directly.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TServerOptions {
+  std::string Host = "127.0.0.1";  // a name or an IPv4 or IPv6 address to listen on
+  int Port = 8080;                 // 0: any free port, which the server reports when it starts
+  std::string DatabasePath = "pellorin-scores.db";  // created on first start
+  char Key;                                         // the key letter results must carry, one of A to Z
+  int MaxPerMinute = 10;    // results and handshakes per client address a minute; 0: no limit
+  int TokenLifetime = 600;  // seconds a handshake's token stays good
+  int Threads = 16;         // requests served at once
+  bool TrustProxy = false;  // the client is the last address of X-Forwarded-For
+  bool FullSync = false;    // every result reaches the disk before "OK" (slower)
+
+  TServerOptions();  // Key is the build's key letter
+};
+
+enum class TParseResult { prRun, prHelp, prError };
+
+// Reads args (without the program name) into options; on prError, error says which argument is wrong.
+TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOptions& options,
+                                std::string& error);
+// The text of --help.
+std::string ServerUsage();

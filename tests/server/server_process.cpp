@@ -1,0 +1,189 @@
+#include "tests/server/server_process.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "online/score_record.h"
+
+namespace {
+
+constexpr auto kStartTimeout = std::chrono::seconds(20);
+
+}  // namespace
+
+TTempFolder::TTempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "pellorin-server-test.XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp " << pattern;
+  Folder = pattern;
+}
+
+TTempFolder::~TTempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(Folder, ignored);
+}
+
+TServerProcess::TServerProcess(const std::string& folder, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> raw;
+  for (std::string& a : argv) raw.push_back(a.data());
+  raw.push_back(nullptr);
+
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    ADD_FAILURE() << "pipe";
+    return;
+  }
+  Child = fork();
+  if (Child == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    dup2(pipeFds[1], 2);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    execv(raw[0], raw.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  Reader = std::thread([this, fd = pipeFds[0]] { ReadErrors(fd); });
+
+  std::unique_lock<std::mutex> hold(Lock);
+  const std::string marker = "listening on http://127.0.0.1:";
+  Changed.wait_for(hold, kStartTimeout,
+                   [&] { return ErrorsClosed || Errors.find(marker) != std::string::npos; });
+  size_t at = Errors.find(marker);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "pellorin-server did not start:\n" << Errors;
+    return;
+  }
+  ListenPort = std::atoi(Errors.c_str() + at + marker.size());
+}
+
+TServerProcess::~TServerProcess() {
+  if (Child > 0) {
+    kill(Child, SIGKILL);
+    waitpid(Child, nullptr, 0);
+  }
+  if (Reader.joinable()) Reader.join();
+}
+
+void TServerProcess::ReadErrors(int fd) {
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+    std::lock_guard<std::mutex> hold(Lock);
+    Errors.append(buffer, static_cast<size_t>(n));
+    Changed.notify_all();
+  }
+  close(fd);
+  std::lock_guard<std::mutex> hold(Lock);
+  ErrorsClosed = true;
+  Changed.notify_all();
+}
+
+int TServerProcess::Stop() {
+  if (Child <= 0) return -1;
+  kill(Child, SIGTERM);
+  int status = 0;
+  waitpid(Child, &status, 0);
+  Child = -1;
+  if (Reader.joinable()) Reader.join();
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string TServerProcess::ErrorOutput() {
+  std::lock_guard<std::mutex> hold(Lock);
+  return Errors;
+}
+
+int RunProgram(const std::vector<std::string>& args, std::string& output) {
+  std::string command;
+  for (const std::string& a : args) command += "'" + a + "' ";
+  command += "2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  size_t n;
+  output.clear();
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TGameClient::TGameClient(int port) : Http(std::make_unique<httplib::Client>("127.0.0.1", port)) {
+  Http->set_url_encode(false);
+  Http->set_read_timeout(10, 0);
+}
+
+TGameClient::~TGameClient() = default;
+
+TReply TGameClient::Get(const std::string& target) {
+  httplib::Headers headers = {{"Accept", "text/html, */*"},
+                              {"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"}};
+  if (!Cookie.empty()) headers.emplace("Cookie", Cookie);
+  if (!ForwardedFor.empty()) headers.emplace("X-Forwarded-For", ForwardedFor);
+  auto result = Http->Get(target.c_str(), headers);
+  if (!result) return {};
+  std::string setCookie = result->get_header_value("Set-Cookie");
+  if (!setCookie.empty()) Cookie = setCookie.substr(0, setCookie.find(';'));
+  return {result->status, result->body};
+}
+
+std::string TGameClient::Handshake() {
+  TReply reply = Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery));
+  if (reply.Status != 200 || reply.Body.rfind("OK", 0) != 0) return {};
+  return ServerTokenFromReply(reply.Body);
+}
+
+TReply TGameClient::SendInf(const std::string& inf) {
+  return Get(std::string(kScriptPath) + "?hs&prg=Pellorin&inf=" + inf);
+}
+
+TReply TGameClient::Submit(const std::string& name, const std::string& country, int score, char key) {
+  std::string token = Handshake();
+  return Get(std::string(kScriptPath) + "?" +
+             BuildResultQuery(name, country, static_cast<uint16_t>(score), key, token));
+}
+
+std::string EncodeRecordText(const std::string& record) { return BitsToSymbols(BytesToBits(record)); }
+
+std::string RawRequest(int port, const std::string& bytes) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    timeval timeout{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+      ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    char buffer[4096];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+      reply.append(buffer, static_cast<size_t>(n));
+      // Done at the end of the first response, whether or not the server keeps the connection.
+      size_t end = reply.find("\r\n\r\n");
+      size_t length = reply.find("\r\nContent-Length: ");
+      if (end != std::string::npos && length != std::string::npos && length < end &&
+          reply.size() >= end + 4 + std::stoul(reply.substr(length + 18)))
+        break;
+    }
+  }
+  close(fd);
+  return reply;
+}

@@ -1,0 +1,298 @@
+// pellorin-server as a program: started on a free loopback port with a database of its own, spoken to
+// over HTTP the way the game speaks to it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "online/score_record.h"
+#include "server/pages.h"
+#include "server/score_store.h"
+#include "tests/server/server_process.h"
+
+namespace {
+
+class ServerTest : public ::testing::Test {
+ protected:
+  std::string Db() const { return Folder.Path() + "/scores.db"; }
+
+  // A server on Db() with the key P and no rate limit unless args say otherwise.
+  std::unique_ptr<TServerProcess> Start(std::vector<std::string> args = {}) {
+    std::vector<std::string> all = {"--db", Db(), "--key", "P", "--max-per-minute", "0"};
+    all.insert(all.end(), args.begin(), args.end());
+    auto server = std::make_unique<TServerProcess>(Folder.Path(), all);
+    EXPECT_TRUE(server->Started());
+    return server;
+  }
+
+  int64_t StoredCount() { return TScoreStore(Db(), false).Count(); }
+
+  TTempFolder Folder;
+};
+
+std::string WorldTablePath(const std::string& extra = "") {
+  return std::string(kScriptPath) + "?prg=Pellorin&show&type=0" + extra;
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+std::string Today() { return DateText(static_cast<int64_t>(std::time(nullptr))); }
+
+TEST_F(ServerTest, GameSubmissionsShowOnTheWorldTableBestFirst) {
+  auto server = Start();
+  TGameClient game(server->Port());
+
+  TReply handshake = game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery));
+  EXPECT_EQ(handshake.Status, 200);
+  ASSERT_EQ(handshake.Body.rfind("OK|", 0), 0u) << handshake.Body;
+  EXPECT_EQ(ServerTokenFromReply(handshake.Body).size(), 32u) << handshake.Body;
+  EXPECT_EQ(game.Cookie.rfind("pellorin_session=", 0), 0u) << game.Cookie;
+
+  EXPECT_EQ(game.Submit("Ann Lee", "Wales", 1234).Body, "OK");
+  EXPECT_EQ(game.Submit("Bo", "", 65535).Body, "OK");
+  EXPECT_EQ(game.Submit("Cy", "Norway", 1234).Body, "OK");  // equal to Ann's: placed below it
+  EXPECT_EQ(game.Submit("", "", 0).Body, "OK");
+
+  const std::string day = Today();
+  TReply json = game.Get(WorldTablePath("&format=json"));
+  EXPECT_EQ(json.Status, 200);
+  EXPECT_EQ(json.Body,
+            "{\"entries\":["
+            "{\"place\":1,\"name\":\"Bo\",\"country\":\"\",\"score\":65535,\"date\":\"" +
+                day +
+                "\"},"
+                "{\"place\":2,\"name\":\"Ann Lee\",\"country\":\"Wales\",\"score\":1234,\"date\":\"" +
+                day +
+                "\"},"
+                "{\"place\":3,\"name\":\"Cy\",\"country\":\"Norway\",\"score\":1234,\"date\":\"" +
+                day +
+                "\"},"
+                "{\"place\":4,\"name\":\"\",\"country\":\"\",\"score\":0,\"date\":\"" +
+                day + "\"}]}\n");
+
+  TReply html = game.Get(WorldTablePath());
+  EXPECT_EQ(html.Status, 200);
+  const std::string ann =
+      "<tr><td class=\"n\">2</td><td>Ann Lee</td><td>Wales</td><td class=\"n\">1234</td><td>" + day;
+  EXPECT_NE(html.Body.find(ann), std::string::npos) << html.Body;
+  EXPECT_LT(html.Body.find(">Bo<"), html.Body.find(">Ann Lee<"));
+  EXPECT_LT(html.Body.find(">Ann Lee<"), html.Body.find(">Cy<"));
+  EXPECT_NE(html.Body.find("name=\"viewport\""), std::string::npos);
+
+  TReply home = game.Get("/");
+  EXPECT_EQ(home.Status, 200);
+  EXPECT_NE(home.Body.find("href=\"/cgi/version.pl?prg=Pellorin&amp;show&amp;type=0\""), std::string::npos);
+
+  EXPECT_EQ(server->Stop(), 0);
+  const std::string log = server->ErrorOutput();
+  EXPECT_EQ(CountOf(log, " 127.0.0.1 \"GET /cgi/version.pl?version&prg=Pellorin\" 200 "), 5u) << log;
+  EXPECT_EQ(CountOf(log, " 127.0.0.1 \"GET /cgi/version.pl?hs&prg=Pellorin&inf="), 4u) << log;
+  EXPECT_NE(log.find("stopped; table " + Db() + " has 4 entries"), std::string::npos) << log;
+}
+
+TEST_F(ServerTest, StoredTextIsEscapedOnEveryPage) {
+  {
+    // Written past the server, as a damaged or hand-edited table could hold it.
+    TScoreStore store(Db(), false);
+    store.Insert({"<i>x</i>", "a&b\"'", 7, 0});
+    store.Insert({"\\\"\x01", "", 6, 86400});
+  }
+  auto server = Start();
+  TGameClient browser(server->Port());
+  std::string html = browser.Get(WorldTablePath()).Body;
+  EXPECT_NE(
+      html.find(
+          "<td>&lt;i&gt;x&lt;/i&gt;</td><td>a&amp;b&quot;&#39;</td><td class=\"n\">7</td><td>1970-01-01"),
+      std::string::npos)
+      << html;
+  EXPECT_EQ(html.find("<i>"), std::string::npos);
+  std::string json = browser.Get(WorldTablePath("&format=json")).Body;
+  EXPECT_NE(json.find("\"name\":\"<i>x</i>\",\"country\":\"a&b\\\"'\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"name\":\"\\\\\\\"\\u0001\",\"country\":\"\",\"score\":6,\"date\":\"1970-01-02\""),
+            std::string::npos)
+      << json;
+}
+
+TEST_F(ServerTest, RefusedRequestsStoreNothingAndTheServerGoesOn) {
+  auto server = Start();
+  const int port = server->Port();
+  auto inf = [](const std::string& token, const std::string& name = "Ann", const std::string& score = "5",
+                const std::string& key = "P") {
+    std::string record =
+        "type=0|name=" + name + "|score=" + score + "|key=" + key + "|p=" + token + "|add=|z=";
+    record.append((5 - record.size() % 5) % 5, '0');
+    return EncodeRecordText(record);
+  };
+  int stored = 0;
+
+  TGameClient a(port), b(port);
+  const std::string tokenA = a.Handshake();
+  ASSERT_FALSE(tokenA.empty());
+  b.Handshake();
+  const std::string goodA = inf(tokenA);
+
+  struct TCase {
+    const char* What;
+    TReply Reply;
+    int Status;
+  };
+  std::vector<TCase> cases;
+  cases.push_back({"a token from another session", b.SendInf(goodA), 403});
+  EXPECT_EQ(a.SendInf(goodA).Body, "OK");  // the owner's token was not spent by b
+  ++stored;
+  cases.push_back({"a token used twice", a.SendInf(goodA), 403});
+  cases.push_back({"a token never issued", a.SendInf(inf(std::string(32, 'a'))), 403});
+  TGameClient stranger(port);
+  cases.push_back({"no session cookie", stranger.SendInf(inf(a.Handshake())), 403});
+
+  const std::string token = a.Handshake();  // good for every case below; none of them spends it
+  cases.push_back({"a wrong key", a.SendInf(inf(token, "Ann", "5", "Q")), 403});
+  cases.push_back({"a name with a forbidden character", a.SendInf(inf(token, "Ann-Li")), 400});
+  cases.push_back({"a name of 11 characters", a.SendInf(inf(token, "Annabel Lee")), 400});
+  cases.push_back({"a score of 65536", a.SendInf(inf(token, "Ann", "65536")), 400});
+  cases.push_back({"a negative score", a.SendInf(inf(token, "Ann", "-1")), 400});
+  const std::string good = inf(token);
+  cases.push_back({"inf cut by one symbol", a.SendInf(good.substr(0, good.size() - 1)), 400});
+  cases.push_back({"inf cut by eight symbols", a.SendInf(good.substr(0, good.size() - 8)), 400});
+  cases.push_back({"an empty inf", a.SendInf(""), 400});
+  cases.push_back({"an I among the symbols", a.SendInf("I" + good.substr(1)), 400});
+  cases.push_back({"a 0 among the symbols", a.SendInf(good.substr(0, 5) + "0" + good.substr(6)), 400});
+  cases.push_back({"lower-case symbols", a.SendInf("a" + good.substr(1)), 400});
+  cases.push_back({"percent-encoded symbols", a.SendInf("%41" + good.substr(1)), 400});
+  cases.push_back({"no inf", a.Get(std::string(kScriptPath) + "?hs&prg=Pellorin"), 400});
+  cases.push_back(
+      {"inf twice", a.Get(std::string(kScriptPath) + "?hs&prg=Pellorin&inf=" + good + "&inf=" + good), 400});
+  cases.push_back({"hs and version at once",
+                   a.Get(std::string(kScriptPath) + "?hs&version&prg=Pellorin&inf=" + good), 400});
+  cases.push_back({"another program", a.Get(std::string(kScriptPath) + "?hs&prg=Other&inf=" + good), 404});
+  cases.push_back({"a request line over 2 KB", a.SendInf(good + std::string(2048, 'A')), 414});
+  cases.push_back({"an unknown path", a.Get("/cgi/other.pl?hs&prg=Pellorin&inf=" + good), 404});
+  cases.push_back({"an unknown table", a.Get(std::string(kScriptPath) + "?prg=Pellorin&show&type=1"), 404});
+
+  for (const TCase& c : cases) {
+    EXPECT_EQ(c.Reply.Status, c.Status) << c.What << ": " << c.Reply.Body;
+    EXPECT_NE(c.Reply.Body.rfind("OK", 0), 0u) << c.What;
+    EXPECT_FALSE(c.Reply.Body.empty()) << c.What;
+  }
+
+  // Methods other than GET and HEAD, HEAD where GET would change something, bytes no client sends.
+  const std::string resultTarget = std::string(kScriptPath) + "?hs&prg=Pellorin&inf=" + good;
+  const std::string headers =
+      " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + a.Cookie + "\r\nConnection: close\r\n";
+  struct TRawCase {
+    std::string Request;
+    const char* StatusLine;
+  } raw[] = {
+      {"POST " + resultTarget + headers + "Content-Length: 3\r\n\r\nabc", "HTTP/1.1 405 "},
+      {"DELETE /" + headers + "\r\n", "HTTP/1.1 405 "},
+      {"BREW " + resultTarget + headers + "\r\n", "HTTP/1.1 400 "},
+      {"HEAD " + resultTarget + headers + "\r\n", "HTTP/1.1 405 "},
+      {"GET " + std::string(kScriptPath) + "?hs&prg=Pellorin&inf=\x01\xFF" + headers + "\r\n",
+       "HTTP/1.1 400 "},
+      {"GET /" + std::string(10000, 'a') + headers + "\r\n", "HTTP/1.1 414 "},
+      {"garbage\r\n\r\n", "HTTP/1.1 400 "},
+  };
+  for (const TRawCase& r : raw) {
+    std::string reply = RawRequest(port, r.Request);
+    EXPECT_EQ(reply.rfind(r.StatusLine, 0), 0u) << r.Request.substr(0, 60) << "\n" << reply;
+  }
+
+  // The token spent by none of the refusals is still good, and the server still serves.
+  EXPECT_EQ(a.SendInf(good).Body, "OK");
+  ++stored;
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_EQ(StoredCount(), stored);
+}
+
+TEST_F(ServerTest, ATokenExpiresAfterItsLifetime) {
+  auto server = Start({"--token-lifetime", "1"});
+  TGameClient game(server->Port());
+  EXPECT_EQ(game.Submit("Quick", "", 10).Body, "OK");
+  const std::string token = game.Handshake();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  TReply late = game.SendInf(EncodeRecordText(BuildScoreRecord({"Slow", 20, 'P', token, ""})));
+  EXPECT_EQ(late.Status, 403);
+  EXPECT_NE(late.Body.find("expired"), std::string::npos) << late.Body;
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_EQ(StoredCount(), 1);
+}
+
+TEST_F(ServerTest, EveryAnsweredResultOutlivesARestartOrAKill) {
+  auto server = Start();
+  {
+    TGameClient game(server->Port());
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(game.Submit("Run one", "", 100 + i).Body, "OK");
+  }
+  EXPECT_EQ(server->Stop(), 0);
+
+  server = Start();
+  TGameClient game(server->Port());
+  EXPECT_EQ(CountOf(game.Get(WorldTablePath("&format=json")).Body, "\"name\":\"Run one\""), 5u);
+  EXPECT_NE(server->ErrorOutput().find("with 5 entries"), std::string::npos) << server->ErrorOutput();
+  EXPECT_EQ(game.Submit("Run two", "", 7).Body, "OK");
+  server.reset();  // SIGKILL: no chance to close the table
+  EXPECT_EQ(StoredCount(), 6);
+}
+
+TEST_F(ServerTest, SixteenClientsAtOnceLoseNoResult) {
+  auto server = Start();
+  constexpr int kClients = 16;
+  constexpr int kEach = 50;
+  std::atomic<int> ok{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      TGameClient game(server->Port());
+      for (int i = 0; i < kEach; ++i)
+        if (game.Submit("Client " + std::to_string(c), "", c * 1000 + i).Body == "OK") ++ok;
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(ok.load(), kClients * kEach);
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_EQ(StoredCount(), ok.load());
+}
+
+TEST_F(ServerTest, EachClientAddressHasItsOwnLimitAMinute) {
+  auto server = Start({"--max-per-minute", "3", "--trust-proxy"});
+  TGameClient first(server->Port()), second(server->Port());
+  first.ForwardedFor = "198.51.100.7";
+  second.ForwardedFor = "10.0.0.1, 198.51.100.8";  // the proxy's own entry is the last
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(first.Submit("First", "", i).Body, "OK");
+  TReply refused = first.Submit("First", "", 99);
+  EXPECT_EQ(refused.Status, 429) << refused.Body;
+  EXPECT_EQ(first.Handshake(), "");
+  EXPECT_EQ(second.Submit("Second", "", 1).Body, "OK");
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_EQ(StoredCount(), 4);
+}
+
+TEST_F(ServerTest, CommandLineAndDatabaseFailuresStopWithAMessage) {
+  std::string output;
+  EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--help"}, output), 0);
+  EXPECT_NE(output.find("--max-per-minute"), std::string::npos) << output;
+  EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--key", "p"}, output), 2);
+  EXPECT_NE(output.find("--key"), std::string::npos) << output;
+
+  const std::string missing = Folder.Path() + "/no/such/folder/scores.db";
+  EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", missing}, output), 1);
+  EXPECT_NE(output.find(missing), std::string::npos) << output;
+
+  std::ofstream(Db()) << "this is not a database, but it is long enough to have a header of one...........";
+  EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", Db()}, output), 1);
+  EXPECT_NE(output.find(Db()), std::string::npos) << output;
+
+  // Without --db the table is made in the current folder.
+  TServerProcess server(Folder.Path(), {});
+  ASSERT_TRUE(server.Started());
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_TRUE(std::ifstream(Folder.Path() + "/pellorin-scores.db").good());
+}
+
+}  // namespace
