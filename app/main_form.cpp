@@ -14,6 +14,7 @@
 #include "menu/menu_sprites.h"
 #include "menu/menu_state.h"
 #include "music/music.h"
+#include "online/score_submission.h"
 #include "online/web_links.h"
 #include "platform/files.h"
 #include "settings/settings.h"
@@ -173,7 +174,8 @@ void TmainForm::WMGetSysCommand(uint32_t command) {
 void TmainForm::FormClose(bool& allowClose) {
   if (!QuitConfirmed) {
     allowClose = false;
-    if (Game.GamePhase == gpGameOver) return;
+    // Nothing can be asked over "Game over" or while the result is on its way.
+    if (Game.GamePhase == gpGameOver || Game.GamePhase == gpSending) return;
     // Asked again while the question is open: it stays as it is. Saving the question as the screen to
     // return to would make "No" come back to the question itself, for ever.
     if (MenuScreen == msQuitQuery) return;
@@ -266,6 +268,42 @@ void TmainForm::QuitQueryDeclined() {
 void TmainForm::OpenNameEntry() { OpenNameEntryScreen(); }
 
 void TmainForm::PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) { PaintGameItemScreen(canvas, Game.Score); }
+
+void TmainForm::NameEntryConfirmed() {
+  NewEntry.EntryScore = Game.Score;
+  InsertNewEntry();
+  SaveSettingsScrambled();
+  Game.GamePhase = gpSendQuery;
+}
+
+void TmainForm::SubmitScore() {
+  DXDraw.Surface.FillSurface(0);
+  DXSpriteEngine1.Paint();
+  TDirectDrawSurfaceCanvas& canvas = DXDraw.Surface.SurfaceCanvas();
+  canvas.Font.Color = 255;
+  canvas.TextOut(330, 220, "Please Wait...");
+  canvas.ReleaseCanvas();
+  DXDraw.FlipDisplay();
+  Game.GamePhase = gpSending;
+  IdHTTP1.Start(ServerAddress(), NewEntry.EntryName.Text(), Settings.Country.Text(), Game.Score);
+}
+
+// The outcome arrives in a later tick; until then the tick only draws the frozen field and its notice.
+void TmainForm::PollSubmission() {
+  switch (IdHTTP1.Poll()) {
+    case TScoreSubmitter::ssSucceeded:
+      Game.GamePhase = gpSendQuery;
+      SelectedItem = 2;
+      ActivateItem(*this);
+      break;
+    case TScoreSubmitter::ssFailed:
+      Game.PhaseTimer = 1500;
+      Game.GamePhase = gpSendFailed;
+      break;
+    default:
+      break;
+  }
+}
 
 void TmainForm::DXTimer1Activate(TDXTimer&) {
   if (Game.GamePhase == gpMenu && Settings.MusicOn) StartMusic(kMenuSong);

@@ -17,6 +17,7 @@
 #include "engine/wave_archive.h"
 #include "game/game_host.h"
 #include "menu/menu_host.h"
+#include "online/score_submission.h"
 #include "platform/platform.h"
 
 class TmainForm : public TMenuHost, public TGameHost {
@@ -77,6 +78,10 @@ class TmainForm : public TMenuHost, public TGameHost {
   void QuitQueryDeclined() override;
   void OpenNameEntry() override;
   void PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) override;
+  void NameEntryConfirmed() override;
+  // Draws the "Please Wait..." notice, enters gpSending and starts the exchange with the server.
+  void SubmitScore() override;
+  void PollSubmission() override;
 
   // Components, in creation order.
   TDXDraw DXDraw;
@@ -87,6 +92,7 @@ class TmainForm : public TMenuHost, public TGameHost {
   TDXTimer DXTimer2;  // the game's frame timer: runs the game loop, also while inactive (the pause draws)
   TWaveCollection DXWaveList1;
   TDXSound DXSound1;
+  TScoreSubmitter IdHTTP1;  // the score submission's HTTP exchange, off the game thread
 
   static constexpr uint32_t kScMaximize = 0xF030;
   static constexpr uint32_t kScMinimize = 0xF020;

@@ -30,4 +30,6 @@ class TGameHost {
   // one painted at its place in the tick.
   virtual void OpenNameEntry() = 0;
   virtual void PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) = 0;
+  // Called at the end of every tick of gpSending: takes the outcome of the submission once it is known.
+  virtual void PollSubmission() = 0;
 };

@@ -31,6 +31,11 @@ class TMenuHost {
   virtual void StartGame() = 0;
   // The quit question was answered "No": a game under it goes on where it was.
   virtual void QuitQueryDeclined() = 0;
+  // "OK" on the name entry: the entry takes the game's score, enters the local table, the table is saved
+  // and the game goes on to the send question.
+  virtual void NameEntryConfirmed() = 0;
+  // "Yes" on the send question: the result goes to the world high-score server.
+  virtual void SubmitScore() = 0;
   // From a game's end screens back to a fresh menu field: phase gpMenu, sprites cleared, the game timer
   // off, the menu field built, the menu timer on.
   virtual void BackToMenu() = 0;

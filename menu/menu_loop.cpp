@@ -259,8 +259,7 @@ void ActivateClearQuery() {
   ShowClosingWindow(false);
 }
 
-// The name and country fields of the end-of-game entry; OK and the send question's "Yes" come with the
-// end of a game.
+// The name and country fields, "OK" and "Cancel" of the end-of-game entry.
 void ActivateNameEntry(TMenuHost& host) {
   switch (SelectedItem) {
     case 1:
@@ -274,6 +273,11 @@ void ActivateNameEntry(TMenuHost& host) {
       break;
     case 2:
       TextEntryActive = !TextEntryActive;
+      break;
+    case 3:
+      host.NameEntryConfirmed();
+      MenuScreen = msSendQuery;
+      SelectedItem = 1;
       break;
     case 4:
       host.BackToMenu();
@@ -430,7 +434,10 @@ void ActivateItem(TMenuHost& host) {
       ActivateNameEntry(host);
       break;
     case msSendQuery:
-      if (SelectedItem == 2) host.BackToMenu();
+      if (SelectedItem == 1)
+        host.SubmitScore();
+      else if (SelectedItem == 2)
+        host.BackToMenu();
       break;
     default:
       break;

@@ -1,0 +1,49 @@
+// HTTP GET for the score submission, over libcurl: one request at a time, the request line and headers
+// exactly as the caller lists them (the client adds none of its own but those a request needs to be
+// read), redirects not followed, cookies kept for the life of the client and sent back last, http://
+// and https:// (with the system's certificates). A client belongs to one thread at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace plat {
+
+struct THttpReply {
+  bool Completed = false;  // a whole reply arrived; false for no connection, a time-out or a cut transfer
+  long Status = 0;         // the reply's status code, 0 when none arrived
+  std::string Body;
+  std::string Error;  // what went wrong when not completed, for diagnostics
+};
+
+class THttpClient {
+ public:
+  THttpClient();
+  ~THttpClient();
+  THttpClient(const THttpClient&) = delete;
+  THttpClient& operator=(const THttpClient&) = delete;
+
+  // GET origin + pathAndQuery (origin: "http://host[:port]" or "https://..."). headers go out in the
+  // given order, followed by a Cookie header with the cookies the server set earlier. A reply that has
+  // not arrived whole within timeoutMs fails.
+  THttpReply Get(const std::string& origin, const std::string& pathAndQuery,
+                 const std::vector<std::pair<std::string, std::string>>& headers, uint32_t timeoutMs);
+
+  // Set from any thread: the request under way ends at once as failed, and so does every later one.
+  std::atomic<bool> Abort{false};
+
+  // Name to value, from the Set-Cookie headers of earlier replies.
+  const std::map<std::string, std::string>& Cookies() const { return Jar; }
+
+ private:
+  struct TCurl;
+  std::unique_ptr<TCurl> Curl;
+  std::map<std::string, std::string> Jar;
+};
+
+}  // namespace plat
