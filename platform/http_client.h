@@ -1,6 +1,6 @@
-// HTTP GET for the score submission, over libcurl: one request at a time, the request line and headers
-// exactly as the caller lists them (the client adds none of its own but those a request needs to be
-// read), redirects not followed, cookies kept for the life of the client and sent back last, http://
+// HTTP GET for the score submission, over libcurl: one request at a time, the caller's headers in the
+// caller's order (libcurl puts Host first, right after the request line, and adds none of its own),
+// redirects not followed, cookies kept for the life of the client and sent back last, http://
 // and https:// (with the system's certificates). A client belongs to one thread at a time.
 #pragma once
 

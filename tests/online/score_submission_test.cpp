@@ -1,0 +1,119 @@
+// The score submission against a real HTTP server on loopback: the request lines and headers as they
+// arrive, the cookie sent back, the record the server receives, and every way the exchange can fail.
+#include "online/score_submission.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "online/score_record.h"
+#include "tests/support/scripted_http_server.h"
+
+namespace {
+
+using TServer = TScriptedHttpServer;
+
+// Polls until the exchange has ended; ssRunning if it has not within the limit.
+TScoreSubmitter::TState Outcome(TScoreSubmitter& submitter, int limitMs = 5000) {
+  for (int waited = 0; waited < limitMs; waited += 5) {
+    const TScoreSubmitter::TState state = submitter.Poll();
+    if (state != TScoreSubmitter::ssRunning) return state;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return TScoreSubmitter::ssRunning;
+}
+
+// The headers as they go out. libcurl writes Host right after the request line whatever the order it is
+// given in; the others keep the game's order.
+std::string Headers(const std::string& origin) {
+  const std::string host = origin.substr(std::string("http://").size());
+  return "Host: " + host +
+         "\r\nContent-Type: text/html\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy "
+         "Library)\r\n";
+}
+
+TEST(ScoreSubmission, SendsTheHandshakeThenTheRecordWithTheTokenAndTheCookie) {
+  TServer server({TServer::Reply("200 OK", "OK|a|b|c|T0KEN7|x", "Set-Cookie: sid=s42; Path=/\r\n"),
+                  TServer::Reply("200 OK", "OK")});
+  TScoreSubmitter submitter;
+  submitter.Start(server.Origin(), "Ann Lee", "Norway", 1234);
+  ASSERT_EQ(Outcome(submitter), TScoreSubmitter::ssSucceeded);
+  EXPECT_EQ(submitter.Poll(), TScoreSubmitter::ssIdle);  // the outcome is taken once
+
+  const std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0],
+            "GET /cgi/version.pl?version&prg=Pellorin HTTP/1.1\r\n" + Headers(server.Origin()) + "\r\n");
+  const std::string prefix = "GET /cgi/version.pl?hs&prg=Pellorin&inf=";
+  ASSERT_EQ(requests[1].compare(0, prefix.size(), prefix), 0) << requests[1];
+  const size_t lineEnd = requests[1].find(" HTTP/1.1\r\n");
+  ASSERT_NE(lineEnd, std::string::npos);
+  EXPECT_EQ(requests[1].substr(lineEnd + 11), Headers(server.Origin()) + "Cookie: sid=s42\r\n\r\n");
+
+  const TScoreRecord record = DecodeResultSymbols(requests[1].substr(prefix.size(), lineEnd - prefix.size()));
+  EXPECT_EQ(record.Name, "Ann Lee");
+  EXPECT_EQ(record.Score, 1234);
+  EXPECT_EQ(record.Token, "T0KEN7");
+  EXPECT_EQ(record.Country, "Norway");
+  EXPECT_EQ(record.Key, PELLORIN_SCORE_KEY);
+}
+
+struct TFailureCase {
+  const char* Name;
+  std::vector<std::string> Replies;
+  size_t RequestsSeen;
+};
+
+// Only a whole 2xx reply beginning with "OK" counts; every failure ends the same way.
+TEST(ScoreSubmission, EveryFailureEndsAsAFailure) {
+  const std::vector<TFailureCase> cases = {
+      {"an error status with an OK body", {TServer::Reply("500 Internal Server Error", "OK|a|b|c|T|")}, 1},
+      {"a redirect", {TServer::Reply("302 Found", "OK|a|b|c|T|", "Location: /elsewhere\r\n")}, 1},
+      {"a reply without OK", {TServer::Reply("200 OK", "NO|a|b|c|T|")}, 1},
+      {"ok in lower case", {TServer::Reply("200 OK", "ok|a|b|c|T|")}, 1},
+      {"the result refused",
+       {TServer::Reply("200 OK", "OK|a|b|c|T|"), TServer::Reply("403 Forbidden", "OK")},
+       2},
+      {"the result not OK",
+       {TServer::Reply("200 OK", "OK|a|b|c|T|"), TServer::Reply("200 OK", "Error: key")},
+       2},
+      {"no answer", {TServer::kNoAnswer}, 1},
+  };
+  for (const TFailureCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TServer server(c.Replies);
+    TScoreSubmitter submitter;
+    submitter.TimeoutMs = 300;
+    submitter.Start(server.Origin(), "Ann", "", 7);
+    EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssFailed);
+    EXPECT_EQ(server.Requests().size(), c.RequestsSeen);
+  }
+  TScoreSubmitter submitter;
+  submitter.Start("http://127.0.0.1:" + std::to_string(ClosedPort()), "Ann", "", 7);
+  EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssFailed);
+}
+
+// Quitting while the server keeps silent does not wait for the time-out.
+TEST(ScoreSubmission, EndingTheProgramDoesNotWaitForAnUnansweredRequest) {
+  TServer server({TServer::kNoAnswer});
+  const auto start = std::chrono::steady_clock::now();
+  {
+    TScoreSubmitter submitter;
+    submitter.Start(server.Origin(), "Ann", "", 7);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(submitter.Poll(), TScoreSubmitter::ssRunning);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(ScoreSubmission, TheHostHeaderNamesThePortUnlessItIs80) {
+  EXPECT_EQ(HostHeader("http://example.org"), "example.org");
+  EXPECT_EQ(HostHeader("http://example.org:80"), "example.org");
+  EXPECT_EQ(HostHeader("http://127.0.0.1:8080"), "127.0.0.1:8080");
+  EXPECT_EQ(HostHeader("https://scores.example.org"), "scores.example.org");
+}
+
+}  // namespace

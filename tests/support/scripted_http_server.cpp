@@ -1,0 +1,104 @@
+#include "tests/support/scripted_http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace {
+
+int BindLoopback(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+// Reads one request head; false when the peer closed first or the server stops.
+bool ReadHead(int fd, const std::atomic<bool>& stopping, std::string& head) {
+  head.clear();
+  char c = 0;
+  while (head.find("\r\n\r\n") == std::string::npos) {
+    pollfd ready{fd, POLLIN, 0};
+    if (stopping) return false;
+    if (::poll(&ready, 1, 50) <= 0) continue;
+    if (::read(fd, &c, 1) != 1) return false;
+    head += c;
+  }
+  return true;
+}
+
+}  // namespace
+
+TScriptedHttpServer::TScriptedHttpServer(std::vector<std::string> replies) : Replies(std::move(replies)) {
+  Listener = BindLoopback(Port);
+  ::listen(Listener, 16);
+  Worker = std::thread(&TScriptedHttpServer::Serve, this);
+}
+
+TScriptedHttpServer::~TScriptedHttpServer() {
+  Stopping = true;
+  Worker.join();
+  for (int fd : Held) ::close(fd);
+  ::close(Listener);
+}
+
+std::vector<std::string> TScriptedHttpServer::Requests() {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Received;
+}
+
+std::string TScriptedHttpServer::Reply(const std::string& status, const std::string& body,
+                                       const std::string& headers) {
+  return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// One connection at a time: its requests are answered until it closes or a reply closes it.
+void TScriptedHttpServer::Serve() {
+  size_t next = 0;
+  while (!Stopping) {
+    pollfd ready{Listener, POLLIN, 0};
+    if (::poll(&ready, 1, 50) <= 0) continue;
+    const int fd = ::accept(Listener, nullptr, nullptr);
+    if (fd < 0) continue;
+    std::string head;
+    if (!ReadHead(fd, Stopping, head)) {
+      ::close(fd);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      Received.push_back(head);
+    }
+    const std::string reply = next < Replies.size() ? Replies[next] : Reply("404 Not Found", "none left");
+    ++next;
+    if (reply.empty()) {
+      Held.push_back(fd);
+      continue;
+    }
+    for (size_t sent = 0; sent < reply.size();) {
+      const ssize_t n = ::write(fd, reply.data() + sent, reply.size() - sent);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    ::close(fd);
+  }
+}
+
+int ClosedPort() {
+  int port = 0;
+  ::close(BindLoopback(port));
+  return port;
+}
