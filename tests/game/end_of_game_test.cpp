@@ -1,0 +1,128 @@
+// The end of a game as the player meets it: "Game over", the name entry, the local table and
+// config.dat, the send question, the submission to a server on loopback and its failure notice.
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "game/game_state.h"
+#include "game/hero.h"
+#include "menu/menu_state.h"
+#include "settings/settings.h"
+#include "tests/support/game_scenario.h"
+#include "tests/support/scripted_http_server.h"
+
+namespace {
+
+constexpr uint32_t kRedPixel = 0xFF0000;
+
+class EndOfGame : public TGameScenario {
+ protected:
+  // Plays into the name entry with the score.
+  void EndWithScore(uint16_t score) {
+    StartPlaying();
+    Game.Lives = 1;
+    Game.Score = score;
+    Game.Hero->HealthPoints = 0;
+    for (int i = 0; i < 400 && Game.GamePhase != gpNameEntry && Game.GamePhase != gpMenu; ++i) RunTicks(1);
+  }
+  void Type(const std::string& text) {
+    for (char c : text) {
+      Headless.PushEvent({.Kind = plat::TEventKind::KeyDown, .Key = static_cast<uint16_t>(c)});
+      Headless.PushEvent({.Kind = plat::TEventKind::KeyPress, .Char = c});
+      Headless.PushEvent({.Kind = plat::TEventKind::KeyUp, .Key = static_cast<uint16_t>(c)});
+    }
+    RunTicks(2);
+  }
+  // Ticks until the submission has an outcome.
+  void AwaitReply() {
+    for (int i = 0; i < 2000 && Game.GamePhase == gpSending; ++i) {
+      RunTicks(1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+};
+
+TEST_F(EndOfGame, ANameEnteredIsStoredAndSentAndTheMenuComesBack) {
+  TScriptedHttpServer server(
+      {TScriptedHttpServer::Reply("200 OK", "OK|a|b|c|TK|"), TScriptedHttpServer::Reply("200 OK", "OK")});
+  WriteFile("server.url", server.Origin() + "\n");
+  EndWithScore(950);
+  ASSERT_EQ(Game.GamePhase, gpNameEntry);
+  Type("Ace");  // typing goes straight into the name
+  EXPECT_EQ(NewEntry.EntryName.Text(), "Ace");
+  Press(plat::VK_RETURN);  // Enter in the edited name acts as "OK"
+  ASSERT_EQ(Game.GamePhase, gpSendQuery);
+  EXPECT_EQ(MenuScreen, msSendQuery);
+  EXPECT_EQ(Settings.HighScores[1].EntryName.Text(), "Ace");
+  EXPECT_EQ(Settings.HighScores[1].EntryScore, 950);
+  EXPECT_NE(ReadFile("config.dat").find('\xBE'), std::string::npos);  // written, scrambled
+  const std::string saved = ReadFile("config.dat");
+  Press(plat::VK_RETURN);  // "Yes"
+  AwaitReply();
+  EXPECT_EQ(Game.GamePhase, gpMenu);
+  EXPECT_EQ(MenuScreen, msMain);
+  EXPECT_EQ(SelectedItem, 1);
+  EXPECT_EQ(server.Requests().size(), 2u);
+  EXPECT_EQ(ReadFile("config.dat"), saved);  // sending changes nothing locally
+}
+
+// While a silent server is waited for, the field stays drawn with "Please wait..." and a close request
+// is refused; the time-out fails the send: "Can't connect to server!" for 1500 ms, then the question
+// again on "Yes".
+TEST_F(EndOfGame, AFailedSendShowsTheNoticeThenAsksAgain) {
+  TScriptedHttpServer server({TScriptedHttpServer::kNoAnswer});
+  WriteFile("server.url", server.Origin() + "\n");
+  EndWithScore(950);
+  Form->IdHTTP1.TimeoutMs = 400;
+  Press(plat::VK_RETURN);
+  ASSERT_EQ(Game.GamePhase, gpSendQuery);
+  Press(plat::VK_RETURN);
+  ASSERT_EQ(Game.GamePhase, gpSending);
+  const uint64_t presented = Headless.PresentCount;
+  RunTicks(3);
+  EXPECT_EQ(Headless.PresentCount, presented + 3);
+  EXPECT_GT(CountPixels(320, 240, 440, 262, kRedPixel), 30);  // "Please wait..."
+  Headless.PushEvent({.Kind = plat::TEventKind::Close});
+  RunTicks(1);
+  EXPECT_EQ(MenuScreen, msSendQuery);
+  AwaitReply();
+  ASSERT_EQ(Game.GamePhase, gpSendFailed);
+  RunTicks(1);
+  EXPECT_GT(CountPixels(250, 240, 470, 262, kRedPixel), 50);
+  const int ticksLeft = (Game.PhaseTimer + 15) / 16;
+  RunTicks(ticksLeft - 1);
+  EXPECT_EQ(Game.GamePhase, gpSendFailed);
+  RunTicks(1);
+  EXPECT_EQ(Game.GamePhase, gpSendQuery);
+  EXPECT_EQ(SelectedItem, 1);
+  Press(plat::VK_RIGHT);
+  Press(plat::VK_RETURN);  // "No"
+  EXPECT_EQ(Game.GamePhase, gpMenu);
+}
+
+TEST_F(EndOfGame, CancelStoresNothing) {
+  EndWithScore(950);
+  ASSERT_EQ(Game.GamePhase, gpNameEntry);
+  Type("Bob");
+  Press(plat::VK_UP);  // onto "Cancel"
+  ASSERT_EQ(SelectedItem, 4);
+  Press(plat::VK_RETURN);
+  EXPECT_EQ(Game.GamePhase, gpMenu);
+  EXPECT_EQ(Settings.HighScores[1].EntryScore, 900);
+  EXPECT_EQ(Settings.HighScores[1].EntryName.Text(), "Anonymous");
+}
+
+TEST_F(EndOfGame, YesOnTheExitQuestionWithAGoodScoreStillLeadsToTheNameEntry) {
+  StartPlaying();
+  Game.Score = 2000;
+  Press(plat::VK_ESCAPE);
+  Press(plat::VK_RETURN);
+  ASSERT_EQ(Game.GamePhase, gpGameOver);
+  RunTicks(100);
+  EXPECT_EQ(Game.GamePhase, gpNameEntry);
+  EXPECT_EQ(Game.ScoreRank, 1);
+  // Close requests wait while "Game over" shows and while the result is on its way; here one opens the
+  // quit question over the entry.
+}
+
+}  // namespace
