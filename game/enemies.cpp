@@ -20,16 +20,18 @@ struct TFlyingEnemyTraits {
 
 // By kind - 1.
 constexpr TFlyingEnemyTraits kFlyingEnemies[6] = {
-    {"enemy1", 10, 15, "explosion1", -80},  {"enemy2", 20, 15, "explosion1", -80},
-    {"enemy3", 30, 15, "explosion1", -80},  {"enemy4", 40, 5, "explosion2", -100},
-    {"enemy5", 50, 3, "explosion1", -80},   {"enemy6", 100, 6, "explosion3", -100},
+    {"enemy1", 10, 15, "explosion1", -80}, {"enemy2", 20, 15, "explosion1", -80},
+    {"enemy3", 30, 15, "explosion1", -80}, {"enemy4", 40, 5, "explosion2", -100},
+    {"enemy5", 50, 3, "explosion1", -80},  {"enemy6", 100, 6, "explosion3", -100},
 };
 
-constexpr uint16_t kFireCycleTop = 100;   // the cycle runs 100 down to 0
-constexpr uint16_t kBurstBelow = 50;      // kinds 1 to 3 fire only while the cycle is below this
+constexpr uint16_t kFireCycleTop = 100;  // the cycle runs 100 down to 0
+constexpr uint16_t kBurstBelow = 50;     // kinds 1 to 3 fire only while the cycle is below this
 constexpr int16_t kKamikazesPerLauncher = 5;
 
-const TFlyingEnemyTraits& KindOf(uint16_t kind) { return kFlyingEnemies[kind >= 1 && kind <= 6 ? kind - 1 : 0]; }
+const TFlyingEnemyTraits& KindOf(uint16_t kind) {
+  return kFlyingEnemies[kind >= 1 && kind <= 6 ? kind - 1 : 0];
+}
 
 void AddScore(int32_t points) { Game.Score = static_cast<uint16_t>(Game.Score + points); }
 

@@ -22,13 +22,13 @@ class TFlyingEnemySprite : public TImageSprite {
 
   void Advance(int moveCount) override;
 
-  int32_t HitPoints = 0;     // damage still needed; also what it takes from the hero when rammed
-  int16_t ScoreValue = 0;    // added to Score by Die; the kind's first HitPoints
-  uint16_t FireRate = 1;     // the fire countdown restarts at 200 div FireRate
-  uint16_t FireDelay = 0;    // ticks until the next fire opportunity
-  uint16_t FireCycle = 0;    // 100 down to 0, round and round; kinds 1 to 3 fire only below 50
-  uint16_t Kind = 1;         // 1 to 6
-  int16_t KamikazesLeft = 0;    // kind 4: kamikazes it may still launch
+  int32_t HitPoints = 0;         // damage still needed; also what it takes from the hero when rammed
+  int16_t ScoreValue = 0;        // added to Score by Die; the kind's first HitPoints
+  uint16_t FireRate = 1;         // the fire countdown restarts at 200 div FireRate
+  uint16_t FireDelay = 0;        // ticks until the next fire opportunity
+  uint16_t FireCycle = 0;        // 100 down to 0, round and round; kinds 1 to 3 fire only below 50
+  uint16_t Kind = 1;             // 1 to 6
+  int16_t KamikazesLeft = 0;     // kind 4: kamikazes it may still launch
   uint8_t ParatroopersLeft = 0;  // kind 6: paratroopers it may still drop
 
  private:

@@ -4,8 +4,8 @@
 #include "game/hero.h"
 #include "game/weapons.h"
 
-TWeaponSprite::TWeaponSprite(int32_t x, int32_t y, int32_t damage, bool isRocket, const std::string& pictureName,
-                             TSprite* parent)
+TWeaponSprite::TWeaponSprite(int32_t x, int32_t y, int32_t damage, bool isRocket,
+                             const std::string& pictureName, TSprite* parent)
     : TImageSprite(parent), IsRocket(isRocket), Damage(damage) {
   PixelCheck = false;
   Image = GamePicture(pictureName);

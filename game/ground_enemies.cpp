@@ -115,7 +115,8 @@ void TGroundEnemySprite::Render() {
   TImageSprite::Render();
   if (TDirectDrawSurface* surface = Engine()->Surface())
     GamePicture(GunPicture)
-        ->DrawPatternRotated(*surface, pivotX, pivotY, GunWidth, GunHeight, 0, GunPivotX, GunPivotY, angle, 255);
+        ->DrawPatternRotated(*surface, pivotX, pivotY, GunWidth, GunHeight, 0, GunPivotX, GunPivotY, angle,
+                             255);
   GunAngle = angle;
 }
 
@@ -178,8 +179,8 @@ void TGroundEnemyWeaponSprite::Render() {
   TDirectDrawSurface* surface = Engine()->Surface();
   if (!surface) return;
   GamePicture("rocketfire1")
-      ->DrawPatternRotated(*surface, X - kFlameLag * DX, Y - kFlameLag * DY, kFlameSize, kFlameSize, FlameFrame, 1.0,
-                           0.4, Angle - 64, 255);
+      ->DrawPatternRotated(*surface, X - kFlameLag * DX, Y - kFlameLag * DY, kFlameSize, kFlameSize,
+                           FlameFrame, 1.0, 0.4, Angle - 64, 255);
   Image->DrawPatternRotated(*surface, X, Y, kRocketWidth, kRocketHeight, 0, PivotX, PivotY, Angle, 255);
 }
 

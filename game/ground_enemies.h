@@ -29,16 +29,16 @@ class TGroundEnemySprite : public TImageSprite {
   // side. The soldier turns round when the aim swings between the left and the right half.
   void Render() override;
 
-  int32_t HitPoints = 0;   // damage still needed; also what it takes from the hero when rammed
-  int16_t ScoreValue = 0;  // added to Score by Die; the kind's first HitPoints
-  uint16_t FireRate = 9;   // the fire countdown restarts at 200 div FireRate = 22
-  uint16_t FireDelay = 0;  // active ticks until the next shot
-  uint16_t FireCycle = 0;  // 100 down to 0, round and round; idle while 50 or above
+  int32_t HitPoints = 0;                 // damage still needed; also what it takes from the hero when rammed
+  int16_t ScoreValue = 0;                // added to Score by Die; the kind's first HitPoints
+  uint16_t FireRate = 9;                 // the fire countdown restarts at 200 div FireRate = 22
+  uint16_t FireDelay = 0;                // active ticks until the next shot
+  uint16_t FireCycle = 0;                // 100 down to 0, round and round; idle while 50 or above
   uint16_t GunX = 0, GunY = 0;           // gun pivot from the sprite's top-left corner, pixels
   uint16_t GunWidth = 0, GunHeight = 0;  // size the gun picture is drawn at, pixels
   uint8_t GunAngle = 0;                  // 1/256 turns, 0 up, clockwise; as last drawn
   std::string GunPicture;
-  double GunPivotX = 0, GunPivotY = 0;   // the pivot as fractions of GunWidth and GunHeight
+  double GunPivotX = 0, GunPivotY = 0;  // the pivot as fractions of GunWidth and GunHeight
   uint8_t Kind = gkSoldier;
 };
 
@@ -57,10 +57,10 @@ class TGroundEnemyWeaponSprite : public TImageSprite {
   void Advance(int moveCount) override;
   void Render() override;
 
-  uint8_t Angle = 0;            // kind 9: flight direction in 1/256 turns; 0 for the others
-  int32_t DX = 0, DY = 0;       // pixels per tick, fixed at launch
+  uint8_t Angle = 0;              // kind 9: flight direction in 1/256 turns; 0 for the others
+  int32_t DX = 0, DY = 0;         // pixels per tick, fixed at launch
   double PivotX = 0, PivotY = 0;  // kind 9: the rocket picture's pivot as fractions of 11 x 62
   uint8_t Kind = gkSoldier;
-  uint8_t FlameFrame = 0;       // kind 9: pattern of the flame, 0 to 10
-  int32_t Damage = 0;           // hit points the hero loses when hit without its shield
+  uint8_t FlameFrame = 0;  // kind 9: pattern of the flame, 0 to 10
+  int32_t Damage = 0;      // hit points the hero loses when hit without its shield
 };
