@@ -96,19 +96,21 @@ TEST_F(Enemies, AnAircraftLeavesWhenItsRightEdgeHasCrossedTheLeftEdge) {
 
 TEST_F(Enemies, KindOneFiresOnlyInTheLowerHalfOfItsCycle) {
   StartQuietPlayWithoutHero();
-  auto* aircraft = new TFlyingEnemySprite(1, &Root());
-  aircraft->FireDelay = 0;
-  // Opportunities every 14 ticks from the first (cycle 100, 86, 72, 58, 44, 30, 16, 2): the first four
-  // fall in the 51 idle ticks of the round, the next four are shots.
+  // Opportunities every 14 ticks from the first. The early one meets the cycle at 100, 86, 72, 58 (idle)
+  // and then 44, 30, 16, 2; the late one at 50 (idle, the last idle value) and then 36, 22, 8.
+  auto* early = new TFlyingEnemySprite(1, &Root());
+  early->FireDelay = 0;
+  auto* late = new TFlyingEnemySprite(1, &Root());
+  late->FireDelay = 50;
   RunTicks(56);
   EXPECT_TRUE(Living<TWeaponSprite>().empty());
   RunTicks(1);
   ASSERT_EQ(Living<TWeaponSprite>().size(), 1u);
   TWeaponSprite& shot = *Living<TWeaponSprite>()[0];
-  EXPECT_EQ(shot.X, aircraft->X);
-  EXPECT_EQ(shot.Y, aircraft->Y + aircraft->Height / 2);
+  EXPECT_EQ(shot.X, early->X);
+  EXPECT_EQ(shot.Y, early->Y + early->Height / 2);
   RunTicks(101 - 57);
-  EXPECT_EQ(Living<TWeaponSprite>().size(), 4u);
+  EXPECT_EQ(Living<TWeaponSprite>().size(), 4u + 3u);
 }
 
 TEST_F(Enemies, EachKindAttacksWithItsOwnShot) {
@@ -562,14 +564,41 @@ TEST_F(GunAim, AShotLeavesTheMuzzleAlongTheGunAndDriftsWithTheGround) {
   EXPECT_EQ(shot.Y, tower->Y + 66);
 }
 
-TEST_F(Enemies, AShotStraightUpClimbsSevenPixelsATick) {
+TEST_F(Enemies, AShotLeavesTheMuzzleAlongTheGun) {
   StartQuietPlayWithoutHero();
-  auto* shot = new TGroundEnemyWeaponSprite(gkSoldier, 0, 400, 500, &Root());
-  EXPECT_EQ(shot->DX, 0);
-  EXPECT_EQ(shot->DY, -7);
-  RunTicks(1);
-  EXPECT_EQ(shot->X, 397);
-  EXPECT_EQ(shot->Y, 493);
+  // The muzzle rounded to the nearest pixel, the velocity cut toward zero (7 pixels a tick).
+  const struct {
+    uint8_t Kind, Angle;
+    int32_t MuzzleX, MuzzleY;  // from the position's top-left corner
+    int32_t Dx, Dy, Damage;
+  } cases[] = {
+      {gkSoldier, 238, 12 - 7, 18 - 14, -2, -6, 1},  // 16 x (-0.43, 0.90)
+      {gkTower, 20, 20 + 24, 66 - 44, 3, -6, 5},     // 50 x (0.47, 0.88)
+      {gkLauncher, 0, 56, 20 - 50, 0, -7, 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int{c.Kind});
+    auto* position = new TGroundEnemySprite(c.Kind, &Root());
+    position->X = 400;
+    position->GunAngle = c.Angle;
+    position->FireCycle = 49;
+    position->FireDelay = 0;
+    RunTicks(1);
+    ASSERT_EQ(Living<TGroundEnemyWeaponSprite>().size(), 1u);
+    TGroundEnemyWeaponSprite& shot = *Living<TGroundEnemyWeaponSprite>()[0];
+    EXPECT_EQ(shot.X, position->X + c.MuzzleX);
+    EXPECT_EQ(shot.Y, position->Y + c.MuzzleY);
+    EXPECT_EQ(shot.DX, c.Dx);
+    EXPECT_EQ(shot.DY, c.Dy);
+    EXPECT_EQ(shot.Damage, c.Damage);
+    EXPECT_EQ(shot.Angle, c.Kind == gkLauncher ? c.Angle : 0);
+    const int32_t x = shot.X, y = shot.Y;
+    RunTicks(1);
+    EXPECT_EQ(shot.X, x + c.Dx - 3);
+    EXPECT_EQ(shot.Y, y + c.Dy);
+    ClearGameField(Root());
+    RunTicks(1);
+  }
 }
 
 TEST_F(Enemies, AMuzzleLeftOfTheFieldWrapsFarRightAndTheShotIsGoneAtOnce) {
