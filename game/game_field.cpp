@@ -9,10 +9,12 @@
 #include "engine/rtl.h"
 #include "engine/sprite_engine.h"
 #include "engine/timer.h"
+#include "game/enemies.h"
 #include "game/explosions_bonuses.h"
 #include "game/game_host.h"
 #include "game/game_services.h"
 #include "game/game_state.h"
+#include "game/ground_enemies.h"
 #include "game/hero.h"
 #include "game/weapons.h"
 #include "music/music.h"
@@ -304,16 +306,21 @@ void GameFrame(TGameHost& host, TDXDraw& display, TDXSpriteEngine& sprites, TDXI
   if (Game.GamePhase == gpSending) host.PollSubmission();
 }
 
-void CreateEnemy(TSprite&) {
-  switch (DrawEnemyKind()) {
-    default:  // the enemies are not in the game yet
-      break;
-  }
+void CreateEnemy(TSprite& root) {
+  const int32_t kind = DrawEnemyKind();
+  if (kind <= 6)
+    new TFlyingEnemySprite(static_cast<uint16_t>(kind), &root);
+  else
+    new TGroundEnemySprite(static_cast<uint8_t>(kind), &root);
 }
 
 bool IsClearedByField(const TSprite* sprite) {
-  return dynamic_cast<const TBonusSprite*>(sprite) || dynamic_cast<const THeroWeaponSprite*>(sprite) ||
-         dynamic_cast<const TRocketFire*>(sprite) || dynamic_cast<const TExplosionSprite*>(sprite);
+  return dynamic_cast<const TFlyingEnemySprite*>(sprite) || dynamic_cast<const TBonusSprite*>(sprite) ||
+         dynamic_cast<const TWeaponSprite*>(sprite) || dynamic_cast<const THeroWeaponSprite*>(sprite) ||
+         dynamic_cast<const TKamikazeSprite*>(sprite) || dynamic_cast<const TParatrooperSprite*>(sprite) ||
+         dynamic_cast<const TGroundEnemySprite*>(sprite) ||
+         dynamic_cast<const TGroundEnemyWeaponSprite*>(sprite) || dynamic_cast<const TRocketFire*>(sprite) ||
+         dynamic_cast<const TExplosionSprite*>(sprite);
 }
 
 void ClearGameField(TSprite& root) {

@@ -2,9 +2,11 @@
 
 #include "engine/image_archive.h"
 #include "engine/rtl.h"
+#include "game/enemies.h"
 #include "game/explosions_bonuses.h"
 #include "game/game_services.h"
 #include "game/game_state.h"
+#include "game/ground_enemies.h"
 #include "game/weapons.h"
 
 namespace {
@@ -166,9 +168,32 @@ void THeroSprite::FireMainWeapon() {
   FireDelay = 200 / FireRate;
 }
 
+// The shield takes the damage; what the hero touches explodes or dies all the same. A rammed enemy
+// counts and scores as if shot.
 void THeroSprite::HandleCollision(TSprite* other, bool&) {
-  if (auto* bonus = dynamic_cast<TBonusSprite*>(other)) {
+  // The hero went down earlier in this test: the wreck touches nothing more and cannot die twice. An
+  // enemy killed earlier in this tick (rammed, shot, or by the mega-bomb) is a wreck that hurts no more.
+  if (!Visible || other->IsDead()) return;
+  const bool shielded = Game.Shield->Visible;
+  if (auto* shot = dynamic_cast<TWeaponSprite*>(other)) {
+    if (!shielded) HealthPoints -= shot->Damage;
+    shot->Explode();
+  } else if (auto* groundShot = dynamic_cast<TGroundEnemyWeaponSprite*>(other)) {
+    if (!shielded) HealthPoints -= groundShot->Damage;
+    groundShot->Explode();
+  } else if (auto* aircraft = dynamic_cast<TFlyingEnemySprite*>(other)) {
+    if (!shielded) HealthPoints -= aircraft->HitPoints;
+    aircraft->Die();
+  } else if (auto* position = dynamic_cast<TGroundEnemySprite*>(other)) {
+    if (!shielded) HealthPoints -= position->HitPoints;
+    position->Die();
+  } else if (auto* bonus = dynamic_cast<TBonusSprite*>(other)) {
     TakeBonus(*bonus);
+  } else if (auto* kamikaze = dynamic_cast<TKamikazeSprite*>(other)) {
+    if (!shielded) HealthPoints -= 1;
+    kamikaze->Die();
+  } else if (auto* paratrooper = dynamic_cast<TParatrooperSprite*>(other)) {
+    paratrooper->Die();
   } else {
     return;  // nothing else touches the hero
   }
@@ -218,10 +243,25 @@ void THeroSprite::TakeBonus(TSprite& sprite) {
       Game.Shield->X = X + Width + Game.Propeller->Width - 9;
       Game.Shield->Y = Y - 7;
       break;
-    case bkMegaBomb:
+    case bkMegaBomb: {
       Game.LastBonusIndicator->ShowPicture("bonusmegabomb");
       Game.LastBonusTime = kLastBonusTime;
+      // Every enemy on the field dies; their shots fly on. The explosions made meanwhile are not visited.
+      TSprite& root = *Engine();
+      const int32_t count = root.Count();
+      for (int32_t i = 0; i < count; ++i) {
+        TSprite* child = root.Items(i);
+        if (auto* aircraft = dynamic_cast<TFlyingEnemySprite*>(child))
+          aircraft->Die();
+        else if (auto* kamikaze = dynamic_cast<TKamikazeSprite*>(child))
+          kamikaze->Die();
+        else if (auto* paratrooper = dynamic_cast<TParatrooperSprite*>(child))
+          paratrooper->Die();
+        else if (auto* position = dynamic_cast<TGroundEnemySprite*>(child))
+          position->Die();
+      }
       break;
+    }
     case bkLife:
       if (Game.Lives < kMaxLives) {
         Game.LastBonusIndicator->ShowPicture("bonuslife");

@@ -1,6 +1,8 @@
 #include "engine/image_archive.h"
+#include "game/enemies.h"
 #include "game/explosions_bonuses.h"
 #include "game/game_services.h"
+#include "game/ground_enemies.h"
 #include "game/hero.h"
 #include "game/weapons.h"
 
@@ -74,8 +76,29 @@ void THeroWeaponSprite::Advance(int moveCount) {
   CheckCollisions();
 }
 
-// Enemies are the only targets; everything else the projectile overlaps is passed over.
-void THeroWeaponSprite::HandleCollision(TSprite*, bool&) {}
+// Enemies are the only targets; everything else the projectile overlaps is passed over, and so is an
+// enemy already killed in this tick. The projectile explodes first, which ends its test: it hits one
+// enemy at most.
+void THeroWeaponSprite::HandleCollision(TSprite* other, bool&) {
+  if (other->IsDead()) return;
+  auto* aircraft = dynamic_cast<TFlyingEnemySprite*>(other);
+  auto* kamikaze = dynamic_cast<TKamikazeSprite*>(other);
+  auto* position = dynamic_cast<TGroundEnemySprite*>(other);
+  auto* paratrooper = dynamic_cast<TParatrooperSprite*>(other);
+  if (!aircraft && !kamikaze && !position && !paratrooper) return;
+  Explode();
+  if (aircraft) {
+    aircraft->HitPoints -= Damage;
+    if (aircraft->HitPoints <= 0) aircraft->Die();
+  } else if (position) {
+    position->HitPoints -= Damage;
+    if (position->HitPoints <= 0) position->Die();
+  } else if (kamikaze) {
+    kamikaze->Die();
+  } else {
+    paratrooper->Die();
+  }
+}
 
 void THeroWeaponSprite::Explode() {
   if (IsRocket(Kind) && Flame) Flame->Kill();
