@@ -1,8 +1,9 @@
 // One whole game tick (DXTimer2Timer: input, logic, collisions, drawing and the status line; the
-// headless window only counts the presented frame, as TypicalFrame leaves presenting out) with n sprites of
-// play on the field: a third of them bonus boxes falling, a third the hero's projectiles, each running its
-// collision test over the whole tree, and a third explosions. The game's own pictures, the real main window,
-// a headless platform. Compare with TypicalFrame of the same run (see README.md).
+// headless window only counts the presented frame, as TypicalFrame leaves presenting out) with n sprites
+// of play on the field: a third enemies (aircraft of every kind and ground positions), a third the
+// hero's projectiles, each running its collision test over the whole tree, and a third explosions. The
+// game's own pictures, the real main window, a headless platform. Compare with TypicalFrame of the same
+// run (see README.md).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -14,8 +15,10 @@
 #include "app/main_form.h"
 #include "bench/bench_pictures.h"
 #include "engine/rtl.h"
+#include "game/enemies.h"
 #include "game/explosions_bonuses.h"
 #include "game/game_state.h"
+#include "game/ground_enemies.h"
 #include "game/hero.h"
 #include "game/weapons.h"
 #include "platform/headless_platform.h"
@@ -65,23 +68,33 @@ void GameFrame(benchmark::State& state) {
   RandSeedSet(99);
   std::vector<TPlaced> placed;
   const int64_t n = state.range(0);
+  // Enemies on the right, the hero's shots on the left where they hit nothing, explosions anywhere.
   for (int64_t i = 0; i < n; ++i) {
-    const int32_t x = 120 + static_cast<int32_t>(i * 37 % 640), y = 60 + static_cast<int32_t>(i * 53 % 420);
+    const auto step = static_cast<int32_t>(i);
+    int32_t x = 120 + step * 37 % 260, y = 60 + step * 53 % 420;
     TImageSprite* sprite = nullptr;
     switch (i % 3) {
       case 0:
-        sprite = new TBonusSprite(&root);
+        x = 440 + step * 41 % 220;
+        if (i % 4 == 3) {
+          sprite = new TGroundEnemySprite(static_cast<uint8_t>(7 + i % 3), &root);
+          y = sprite->Y;
+        } else {
+          sprite = new TFlyingEnemySprite(static_cast<uint16_t>(1 + i % 6), &root);
+          y = 60 + step * 29 % 300;
+        }
         break;
       case 1:
         sprite = new THeroWeaponSprite(x, y, 1, 9, &root);  // a direction that does not move it
         break;
       default:
+        x = 120 + step * 37 % 640;
         sprite = new TExplosionSprite(x, y, 0, i % 2 ? "gunexplosion" : "rocketexplosion", &root);
         break;
     }
     sprite->X = x;
     sprite->Y = y;
-    placed.push_back({sprite, x, y, 0});
+    placed.push_back({sprite, x, y, sprite->FrameIndex});
   }
   Game.Hero->X = 4;
   Game.Hero->Y = 480;
@@ -93,6 +106,9 @@ void GameFrame(benchmark::State& state) {
       p.Sprite->X = p.X;
       p.Sprite->Y = p.Y;
       p.Sprite->FrameIndex = p.FrameIndex;
+      // Enemies keep their fire: the field stays the same from tick to tick.
+      if (auto* flyer = dynamic_cast<TFlyingEnemySprite*>(p.Sprite)) flyer->FireDelay = 100;
+      if (auto* gun = dynamic_cast<TGroundEnemySprite*>(p.Sprite)) gun->FireDelay = 100;
     }
   }
   state.counters["sprites"] = static_cast<double>(root.Count());
