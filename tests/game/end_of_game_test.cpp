@@ -8,6 +8,7 @@
 #include "game/hero.h"
 #include "menu/menu_state.h"
 #include "settings/settings.h"
+#include "tests/server/server_process.h"
 #include "tests/support/game_scenario.h"
 #include "tests/support/scripted_http_server.h"
 
@@ -98,6 +99,27 @@ TEST_F(EndOfGame, AFailedSendShowsTheNoticeThenAsksAgain) {
   Press(plat::VK_RIGHT);
   Press(plat::VK_RETURN);  // "No"
   EXPECT_EQ(Game.GamePhase, gpMenu);
+}
+
+// The whole loop: the game's own submission to the real pellorin-server, whose world table then shows it.
+TEST_F(EndOfGame, TheWorldTableOfARealServerShowsTheResultSent) {
+  TTempFolder folder;
+  TServerProcess server(folder.Path(), {});
+  ASSERT_TRUE(server.Started());
+  WriteFile("server.url", "http://127.0.0.1:" + std::to_string(server.Port()) + "\n");
+  EndWithScore(4321);
+  ASSERT_EQ(Game.GamePhase, gpNameEntry);
+  Settings.Country.Assign("Norway");
+  Type("Ace Pilot");
+  Press(plat::VK_RETURN);
+  Press(plat::VK_RETURN);
+  AwaitReply();
+  EXPECT_EQ(Game.GamePhase, gpMenu) << server.ErrorOutput();
+  TGameClient browser(server.Port());
+  const std::string table = browser.Get("/cgi/version.pl?prg=Pellorin&show&type=0&format=json").Body;
+  EXPECT_NE(table.find("\"name\":\"Ace Pilot\""), std::string::npos) << table;
+  EXPECT_NE(table.find("4321"), std::string::npos) << table;
+  EXPECT_NE(table.find("Norway"), std::string::npos) << table;
 }
 
 TEST_F(EndOfGame, CancelStoresNothing) {
