@@ -3,7 +3,6 @@
 // rendered gun, and a level played through by a scripted pilot.
 #include "game/enemies.h"
 
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
