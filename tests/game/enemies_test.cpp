@@ -3,7 +3,6 @@
 // rendered gun, and a level played through by a scripted pilot.
 #include "game/enemies.h"
 
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -663,6 +662,46 @@ TEST_F(GunAim, AFrameShowsTheTowerGunTurnedTowardTheHero) {
       ASSERT_EQ(Pixel(pivotX + 33 - r, pivotY + c - 8), pixel) << "column " << c << ", row " << r;
     }
   EXPECT_GT(opaque, 100);
+}
+
+// A launcher rocket flying right (64): the rocket a quarter turn from its upright picture, the flame
+// unturned three steps (21 pixels) behind it, ending there.
+TEST_F(Enemies, AFrameShowsALauncherRocketWithItsFlameBehindIt) {
+  StartQuietPlayWithoutHero();
+  new TGroundEnemyWeaponSprite(gkLauncher, 64, 400, 300, &Root());
+  RunTicks(1);  // moves 7 - 3 to (404, 300) and shows flame pattern 1
+  const int32_t x = 404, y = 300;
+  TPictureCollectionItem& rocket = *GamePicture("nruweapon");
+  ASSERT_EQ(rocket.Picture.Width, 11);
+  ASSERT_EQ(rocket.Picture.Height, 62);
+  const uint32_t key = 0xFF00FF;
+  // Pivot (5, 29) of the 11 x 62 picture: column c, row r lands at (x + 29 - r, y + c - 5).
+  int opaque = 0;
+  for (int32_t r = 1; r < 62; ++r)
+    for (int32_t c = 0; c < 11; ++c) {
+      const uint32_t pixel = rocket.Picture.Pixel(c, r) & 0xFFFFFF;
+      if (pixel == key) continue;
+      ++opaque;
+      ASSERT_EQ(Pixel(x + 29 - r, y + c - 5), pixel) << "column " << c << ", row " << r;
+    }
+  EXPECT_GT(opaque, 100);
+  // The flame: the colours of pattern 1 of "rocketfire1" (36 x 40 cells in a row), scaled to 36 x 36
+  // with its right edge and 0.4 of its height at (x - 21, y).
+  TPictureCollectionItem& flame = *GamePicture("rocketfire1");
+  std::set<uint32_t> colours;
+  for (int32_t r = 0; r < 40; ++r)
+    for (int32_t c = 36; c < 72; ++c) colours.insert(flame.Picture.Pixel(c, r) & 0xFFFFFF);
+  colours.erase(key);
+  auto flamePixels = [&](int32_t left, int32_t top) {
+    int n = 0;
+    for (int32_t py = top; py < top + 36; ++py)
+      for (int32_t px = left; px < left + 36; ++px) n += colours.count(Pixel(px, py)) != 0;
+    return n;
+  };
+  const int behind = flamePixels(x - 21 - 36, y - 14);
+  EXPECT_GT(behind, 150);
+  EXPECT_LT(flamePixels(x + 40, y - 14), behind / 10);
+  EXPECT_LT(flamePixels(x - 21 - 36, y - 14 - 40), behind / 10);
 }
 
 // ------------------------------------------------------------------------------------- a whole level
