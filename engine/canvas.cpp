@@ -117,6 +117,15 @@ bool TDirectDrawSurfaceCanvas::Acquire() {
   return true;
 }
 
+void TDirectDrawSurfaceCanvas::SetFrameTextStyle(const std::string& face, int size) {
+  Brush.Style = bsClear;
+  Font.Style = 0;
+  Pen.Style = psSolid;
+  Font.Color = 0;
+  Font.Name = face;
+  Font.Size = size;
+}
+
 void TDirectDrawSurfaceCanvas::ReleaseCanvas() {
   if (!Holding) return;
   Holding = false;

@@ -56,6 +56,10 @@ class TDirectDrawSurfaceCanvas {
   // Pixels x1 .. x2-1 by y1 .. y2-1: filled with the brush unless it is clear, outlined with the pen.
   void Rectangle(int x1, int y1, int x2, int y2);
 
+  // The style every frame's text starts from: transparent background, no font style, a solid pen, black
+  // text in the face and size given.
+  void SetFrameTextStyle(const std::string& face, int size);
+
   // Gives the surface back (see above). Drawing again takes it again.
   void ReleaseCanvas();
   bool Held() const { return Holding; }

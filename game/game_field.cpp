@@ -260,12 +260,7 @@ void GameFrame(TGameHost& host, TDXDraw& display, TDXSpriteEngine& sprites, TDXI
                const TDXTimer& timer, int lagCount) {
   if (!display.CanDraw()) return;
   TDirectDrawSurfaceCanvas& canvas = display.Surface.SurfaceCanvas();
-  canvas.Brush.Style = bsClear;
-  canvas.Font.Style = 0;
-  canvas.Pen.Style = psSolid;
-  canvas.Font.Color = kBlack;
-  canvas.Font.Name = "Cargo";
-  canvas.Font.Size = 14;
+  canvas.SetFrameTextStyle("Cargo", 14);
 
   input.UpdateInput();
   Game.Input = input.States;

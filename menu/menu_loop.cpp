@@ -369,12 +369,7 @@ void MenuFrame(TDXDraw& display, TDXSpriteEngine& sprites, TDXInput& input, int 
   display.Surface.FillSurface(0);
   sprites.Paint();
   TDirectDrawSurfaceCanvas& canvas = display.Surface.SurfaceCanvas();
-  canvas.Brush.Style = bsClear;
-  canvas.Font.Style = 0;
-  canvas.Pen.Style = psSolid;
-  canvas.Font.Color = kBlack;
-  canvas.Font.Name = "Cargo";
-  canvas.Font.Size = 14;
+  canvas.SetFrameTextStyle("Cargo", 14);
   PaintMenuScreen(canvas);
   canvas.ReleaseCanvas();
   display.FlipDisplay();
