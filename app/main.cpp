@@ -4,9 +4,11 @@
 #include <string>
 
 #include "app/main_form.h"
+#include "app/replay_run.h"
 #include "platform/sdl_platform.h"
 
-int main() {
+int main(int argc, char** argv) {
+  if (int status = 0; RunReplayOptions(argc, argv, status)) return status;
   std::string error;
   std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error);
   if (!platform) {

@@ -1,9 +1,11 @@
 #include "app/main_form.h"
 
+#include <ctime>
 #include <exception>
 #include <string>
 
 #include "app/keyboard_mouse.h"
+#include "app/replay_run.h"
 #include "engine/canvas.h"
 #include "engine/rtl.h"
 #include "game/game_field.h"
@@ -243,6 +245,7 @@ void TmainForm::OpenHomePage() { ::OpenHomePage(); }
 void TmainForm::OpenWorldHighScorePage() { ::OpenWorldHighScorePage(); }
 
 void TmainForm::BackToMenu() {
+  KeepGameReplay(std::time(nullptr));
   Game.GamePhase = gpMenu;
   DXSpriteEngine1.Engine.Clear();
   ForgetMenuSprites();
@@ -272,6 +275,7 @@ void TmainForm::PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) { PaintGameIte
 void TmainForm::NameEntryConfirmed() {
   NewEntry.EntryScore = Game.Score;
   InsertNewEntry();
+  NoteReplayEnteredTable();
   SaveSettingsScrambled();
   Game.GamePhase = gpSendQuery;
 }

@@ -16,6 +16,7 @@
 #include "game/game_state.h"
 #include "game/ground_enemies.h"
 #include "game/hero.h"
+#include "game/replay.h"
 #include "game/weapons.h"
 #include "music/music.h"
 #include "platform/platform.h"
@@ -162,6 +163,10 @@ void PaintPhaseTexts(TGameHost& host, TDirectDrawSurfaceCanvas& canvas, int inte
     Game.PhaseTimer -= interval;
     PaintBigText(canvas, 290, 280, "Game over");
     if (Game.PhaseTimer <= 0) {
+      if (ReplayGameOver()) {
+        host.BackToMenu();  // a replay ends here, without the name entry
+        return;
+      }
       Game.ScoreRank = ComputeScoreRank();
       host.SetCursorVisible(true);
       if (Game.ScoreRank == 11) {
@@ -195,6 +200,7 @@ void PaintPhaseTexts(TGameHost& host, TDirectDrawSurfaceCanvas& canvas, int inte
 }  // namespace
 
 void CreateGameField(TGameHost& host) {
+  ReplayGameStarts();
   SetGameHost(&host);
   TSpriteEngine& root = host.SpriteRoot();
   root.Clear();
@@ -263,7 +269,7 @@ void GameFrame(TGameHost& host, TDXDraw& display, TDXSpriteEngine& sprites, TDXI
   canvas.SetFrameTextStyle("Cargo", 14);
 
   input.UpdateInput();
-  Game.Input = input.States;
+  Game.Input = ReplayTickInput(host, display, input.States, lagCount);
   sprites.ReapDead();
   TSpriteEngine& root = sprites.Engine;
 

@@ -3,6 +3,7 @@
 #include "engine/sprite.h"
 #include "game/game_host.h"
 #include "game/game_state.h"
+#include "game/replay.h"
 #include "music/music.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
@@ -35,12 +36,14 @@ void GameKeyDown(TGameHost& host, uint16_t key) {
 }
 
 void PauseGame(TGameHost& host) {
+  ReplayNoteCommand(rcPause);
   host.SetCursorVisible(true);
   if (Game.GamePhase != gpPause) Game.PhaseBeforePause = Game.GamePhase;
   Game.GamePhase = gpPause;
 }
 
 void ResumeGame(TGameHost& host) {
+  ReplayNoteCommand(rcResume);
   Game.GamePhase = Game.PhaseBeforePause;
   if (Game.GamePhase == gpPlaying) host.SetCursorVisible(false);
   CentrePointer();
@@ -82,6 +85,7 @@ void GameMouseButton(bool left, bool down) {
 bool ExitQueryPhase() { return GameKeysPhase(Game.GamePhase); }
 
 void OpenExitQuery(TGameHost& host) {
+  ReplayNoteCommand(rcOpenExitQuery);
   Game.PhaseBeforeExitQuery = Game.GamePhase;
   if (Game.ClosingWindow) Game.ClosingWindow->Visible = true;
   host.SetCursorVisible(true);
@@ -89,6 +93,7 @@ void OpenExitQuery(TGameHost& host) {
 }
 
 void ConfirmExitQuery(TGameHost& host) {
+  ReplayNoteCommand(rcConfirmExitQuery);
   Game.PhaseTimer = 1500;
   Game.GamePhase = gpGameOver;
   if (Game.ClosingWindow) Game.ClosingWindow->Visible = false;
@@ -96,6 +101,7 @@ void ConfirmExitQuery(TGameHost& host) {
 }
 
 void CancelExitQuery(TGameHost& host) {
+  ReplayNoteCommand(rcCancelExitQuery);
   Game.GamePhase = Game.PhaseBeforeExitQuery;
   if (Game.ClosingWindow) Game.ClosingWindow->Visible = false;
   if (Game.GamePhase == gpPlaying) host.SetCursorVisible(false);

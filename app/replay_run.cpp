@@ -1,0 +1,381 @@
+#include "app/replay_run.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "app/main_form.h"
+#include "engine/canvas.h"
+#include "engine/display.h"
+#include "engine/image_archive.h"
+#include "engine/input.h"
+#include "engine/sound.h"
+#include "engine/sprite_engine.h"
+#include "engine/timer.h"
+#include "engine/wave_archive.h"
+#include "game/game_field.h"
+#include "game/game_host.h"
+#include "game/game_services.h"
+#include "game/game_state.h"
+#include "menu/menu_loop.h"
+#include "menu/menu_state.h"
+#include "music/music.h"
+#include "platform/files.h"
+#include "platform/headless_platform.h"
+#include "platform/platform.h"
+#include "platform/sdl_platform.h"
+#include "settings/settings.h"
+
+namespace fs = std::filesystem;
+using plat::Platform;
+
+namespace {
+
+constexpr const char* kUsage = "usage: pellorin [--record FILE | --replay [FILE] | --verify-replay FILE]\n";
+constexpr size_t kKeptReplays = 10;
+constexpr uint32_t kTickInterval = 16;
+
+std::string RecordPath;     // --record FILE; empty: none
+bool EnteredTable = false;  // the current game's name entry was confirmed
+
+// The parts a game needs from a main window, for a game played back: no menu, no settings written, no
+// name entry, nothing sent. Audio: the window's playback plays sounds and music as the settings say.
+class TReplayHost : public TGameHost {
+ public:
+  explicit TReplayHost(bool withAudio) {
+    Display.SetOptions(OptionBit(doAllowReboot) | OptionBit(doCenter) | OptionBit(doFlip) |
+                       OptionBit(doDirectX7Mode) | OptionBit(doHardware) | OptionBit(doSelectDriver) |
+                       (withAudio ? OptionBit(doWaitVBlank) : 0));
+    Timer.SetInterval(static_cast<int>(kTickInterval));
+    Sprites.SetDXDraw(&Display);
+    Images.SetDXDraw(&Display);
+    if (withAudio) {
+      Waves.BindSound(&Sound);
+      Sound.Initialize(Platform().OpenAudio());
+      AttachMusicOutput(&Sound);
+      Waves.LoadWaveArchive("sound\\gamesound.dxw");
+    }
+    Platform().OpenWindow("Pellorin replay");
+    Display.InitializeDisplay();
+    HasAudio = withAudio;
+  }
+  ~TReplayHost() override {
+    SongStop(CurrentSong);
+    if (HasAudio) {
+      AttachMusicOutput(nullptr);
+      Waves.BindSound(nullptr);
+    }
+    Sprites.Engine.Clear();
+    ForgetGameSprites();
+    SetGameHost(nullptr);
+  }
+  TReplayHost(const TReplayHost&) = delete;
+  TReplayHost& operator=(const TReplayHost&) = delete;
+
+  // One recorded tick; false once the game has ended or the ticks are used up.
+  bool Step() {
+    int lag = 1;
+    if (Ended || !ReplayHasNextTick(lag)) return false;
+    GameFrame(*this, Display, Sprites, Input, Timer, lag);
+    return !Ended;
+  }
+
+  TSpriteEngine& SpriteRoot() override { return Sprites.Engine; }
+  TDXImageList& ImageList() override { return Images; }
+  void PlaySound(const char* name) override {
+    if (HasAudio) Waves.FindWave(name)->PlayWave(false);
+  }
+  void StartMusic(const char* path) override {
+    if (HasAudio) ::StartMusic(path);
+  }
+  void SetCursorVisible(bool) override {}
+  void RequestClose() override {}
+  void BackToMenu() override { Ended = true; }
+  void OpenNameEntry() override {}
+  void PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) override {
+    MenuScreen = msQuitQuery;
+    SelectedItem = 1;
+    PaintGameItemScreen(canvas, Game.Score);
+  }
+  void PollSubmission() override {}
+
+  TDXDraw Display;
+  TDXSpriteEngine Sprites;
+  TDXImageList Images;
+  TDXInput Input;
+  TDXTimer Timer;
+  TWaveCollection Waves;
+  TDXSound Sound;
+  bool Ended = false;
+  bool HasAudio = false;
+};
+
+struct TKept {
+  std::string Path;
+  unsigned Score;
+  std::string Date;
+};
+
+// Kept games by their names; other files in the folder are left alone.
+std::vector<TKept> ListKept() {
+  std::vector<TKept> kept;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(ReplayFolder(), error)) {
+    const std::string name = entry.path().filename().string();
+    unsigned score = 0;
+    char date[16] = {};
+    int used = 0;
+    if (name.size() == 28 && std::sscanf(name.c_str(), "%5u-%15[0-9-].replay%n", &score, date, &used) == 2 &&
+        used == 28 && score <= 65535)
+      kept.push_back({entry.path().string(), score, date});
+  }
+  std::sort(kept.begin(), kept.end(), [](const TKept& a, const TKept& b) {
+    return a.Score != b.Score ? a.Score > b.Score : a.Date < b.Date;
+  });
+  return kept;
+}
+
+void Save(const std::string& path, const TReplay& replay) {
+  try {
+    SaveReplay(path, replay);
+  } catch (const std::exception& error) {
+    Platform().MessageBox(error.what(), "Pellorin");
+  }
+}
+
+void LoadSettingsReadOnly() {
+  Settings = TSettings{};
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (plat::ReadFileBytes(plat::ResolvePath(kSettingsFile), bytes, error) && bytes.size() >= kSettingsSize) {
+    Settings = DecodeSettings(bytes.data());
+    ScrambleSettings();
+  }
+}
+
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string StateJson(const TReplayState& state, uint64_t hash) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "\"ticks\":%" PRIu32 ",\"score\":%u,\"level\":%u,\"lives\":%" PRId32
+                ",\"frame_hash\":\"%016" PRIx64 "\"",
+                state.Tick, state.Score, state.Level, state.Lives, hash);
+  return text;
+}
+
+int Verify(const std::string& path) {
+  TReplay replay;
+  try {
+    replay = LoadReplay(path);
+  } catch (const EReplayError& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 2;
+  }
+  plat::THeadlessPlatform headless;
+  headless.KeepFrames = false;
+  headless.AudioPresent = false;
+  plat::SetPlatform(&headless);
+  TReplayOutcome outcome;
+  try {
+    outcome = VerifyReplay(replay);
+  } catch (const std::exception& error) {
+    plat::SetPlatform(nullptr);
+    std::fprintf(stderr, "The replay %s could not be played: %s\n", path.c_str(), error.what());
+    return 2;
+  }
+  plat::SetPlatform(nullptr);
+  const bool equal = outcome.End == replay.End && outcome.FrameHash == replay.FrameHash;
+  std::string line = "{\"file\":" + JsonText(path) + "," + StateJson(outcome.End, outcome.FrameHash) +
+                     ",\"recorded\":{" + StateJson(replay.End, replay.FrameHash) + "},\"result\":\"" +
+                     (equal ? "equal" : "diverged") + "\"";
+  if (!equal)
+    line += ",\"first_difference_tick\":" + (outcome.FirstDifferenceTick >= 0
+                                                 ? std::to_string(outcome.FirstDifferenceTick)
+                                                 : std::string("null"));
+  std::printf("%s}\n", line.c_str());
+  return equal ? 0 : 1;
+}
+
+// Plays the replay in a window at its own pace: P pauses, Escape or closing the window ends it; every
+// other key is ignored.
+int Watch(const std::string& path) {
+  TReplay replay;
+  try {
+    replay = LoadReplay(path);
+  } catch (const EReplayError& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 2;
+  }
+  std::string error;
+  std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error);
+  if (!platform) {
+    std::fprintf(stderr, "Pellorin needs a graphical display and found none (%s).\n", error.c_str());
+    return 1;
+  }
+  plat::SetPlatform(platform.get());
+  LoadSettingsReadOnly();
+  {
+    TReplayHost host(true);
+    StartReplayPlayback(replay);
+    CreateGameField(host);
+    bool paused = false, done = false;
+    uint32_t next = Platform().Milliseconds();
+    while (!done) {
+      plat::TEvent event;
+      while (Platform().PollEvent(event)) {
+        if (event.Kind == plat::TEventKind::Close || event.Kind == plat::TEventKind::Terminate ||
+            (event.Kind == plat::TEventKind::KeyDown && event.Key == plat::VK_ESCAPE))
+          done = true;
+        if (event.Kind == plat::TEventKind::KeyDown && event.Key == 'P') {
+          paused = !paused;
+          if (paused)
+            SongStop(CurrentSong);
+          else if (Settings.MusicOn)
+            SongPlay(CurrentSong);
+          next = Platform().Milliseconds();
+        }
+      }
+      const uint32_t now = Platform().Milliseconds();
+      if (!done && !paused && static_cast<int32_t>(now - next) >= 0) {
+        done = !host.Step();
+        next += kTickInterval;
+      }
+      if (!done) {
+        const int32_t wait = paused ? 100 : static_cast<int32_t>(next - Platform().Milliseconds());
+        if (wait > 0) Platform().WaitEvent(static_cast<uint32_t>(wait));
+      }
+    }
+    StopReplayPlayback();
+  }
+  plat::SetPlatform(nullptr);
+  return 0;
+}
+
+}  // namespace
+
+std::string ReplayFolder() {
+  const fs::path config(plat::ResolvePath(kSettingsFile));
+  return (config.parent_path() / "replays").string();
+}
+
+std::vector<std::string> KeptReplays() {
+  std::vector<std::string> paths;
+  for (const TKept& kept : ListKept()) paths.push_back(kept.Path);
+  return paths;
+}
+
+std::string KeptReplayName(uint16_t score, std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char name[96];
+  std::snprintf(name, sizeof name, "%05u-%04d%02d%02d-%02d%02d%02d.replay", score, local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  return name;
+}
+
+void NoteReplayEnteredTable() { EnteredTable = true; }
+
+void KeepGameReplay(std::time_t now) {
+  const bool entered = EnteredTable;
+  EnteredTable = false;
+  std::optional<TReplay> replay = TakeFinishedRecording();
+  if (!replay) return;
+  if (!RecordPath.empty()) Save(RecordPath, *replay);
+  const fs::path folder(ReplayFolder());
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) {
+    Platform().MessageBox("The folder " + folder.string() + " cannot be made: " + error.message(),
+                          "Pellorin");
+    return;
+  }
+  Save((folder / "last.replay").string(), *replay);
+  if (!entered) return;
+  Save((folder / KeptReplayName(replay->End.Score, now)).string(), *replay);
+  const std::vector<TKept> kept = ListKept();
+  for (size_t i = kKeptReplays; i < kept.size(); ++i) fs::remove(kept[i].Path, error);
+}
+
+TReplayOutcome VerifyReplay(const TReplay& replay) {
+  const TSettings saved = Settings;
+  Settings.SoundOn = 0;
+  Settings.MusicOn = 0;
+  TReplayOutcome outcome;
+  {
+    TReplayHost host(false);
+    StartReplayPlayback(replay);
+    try {
+      CreateGameField(host);
+      while (host.Step()) {
+      }
+    } catch (...) {
+      StopReplayPlayback();
+      Settings = saved;
+      throw;
+    }
+    outcome = StopReplayPlayback();
+  }
+  Settings = saved;
+  return outcome;
+}
+
+bool RunReplayOptions(int argc, char** argv, int& status) {
+  bool ours = false;
+  for (int i = 1; i < argc; ++i)
+    ours |= !std::strcmp(argv[i], "--record") || !std::strcmp(argv[i], "--replay") ||
+            !std::strcmp(argv[i], "--verify-replay");
+  if (!ours) return false;
+  status = 2;
+  const std::string option = argv[1];
+  const bool hasFile = argc >= 3 && argv[2][0] != '-';
+  if (argc > (hasFile ? 3 : 2) || (option != "--replay" && !hasFile)) {
+    std::fputs(kUsage, stderr);
+    return true;
+  }
+  std::string path = hasFile ? argv[2] : "";
+  if (option == "--record") {
+    RecordPath = path;
+    return false;
+  }
+  if (option == "--replay" && path.empty()) {
+    const std::vector<std::string> kept = KeptReplays();
+    if (kept.empty()) {
+      std::fprintf(stderr, "No kept replay in %s.\n%s", ReplayFolder().c_str(), kUsage);
+      return true;
+    }
+    path = kept.front();
+  }
+  if (!plat::FileExists(path)) {
+    std::fprintf(stderr, "The replay %s does not exist.\n%s", path.c_str(), kUsage);
+    return true;
+  }
+  status = option == "--verify-replay" ? Verify(path) : Watch(path);
+  return true;
+}
+
+void ResetReplayRunState() {
+  RecordPath.clear();
+  EnteredTable = false;
+}

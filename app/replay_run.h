@@ -1,0 +1,39 @@
+// Replays seen from the program: the replay options of the command line (--record, --replay,
+// --verify-replay), the playback window and the headless check, and the keeping of recorded games in
+// replays/ beside config.dat (last.replay always; games that enter the local table under their score and
+// date, the ten best kept). Called by main before the normal start and by the main window when a game
+// hands back to the menu.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "game/replay.h"
+
+// When the command line holds a replay option, carries it out and returns true with the exit status:
+// 0 done (or a checked replay equal to its recording), 1 a checked replay that diverged, 2 a bad command
+// line or a file that is missing, not a replay, damaged or of other rules. --record FILE returns false
+// after arming the recording: the program then starts as usual.
+bool RunReplayOptions(int argc, char** argv, int& status);
+
+// The folder of the kept replays: replays/ in the folder config.dat is resolved in.
+std::string ReplayFolder();
+// The kept games (not last.replay), best first: higher score first, the older of equal scores first.
+std::vector<std::string> KeptReplays();
+// The name a game that entered the table is kept under: "SSSSS-YYYYMMDD-HHMMSS.replay" (local time).
+std::string KeptReplayName(uint16_t score, std::time_t when);
+
+// The game that enters the local table will be kept (the name entry was confirmed).
+void NoteReplayEnteredTable();
+// At the hand-back to the menu: writes the finished recording, if any, as last.replay, keeps it when it
+// entered the table (removing the kept games beyond the ten best), and writes it to the --record file.
+// Failures are shown in a message box naming the file; the game goes on.
+void KeepGameReplay(std::time_t now);
+
+// Plays the replay headless as fast as it can and returns where it ended. Needs the headless platform
+// installed and the game's data in reach.
+TReplayOutcome VerifyReplay(const TReplay& replay);
+
+void ResetReplayRunState();

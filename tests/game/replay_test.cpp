@@ -1,0 +1,248 @@
+// Replays: the file format and its loader's refusals, and whole games recorded through the main window
+// and played back headless.
+#include "game/replay.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/replay_run.h"
+#include "engine/binary_io.h"
+#include "engine/rtl.h"
+#include "game/game_state.h"
+#include "menu/menu_state.h"
+#include "tests/support/game_scenario.h"
+
+namespace {
+
+TReplay SmallReplay() {
+  TReplay replay;
+  replay.Start = {.Seed = 0xDEADBEEF,
+                  .EnemySpawnCountdown = 17,
+                  .BonusSpawnCountdown = 300,
+                  .WeaponTime = 0,
+                  .ShieldTime = -16,
+                  .BombTime = 4000,
+                  .LastBonusTime = 2,
+                  .HeroDownCountdown = 191};
+  TReplayTick moving;
+  moving.Input = InputBit(isUp) | InputBit(35);
+  moving.Lag = 2;
+  moving.StepRight = 7;
+  moving.StepDown = 1;
+  moving.LeftButton = true;
+  TReplayTick commands;
+  commands.RightButton = true;
+  commands.Commands = {rcPause, rcResume, rcOpenExitQuery};
+  TReplayTick firing;
+  firing.Input = InputBit(isButton1);
+  firing.Lag = 0;
+  replay.Runs = {{94, TReplayTick{}}, {3, moving}, {1, commands}, {65535, firing}};
+  replay.Checkpoints.push_back({.Tick = 600, .Seed = 5, .Score = 40, .Level = 1, .Lives = 3});
+  replay.Checkpoints.push_back({.Tick = 1200, .Seed = 6, .Score = 65535, .Level = 2, .Lives = -1});
+  replay.End = {.Tick = 94 + 3 + 1 + 65535, .Seed = 9, .Score = 1234, .Level = 3, .Lives = 0};
+  replay.FrameHash = 0x0123456789ABCDEFull;
+  return replay;
+}
+
+// The bytes with the checksum made to match again, as a damaged writer (not a bit flip) would leave them.
+std::vector<uint8_t> Resealed(std::vector<uint8_t> bytes) {
+  StoreU32(bytes, bytes.size() - 4, ReplayChecksum(bytes.data(), bytes.size() - 4));
+  return bytes;
+}
+
+std::string DecodeError(const std::vector<uint8_t>& bytes) {
+  try {
+    DecodeReplay(bytes.data(), bytes.size(), "games/x.replay");
+  } catch (const EReplayError& error) {
+    return error.what();
+  }
+  return "(loaded)";
+}
+
+TEST(ReplayFormat, EveryFieldSurvivesTheFileAndEqualTicksShareARun) {
+  const TReplay replay = SmallReplay();
+  const std::vector<uint8_t> bytes = EncodeReplay(replay);
+  const TReplay loaded = DecodeReplay(bytes.data(), bytes.size(), "x.replay");
+  EXPECT_EQ(EncodeReplay(loaded), bytes);
+  ASSERT_EQ(loaded.Runs.size(), 4u);
+  EXPECT_EQ(loaded.Runs[1].Tick, replay.Runs[1].Tick);
+  EXPECT_EQ(loaded.Runs[2].Tick.Commands, (std::vector<uint8_t>{rcPause, rcResume, rcOpenExitQuery}));
+  EXPECT_EQ(loaded.Runs[3].Repeat, 65535);
+  EXPECT_EQ(loaded.Start.BombTime, 4000);
+  EXPECT_EQ(loaded.Start.ShieldTime, -16);
+  EXPECT_EQ(loaded.Checkpoints[1], replay.Checkpoints[1]);
+  EXPECT_EQ(loaded.End, replay.End);
+  EXPECT_EQ(loaded.FrameHash, replay.FrameHash);
+  // 65633 ticks in a few dozen bytes: runs of equal ticks cost one run.
+  EXPECT_LT(bytes.size(), 160u);
+}
+
+TEST(ReplayFormat, EveryCutAndEveryChangedByteIsRefusedWithTheFilesName) {
+  const std::vector<uint8_t> bytes = EncodeReplay(SmallReplay());
+  for (size_t size = 0; size < bytes.size(); ++size) {
+    const std::string message = DecodeError({bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(size)});
+    EXPECT_NE(message.find("games/x.replay"), std::string::npos) << size << ": " << message;
+  }
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    std::vector<uint8_t> changed = bytes;
+    changed[at] ^= 0x10;
+    EXPECT_NE(DecodeError(changed).find("games/x.replay"), std::string::npos) << at;
+  }
+}
+
+TEST(ReplayFormat, DamageBehindAMatchingChecksumIsRefusedBeforeItIsRead) {
+  const std::vector<uint8_t> good = EncodeReplay(SmallReplay());
+  constexpr size_t kRuns = 8 + 4 + 28;  // the run count's offset
+  struct TCase {
+    const char* Name;
+    size_t At;
+    std::vector<uint8_t> Bytes;
+    const char* Message;
+  };
+  const TCase cases[] = {
+      {"magic", 0, {'X'}, "The file games/x.replay is not a replay."},
+      {"format", 8, {2, 0}, "The replay games/x.replay has format version 2; this game reads version 1."},
+      {"rules",
+       10,
+       {7, 0},
+       "The replay games/x.replay was recorded under rules version 7; this game plays version 1."},
+      {"run count",
+       kRuns,
+       {0xFF, 0xFF, 0xFF, 0x7F},
+       "The replay games/x.replay is damaged: it counts more runs of ticks than it holds."},
+      {"empty run", kRuns + 4, {0, 0}, "The replay games/x.replay is damaged: a run of ticks is empty."},
+      {"unknown field",
+       kRuns + 6,
+       {0x40},
+       "The replay games/x.replay is damaged: a tick has unknown fields."},
+      {"stored usual lag",
+       kRuns + 15,
+       {1},
+       "The replay games/x.replay is damaged: a tick stores the usual lag."},
+      {"unknown command",
+       kRuns + 24,
+       {kReplayCommandCount},
+       "The replay games/x.replay is damaged: a tick has an unknown command."},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<uint8_t> bytes = good;
+    std::copy(c.Bytes.begin(), c.Bytes.end(), bytes.begin() + static_cast<ptrdiff_t>(c.At));
+    EXPECT_EQ(DecodeError(Resealed(bytes)), c.Message);
+  }
+  // A tick count at the end that the runs do not add up to, and bytes after the end.
+  TReplay wrongEnd = SmallReplay();
+  ++wrongEnd.End.Tick;
+  EXPECT_EQ(DecodeError(EncodeReplay(wrongEnd)),
+            "The replay games/x.replay is damaged: its tick count does not match its ticks.");
+  std::vector<uint8_t> longer = good;
+  longer.insert(longer.end() - 4, 0);
+  EXPECT_EQ(DecodeError(Resealed(longer)),
+            "The replay games/x.replay is damaged: it has bytes after its end.");
+}
+
+class ReplayScenario : public TGameScenario {
+ protected:
+  void SetUp() override {
+    TGameScenario::SetUp();
+    ResetReplayState();
+    ResetReplayRunState();
+  }
+  void TearDown() override {
+    TGameScenario::TearDown();
+    ResetReplayState();
+  }
+  void MoveMouse(int x, int y) { Headless.PushEvent({.Kind = plat::TEventKind::MouseMove, .X = x, .Y = y}); }
+  // A game of keys, mouse steering and buttons, a pause, the exit question answered "No", then Escape and
+  // "Yes"; it ends in the menu.
+  void PlayScriptedGame(int ticks) {
+    StartPlaying();
+    for (int tick = 0; tick < ticks; ++tick) {
+      Hold(plat::SCAN_SPACE, tick % 40 < 30);
+      Hold(plat::SCAN_UP, tick % 100 < 20);
+      Hold(plat::SCAN_DOWN, tick % 100 >= 50 && tick % 100 < 70);
+      if (tick % 150 == 75) MoveMouse(400 + (tick % 7) * 9, 300 - (tick % 5) * 11);
+      if (tick % 200 == 10)
+        Headless.PushEvent({.Kind = plat::TEventKind::MouseDown, .Button = plat::TMouseButton::Left});
+      if (tick % 200 == 60)
+        Headless.PushEvent({.Kind = plat::TEventKind::MouseUp, .Button = plat::TMouseButton::Left});
+      if (tick == ticks / 3) {
+        Press('P');
+        RunTicks(20);
+        Press('P');
+      }
+      if (tick == ticks / 2) {
+        Press(plat::VK_ESCAPE);
+        Press(plat::VK_RIGHT);
+        Press(plat::VK_RETURN);
+      }
+      RunTicks(1);
+    }
+    if (GameKeysPhase(Game.GamePhase)) {
+      Press(plat::VK_ESCAPE);
+      Press(plat::VK_RETURN);
+    }
+    for (int i = 0; i < 300 && Game.GamePhase != gpNameEntry && Game.GamePhase != gpMenu; ++i) RunTicks(1);
+    if (Game.GamePhase == gpNameEntry) {
+      Headless.PushEvent({.Kind = plat::TEventKind::KeyPress, .Char = 'A'});
+      Press(plat::VK_RETURN);  // "OK"
+      Press(plat::VK_RIGHT);
+      Press(plat::VK_RETURN);  // not sent
+    }
+  }
+};
+
+TEST_F(ReplayScenario, ARecordedGamePlaysBackEqualFromAnyStartingStateAndAChangedTickDiverges) {
+  Headless.Seed = 4242;
+  PlayScriptedGame(1300);  // a first game leaves countdowns and the generator somewhere
+  Form.reset();
+  PlayScriptedGame(1900);
+  ASSERT_EQ(Game.GamePhase, gpMenu);
+  const uint16_t score = Game.Score;
+  const uint8_t level = Game.Level;
+  const std::string config = ReadFile("config.dat");
+  Form.reset();
+
+  const TReplay replay = LoadReplay("replays/last.replay");
+  EXPECT_EQ(replay.End.Score, score);
+  EXPECT_EQ(replay.End.Level, level);
+  EXPECT_GT(replay.End.Tick, 1900u);
+  EXPECT_EQ(replay.Checkpoints.size(), replay.End.Tick / kReplayCheckpointSpan);
+  EXPECT_NE(replay.FrameHash, 0u);
+  std::vector<uint8_t> commands;
+  bool steered = false;
+  for (const TReplayRun& run : replay.Runs) {
+    commands.insert(commands.end(), run.Tick.Commands.begin(), run.Tick.Commands.end());
+    steered |= run.Tick.StepRight != 0 || run.Tick.StepUp != 0;
+  }
+  commands.resize(4);
+  EXPECT_EQ(commands, (std::vector<uint8_t>{rcPause, rcResume, rcOpenExitQuery, rcCancelExitQuery}));
+  EXPECT_TRUE(steered);
+
+  // Played back from another program's state: the start state comes from the file.
+  ResetGameState();
+  RandSeedSet(99);
+  TReplayOutcome outcome = VerifyReplay(replay);
+  EXPECT_TRUE(outcome.Ended);
+  EXPECT_EQ(outcome.End, replay.End);
+  EXPECT_EQ(outcome.FrameHash, replay.FrameHash);
+  EXPECT_EQ(outcome.FirstDifferenceTick, -1);
+  // Playing back writes nothing: config.dat is as it was and no replay is recorded.
+  EXPECT_EQ(ReadFile("config.dat"), config);
+  EXPECT_FALSE(TakeFinishedRecording().has_value());
+
+  // The fire button let go for one stretch of play: the game diverges from its checkpoints.
+  TReplay changed = replay;
+  uint32_t at = 0;
+  for (TReplayRun& run : changed.Runs) {
+    if (at > 700 && at < 1100 && (run.Tick.Input & InputBit(isButton1)))
+      run.Tick.Input &= ~InputBit(isButton1);
+    at += run.Repeat;
+  }
+  outcome = VerifyReplay(changed);
+  EXPECT_FALSE(outcome.End == replay.End && outcome.FrameHash == replay.FrameHash);
+  EXPECT_EQ(outcome.FirstDifferenceTick, 1200);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The replay options of the program from outside: the JSON line and the exit statuses of
+# --verify-replay, the usage line for a bad command line, the messages for a missing, damaged or
+# foreign file. Usage: command_line_test.sh PELLORIN GOLDEN_DIR RUN_DIR
+set -uo pipefail
+pellorin=$1 golden=$2 run=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$run"
+failed=0
+expect() {  # expect STATUS PATTERN ARGS...: the exit status and a line of the output (stdout and stderr)
+  local status=$1 pattern=$2
+  shift 2
+  local out
+  out=$("$pellorin" "$@" 2>&1)
+  local got=$?
+  if [[ $got -ne $status ]] || ! grep -qE -- "$pattern" <<<"$out"; then
+    echo "FAILED: pellorin $* -> status $got (expected $status), output: $out"
+    failed=1
+  fi
+}
+good=$golden/exit-question.replay
+expect 0 '^\{"file":".*exit-question.replay","ticks":[0-9]+,"score":[0-9]+,"level":[0-9]+,"lives":[0-9-]+,"frame_hash":"[0-9a-f]{16}",.*"result":"equal"\}$' --verify-replay "$good"
+expect 2 '^usage: pellorin' --verify-replay
+expect 2 '^usage: pellorin' --verify-replay "$good" --bogus
+expect 2 '^usage: pellorin' --replay --bogus
+expect 2 "The replay $work/none.replay does not exist" --verify-replay "$work/none.replay"
+printf 'hello' >"$work/text.replay"
+expect 2 "The file $work/text.replay is not a replay" --verify-replay "$work/text.replay"
+# One byte of the input stream changed: refused by the checksum, never a crash.
+cp "$good" "$work/changed.replay"
+printf '\x55' | dd of="$work/changed.replay" bs=1 seek=60 conv=notrunc status=none
+expect 2 "The replay $work/changed.replay is damaged" --verify-replay "$work/changed.replay"
+exit $failed
