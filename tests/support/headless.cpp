@@ -10,6 +10,7 @@
 #include "engine/timer.h"
 #include "game/game_state.h"
 #include "menu/menu_state.h"
+#include "platform/files.h"
 #include "settings/settings.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +23,7 @@ void THeadlessTest::SetUp() {
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   Dir = pattern;
   fs::current_path(Dir);
+  plat::SetGameFolders({Dir, Dir});
   plat::SetPlatform(&Headless);
   ResetApplication();
   ResetGameState();
@@ -32,6 +34,7 @@ void THeadlessTest::SetUp() {
 
 void THeadlessTest::TearDown() {
   plat::SetPlatform(nullptr);
+  plat::SetGameFolders({});
   fs::current_path(OldDir);
   std::error_code ignored;
   fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add, ignored);
