@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -149,8 +150,13 @@ bool CatchTerminationSignals() {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
+  // A signal the program was started with ignored (SIGINT under nohup or in a script's background)
+  // stays ignored.
+  for (int sig : {SIGTERM, SIGINT}) {
+    struct sigaction old{};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
   ::pthread_atfork(nullptr, nullptr, InForkedChild);
   std::thread(WatchSignals).detach();
   return true;
@@ -295,11 +301,14 @@ class TSdlPlatform final : public TPlatform {
     ToPicture(wx, wy, x, y);
   }
 
-  // While the box is open a signal ends the program at once; once one has come, no box opens.
+  // While the box is open a signal ends the program at once; once one has come, no box opens. A desktop
+  // that cannot show the box (SDL's X11 box needs the core fonts of xfonts-base) gets the text on
+  // standard error instead, so that the message is not lost.
   void MessageBox(const std::string& text, const std::string& caption) override {
     ModalOpen.store(true);
-    if (ReceivedSignal.load() == 0)
-      SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), Window);
+    if (ReceivedSignal.load() == 0 &&
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), Window) != 0)
+      std::fprintf(stderr, "%s: %s (no message box: %s)\n", caption.c_str(), text.c_str(), SDL_GetError());
     ModalOpen.store(false);
   }
 

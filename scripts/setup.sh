@@ -14,7 +14,8 @@ packages=(build-essential cmake pkg-config
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core
   libcurl4-openssl-dev libopenmpt-dev libpng-dev librsvg2-dev libcairo2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev)
-test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp)
+# xfonts-base: the core fonts SDL's message box draws with under Xvfb.
+test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp xfonts-base)
 
 missing=()
 for p in "${packages[@]}"; do
