@@ -116,7 +116,8 @@ TGameFolders FindGameFolders(const std::string& programDir, const TInstallLayout
       folders.User = programDir;
       return folders;
     }
-  } else if (!layout.DataFromProgram.empty() && holdsData(programDir + "/" + layout.DataFromProgram)) {
+  } else if (!programDir.empty() && !layout.DataFromProgram.empty() &&
+             holdsData(programDir + "/" + layout.DataFromProgram)) {
     folders.Data = programDir + "/" + layout.DataFromProgram;
   } else if (holdsData(layout.InstalledData)) {
     folders.Data = layout.InstalledData;
