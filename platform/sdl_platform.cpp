@@ -167,20 +167,31 @@ bool Set(const char* variable) {
   return value && *value;
 }
 
-// The video drivers that show a window to a person, in SDL's order, each with what it needs from the
-// environment in brackets ("x11 (DISPLAY=:0)"). SDL would otherwise fall back to an off-screen driver
-// when there is no display. Wayland without a runtime folder cannot connect, and would only print its
-// own complaint, so it is left out then.
-std::vector<std::pair<std::string, std::string>> DisplayDrivers() {
-  std::vector<std::pair<std::string, std::string>> drivers;
+// A video driver that shows a window to a person, and what it needs from the environment.
+struct TDisplayDriver {
+  std::string Name;
+  std::string Need;    // "DISPLAY=:0", "DISPLAY not set"; empty when it needs nothing
+  bool Usable = true;  // false when it cannot connect and would only print a complaint of its own
+};
+
+// SDL's drivers in SDL's order, without the off-screen ones that SDL would otherwise fall back to when
+// there is no display. Wayland without a runtime folder cannot connect.
+std::vector<TDisplayDriver> DisplayDrivers() {
+  std::vector<TDisplayDriver> drivers;
   for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
-    std::string name = SDL_GetVideoDriver(i);
-    if (name == "offscreen" || name == "dummy" || name == "evdev") continue;
-    const char* variable = name == "x11" ? "DISPLAY" : name == "wayland" ? "WAYLAND_DISPLAY" : nullptr;
-    std::string need;
-    if (variable) need = Set(variable) ? std::string(variable) + "=" + std::getenv(variable) : std::string(variable) + " not set";
-    if (name == "wayland" && !Set("XDG_RUNTIME_DIR") && !Set("WAYLAND_SOCKET")) need = "XDG_RUNTIME_DIR not set";
-    drivers.emplace_back(name, need);
+    TDisplayDriver driver{SDL_GetVideoDriver(i), "", true};
+    if (driver.Name == "offscreen" || driver.Name == "dummy" || driver.Name == "evdev") continue;
+    const char* variable = driver.Name == "x11"       ? "DISPLAY"
+                           : driver.Name == "wayland" ? "WAYLAND_DISPLAY"
+                                                      : nullptr;
+    if (variable)
+      driver.Need = Set(variable) ? std::string(variable) + "=" + std::getenv(variable)
+                                  : std::string(variable) + " not set";
+    if (driver.Name == "wayland" && !Set("XDG_RUNTIME_DIR") && !Set("WAYLAND_SOCKET")) {
+      driver.Need = "XDG_RUNTIME_DIR not set";
+      driver.Usable = false;
+    }
+    drivers.push_back(driver);
   }
   return drivers;
 }
@@ -584,9 +595,6 @@ class TSdlPlatform final : public TPlatform {
     }
   }
 
-  SDL_Window* Window = nullptr;
-  SDL_Renderer* Renderer = nullptr;
-  SDL_Texture* Texture = nullptr;
   // A pad is opened once, whether it was there at start or plugged in later (SDL reports both as added).
   void OpenPad(int deviceIndex) {
     SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(deviceIndex);
@@ -613,6 +621,9 @@ class TSdlPlatform final : public TPlatform {
       {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, TPadButton::DpadRight},
   };
 
+  SDL_Window* Window = nullptr;
+  SDL_Renderer* Renderer = nullptr;
+  SDL_Texture* Texture = nullptr;
   SDL_Joystick* Stick = nullptr;
   std::vector<SDL_GameController*> Pads;  // in the order they came
   std::vector<TEvent> Pending;            // events made from one SDL event that carried several
@@ -633,10 +644,9 @@ std::unique_ptr<TPlatform> CreateSdlPlatform(std::string& error) {
   std::string tried;
   if (!Set("SDL_VIDEODRIVER")) {
     std::string list;
-    for (const auto& [name, need] : DisplayDrivers()) {
-      tried += (tried.empty() ? "" : ", ") + name + (need.empty() ? "" : " (" + need + ")");
-      if (name == "wayland" && need == "XDG_RUNTIME_DIR not set") continue;
-      list += (list.empty() ? "" : ",") + name;
+    for (const TDisplayDriver& driver : DisplayDrivers()) {
+      tried += (tried.empty() ? "" : ", ") + driver.Name + (driver.Need.empty() ? "" : " (" + driver.Need + ")");
+      if (driver.Usable) list += (list.empty() ? "" : ",") + driver.Name;
     }
     // An empty hint would mean "any driver"; a name no driver has means none.
     SDL_SetHint(SDL_HINT_VIDEODRIVER, list.empty() ? "none" : list.c_str());
