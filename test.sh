@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, then runs the whole test suite: unit and scenario tests, the same tests in the
-# address and undefined-behaviour sanitizer build, and the window tests under Xvfb.
+# address and undefined-behaviour sanitizer build, the window tests under Xvfb, and the Debian package of
+# the release build, unpacked and started under Xvfb.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 cd "$root"
@@ -30,4 +31,9 @@ LSAN_OPTIONS=suppressions=$root/tests/window/lsan.supp ASAN_OPTIONS=detect_leaks
   ctest --test-dir build-asan -R game_window_tests --output-on-failure --timeout 300 \
   >build-asan/ctest-window.log 2>&1 || { cat build-asan/ctest-window.log; status=1; }
 grep -E 'tests passed|tests failed' build-asan/ctest-window.log || true
+echo "test: the release build's Debian package, unpacked and started"
+app_id=$(sed -n 's/^PELLORIN_APP_ID:STRING=//p' build-release/CMakeCache.txt)
+xvfb-run -a -s "-screen 0 1024x768x24" tests/install/package_test.sh build-release "$app_id" \
+  >build-release/package-test.log 2>&1 || { cat build-release/package-test.log; status=1; }
+grep -E '^package test: .*holds' build-release/package-test.log || true
 exit $status

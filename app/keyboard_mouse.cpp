@@ -53,7 +53,7 @@ void UpdateBossKeyName() {
   } else if (key == plat::VK_LWIN) {
     BossKeyName = "Window Key";
   } else if (key >= plat::VK_F1 && key <= plat::VK_F12) {
-    BossKeyName = "F" + std::to_string(key - plat::VK_F1 + 1);
+    BossKeyName = 'F' + std::to_string(key - plat::VK_F1 + 1);
   }
 }
 

@@ -1,18 +1,122 @@
-// Program entry: the SDL platform, the main window and its message loop, then play.url.
+// Program entry: the command line, the folders of the game's files, the SDL platform, the main window
+// and its message loop, then play.url.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "app/main_form.h"
 #include "app/replay_run.h"
+#include "platform/files.h"
 #include "platform/sdl_platform.h"
+#include "settings/settings.h"
+
+#ifndef PELLORIN_VERSION
+#error "the build sets PELLORIN_VERSION to the project's version"
+#endif
+#ifndef PELLORIN_DATA_FROM_PROGRAM
+#error "the build sets PELLORIN_DATA_FROM_PROGRAM and PELLORIN_INSTALLED_DATA to the installed data folder"
+#endif
+
+namespace {
+
+// What the command line asks of this run.
+struct TRunOptions {
+  bool Help = false;
+  bool Version = false;
+  int WindowMode = -1;  // for this run only: 1 window, 0 full screen, -1 as config.dat says
+};
+
+// One option of the command line. An option with an Argument takes it as "--name VALUE" or
+// "--name=VALUE"; Apply receives it (nullptr for an option without one).
+struct TOption {
+  const char* Name;
+  const char* Argument;
+  const char* Help;
+  void (*Apply)(TRunOptions& options, const char* value);
+};
+
+constexpr TOption kOptions[] = {
+    {"--fullscreen", nullptr, "play full screen this time (the options keep their setting)",
+     [](TRunOptions& o, const char*) { o.WindowMode = 0; }},
+    {"--window", nullptr, "play in a window this time (the options keep their setting)",
+     [](TRunOptions& o, const char*) { o.WindowMode = 1; }},
+    {"--help", nullptr, "show this help and exit", [](TRunOptions& o, const char*) { o.Help = true; }},
+    {"--version", nullptr, "show the version and exit",
+     [](TRunOptions& o, const char*) { o.Version = true; }},
+    // Taken by the replay code before this table is read; listed here for the usage.
+    {"--replay", "[FILE]", "watch a kept game again (the best one without FILE)", nullptr},
+    {"--record", "FILE", "play as usual and also write each game's replay to FILE", nullptr},
+    {"--verify-replay", "FILE", "play a replay headless and check its result (one JSON line)", nullptr},
+};
+
+void PrintUsage(FILE* to) {
+  std::fprintf(to, "Usage: pellorin [OPTION]...\nA side-scrolling aircraft shooter.\n\n");
+  for (const TOption& option : kOptions) {
+    std::string name = option.Name;
+    if (option.Argument) name += std::string(" ") + option.Argument;
+    std::fprintf(to, "  %-20s %s\n", name.c_str(), option.Help);
+  }
+  std::fprintf(to,
+               "\nSettings and high scores are kept in config.dat, beside the game's data when that folder\n"
+               "is writable, else in $XDG_DATA_HOME/pellorin (~/.local/share/pellorin).\n");
+}
+
+// Reads argv into options. On a mistake: says what it was and the usage on standard error, false.
+bool ParseCommandLine(int argc, char** argv, TRunOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    std::string name = word.substr(0, word.find('='));
+    const TOption* found = nullptr;
+    for (const TOption& option : kOptions)
+      if (name == option.Name) found = &option;
+    const char* problem = nullptr;
+    const char* value = nullptr;
+    if (!found) {
+      problem = "unknown option";
+    } else if (found->Argument) {
+      if (name.size() < word.size())
+        value = argv[i] + name.size() + 1;
+      else if (i + 1 < argc)
+        value = argv[++i];
+      else
+        problem = "missing argument for";
+    } else if (name.size() < word.size()) {
+      problem = "no argument allowed for";
+    }
+    if (problem) {
+      std::fprintf(stderr, "pellorin: %s '%s'\n", problem, found ? found->Name : word.c_str());
+      PrintUsage(stderr);
+      return false;
+    }
+    if (found->Apply) found->Apply(options, value);
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  const plat::TInstallLayout layout{
+      "pellorin", {"data", "sound"}, PELLORIN_DATA_FROM_PROGRAM, PELLORIN_INSTALLED_DATA};
+  plat::SetGameFolders(plat::FindGameFolders(plat::ProgramDir(), layout));
   if (int status = 0; RunReplayOptions(argc, argv, status)) return status;
+
+  TRunOptions options;
+  if (!ParseCommandLine(argc, argv, options)) return 2;
+  if (options.Help) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (options.Version) {
+    std::printf("Pellorin %s\n", PELLORIN_VERSION);
+    return 0;
+  }
+  SetWindowModeForRun(options.WindowMode);
   std::string error;
   std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error);
   if (!platform) {
-    std::fprintf(stderr, "Pellorin needs a graphical display and found none (%s).\n", error.c_str());
+    std::fprintf(stderr, "pellorin: no display to open a window on: %s\n", error.c_str());
     return 1;
   }
   plat::SetPlatform(platform.get());
@@ -20,7 +124,10 @@ int main(int argc, char** argv) {
     TmainForm mainForm;
     mainForm.Run();
   }
-  OpenPlayUrl();
+  // Ended by the session or a signal rather than by the player: no browser opens on the way out.
+  if (plat::TerminationSignal() == 0) OpenPlayUrl();
   plat::SetPlatform(nullptr);
+  platform.reset();
+  plat::EndLikeTheSignal();
   return 0;
 }

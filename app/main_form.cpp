@@ -58,7 +58,7 @@ void SetCursorVisible(bool visible) {
 }
 
 void OpenPlayUrl() {
-  std::string path = plat::ResolvePath("play.url");
+  std::string path = plat::UserFilePath("play.url");
   if (!plat::FileExists(path)) return;
   std::vector<uint8_t> bytes;
   std::string error;

@@ -152,7 +152,7 @@ void LoadSettingsReadOnly() {
   Settings = TSettings{};
   std::vector<uint8_t> bytes;
   std::string error;
-  if (plat::ReadFileBytes(plat::ResolvePath(kSettingsFile), bytes, error) && bytes.size() >= kSettingsSize) {
+  if (plat::ReadFileBytes(plat::UserFilePath(kSettingsFile), bytes, error) && bytes.size() >= kSettingsSize) {
     Settings = DecodeSettings(bytes.data());
     ScrambleSettings();
   }
@@ -276,7 +276,7 @@ int Watch(const std::string& path) {
 }  // namespace
 
 std::string ReplayFolder() {
-  const fs::path config(plat::ResolvePath(kSettingsFile));
+  const fs::path config(plat::UserFilePath(kSettingsFile));
   return (config.parent_path() / "replays").string();
 }
 

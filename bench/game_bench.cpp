@@ -21,6 +21,7 @@
 #include "game/ground_enemies.h"
 #include "game/hero.h"
 #include "game/weapons.h"
+#include "platform/files.h"
 #include "platform/headless_platform.h"
 
 namespace {
@@ -36,7 +37,7 @@ struct TBenchGame {
       std::error_code ignored;
       fs::create_directory_symlink(fs::path(PELLORIN_RUN_DIR) / folder, dir / folder, ignored);
     }
-    fs::current_path(dir);
+    plat::SetGameFolders({dir.string(), dir.string()});
     Platform.KeepFrames = false;
     Platform.AudioPresent = false;
     plat::SetPlatform(&Platform);

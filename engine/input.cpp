@@ -119,12 +119,32 @@ void TJoystick::SetRange(int axis, int range) {
   if (axis >= 0 && axis < 3) Range[static_cast<size_t>(axis)] = range;
 }
 
+TJoystickState PadAsJoystick(const TPadState& pad) {
+  TJoystickState stick;
+  stick.Present = pad.Present;
+  if (!pad.Present) return stick;
+  stick.Min = 0;
+  stick.Max = 65535;
+  auto axis = [&pad](int16_t value, TPadButton less, TPadButton more) -> int32_t {
+    if (pad.Buttons & PadBit(less)) return 0;
+    if (pad.Buttons & PadBit(more)) return 65535;
+    return value + 32768;
+  };
+  stick.Axis[0] = axis(pad.LeftX, TPadButton::DpadLeft, TPadButton::DpadRight);
+  stick.Axis[1] = axis(pad.LeftY, TPadButton::DpadUp, TPadButton::DpadDown);
+  stick.Axis[2] = 32767;
+  if (pad.Buttons & PadBit(TPadButton::South)) stick.Buttons |= 1u;
+  if (pad.Buttons & (PadBit(TPadButton::East) | PadBit(TPadButton::West))) stick.Buttons |= 2u;
+  return stick;
+}
+
 void TJoystick::Update(bool activeOnly) {
   States = 0;
   Axis.fill(0);
   if (!Enabled) return;
   if (activeOnly && !Platform().Foreground()) return;
-  TJoystickState raw = Platform().Joystick(ID);
+  TPadState pad = Platform().GamePad(ID);
+  TJoystickState raw = pad.Present ? PadAsJoystick(pad) : Platform().Joystick(ID);
   if (!raw.Present) return;
   for (size_t a = 0; a < 3; ++a) Axis[a] = ScaleAxis(raw.Axis[a], raw.Min, raw.Max, DeadZone[a], Range[a]);
   for (int button = 0; button < 32; ++button)

@@ -1,11 +1,13 @@
-// Input states: the keyboard and an optional joystick polled once a frame into a small set of states
-// (up, down, left, right, buttons) that the hero and the menus read. Owned by the main window; the
-// frame handlers call UpdateInput right after the display says it can draw.
+// Input states: the keyboard and an optional joystick or game pad polled once a frame into a small set
+// of states (up, down, left, right, buttons) that the hero and the menus read. Owned by the main window;
+// the frame handlers call UpdateInput right after the display says it can draw.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/platform.h"
 
 // State numbers; the set holds 36 of them, member k in bit k (byte k div 8, bit k mod 8).
 enum TDXInputState : int {
@@ -39,6 +41,12 @@ class TKeyboard {
   std::array<uint8_t, 256> Keys{};  // bit 0x80: down
 };
 
+// A game pad read as a joystick of two buttons: the left stick gives X and Y (0 to 65535), the d-pad
+// pushes its axis to the end; South is button 1 (fire), East and West are button 2 (bombs).
+plat::TJoystickState PadAsJoystick(const plat::TPadState& pad);
+
+// Joystick ID: the game pad of that index when one is plugged in, else the raw joystick. Either way the
+// dead zone and range apply, so a direction needs the stick pushed more than the dead zone.
 class TJoystick {
  public:
   // Scales one raw axis reading to -range..+range with the dead-zone rule; min/max from the device.

@@ -56,7 +56,7 @@ bool ParseServerAddress(const std::string& text, std::string& address) {
 
 std::string ServerAddress() {
   std::string address = PELLORIN_SERVER_URL;
-  std::string path = plat::ResolvePath(kServerFile);
+  std::string path = plat::UserFilePath(kServerFile);
   if (!plat::FileExists(path)) return address;
   std::vector<uint8_t> bytes;
   std::string error;

@@ -1,7 +1,7 @@
 // The publisher's web server as the program addresses it, and the two pages the menus open in the
 // desktop's browser: the home page and the world high-score page. Opening never waits for the browser
 // and never reports a failure. The server's address is built in (the PELLORIN_SERVER_URL build option);
-// a one-line file server.url in the current directory overrides it.
+// a one-line file server.url in the user's folder (beside config.dat) overrides it.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,11 +30,10 @@ std::string MatchEntry(const std::string& dir, const std::string& name) {
   return name;
 }
 
-}  // namespace
-
-std::string ResolvePath(const std::string& gamePath) {
+// base, then each name of gamePath matched in turn; an absolute gamePath ignores base.
+std::string ResolveUnder(const std::string& base, const std::string& gamePath) {
   bool absolute = !gamePath.empty() && (gamePath[0] == '/' || gamePath[0] == '\\');
-  std::string result(absolute ? 1 : 0, '/');
+  std::string result = absolute ? "/" : base;
   size_t start = absolute ? 1 : 0;
   while (start <= gamePath.size()) {
     size_t end = gamePath.find_first_of("\\/", start);
@@ -48,6 +48,99 @@ std::string ResolvePath(const std::string& gamePath) {
     start = end + 1;
   }
   return result;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writable by access(), which says yes to root everywhere, and not marked read only by its permission
+// bits, which root would otherwise never see.
+bool WritableFolder(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  return (st.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
+
+// $XDG_DATA_HOME when it is an absolute path (the rules say to ignore a relative one), else
+// ~/.local/share with the home folder from $HOME or, without it, the password database.
+std::string UserDataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && xdg[0] == '/') return xdg;
+  std::string home;
+  const char* env = std::getenv("HOME");
+  if (env && env[0] == '/') {
+    home = env;
+  } else if (const passwd* entry = ::getpwuid(::getuid())) {
+    if (entry->pw_dir) home = entry->pw_dir;
+  }
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  if (home == "/") home.clear();
+  return home + "/.local/share";
+}
+
+TGameFolders Folders;  // set by the program (or a test) before the first file is resolved
+
+}  // namespace
+
+std::string ResolvePath(const std::string& gamePath) { return ResolveUnder(Folders.Data, gamePath); }
+
+std::string UserFilePath(const std::string& gamePath) { return ResolveUnder(Folders.User, gamePath); }
+
+void SetGameFolders(const TGameFolders& folders) { Folders = folders; }
+
+const TGameFolders& GameFolders() { return Folders; }
+
+std::string ProgramDir() {
+  char path[PATH_MAX];
+  ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return "";
+  std::string exe(path, static_cast<size_t>(length));
+  size_t slash = exe.rfind('/');
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : exe.substr(0, slash);
+}
+
+TGameFolders FindGameFolders(const std::string& programDir, const TInstallLayout& layout) {
+  auto holdsData = [&layout](const std::string& dir) {
+    if (dir.empty() || !IsFolder(dir)) return false;
+    for (const std::string& marker : layout.DataMarkers)
+      if (!IsFolder(dir + "/" + MatchEntry(dir, marker))) return false;
+    return true;
+  };
+  TGameFolders folders;
+  if (holdsData(programDir)) {
+    folders.Data = programDir;
+    if (WritableFolder(programDir)) {
+      folders.User = programDir;
+      return folders;
+    }
+  } else if (!programDir.empty() && !layout.DataFromProgram.empty() &&
+             holdsData(programDir + "/" + layout.DataFromProgram)) {
+    folders.Data = programDir + "/" + layout.DataFromProgram;
+  } else if (holdsData(layout.InstalledData)) {
+    folders.Data = layout.InstalledData;
+  } else {
+    folders.Data = programDir;
+  }
+  folders.User = UserDataHome() + "/" + layout.Name;
+  return folders;
+}
+
+bool MakeFolders(const std::string& path, std::string& error) {
+  if (path.empty() || IsFolder(path)) return true;
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash), error)) return false;
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = SystemText(errno);
+    return false;
+  }
+  if (!IsFolder(path)) {
+    error = SystemText(ENOTDIR);
+    return false;
+  }
+  return true;
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& data, std::string& error) {

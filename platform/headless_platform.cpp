@@ -15,6 +15,15 @@ void THeadlessPlatform::SetJoystick(int index, const TJoystickState& state) {
   if (index >= 0 && index < 2) Sticks[index] = state;
 }
 
+void THeadlessPlatform::SetGamePad(int index, const TPadState& state) {
+  if (index >= 0 && index < 2) Pads[index] = state;
+}
+
+void THeadlessPlatform::PushPadButton(TPadButton button, bool down) {
+  TEvent event;
+  if (PadButtonEvent(button, down, event)) PushEvent(event);
+}
+
 void THeadlessPlatform::OpenWindow(const std::string& caption) {
   Caption = caption;
   IsOpen = true;
@@ -104,6 +113,11 @@ void THeadlessPlatform::KeyboardState(bool* state) {
 TJoystickState THeadlessPlatform::Joystick(int index) {
   if (index < 0 || index >= 2) return {};
   return Sticks[index];
+}
+
+TPadState THeadlessPlatform::GamePad(int index) {
+  if (index < 0 || index >= 2) return {};
+  return Pads[index];
 }
 
 std::unique_ptr<TAudioOutput> THeadlessPlatform::OpenAudio() {

@@ -20,6 +20,9 @@ class THeadlessPlatform : public TPlatform {
   void AdvanceClock(uint32_t ms) { Clock += ms; }
   void SetKey(int scan, bool down);
   void SetJoystick(int index, const TJoystickState& state);
+  void SetGamePad(int index, const TPadState& state);
+  // A pad's button pressed or released: its event, if it makes one, joins the queue.
+  void PushPadButton(TPadButton button, bool down);
   // As if the graphics device had been reset: the next TakePresentationLost reports it.
   void LosePresentation() { PresentationLost = true; }
 
@@ -45,6 +48,7 @@ class THeadlessPlatform : public TPlatform {
   uint32_t ClockSeed() override { return Seed; }
   void KeyboardState(bool* state) override;
   TJoystickState Joystick(int index) override;
+  TPadState GamePad(int index) override;
   bool OpenDocument(const std::string& target) override;
   // A headless device (or none, with AudioPresent false); the test pulls its samples through Audio.
   std::unique_ptr<TAudioOutput> OpenAudio() override;
@@ -76,6 +80,7 @@ class THeadlessPlatform : public TPlatform {
   std::deque<TEvent> Queue;
   std::vector<bool> Keys;
   TJoystickState Sticks[2];
+  TPadState Pads[2];
   bool IsOpen = false;
   bool IsFullScreen = false;
   bool IsMinimized = false;

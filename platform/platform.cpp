@@ -14,4 +14,12 @@ TPlatform& Platform() {
 
 void SetPlatform(TPlatform* platform) { Current = platform; }
 
+bool PadButtonEvent(TPadButton button, bool down, TEvent& event) {
+  if (button != TPadButton::Start) return false;
+  event = TEvent{};
+  event.Kind = down ? TEventKind::KeyDown : TEventKind::KeyUp;
+  event.Key = 'P';
+  return true;
+}
+
 }  // namespace plat

@@ -76,6 +76,25 @@ struct TJoystickState {
   uint32_t Buttons = 0;  // bit i: button i pressed
 };
 
+// A game controller in SDL's mapping of common pads: buttons named by their place, as on an Xbox pad
+// (South is A, East B, West X, North Y).
+enum class TPadButton : uint8_t {
+  South, East, West, North, Back, Guide, Start, LeftStick, RightStick, LeftShoulder, RightShoulder,
+  DpadUp, DpadDown, DpadLeft, DpadRight,
+};
+
+struct TPadState {
+  bool Present = false;
+  int16_t LeftX = 0, LeftY = 0;  // the left stick: -32768 left or up to 32767 right or down
+  uint32_t Buttons = 0;          // bit b: TPadButton b held
+};
+
+constexpr uint32_t PadBit(TPadButton button) { return 1u << static_cast<unsigned>(button); }
+
+// A pad's buttons as events: Start stands for the pause key (P), so that a player on the sofa can pause
+// and resume; the other buttons make no events (they are read as input states). Returns false for them.
+bool PadButtonEvent(TPadButton button, bool down, TEvent& event);
+
 // One 800 x 600 picture, 32-bit XRGB (blue in the low byte), rows top to bottom.
 constexpr int kFrameWidth = 800;
 constexpr int kFrameHeight = 600;
@@ -124,6 +143,8 @@ class TPlatform {
   // Keys held now, by physical position: state[scan] is true while held (kScanCount entries).
   virtual void KeyboardState(bool* state) = 0;
   virtual TJoystickState Joystick(int index) = 0;
+  // The game controllers plugged in now, in the order they came; index 0 is the first.
+  virtual TPadState GamePad(int index) = 0;
 
   // The sound output: the desktop's audio device, silent when there is none.
   virtual std::unique_ptr<TAudioOutput> OpenAudio() = 0;

@@ -3,11 +3,22 @@
 #include "platform/png_codec.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace plat {
@@ -77,12 +88,121 @@ uint16_t VirtualKey(const SDL_Keysym& key) {
   return VirtualKeyOfScan(key.scancode);
 }
 
+// --- Ending on SIGTERM and SIGINT ---
+// The handler only writes the signal's number into a pipe. A watcher thread turns the first signal into a
+// quit event for the message loop, which closes the program in order. When the loop cannot answer -- a
+// message box is open, or the orderly end takes longer than kGraceMs -- or a second signal comes, the
+// watcher ends the process the way the signal would have. Files are only ever replaced whole by a
+// rename (WriteFileAtomically), so ending at any moment leaves them intact.
+constexpr int kGraceMs = 2000;
+int SignalPipe[2] = {-1, -1};
+std::atomic<int> ReceivedSignal{0};
+std::atomic<bool> ModalOpen{false};
+pid_t ProgramPid = 0;
+
+void OnSignal(int sig) {
+  const int saved = errno;
+  const unsigned char byte = static_cast<unsigned char>(sig);
+  [[maybe_unused]] ssize_t written = ::write(SignalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+[[noreturn]] void DieBy(int sig) {
+  ::signal(sig, SIG_DFL);
+  ::kill(ProgramPid, sig);
+  ::_exit(128 + sig);  // not reached: the default action ends the process
+}
+
+void WatchSignals() {
+  for (;;) {
+    unsigned char byte = 0;
+    ssize_t got = ::read(SignalPipe[0], &byte, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got != 1) return;
+    const int sig = byte;
+    ReceivedSignal.store(sig);
+    if (ModalOpen.load()) DieBy(sig);
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+    pollfd next{SignalPipe[0], POLLIN, 0};
+    while (::poll(&next, 1, kGraceMs) < 0 && errno == EINTR) {
+    }
+    DieBy(sig);
+  }
+}
+
+// SDL shows a message box from a forked child on X11. The child must not outlive the program, nor
+// keep the program's way of handling the two signals.
+void InForkedChild() {
+  if (!ModalOpen.load()) return;
+  ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGINT, SIG_DFL);
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != ProgramPid) ::_exit(1);
+}
+
+bool CatchTerminationSignals() {
+  if (SignalPipe[0] >= 0) return true;
+  ProgramPid = ::getpid();
+  if (::pipe2(SignalPipe, O_CLOEXEC) != 0) return false;
+  struct sigaction action{};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  // A signal the program was started with ignored (SIGINT under nohup or in a script's background)
+  // stays ignored.
+  for (int sig : {SIGTERM, SIGINT}) {
+    struct sigaction old{};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
+  ::pthread_atfork(nullptr, nullptr, InForkedChild);
+  std::thread(WatchSignals).detach();
+  return true;
+}
+
+bool Set(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value && *value;
+}
+
+// A video driver that shows a window to a person, and what it needs from the environment.
+struct TDisplayDriver {
+  std::string Name;
+  std::string Need;    // "DISPLAY=:0", "DISPLAY not set"; empty when it needs nothing
+  bool Usable = true;  // false when it cannot connect and would only print a complaint of its own
+};
+
+// SDL's drivers in SDL's order, without the off-screen ones that SDL would otherwise fall back to when
+// there is no display. Wayland without a runtime folder cannot connect.
+std::vector<TDisplayDriver> DisplayDrivers() {
+  std::vector<TDisplayDriver> drivers;
+  for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+    TDisplayDriver driver{SDL_GetVideoDriver(i), "", true};
+    if (driver.Name == "offscreen" || driver.Name == "dummy" || driver.Name == "evdev") continue;
+    const char* variable = driver.Name == "x11"       ? "DISPLAY"
+                           : driver.Name == "wayland" ? "WAYLAND_DISPLAY"
+                                                      : nullptr;
+    if (variable)
+      driver.Need = Set(variable) ? std::string(variable) + "=" + std::getenv(variable)
+                                  : std::string(variable) + " not set";
+    if (driver.Name == "wayland" && !Set("XDG_RUNTIME_DIR") && !Set("WAYLAND_SOCKET")) {
+      driver.Need = "XDG_RUNTIME_DIR not set";
+      driver.Usable = false;
+    }
+    drivers.push_back(driver);
+  }
+  return drivers;
+}
+
 using TGlGetString = const unsigned char* (*)(unsigned int);
 constexpr unsigned int kGlRenderer = 0x1F01;
 
 class TSdlPlatform final : public TPlatform {
  public:
   ~TSdlPlatform() override {
+    for (SDL_GameController* pad : Pads) SDL_GameControllerClose(pad);
     if (Stick) SDL_JoystickClose(Stick);
     if (Texture) SDL_DestroyTexture(Texture);
     if (Renderer) SDL_DestroyRenderer(Renderer);
@@ -192,8 +312,15 @@ class TSdlPlatform final : public TPlatform {
     ToPicture(wx, wy, x, y);
   }
 
+  // While the box is open a signal ends the program at once; once one has come, no box opens. A desktop
+  // that cannot show the box (SDL's X11 box needs the core fonts of xfonts-base) gets the text on
+  // standard error instead, so that the message is not lost.
   void MessageBox(const std::string& text, const std::string& caption) override {
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), Window);
+    ModalOpen.store(true);
+    if (ReceivedSignal.load() == 0 &&
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), Window) != 0)
+      std::fprintf(stderr, "%s: %s (no message box: %s)\n", caption.c_str(), text.c_str(), SDL_GetError());
+    ModalOpen.store(false);
   }
 
   bool PollEvent(TEvent& event) override {
@@ -240,6 +367,19 @@ class TSdlPlatform final : public TPlatform {
     int buttons = std::min(SDL_JoystickNumButtons(Stick), 32);
     for (int b = 0; b < buttons; ++b)
       if (SDL_JoystickGetButton(Stick, b)) state.Buttons |= 1u << b;
+    return state;
+  }
+
+  TPadState GamePad(int index) override {
+    TPadState state;
+    if (index < 0 || static_cast<size_t>(index) >= Pads.size()) return state;
+    SDL_GameController* pad = Pads[static_cast<size_t>(index)];
+    SDL_GameControllerUpdate();
+    state.Present = true;
+    state.LeftX = SDL_GameControllerGetAxis(pad, SDL_CONTROLLER_AXIS_LEFTX);
+    state.LeftY = SDL_GameControllerGetAxis(pad, SDL_CONTROLLER_AXIS_LEFTY);
+    for (const auto& [sdl, ours] : kPadButtons)
+      if (SDL_GameControllerGetButton(pad, sdl)) state.Buttons |= PadBit(ours);
     return state;
   }
 
@@ -423,6 +563,23 @@ class TSdlPlatform final : public TPlatform {
           }
         }
         return false;
+      case SDL_CONTROLLERDEVICEADDED:
+        OpenPad(raw.cdevice.which);
+        return false;
+      case SDL_CONTROLLERDEVICEREMOVED:
+        for (auto pad = Pads.begin(); pad != Pads.end(); ++pad)
+          if (SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(*pad)) == raw.cdevice.which) {
+            SDL_GameControllerClose(*pad);
+            Pads.erase(pad);
+            break;
+          }
+        return false;
+      case SDL_CONTROLLERBUTTONDOWN:
+      case SDL_CONTROLLERBUTTONUP:
+        for (const auto& [sdl, ours] : kPadButtons)
+          if (raw.cbutton.button == sdl)
+            return PadButtonEvent(ours, raw.type == SDL_CONTROLLERBUTTONDOWN, event);
+        return false;
       case SDL_JOYDEVICEADDED:
         if (!Stick) Stick = SDL_JoystickOpen(raw.jdevice.which);
         return false;
@@ -438,11 +595,38 @@ class TSdlPlatform final : public TPlatform {
     }
   }
 
+  // A pad is opened once, whether it was there at start or plugged in later (SDL reports both as added).
+  void OpenPad(int deviceIndex) {
+    SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(deviceIndex);
+    for (SDL_GameController* pad : Pads)
+      if (SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(pad)) == id) return;
+    if (SDL_GameController* pad = SDL_GameControllerOpen(deviceIndex)) Pads.push_back(pad);
+  }
+
+  static constexpr std::pair<SDL_GameControllerButton, TPadButton> kPadButtons[] = {
+      {SDL_CONTROLLER_BUTTON_A, TPadButton::South},
+      {SDL_CONTROLLER_BUTTON_B, TPadButton::East},
+      {SDL_CONTROLLER_BUTTON_X, TPadButton::West},
+      {SDL_CONTROLLER_BUTTON_Y, TPadButton::North},
+      {SDL_CONTROLLER_BUTTON_BACK, TPadButton::Back},
+      {SDL_CONTROLLER_BUTTON_GUIDE, TPadButton::Guide},
+      {SDL_CONTROLLER_BUTTON_START, TPadButton::Start},
+      {SDL_CONTROLLER_BUTTON_LEFTSTICK, TPadButton::LeftStick},
+      {SDL_CONTROLLER_BUTTON_RIGHTSTICK, TPadButton::RightStick},
+      {SDL_CONTROLLER_BUTTON_LEFTSHOULDER, TPadButton::LeftShoulder},
+      {SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, TPadButton::RightShoulder},
+      {SDL_CONTROLLER_BUTTON_DPAD_UP, TPadButton::DpadUp},
+      {SDL_CONTROLLER_BUTTON_DPAD_DOWN, TPadButton::DpadDown},
+      {SDL_CONTROLLER_BUTTON_DPAD_LEFT, TPadButton::DpadLeft},
+      {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, TPadButton::DpadRight},
+  };
+
   SDL_Window* Window = nullptr;
   SDL_Renderer* Renderer = nullptr;
   SDL_Texture* Texture = nullptr;
   SDL_Joystick* Stick = nullptr;
-  std::vector<TEvent> Pending;  // events made from one SDL event that carried several
+  std::vector<SDL_GameController*> Pads;  // in the order they came
+  std::vector<TEvent> Pending;            // events made from one SDL event that carried several
   bool IsFullScreen = false;
   bool PresentationLost = false;
   bool Active = true;
@@ -455,11 +639,35 @@ class TSdlPlatform final : public TPlatform {
 std::unique_ptr<TPlatform> CreateSdlPlatform(std::string& error) {
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK | SDL_INIT_EVENTS) != 0) {
-    error = SDL_GetError();
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // SDL_VIDEODRIVER, when set, is the user's choice and is taken as it is (an off-screen one included).
+  std::string tried;
+  if (!Set("SDL_VIDEODRIVER")) {
+    std::string list;
+    for (const TDisplayDriver& driver : DisplayDrivers()) {
+      tried += (tried.empty() ? "" : ", ") + driver.Name + (driver.Need.empty() ? "" : " (" + driver.Need + ")");
+      if (driver.Usable) list += (list.empty() ? "" : ",") + driver.Name;
+    }
+    // An empty hint would mean "any driver"; a name no driver has means none.
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, list.empty() ? "none" : list.c_str());
+  }
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK | SDL_INIT_GAMECONTROLLER | SDL_INIT_EVENTS) != 0) {
+    error = tried.empty() ? std::string(SDL_GetError()) : "tried " + tried;
+    SDL_Quit();
+    return nullptr;
+  }
+  if (!CatchTerminationSignals()) {
+    error = std::string("cannot watch for signals: ") + std::strerror(errno);
+    SDL_Quit();
     return nullptr;
   }
   return std::make_unique<TSdlPlatform>();
+}
+
+int TerminationSignal() { return ReceivedSignal.load(); }
+
+void EndLikeTheSignal() {
+  if (int sig = ReceivedSignal.load()) DieBy(sig);
 }
 
 }  // namespace plat

@@ -2,7 +2,9 @@
 # Installs what is missing, configures and builds Pellorin into build/ and makes the data files in
 # build/run/. Safe to run again: it installs and rebuilds only what is missing or out of date.
 #   scripts/setup.sh            what playing needs
-#   scripts/setup.sh --test     also what the test suite needs, and the sanitizer build in build-asan/
+#   scripts/setup.sh --test     also what the test suite needs, the sanitizer build in build-asan/, the
+#                               fuzzers in build-fuzz/ and the release build (for the package) in build-release/
+# Warnings are errors in these builds (PELLORIN_WERROR); a plain cmake configure leaves them warnings.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,7 +17,10 @@ packages=(build-essential cmake pkg-config
   libcurl4-openssl-dev libopenmpt-dev libpng-dev librsvg2-dev libcairo2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev
   libcpp-httplib-dev libsqlite3-dev)
-test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp)
+# xfonts-base: the core fonts SDL's message box draws with under Xvfb. desktop-file-utils, appstream and
+# man-db check the desktop entry, the AppStream metadata and the manual page.
+test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp xfonts-base
+  desktop-file-utils appstream man-db)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -36,12 +41,14 @@ fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# build DIR [cmake options...]: configures once, then builds quietly; the log is kept on failure.
+# build DIR [cmake options...]: configures once (again for a tree configured before warnings became
+# errors here), then builds quietly; the log is kept on failure.
 build() {
   local dir=$1
   shift
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.log" 2>&1 || { cat "$dir.log"; exit 1; }
+  if [ ! -f "$dir/CMakeCache.txt" ] || ! grep -q '^PELLORIN_WERROR:BOOL=ON' "$dir/CMakeCache.txt"; then
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLORIN_WERROR=ON "$@" >"$dir.log" 2>&1 ||
+      { cat "$dir.log"; exit 1; }
   fi
   if ! cmake --build "$dir" -j "$jobs" >"$dir.log" 2>&1; then
     tail -n 60 "$dir.log"
@@ -56,4 +63,6 @@ if [ "$want_tests" = 1 ]; then
   build build-asan -DPELLORIN_SANITIZE=ON -DPELLORIN_BENCH=OFF
   # The archive loaders' fuzz targets need clang's libFuzzer.
   CC=clang CXX=clang++ build build-fuzz -DPELLORIN_FUZZ=ON -DPELLORIN_BENCH=OFF -DPELLORIN_DATA=OFF -DPELLORIN_TESTS=OFF
+  # What a packager builds: the Release type, installed under /usr; the test command packages it.
+  build build-release -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DPELLORIN_TESTS=OFF -DPELLORIN_BENCH=OFF
 fi

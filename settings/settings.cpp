@@ -11,6 +11,11 @@ THighScoreEntry NewEntry;
 
 namespace {
 
+// The mode given for this run, and while it is in effect the mode config.dat holds (saves write that).
+int WindowModeForRun = -1;
+bool RunModeInEffect = false;
+uint8_t StoredWindowMode = 1;
+
 constexpr size_t kHighScoresOffset = 18;
 constexpr size_t kEntrySize = 14;
 
@@ -106,19 +111,31 @@ void ScrambleSettings() {
 void LoadSettings() {
   std::vector<uint8_t> bytes;
   std::string error;
-  std::string path = plat::ResolvePath(kSettingsFile);
+  std::string path = plat::UserFilePath(kSettingsFile);
   if (plat::ReadFileBytes(path, bytes, error) && bytes.size() >= kSettingsSize)
     Settings = DecodeSettings(bytes.data());
   else
     WriteDefaults();
   ScrambleSettings();
+  if (WindowModeForRun >= 0) {
+    StoredWindowMode = Settings.WindowMode;
+    Settings.WindowMode = static_cast<uint8_t>(WindowModeForRun);
+    RunModeInEffect = true;
+  }
 }
 
 void SaveSettings() {
   auto bytes = EncodeSettings(Settings);
+  // The record is in stored form here: the mode is inverted.
+  const bool keepStoredMode = RunModeInEffect && (Settings.WindowMode ^ 1) == WindowModeForRun;
+  if (keepStoredMode) bytes[0] = static_cast<uint8_t>(StoredWindowMode ^ 1);
   std::string error;
-  if (!plat::WriteFileAtomically(plat::ResolvePath(kSettingsFile), bytes.data(), bytes.size(), error))
+  // The player's folder is made on the first save.
+  if (!plat::MakeFolders(plat::GameFolders().User, error) ||
+      !plat::WriteFileAtomically(plat::UserFilePath(kSettingsFile), bytes.data(), bytes.size(), error))
     throw EInOutError(error);
+  // The player chose a mode: from now on it is saved like any other setting.
+  if (!keepStoredMode) RunModeInEffect = false;
 }
 
 void SaveSettingsScrambled() {
@@ -153,4 +170,8 @@ void InsertNewEntry() {
 void ResetSettingsState() {
   Settings = TSettings{};
   NewEntry = THighScoreEntry{};
+  WindowModeForRun = -1;
+  RunModeInEffect = false;
 }
+
+void SetWindowModeForRun(int windowMode) { WindowModeForRun = windowMode; }

@@ -60,4 +60,8 @@ void SaveSettings();
 void SaveSettingsScrambled();
 void ResetHighScores();
 void InsertNewEntry();
-void ResetSettingsState();  // tests: defaults in memory, NewEntry empty
+void ResetSettingsState();  // tests: defaults in memory, NewEntry empty, no mode for the run
+
+// A display mode for this run only (1 window, 0 full screen; -1 none), set before LoadSettings, which puts
+// it in the record. Saves keep writing the mode config.dat held until the player changes the mode.
+void SetWindowModeForRun(int windowMode);

@@ -68,6 +68,22 @@ TEST_F(Hero, TheStickSteersAndFires) {
   EXPECT_EQ(Game.Hero->X, x + 16);
 }
 
+// A game pad's Start button pauses and resumes like P.
+TEST_F(Hero, APadsStartButtonPausesAndResumes) {
+  StartPlaying();
+  auto press = [&] {
+    Headless.PushPadButton(plat::TPadButton::Start, true);
+    Headless.PushPadButton(plat::TPadButton::Start, false);
+    Headless.PushPadButton(plat::TPadButton::South, true);  // makes no event
+    RunTicks(1);
+  };
+  press();
+  EXPECT_EQ(Game.GamePhase, gpPause);
+  EXPECT_EQ(Game.PhaseBeforePause, gpPlaying);
+  press();
+  EXPECT_EQ(Game.GamePhase, gpPlaying);
+}
+
 // Mouse steps are half the pointer's travel from the centre and stop at the bounds.
 TEST_F(Hero, AMouseStepNeverPassesTheBound) {
   StartPlaying();

@@ -298,7 +298,7 @@ TEST(BossKeyName, NamesTheKeysItKnows) {
 TEST_F(Menu, HighScoresShowTheTableAndClearItAfterYes) {
   Start();
   for (size_t k = 0; k < 10; ++k) {
-    Settings.HighScores[k].EntryName.Assign("P" + std::to_string(k));
+    Settings.HighScores[k].EntryName.Assign('P' + std::to_string(k));
     Settings.HighScores[k].EntryScore = static_cast<uint16_t>(50 + k);
   }
   Open(3);

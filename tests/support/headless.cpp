@@ -13,6 +13,7 @@
 
 #include "engine/rtl.h"
 #include "engine/timer.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 
@@ -24,6 +25,7 @@ void THeadlessTest::SetUp() {
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   Dir = pattern;
   fs::current_path(Dir);
+  plat::SetGameFolders({Dir, Dir});
   plat::SetPlatform(&Headless);
   ResetApplication();
   RandSeedSet(12345);
@@ -31,6 +33,7 @@ void THeadlessTest::SetUp() {
 
 void THeadlessTest::TearDown() {
   plat::SetPlatform(nullptr);
+  plat::SetGameFolders({});
   fs::current_path(OldDir);
   std::error_code ignored;
   fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add, ignored);

@@ -15,8 +15,9 @@ command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11
 work=$(mktemp -d)
 trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
 for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$work/"; done
+cp "$program" "$work/pellorin"  # a copy beside its data keeps its files there
 cd "$work"
-SDL_AUDIODRIVER=dummy "$program" >"$work/out.log" 2>&1 &
+SDL_AUDIODRIVER=dummy "$work/pellorin" >"$work/out.log" 2>&1 &
 pid=$!
 
 # This program's own window, looked up again before each use: another test's window may still be

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The real program in a real window: started in an empty directory that holds only the data files, it
+# The real program in a real window: copied with its data files into an empty directory, it
 # shows a window titled Pellorin with an 800 x 600 client area and writes the default config.dat.
 # Needs an X display (test.sh runs it under xvfb-run).
 set -u
@@ -11,8 +11,9 @@ fail() { echo "window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/nul
 work=$(mktemp -d)
 trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
 for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$work/"; done
+cp "$program" "$work/pellorin"  # a copy beside its data keeps its files there
 cd "$work"
-SDL_AUDIODRIVER=dummy "$program" >"$work/out.log" 2>&1 &
+SDL_AUDIODRIVER=dummy "$work/pellorin" >"$work/out.log" 2>&1 &
 pid=$!
 
 info=""

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The program's command line, and its start without a display: each answer's status, standard output and
+# standard error. Needs no display; the display options themselves are tried in
+# tests/window/options_window_test.sh.
+set -u
+program=$1
+version=$2
+failures=0
+fail() { echo "command line test: $*" >&2; failures=$((failures + 1)); }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# run ARGS...: sets status, out and err.
+run() {
+  timeout 20 "$program" "$@" >"$work/out" 2>"$work/err"
+  status=$?
+  out=$(cat "$work/out")
+  err=$(cat "$work/err")
+}
+
+run --help
+[ "$status" = 0 ] || fail "--help: status $status"
+[ -z "$err" ] || fail "--help wrote to standard error: $err"
+for option in --help --version --fullscreen --window; do
+  grep -q -- "^  $option " <<<"$out" || fail "--help does not list $option"
+done
+
+run --version
+[ "$status" = 0 ] && [ "$out" = "Pellorin $version" ] && [ -z "$err" ] ||
+  fail "--version: status $status, '$out', not 'Pellorin $version'"
+
+# Mistakes: the reason and the usage on standard error, nothing on standard output, status 2.
+for args in "--bogus" "--window=yes" "play" "--help --bogus"; do
+  # shellcheck disable=SC2086
+  run $args
+  [ "$status" = 2 ] || fail "'$args': status $status, not 2"
+  [ -z "$out" ] || fail "'$args' wrote to standard output: $out"
+  head -n 1 <<<"$err" | grep -q "^pellorin: " || fail "'$args': no reason first on standard error: $err"
+  grep -q "^Usage: pellorin" <<<"$err" || fail "'$args': no usage on standard error"
+done
+
+# No display: one line that names what was tried, status 1, and no window-less run.
+timeout 20 env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$program" --window >"$work/out" 2>"$work/err"
+status=$?
+[ "$status" = 1 ] || fail "no display: status $status, not 1"
+[ "$(wc -l <"$work/err")" = 1 ] || fail "no display: not one line on standard error: $(cat "$work/err")"
+grep -q "^pellorin: no display to open a window on: tried x11 (DISPLAY not set)" "$work/err" ||
+  fail "no display: the line does not say what was tried: $(cat "$work/err")"
+
+[ "$failures" = 0 ] || exit 1
+echo "command line test: --help, --version, four mistakes and the start without a display answered as they should"

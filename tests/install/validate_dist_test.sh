@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The desktop entry, the AppStream metadata and the manual page as the desktop's own tools read them:
+# desktop-file-validate and appstreamcli validate (no network) must pass with nothing to say beyond
+# AppStream's infos, and man must format the page without a warning.
+set -u
+dist=$1
+app_id=$2
+failures=0
+fail() { echo "dist validation: $*" >&2; failures=$((failures + 1)); }
+for tool in desktop-file-validate appstreamcli man; do
+  command -v "$tool" >/dev/null || { echo "dist validation: $tool is missing (scripts/setup.sh --test installs it)" >&2; exit 1; }
+done
+
+out=$(desktop-file-validate "$dist/$app_id.desktop" 2>&1) && [ -z "$out" ] || fail "desktop entry: $out"
+out=$(appstreamcli validate --no-net --no-color "$dist/$app_id.metainfo.xml" 2>&1) || fail "AppStream: $out"
+grep -E '^(E|W): ' <<<"$out" && fail "AppStream warns"
+out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$dist/pellorin.6" 2>&1 >/dev/null)
+[ -z "$out" ] || fail "manual page: $out"
+
+[ "$failures" = 0 ] || exit 1
+echo "dist validation: desktop entry, AppStream metadata and manual page pass"
