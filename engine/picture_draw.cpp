@@ -267,7 +267,7 @@ void CopyClippedRunRows(uint32_t* out, int outPitch, const uint32_t* in, int inP
 
 #if defined(__x86_64__)
 // The same two over the pieces, one masked move a piece: the lanes past a piece are neither read nor
-// written (nor can they fault), so no piece takes a branch on its length or on the clipping.
+// written (nor can they fault), so no piece takes a branch on its length.
 __attribute__((target("avx512f"))) void CopyPieceRows(uint32_t* __restrict out, int pitch, int32_t rows,
                                                       const uint32_t* __restrict rowStart,
                                                       const TPatternRun* __restrict pieces,
@@ -291,12 +291,19 @@ __attribute__((target("avx512f"))) void CopyClippedPieceRows(uint32_t* out, int 
                                                              const TPatternRun* pieces, int32_t clipLeft,
                                                              int32_t clipRight) {
   for (int32_t row = 0; row < rows; ++row, out += outPitch, in += inPitch) {
-    const uint32_t last = rowStart[row + 1];
-    for (uint32_t r = rowStart[row]; r < last; ++r) {
-      const TPatternRun piece = pieces[r];
-      // A piece wholly outside the window moves no lanes; start stays inside it, so do the addresses.
-      const int32_t start = std::min(std::max<int32_t>(piece.Start, clipLeft), clipRight);
-      const int32_t end = std::max(std::min<int32_t>(piece.Start + piece.Length, clipRight), start);
+    // Only the pieces that reach into the window are visited; of these, the first and the last may be cut.
+    const TPatternRun* piece = pieces + rowStart[row];
+    const TPatternRun* last = pieces + rowStart[row + 1];
+    // The first piece ending past clipLeft, by halving (the pieces of a row are in order).
+    for (ptrdiff_t count = clipLeft > 0 ? last - piece : 0; count > 0;) {
+      const ptrdiff_t half = count / 2;
+      const bool before = piece[half].Start + piece[half].Length <= clipLeft;
+      piece = before ? piece + half + 1 : piece;
+      count = before ? count - half - 1 : half;
+    }
+    for (; piece < last && piece->Start < clipRight; ++piece) {
+      const int32_t start = std::max<int32_t>(piece->Start, clipLeft);
+      const int32_t end = std::min<int32_t>(piece->Start + piece->Length, clipRight);
       const auto lanes = static_cast<__mmask16>((1u << (end - start)) - 1);
       const ptrdiff_t at = start - clipLeft;
       _mm512_mask_storeu_epi32(out + at, lanes, _mm512_maskz_loadu_epi32(lanes, in + at));
