@@ -109,6 +109,34 @@ void KeyedBlit_Peer(benchmark::State& state) {
 }
 BENCHMARK(KeyedBlit_Peer)->Arg(32)->Arg(64)->Arg(160)->Arg(800);
 
+// A mountain strip scrolled by N pixels, as the game draws it: two pieces that meet on the screen, one
+// cut by the left edge and one by the right.
+void KeyedBlitScrolled(benchmark::State& state) {
+  TPictureCollectionItem* picture = bench::Display().Add(bench::StripBitmap(800, 120));
+  TDirectDrawSurface dest;
+  dest.CreateOffscreen(800, 600);
+  const int32_t offset = static_cast<int32_t>(state.range(0));
+  for (auto _ : state) {
+    picture->DrawPattern(dest, -offset, 200, 0);
+    picture->DrawPattern(dest, 800 - offset, 200, 0);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(KeyedBlitScrolled)->Arg(60)->Arg(400)->Arg(740);
+
+void KeyedBlitScrolled_Peer(benchmark::State& state) {
+  TSdlSurface dest = SdlBackBuffer();
+  TSdlSurface source = SdlKeyedSurface(bench::StripBitmap(800, 120), dest.get());
+  const int offset = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    SDL_Rect left{-offset, 200, 0, 0}, right{800 - offset, 200, 0, 0};
+    SDL_BlitSurface(source.get(), nullptr, dest.get(), &left);
+    SDL_BlitSurface(source.get(), nullptr, dest.get(), &right);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(KeyedBlitScrolled_Peer)->Arg(60)->Arg(400)->Arg(740);
+
 // ----------------------------------------------------------------------------------------- rotated
 
 TPictureBitmap RotatedBitmap(int64_t arg) {

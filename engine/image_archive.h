@@ -46,7 +46,10 @@ class TPictureCollection;
 
 // One pattern: a rectangle of one of the picture's surfaces, with the opaque runs of each of its rows
 // and, for the unclipped keyed blit, the runs' pixels one after the other (read sequentially, they copy
-// faster than from the surface). Both are taken from the surface when the patterns are built.
+// faster than from the surface). Both are taken from the surface when the patterns are built. The runs
+// are also kept cut into pieces of at most kRunPiece pixels, which processors with masked moves copy
+// one move a piece, without a branch on the length.
+constexpr int32_t kRunPiece = 16;
 struct TPatternRun {
   uint16_t Start;   // from the pattern's left edge
   uint16_t Length;
@@ -56,8 +59,15 @@ struct TPictureCollectionItemPattern {
   TDirectDrawSurface* Surface = nullptr;  // owned by the picture's surface list
   std::vector<uint32_t> RowStart;  // Runs[RowStart[r] .. RowStart[r + 1]) lie on row r
   std::vector<TPatternRun> Runs;
-  std::vector<uint32_t> OpaquePixels;  // the pixels of all runs in order
+  std::vector<uint32_t> PieceRowStart;  // Pieces[PieceRowStart[r] .. PieceRowStart[r + 1]) lie on row r
+  std::vector<TPatternRun> Pieces;      // the runs in order, each cut into pieces of 1 .. kRunPiece
+  std::vector<uint32_t> OpaquePixels;   // the pixels of all runs in order
 };
+
+// The keyed blit copies pieces with masked moves where the processor has them (AVX-512), else whole
+// runs with plain copies; the processor is asked once. Tests turn the masked moves off to check the
+// plain copies on any processor; turning them on again takes the processor's answer.
+void UseMaskedPieceMoves(bool use);
 
 // 256 entries, entry k = cos(2 pi k / 256): angles in steps of 1/256 of a turn, 0 up, clockwise.
 extern const std::array<double, 256> AngleTable;

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "engine/colors.h"
 #include "engine/display.h"
 #include "engine/format.h"
@@ -128,10 +132,12 @@ void TPictureCollectionItem::AddPattern(TDirectDrawSurface& surface, TRect rect)
   const uint32_t* bits = surface.Bits();
   int pitch = surface.Pitch();
   pattern.RowStart.reserve(static_cast<size_t>(rect.Height()) + 1);
+  pattern.PieceRowStart.reserve(static_cast<size_t>(rect.Height()) + 1);
   // A cell may reach past its tile (cells overlapping by a negative skip); only the tile's part has runs.
   const int32_t right = std::min(rect.Right, surface.Width());
   for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
     pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
+    pattern.PieceRowStart.push_back(static_cast<uint32_t>(pattern.Pieces.size()));
     if (y < 0 || y >= surface.Height()) continue;
     const uint32_t* row = bits + static_cast<ptrdiff_t>(y) * pitch;
     int32_t x = std::max(rect.Left, 0);
@@ -139,13 +145,16 @@ void TPictureCollectionItem::AddPattern(TDirectDrawSurface& surface, TRect rect)
       while (x < right && row[x] == key) ++x;
       int32_t start = x;
       while (x < right && row[x] != key) ++x;
-      if (x > start) {
-        pattern.Runs.push_back({static_cast<uint16_t>(start - rect.Left), static_cast<uint16_t>(x - start)});
-        pattern.OpaquePixels.insert(pattern.OpaquePixels.end(), row + start, row + x);
-      }
+      if (x == start) continue;
+      pattern.Runs.push_back({static_cast<uint16_t>(start - rect.Left), static_cast<uint16_t>(x - start)});
+      for (int32_t piece = start; piece < x; piece += kRunPiece)
+        pattern.Pieces.push_back({static_cast<uint16_t>(piece - rect.Left),
+                                  static_cast<uint16_t>(std::min(kRunPiece, x - piece))});
+      pattern.OpaquePixels.insert(pattern.OpaquePixels.end(), row + start, row + x);
     }
   }
   pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
+  pattern.PieceRowStart.push_back(static_cast<uint32_t>(pattern.Pieces.size()));
   Patterns.push_back(std::move(pattern));
 }
 
@@ -227,11 +236,11 @@ inline void CopyRun(uint32_t* out, const uint32_t* in, int32_t n) {
 
 // The keyed blit of rows drawn whole: the runs of each row from the pattern's packed opaque pixels.
 // Built twice, the copy of 8 pixels being one 32-byte move where the processor has them.
-__attribute__((target_clones("avx2", "default"))) void CopyRows(uint32_t* __restrict out, int pitch,
-                                                                int32_t rows,
-                                                                const uint32_t* __restrict rowStart,
-                                                                const TPatternRun* __restrict runs,
-                                                                const uint32_t* __restrict opaque) {
+__attribute__((target_clones("avx2", "default"))) void CopyRunRows(uint32_t* __restrict out, int pitch,
+                                                                   int32_t rows,
+                                                                   const uint32_t* __restrict rowStart,
+                                                                   const TPatternRun* __restrict runs,
+                                                                   const uint32_t* __restrict opaque) {
   for (int32_t row = 0; row < rows; ++row, out += pitch) {
     const uint32_t last = rowStart[row + 1];
     for (uint32_t r = rowStart[row]; r < last; ++r) {
@@ -242,7 +251,111 @@ __attribute__((target_clones("avx2", "default"))) void CopyRows(uint32_t* __rest
   }
 }
 
+// The keyed blit of rows cut at clipLeft and clipRight (pattern columns), from the pattern's surface.
+// out and in address column clipLeft of the first row drawn.
+void CopyClippedRunRows(uint32_t* out, int outPitch, const uint32_t* in, int inPitch, int32_t rows,
+                        const uint32_t* rowStart, const TPatternRun* runs, int32_t clipLeft,
+                        int32_t clipRight) {
+  for (int32_t row = 0; row < rows; ++row, out += outPitch, in += inPitch) {
+    for (uint32_t r = rowStart[row]; r < rowStart[row + 1]; ++r) {
+      int32_t start = std::max<int32_t>(runs[r].Start, clipLeft);
+      int32_t end = std::min<int32_t>(runs[r].Start + runs[r].Length, clipRight);
+      if (end > start) CopyRun(out + (start - clipLeft), in + (start - clipLeft), end - start);
+    }
+  }
+}
+
+#if defined(__x86_64__)
+// The same two over the pieces, one masked move a piece: the lanes past a piece are neither read nor
+// written (nor can they fault), so no piece takes a branch on its length.
+__attribute__((target("avx512f"))) void CopyPieceRows(uint32_t* __restrict out, int pitch, int32_t rows,
+                                                      const uint32_t* __restrict rowStart,
+                                                      const TPatternRun* __restrict pieces,
+                                                      const uint32_t* __restrict opaque) {
+  for (int32_t row = 0; row < rows; ++row, out += pitch) {
+    const uint32_t last = rowStart[row + 1];
+    for (uint32_t r = rowStart[row]; r < last; ++r) {
+      const TPatternRun piece = pieces[r];
+      // The opaque pixels are read in order faster than the processor fetches them unasked.
+      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(opaque) + 1024));
+      const auto lanes = static_cast<__mmask16>((1u << piece.Length) - 1);
+      _mm512_mask_storeu_epi32(out + piece.Start, lanes, _mm512_maskz_loadu_epi32(lanes, opaque));
+      opaque += piece.Length;
+    }
+  }
+}
+
+__attribute__((target("avx512f"))) void CopyClippedPieceRows(uint32_t* out, int outPitch, const uint32_t* in,
+                                                             int inPitch, int32_t rows,
+                                                             const uint32_t* rowStart,
+                                                             const TPatternRun* pieces, int32_t clipLeft,
+                                                             int32_t clipRight) {
+  for (int32_t row = 0; row < rows; ++row, out += outPitch, in += inPitch) {
+    // Only the pieces that reach into the window are visited; of these, the first and the last may be cut.
+    const TPatternRun* piece = pieces + rowStart[row];
+    const TPatternRun* last = pieces + rowStart[row + 1];
+    // The first piece ending past clipLeft, by halving (the pieces of a row are in order).
+    for (ptrdiff_t count = clipLeft > 0 ? last - piece : 0; count > 0;) {
+      const ptrdiff_t half = count / 2;
+      const bool before = piece[half].Start + piece[half].Length <= clipLeft;
+      piece = before ? piece + half + 1 : piece;
+      count = before ? count - half - 1 : half;
+    }
+    for (; piece < last && piece->Start < clipRight; ++piece) {
+      const int32_t start = std::max<int32_t>(piece->Start, clipLeft);
+      const int32_t end = std::min<int32_t>(piece->Start + piece->Length, clipRight);
+      const auto lanes = static_cast<__mmask16>((1u << (end - start)) - 1);
+      const ptrdiff_t at = start - clipLeft;
+      _mm512_mask_storeu_epi32(out + at, lanes, _mm512_maskz_loadu_epi32(lanes, in + at));
+    }
+  }
+}
+
+bool ProcessorHasMaskedMoves() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+}
+#else
+bool ProcessorHasMaskedMoves() { return false; }
+#endif
+
+bool MaskedMoves = ProcessorHasMaskedMoves();
+
+// The keyed blit of rows firstRow .. firstRow + rows - 1 of a pattern, drawn whole onto out.
+void CopyWholeRows(const TPictureCollectionItemPattern& pattern, size_t firstRow, int32_t rows, uint32_t* out,
+                   int pitch) {
+  const uint32_t* rowStart = pattern.RowStart.data() + firstRow;
+  size_t skipped = 0;  // pixels of the runs of the rows above
+  for (uint32_t r = 0; r < rowStart[0]; ++r) skipped += pattern.Runs[r].Length;
+  const uint32_t* opaque = pattern.OpaquePixels.data() + skipped;
+#if defined(__x86_64__)
+  if (MaskedMoves) {
+    CopyPieceRows(out, pitch, rows, pattern.PieceRowStart.data() + firstRow, pattern.Pieces.data(), opaque);
+    return;
+  }
+#endif
+  CopyRunRows(out, pitch, rows, rowStart, pattern.Runs.data(), opaque);
+}
+
+// The same cut at clipLeft and clipRight (pattern columns), from in on the pattern's surface; out and in
+// address column clipLeft of row firstRow.
+void CopyClippedRows(const TPictureCollectionItemPattern& pattern, size_t firstRow, int32_t rows,
+                     uint32_t* out, int outPitch, const uint32_t* in, int inPitch, int32_t clipLeft,
+                     int32_t clipRight) {
+#if defined(__x86_64__)
+  if (MaskedMoves) {
+    CopyClippedPieceRows(out, outPitch, in, inPitch, rows, pattern.PieceRowStart.data() + firstRow,
+                         pattern.Pieces.data(), clipLeft, clipRight);
+    return;
+  }
+#endif
+  CopyClippedRunRows(out, outPitch, in, inPitch, rows, pattern.RowStart.data() + firstRow,
+                     pattern.Runs.data(), clipLeft, clipRight);
+}
+
 }  // namespace
+
+void UseMaskedPieceMoves(bool use) { MaskedMoves = use && ProcessorHasMaskedMoves(); }
 
 void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t i) {
   if (!IsBound || i < 0 || i >= PatternTotal()) return;
@@ -278,25 +391,12 @@ void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, in
   }
   // Runs are kept relative to the pattern's rectangle; the clip window in those coordinates:
   const int32_t clipLeft = src.Left - pattern.Rect.Left, clipRight = clipLeft + width;
-  const bool whole = clipLeft == 0 && clipRight == pattern.Rect.Width();
-  const TPatternRun* runs = pattern.Runs.data();
-  const uint32_t* rowStart = pattern.RowStart.data() + (src.Top - pattern.Rect.Top);
-  if (whole) {
-    size_t skipped = 0;  // pixels of the runs of rows clipped away at the top
-    for (uint32_t r = 0; r < rowStart[0]; ++r) skipped += runs[r].Length;
-    CopyRows(out, dest.Pitch(), src.Height(), rowStart, runs, pattern.OpaquePixels.data() + skipped);
-    dest.LastResult = DD_OK;
-    return;
-  }
-  for (int32_t row = 0; row < src.Height(); ++row) {
-    uint32_t* outRow = out + static_cast<ptrdiff_t>(row) * dest.Pitch() - clipLeft;
-    const uint32_t* inRow = in + static_cast<ptrdiff_t>(row) * source.Pitch() - clipLeft;
-    for (uint32_t r = rowStart[row]; r < rowStart[row + 1]; ++r) {
-      int32_t start = std::max<int32_t>(runs[r].Start, clipLeft);
-      int32_t end = std::min<int32_t>(runs[r].Start + runs[r].Length, clipRight);
-      if (end > start) CopyRun(outRow + start, inRow + start, end - start);
-    }
-  }
+  const size_t firstRow = static_cast<size_t>(src.Top - pattern.Rect.Top);
+  if (clipLeft == 0 && clipRight == pattern.Rect.Width())
+    CopyWholeRows(pattern, firstRow, src.Height(), out, dest.Pitch());
+  else
+    CopyClippedRows(pattern, firstRow, src.Height(), out, dest.Pitch(), in, source.Pitch(), clipLeft,
+                    clipRight);
   dest.LastResult = DD_OK;
 }
 

@@ -18,6 +18,24 @@ namespace {
 
 using Pictures = TPictureDisplayTest;
 
+// The keyed blit copies with masked moves where the processor has them and with plain copies
+// elsewhere; the keyed drawing tests run with each.
+class KeyedDrawing : public TPictureDisplayTest, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    TPictureDisplayTest::SetUp();
+    UseMaskedPieceMoves(GetParam());
+  }
+  void TearDown() override {
+    UseMaskedPieceMoves(true);
+    TPictureDisplayTest::TearDown();
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Copies, KeyedDrawing, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& param) {
+                           return param.param ? "MaskedMoves" : "PlainCopies";
+                         });
+
 // A bitmap whose every pixel is different and none is black.
 TPictureBitmap NumberedBitmap(int32_t width, int32_t height) {
   TPictureBitmap bitmap;
@@ -174,7 +192,7 @@ const Grid kPattern = {
     "kwgb",
 };
 
-TEST_F(Pictures, DrawPatternClipsAtEveryEdgeAndSkipsTheKey) {
+TEST_P(KeyedDrawing, DrawPatternClipsAtEveryEdgeAndSkipsTheKey) {
   struct Case {
     int x, y;
     Grid expected;
@@ -202,7 +220,7 @@ TEST_F(Pictures, DrawPatternClipsAtEveryEdgeAndSkipsTheKey) {
   }
 }
 
-TEST_F(Pictures, EachPatternKeepsItsOwnHoles) {
+TEST_P(KeyedDrawing, EachPatternKeepsItsOwnHoles) {
   TPictureCollectionItem* picture = Add(GridBitmap({"r.gb.y", ".mcw.."}), 3, 2);
   picture->BuildPatterns();
   TDirectDrawSurface dest;
@@ -215,35 +233,47 @@ TEST_F(Pictures, EachPatternKeepsItsOwnHoles) {
   EXPECT_EQ(ReadGrid(dest), (Grid{"#y###", "###r#"}));
 }
 
-// Opaque runs of every length class, each followed by one keyed pixel, drawn whole and clipped on both
-// sides: every pixel must be the picture's, or untouched where the picture has the key.
-TEST_F(Pictures, RunsOfAnyLengthCopyExactly) {
+// Opaque runs of every length class, each followed by one keyed pixel, the second row holding them in
+// the reverse order, drawn whole and cut on every side, some cuts inside a run and some past whole
+// runs: every pixel must be the picture's, or untouched where the picture has the key or does not
+// reach, and nothing may spill into the rows above and below.
+TEST_P(KeyedDrawing, RunsOfAnyLengthCopyExactly) {
+  const std::vector<int32_t> lengths = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 200};
   TPictureBitmap bitmap;
-  for (int32_t length : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 200}) {
-    for (int32_t k = 0; k < length; ++k) bitmap.Pixels.push_back(static_cast<uint32_t>(bitmap.Pixels.size() + 1));
-    bitmap.Pixels.push_back(0);
-  }
+  auto addRow = [&bitmap](auto first, auto last) {
+    for (; first != last; ++first) {
+      for (int32_t k = 0; k < *first; ++k)
+        bitmap.Pixels.push_back(static_cast<uint32_t>(bitmap.Pixels.size() + 1));
+      bitmap.Pixels.push_back(0);
+    }
+  };
+  addRow(lengths.begin(), lengths.end());
   bitmap.Width = static_cast<int32_t>(bitmap.Pixels.size());
-  bitmap.Height = 1;
+  addRow(lengths.rbegin(), lengths.rend());
+  bitmap.Height = 2;
   TPictureCollectionItem* picture = Add(bitmap);
   picture->BuildPatterns();
   const uint32_t grey = GridPixel('#');
-  for (int32_t x : {0, -3, 5}) {
-    SCOPED_TRACE(x);
+  const std::vector<std::pair<int32_t, int32_t>> places = {{0, 1},   {-3, 1}, {5, 1},     {-300, 1},
+                                                           {250, 1}, {0, -1}, {-300, -1}, {0, 3}};
+  for (auto [x, y] : places) {
+    SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
     TDirectDrawSurface dest;
-    MakeGreySurface(dest, bitmap.Width, 1);
-    picture->DrawPattern(dest, x, 0, 0);
+    MakeGreySurface(dest, bitmap.Width, 4);
+    picture->DrawPattern(dest, x, y, 0);
     int wrong = 0;
-    for (int32_t dx = 0; dx < bitmap.Width; ++dx) {
-      int32_t sx = dx - x;
-      uint32_t expected = sx < 0 || sx >= bitmap.Width || bitmap.Pixel(sx, 0) == 0 ? grey : bitmap.Pixel(sx, 0);
-      if (dest.ReadPixel(dx, 0) != expected && wrong++ < 3) ADD_FAILURE() << "pixel " << dx;
-    }
+    for (int32_t dy = 0; dy < 4; ++dy)
+      for (int32_t dx = 0; dx < bitmap.Width; ++dx) {
+        int32_t sx = dx - x, sy = dy - y;
+        bool inside = sx >= 0 && sx < bitmap.Width && sy >= 0 && sy < bitmap.Height;
+        uint32_t expected = !inside || bitmap.Pixel(sx, sy) == 0 ? grey : bitmap.Pixel(sx, sy);
+        if (dest.ReadPixel(dx, dy) != expected && wrong++ < 3) ADD_FAILURE() << "pixel " << dx << "," << dy;
+      }
     EXPECT_EQ(wrong, 0);
   }
 }
 
-TEST_F(Pictures, TheKeyIsTheTransparentColourAndOnlyWhenTransparent) {
+TEST_P(KeyedDrawing, TheKeyIsTheTransparentColourAndOnlyWhenTransparent) {
   TPictureCollectionItem* picture = Add(GridBitmap({"i.r", "rig"}));
   picture->TransparentColor = static_cast<int32_t>(0xFF000018);  // the tooltip background system colour
   picture->BuildPatterns();
