@@ -200,7 +200,10 @@ void TScoreServer::LogRequest(const httplib::Request& req, const httplib::Respon
   std::string line = UtcNowText() + " " + (address.empty() ? "-" : Printable(address, 64)) + " \"" +
                      Printable(req.method, 16) + " " + Printable(req.target, kLoggedTargetMax) + "\" " +
                      std::to_string(res.status) + " " + std::to_string(res.body.size());
-  if (res.status >= 400) line += " " + Printable(res.body.substr(0, res.body.find('\n')), 120);
+  if (res.status >= 400) {
+    line += ' ';
+    line += Printable(res.body.substr(0, res.body.find('\n')), 120);
+  }
   line += "\n";
   std::lock_guard<std::mutex> hold(LogLock);
   std::fputs(line.c_str(), Log);
