@@ -4,8 +4,8 @@
     app -> menu, game, online, settings, music -> engine -> platform
 
 menu and game never include each other; online, settings and music stand beside them; engine knows
-nothing of the game; and platform/ is the only folder that includes headers from outside the project
-and the C++ standard library (SDL2, libcurl, system headers ...).
+nothing of the game; and platform/ is the only folder that includes headers from outside the project,
+the C++ standard library and the compiler's intrinsics (SDL2, libcurl, system headers ...).
 
     check_layers.py ROOT          check the tree at ROOT
     check_layers.py --self-test   check that a wrong include in a small tree is refused
@@ -37,7 +37,10 @@ optional ostream queue random ranges ratio regex scoped_allocator semaphore set 
 source_location span sstream stack stdexcept stop_token streambuf string string_view syncstream
 system_error thread tuple type_traits typeindex typeinfo unordered_map unordered_set utility valarray
 variant vector version
-""".split())
+""".split()) | {
+    # The compiler's own intrinsics, which ship with it like the standard library.
+    "immintrin.h", "x86intrin.h",
+}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
