@@ -185,14 +185,20 @@ std::string StateJson(const TReplayState& state, uint64_t hash) {
   return text;
 }
 
-int Verify(const std::string& path) {
-  TReplay replay;
+// Loads the replay; a file that is not one is said on standard error.
+bool LoadOrSay(const std::string& path, TReplay& replay) {
   try {
     replay = LoadReplay(path);
+    return true;
   } catch (const EReplayError& error) {
     std::fprintf(stderr, "%s\n", error.what());
-    return 2;
+    return false;
   }
+}
+
+int Verify(const std::string& path) {
+  TReplay replay;
+  if (!LoadOrSay(path, replay)) return 2;
   plat::THeadlessPlatform headless;
   headless.KeepFrames = false;
   headless.AudioPresent = false;
@@ -222,12 +228,7 @@ int Verify(const std::string& path) {
 // other key is ignored.
 int Watch(const std::string& path) {
   TReplay replay;
-  try {
-    replay = LoadReplay(path);
-  } catch (const EReplayError& error) {
-    std::fprintf(stderr, "%s\n", error.what());
-    return 2;
-  }
+  if (!LoadOrSay(path, replay)) return 2;
   std::string error;
   std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error);
   if (!platform) {

@@ -49,11 +49,11 @@ TFlyingEnemySprite::TFlyingEnemySprite(uint16_t kind, TSprite* parent) : TImageS
   FrameSpeed = 1.0;
   FrameCount = 3;
   FrameStart = 0;
-  const TFlyingEnemyTraits& spec = KindOf(kind);
-  Image = GamePicture(spec.Picture);
+  const TFlyingEnemyTraits& traits = KindOf(kind);
+  Image = GamePicture(traits.Picture);
   Kind = kind;
-  HitPoints = spec.HitPoints;
-  FireRate = spec.FireRate;
+  HitPoints = traits.HitPoints;
+  FireRate = traits.FireRate;
   if (Kind == 4) KamikazesLeft = kKamikazesPerLauncher;
   if (Kind == 6) ParatroopersLeft = Game.Level;
   ScoreValue = static_cast<int16_t>(HitPoints);
@@ -120,8 +120,8 @@ void TFlyingEnemySprite::Die() {
   if (IsDead()) return;
   ++Game.LevelKills;
   Kill();
-  const TFlyingEnemyTraits& spec = KindOf(Kind);
-  ExplodeAt(*this, spec.ExplosionOffset, 4, spec.Explosion);
+  const TFlyingEnemyTraits& traits = KindOf(Kind);
+  ExplodeAt(*this, traits.ExplosionOffset, 4, traits.Explosion);
   AddScore(ScoreValue);
 }
 

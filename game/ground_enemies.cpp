@@ -52,17 +52,17 @@ constexpr int32_t kFlameLag = 3;  // the flame is drawn this many steps behind t
 // ------------------------------------------------------------------------------------ TGroundEnemySprite
 
 TGroundEnemySprite::TGroundEnemySprite(uint8_t kind, TSprite* parent) : TImageSprite(parent), Kind(kind) {
-  const TGroundEnemyTraits& spec = KindOf(kind);
-  Image = GamePicture(spec.Body);
-  GunPicture = spec.Gun;
-  GunPivotX = spec.GunPivotX;
-  GunPivotY = spec.GunPivotY;
-  GunX = spec.GunX;
-  GunY = spec.GunY;
-  GunWidth = spec.GunWidth;
-  GunHeight = spec.GunHeight;
-  Y = spec.Y;
-  HitPoints = spec.HitPoints;
+  const TGroundEnemyTraits& traits = KindOf(kind);
+  Image = GamePicture(traits.Body);
+  GunPicture = traits.Gun;
+  GunPivotX = traits.GunPivotX;
+  GunPivotY = traits.GunPivotY;
+  GunX = traits.GunX;
+  GunY = traits.GunY;
+  GunWidth = traits.GunWidth;
+  GunHeight = traits.GunHeight;
+  Y = traits.Y;
+  HitPoints = traits.HitPoints;
   ScoreValue = static_cast<int16_t>(HitPoints);
   Width = Image->EffectiveWidth();
   Height = Image->EffectiveHeight();
@@ -125,8 +125,8 @@ void TGroundEnemySprite::Die() {
   Game.Score = static_cast<uint16_t>(Game.Score + ScoreValue);
   ++Game.LevelKills;
   Kill();
-  const TGroundEnemyTraits& spec = KindOf(Kind);
-  ExplodeAt(*this, spec.ExplosionOffset, kGroundSpeed, spec.Explosion);
+  const TGroundEnemyTraits& traits = KindOf(Kind);
+  ExplodeAt(*this, traits.ExplosionOffset, kGroundSpeed, traits.Explosion);
 }
 
 // ------------------------------------------------------------------------------ TGroundEnemyWeaponSprite

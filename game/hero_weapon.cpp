@@ -28,10 +28,10 @@ constexpr int32_t kBombGround = 550;  // a bomb below this line explodes on the 
 
 THeroWeaponSprite::THeroWeaponSprite(int32_t x, int32_t y, uint8_t kind, uint16_t direction, TSprite* parent)
     : TImageSprite(parent), Direction(direction), Kind(kind) {
-  const THeroWeaponKind& spec = kHeroWeapons[kind >= 1 && kind <= 6 ? kind - 1 : 0];
-  Damage = spec.Damage;
-  Image = GamePicture(spec.Picture);
-  PlayGameSound(spec.Sound);
+  const THeroWeaponKind& traits = kHeroWeapons[kind >= 1 && kind <= 6 ? kind - 1 : 0];
+  Damage = traits.Damage;
+  Image = GamePicture(traits.Picture);
+  PlayGameSound(traits.Sound);
   Width = Image->EffectiveWidth();
   Height = Image->EffectiveHeight();
   X = x;
