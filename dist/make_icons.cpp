@@ -44,8 +44,9 @@ std::string ComposeIcon(const std::string& svgDir) {
   const std::string planePath = svgDir + "/hero.svg";
   const std::string badge = Inside(ReadText(badgePath), badgePath);
   const std::string plane = ReplaceAll(Inside(ReadText(planePath), planePath), "{{tilt}}", "-10");
-  return "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 64 64\" width=\"64\" height=\"64\">" + badge +
-         "<svg x=\"8\" y=\"15\" width=\"48\" height=\"26\" viewBox=\"0 0 72 40\">" + plane + "</svg>\n</svg>\n";
+  return "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 64 64\" width=\"64\" height=\"64\">" +
+         badge + "<svg x=\"8\" y=\"15\" width=\"48\" height=\"26\" viewBox=\"0 0 72 40\">" + plane +
+         "</svg>\n</svg>\n";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The program's command line, and its start without a display: each answer's status, standard output and
-# standard error. Needs no display; the display options themselves are tried in
-# tests/window/options_window_test.sh.
+# The program's command line, its start without a display, and a message it cannot show in a box: each
+# answer's status, standard output and standard error. Needs no display (the display options themselves
+# are tried on the headless platform by run_options_tests).
 set -u
 program=$1
 version=$2
@@ -48,5 +48,21 @@ status=$?
 grep -q "^pellorin: no display to open a window on: tried x11 (DISPLAY not set)" "$work/err" ||
   fail "no display: the line does not say what was tried: $(cat "$work/err")"
 
+# A message box SDL cannot show (here on its off-screen driver, chosen by name) is not lost: its text
+# goes to standard error and the program goes on. A copy beside its data, with a damaged menu song.
+copy="$work/copy"
+mkdir -p "$copy"
+cp -r "$(dirname "$program")/data" "$(dirname "$program")/sound" "$copy/"
+cp "$program" "$copy/pellorin"
+printf 'not a song' >"$copy/sound/1.xm"
+SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$copy/pellorin" >"$work/out" 2>"$work/err" &
+pid=$!
+for _ in $(seq 1 50); do grep -q "Can't load music" "$work/err" && break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null || fail "unshown message box: the program ended: $(cat "$work/err")"
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+grep -q "^Pellorin: Can't load music\. (no message box: " "$work/err" ||
+  fail "unshown message box: not on standard error: $(cat "$work/err")"
+
 [ "$failures" = 0 ] || exit 1
-echo "command line test: --help, --version, four mistakes and the start without a display answered as they should"
+echo "command line test: --help, --version, four mistakes, the start without a display and an unshown message box answered as they should"
