@@ -62,6 +62,10 @@ struct TPictureCollectionItemPattern {
   std::vector<uint32_t> PieceRowStart;  // Pieces[PieceRowStart[r] .. PieceRowStart[r + 1]) lie on row r
   std::vector<TPatternRun> Pieces;      // the runs in order, each cut into pieces of 1 .. kRunPiece
   std::vector<uint32_t> OpaquePixels;   // the pixels of all runs in order
+  // Relative to the pattern's top-left on the destination: the part of Rect inside its surface, and the
+  // longest band of those rows that has no keyed pixel (FullTop == FullBottom: none).
+  TRect Drawn;
+  int32_t FullTop = 0, FullBottom = 0;
 };
 
 // The keyed blit copies pieces with masked moves where the processor has them (AVX-512), else whole
@@ -99,6 +103,10 @@ class TPictureCollectionItem : public THashCollectionItem {
   TDirectDrawSurface* PatternSurface(int32_t i) const;
   // Pattern i unscaled with its top-left at (x, y), clipped to both surfaces; keyed when Transparent.
   void DrawPattern(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t i);
+  // The rectangle of the destination that DrawPattern(dest, x, y, i) fills with pixels of the pattern
+  // (all of it when not Transparent, else its longest band of rows without keyed pixels); empty when
+  // there is none.
+  TRect OpaqueRect(int32_t i, int32_t x, int32_t y) const;
   // Pattern i scaled to width x height and turned by angle (1/256 turns, clockwise) about the pivot at
   // fraction (centerX, centerY) of the scaled pattern, which lands on (x, y). Alpha 255 replaces.
   void DrawPatternRotated(TDirectDrawSurface& dest, int32_t x, int32_t y, int32_t width, int32_t height,

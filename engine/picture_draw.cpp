@@ -89,6 +89,15 @@ TDirectDrawSurface* TPictureCollectionItem::PatternSurface(int32_t i) const {
   return Patterns[static_cast<size_t>(i)].Surface;
 }
 
+TRect TPictureCollectionItem::OpaqueRect(int32_t i, int32_t x, int32_t y) const {
+  if (!IsBound || i < 0 || i >= PatternTotal()) return {};
+  const TPictureCollectionItemPattern& pattern = Patterns[static_cast<size_t>(i)];
+  if (!pattern.Surface->HasPixels()) return {};
+  TRect opaque = pattern.Drawn;
+  if (Transparent) opaque.Top = pattern.FullTop, opaque.Bottom = pattern.FullBottom;
+  return opaque.Empty() ? TRect{} : OffsetRect(opaque, x, y);
+}
+
 void TPictureCollectionItem::Unbind() {
   Patterns.clear();
   Surfaces.clear();
@@ -135,6 +144,8 @@ void TPictureCollectionItem::AddPattern(TDirectDrawSurface& surface, TRect rect)
   pattern.PieceRowStart.reserve(static_cast<size_t>(rect.Height()) + 1);
   // A cell may reach past its tile (cells overlapping by a negative skip); only the tile's part has runs.
   const int32_t right = std::min(rect.Right, surface.Width());
+  pattern.Drawn = OffsetRect(IntersectRects(rect, surface.ClientRect()), -rect.Left, -rect.Top);
+  int32_t bandTop = pattern.Drawn.Top;  // of the band of whole rows that ends at the current row
   for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
     pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
     pattern.PieceRowStart.push_back(static_cast<uint32_t>(pattern.Pieces.size()));
@@ -151,6 +162,16 @@ void TPictureCollectionItem::AddPattern(TDirectDrawSurface& surface, TRect rect)
         pattern.Pieces.push_back({static_cast<uint16_t>(piece - rect.Left),
                                   static_cast<uint16_t>(std::min(kRunPiece, x - piece))});
       pattern.OpaquePixels.insert(pattern.OpaquePixels.end(), row + start, row + x);
+    }
+    const size_t first = pattern.RowStart.back();
+    const bool whole = pattern.Runs.size() == first + 1 && pattern.Runs[first].Start == pattern.Drawn.Left &&
+                       pattern.Runs[first].Length == pattern.Drawn.Width();
+    const int32_t r = y - rect.Top;
+    if (!whole) {
+      bandTop = r + 1;
+    } else if (r + 1 - bandTop > pattern.FullBottom - pattern.FullTop) {
+      pattern.FullTop = bandTop;
+      pattern.FullBottom = r + 1;
     }
   }
   pattern.RowStart.push_back(static_cast<uint32_t>(pattern.Runs.size()));
@@ -375,7 +396,7 @@ void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, in
     if (a.Right > limit.Right) b.Right -= a.Right - limit.Right, a.Right = limit.Right;
     if (a.Bottom > limit.Bottom) b.Bottom -= a.Bottom - limit.Bottom, a.Bottom = limit.Bottom;
   };
-  cut(dst, src, dest.ClientRect());
+  cut(dst, src, IntersectRects(dest.ClientRect(), dest.PictureClip));
   cut(src, dst, source.ClientRect());
   if (dst.Empty() || src.Empty()) return;
 

@@ -9,6 +9,7 @@
 
 #include "engine/format.h"
 #include "engine/rtl.h"
+#include "engine/surface.h"
 
 ESpriteError::ESpriteError(const char* format, ...) : std::runtime_error("") {
   va_list args;
@@ -112,6 +113,13 @@ void TSprite::Paint() {
   for (size_t i = 0; i < count; ++i) (*DrawOrder)[i]->Paint();
 }
 
+void TSprite::QueuePaint(std::vector<TSprite*>& queue) {
+  if (!Visible) return;
+  if (EngineSprite && RectsOverlap(GetBounds(), EngineSprite->SurfaceRect)) queue.push_back(this);
+  if (!DrawOrder) return;
+  for (TSprite* child : *DrawOrder) child->QueuePaint(queue);
+}
+
 int32_t TSprite::CheckCollisions() {
   if (!EngineSprite || Dead || !CanCollide) return 0;
   TSpriteEngine& engine = *EngineSprite;
@@ -149,6 +157,8 @@ void TSprite::Kill() {
 
 void TSprite::HandleCollision(TSprite*, bool&) {}
 void TSprite::Render() {}
+
+TRect TSprite::OpaqueRect() const { return {}; }
 void TSprite::Advance(int) {}
 bool TSprite::Overlaps(TSprite*) { return true; }
 
@@ -241,7 +251,62 @@ void TSpriteEngine::ReapDead() {
   while (!DeadList.empty()) delete DeadList.back();
 }
 
-void TSpriteEngine::Paint() {
+namespace {
+
+// The part of area between the rows at its top and at its bottom that the rectangles cover from its
+// left to its right edge. The rectangles' edges cut the rows into bands that each rectangle either
+// crosses or misses, so the test runs once per band.
+TRect UncoveredRows(const TRect& area, const std::vector<TRect>& cover) {
+  std::vector<int32_t> edges{area.Top, area.Bottom};
+  for (const TRect& rect : cover) edges.insert(edges.end(), {rect.Top, rect.Bottom});
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+  std::vector<std::pair<int32_t, int32_t>> spans;
+  auto covered = [&](int32_t row) {
+    spans.clear();
+    for (const TRect& rect : cover)
+      if (rect.Top <= row && row < rect.Bottom) spans.emplace_back(rect.Left, rect.Right);
+    std::sort(spans.begin(), spans.end());
+    int32_t reached = area.Left;
+    for (const auto& [left, right] : spans) {
+      if (left > reached) break;
+      reached = std::max(reached, right);
+    }
+    return reached >= area.Right;
+  };
+  TRect open = area;
+  for (size_t band = 0; band + 1 < edges.size() && edges[band] < area.Bottom && covered(edges[band]); ++band)
+    open.Top = edges[band + 1];
+  for (size_t band = edges.size() - 1; band > 0 && edges[band] > open.Top && covered(edges[band - 1]); --band)
+    open.Bottom = edges[band - 1];
+  return open;
+}
+
+}  // namespace
+
+void TSpriteEngine::Paint() { PaintOver(nullptr); }
+
+void TSpriteEngine::Paint(uint32_t fill) { PaintOver(&fill); }
+
+void TSpriteEngine::PaintOver(const uint32_t* fill) {
   DrawCount = 0;
-  TSprite::Paint();
+  PaintQueue.clear();
+  QueuePaint(PaintQueue);
+  // From the last sprite back: the rows each sprite may leave out are those the later ones cover.
+  std::vector<TRect> cover, clips(PaintQueue.size());
+  TRect open = SurfaceRect;
+  for (size_t i = PaintQueue.size(); i-- > 0;) {
+    clips[i] = open;
+    const TRect opaque = IntersectRects(PaintQueue[i]->OpaqueRect(), SurfaceRect);
+    if (opaque.Empty()) continue;
+    cover.push_back(opaque);
+    open = UncoveredRows(SurfaceRect, cover);
+  }
+  if (fill && DrawSurface) DrawSurface->FillRows(open.Top, open.Bottom, *fill);
+  for (size_t i = 0; i < PaintQueue.size(); ++i) {
+    if (DrawSurface) DrawSurface->PictureClip = clips[i];
+    PaintQueue[i]->Render();
+    ++DrawCount;
+  }
+  if (DrawSurface) DrawSurface->PictureClip = kNoPictureClip;
 }

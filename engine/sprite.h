@@ -60,6 +60,9 @@ class TSprite {
   virtual void Advance(int moveCount);
   virtual TRect GetBounds() const;
   virtual bool Overlaps(TSprite* other);
+  // A rectangle that Render fills with opaque pixels, so that the engine may leave out what sprites drawn
+  // before it would draw there; empty (the default) when the sprite promises nothing.
+  virtual TRect OpaqueRect() const;
 
   bool CanCollide = true;  // the sprite and its subtree take part in collision tests
   bool CanMove = true;     // Tick runs the sprite and its subtree
@@ -70,6 +73,7 @@ class TSprite {
  private:
   friend class TSpriteEngine;
   void Visit(TSprite* tested);  // one step of a running collision test
+  void QueuePaint(std::vector<TSprite*>& queue);  // the sprites Paint renders, in its order
   void InsertDrawOrder(TSprite* child);
   void RemoveChild(TSprite* child);
 
@@ -91,6 +95,9 @@ class TImageSprite : public TSprite {
   int32_t CurrentPattern() const { return FrameIndex + FrameStart; }
   // GetBounds moved so the picture's pattern is centred in the box.
   TRect DrawRect() const;
+  // What this class's Render fills opaquely; for subclasses that draw the plain way to give as their
+  // OpaqueRect.
+  TRect PatternOpaqueRect() const;
 
   void Render() override;
   void Advance(int moveCount) override;
@@ -127,6 +134,8 @@ class TBackgroundSprite : public TSprite {
   void Render() override;
   TRect GetBounds() const override;
   bool Overlaps(TSprite* other) override;
+  // The whole surface when tiled with cells that are all opaque.
+  TRect OpaqueRect() const override;
 
   TPictureCollectionItem* Image = nullptr;  // its patterns are the cells
   bool Tile = false;                        // the map repeats over the whole surface
@@ -145,8 +154,11 @@ class TSpriteEngine : public TSprite {
 
   // Frees every killed sprite, the last killed first.
   void ReapDead();
-  // Resets DrawCount, then paints the tree.
+  // Resets DrawCount, then paints the tree. A sprite's pictures leave out the rows that the opaque
+  // rectangles of the sprites drawn after it cover across the whole surface.
   void Paint();
+  // Fills the surface with the raw pixel fill, except the rows that the sprites will cover, then paints.
+  void Paint(uint32_t fill);
   void SetSurface(TDirectDrawSurface* surface);
   TDirectDrawSurface* Surface() const { return DrawSurface; }
 
@@ -160,6 +172,8 @@ class TSpriteEngine : public TSprite {
 
  private:
   friend class TSprite;
+  void PaintOver(const uint32_t* fill);
   std::vector<TSprite*> DeadList;
+  std::vector<TSprite*> PaintQueue;  // kept between frames for its memory
   TDirectDrawSurface* DrawSurface = nullptr;  // null while the display is down
 };

@@ -17,6 +17,12 @@ TRect TImageSprite::DrawRect() const {
   return OffsetRect(bounds, (Width - Image->EffectiveWidth()) / 2, (Height - Image->EffectiveHeight()) / 2);
 }
 
+TRect TImageSprite::PatternOpaqueRect() const {
+  if (!Image) return {};
+  const TRect at = DrawRect();
+  return Image->OpaqueRect(CurrentPattern(), at.Left, at.Top);
+}
+
 void TImageSprite::Render() {
   if (!Image || !Engine() || !Engine()->Surface()) return;
   TRect at = DrawRect();
@@ -101,6 +107,21 @@ TRect TBackgroundSprite::GetBounds() const {
                 Image->EffectiveWidth() * MapW, Image->EffectiveHeight() * MapH);
 }
 
+TRect TBackgroundSprite::OpaqueRect() const {
+  if (!Tile || !Image || !Engine() || MapW <= 0 || MapH <= 0) return {};
+  const TRect cell = Image->PatternRect(0);
+  if (cell.Empty()) return {};
+  const TRect whole = Bounds(0, 0, cell.Width(), cell.Height());
+  for (int32_t y = 0; y < MapH; ++y)
+    for (int32_t x = 0; x < MapW; ++x) {
+      const int32_t pattern = Chip(x, y);
+      if (pattern < 0 || Image->PatternRect(pattern).Width() != cell.Width() ||
+          Image->PatternRect(pattern).Height() != cell.Height() || Image->OpaqueRect(pattern, 0, 0) != whole)
+        return {};
+    }
+  return Engine()->SurfaceRect;
+}
+
 bool TBackgroundSprite::Overlaps(TSprite* other) {
   if (!Image || MapW <= 0 || MapH <= 0) return true;
   TRect cell = Image->PatternRect(0);
@@ -156,4 +177,8 @@ void TDXSpriteEngine::SetDXDraw(TDXDraw* draw) {
 
 void TDXSpriteEngine::Paint() {
   if (Draw && Draw->Initialized()) Engine.Paint();
+}
+
+void TDXSpriteEngine::Paint(uint32_t fill) {
+  if (Draw && Draw->Initialized()) Engine.Paint(fill);
 }

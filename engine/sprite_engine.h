@@ -21,6 +21,7 @@ class TDXSpriteEngine {
   void ReapDead() { Engine.ReapDead(); }
   // Nothing unless the display is set and initialised.
   void Paint();
+  void Paint(uint32_t fill);
 
   TSpriteEngine Engine;  // the root
 

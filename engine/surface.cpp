@@ -59,7 +59,9 @@ void TDirectDrawSurface::Release() {
   Key = 0;
 }
 
-void TDirectDrawSurface::FillSurface(uint32_t value) {
+void TDirectDrawSurface::FillSurface(uint32_t value) { FillRows(0, SurfaceHeight, value); }
+
+void TDirectDrawSurface::FillRows(int top, int bottom, uint32_t value) {
   if (Pixels.empty()) {
     LastResult = DDERR_INVALIDOBJECT;
     return;
@@ -68,12 +70,17 @@ void TDirectDrawSurface::FillSurface(uint32_t value) {
     LastResult = DDERR_SURFACEBUSY;
     return;
   }
+  LastResult = DD_OK;
+  top = std::max(top, 0);
+  bottom = std::min(bottom, SurfaceHeight);
+  if (top >= bottom) return;
+  uint32_t* first = Pixels.data() + static_cast<size_t>(top) * static_cast<size_t>(SurfaceWidth);
+  const size_t count = static_cast<size_t>(bottom - top) * static_cast<size_t>(SurfaceWidth);
   // The C library's fills use the widest stores the processor has, which a plain loop does not reach.
   if (value == (value & 0xFFu) * 0x01010101u)
-    std::memset(Pixels.data(), static_cast<int>(value & 0xFFu), Pixels.size() * sizeof(uint32_t));
+    std::memset(first, static_cast<int>(value & 0xFFu), count * sizeof(uint32_t));
   else
-    std::wmemset(reinterpret_cast<wchar_t*>(Pixels.data()), static_cast<wchar_t>(value), Pixels.size());
-  LastResult = DD_OK;
+    std::wmemset(reinterpret_cast<wchar_t*>(first), static_cast<wchar_t>(value), count);
 }
 
 uint32_t TDirectDrawSurface::ReadPixel(int x, int y) {

@@ -51,6 +51,9 @@ constexpr int32_t PixelToColor(uint32_t pixel) {
   return static_cast<int32_t>(((pixel >> 16) & 0xFFu) | (pixel & 0xFF00u) | ((pixel & 0xFFu) << 16));
 }
 
+// A picture clip that leaves every pixel of the surface in.
+constexpr TRect kNoPictureClip{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+
 class TDirectDrawSurface {
  public:
   TDirectDrawSurface();
@@ -68,6 +71,9 @@ class TDirectDrawSurface {
 
   // Sets every pixel to value (a raw pixel). Refused while locked.
   void FillSurface(uint32_t value);
+  // Sets every pixel of the rows from top to bottom - 1 (cut to the surface) to value. Refused while
+  // locked.
+  void FillRows(int top, int bottom, uint32_t value);
   // The raw pixel at (x, y); 0 outside the surface, without pixels, or while locked elsewhere.
   uint32_t ReadPixel(int x, int y);
   // Writes a raw pixel; nothing outside the surface, without pixels, or while locked.
@@ -99,6 +105,9 @@ class TDirectDrawSurface {
   const uint32_t* Bits() const { return Pixels.empty() ? nullptr : Pixels.data(); }
   int Pitch() const { return SurfaceWidth; }
 
+  // DrawPattern keeps inside this rectangle as well as inside the surface. The sprite engine narrows it
+  // while a sprite draws, to leave out rows that sprites drawn later cover; other draws ignore it.
+  TRect PictureClip = kNoPictureClip;
   int32_t LastResult = DD_OK;   // of the last operation
   bool UseGeneralBlits = false;  // draws onto this surface take the general (clipping) path
   bool SystemMemory = false;     // asked for in system memory; every surface here is in memory

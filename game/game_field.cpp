@@ -297,8 +297,7 @@ void GameFrame(TGameHost& host, TDXDraw& display, TDXSpriteEngine& sprites, TDXI
     EndHeroDown(root);
   }
 
-  display.Surface.FillSurface(0);
-  sprites.Paint();
+  sprites.Paint(0);  // over black
   const int interval = timer.Interval();
   PaintStatusLine(canvas, interval);
   PaintPhaseTexts(host, canvas, interval);

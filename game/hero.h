@@ -76,6 +76,7 @@ class TMountain : public TImageSprite {
   TMountain(TPictureCollectionItem* picture, int32_t x, int32_t y, int32_t z, uint16_t factor,
             TSprite* parent);
   void Advance(int moveCount) override;
+  TRect OpaqueRect() const override { return PatternOpaqueRect(); }
 
   uint16_t Factor;  // speed as a multiple of ScrollSpeed
 };
@@ -84,6 +85,7 @@ class TMountain : public TImageSprite {
 class TStatusSprite : public TImageSprite {
  public:
   using TImageSprite::TImageSprite;
+  TRect OpaqueRect() const override { return PatternOpaqueRect(); }
 };
 
 constexpr int32_t kHeroSpeed = 8;  // pixels per tick of key and stick steering

@@ -366,8 +366,7 @@ void MenuFrame(TDXDraw& display, TDXSpriteEngine& sprites, TDXInput& input, int 
   input.UpdateInput();
   sprites.Tick(lagCount);
   sprites.ReapDead();
-  display.Surface.FillSurface(0);
-  sprites.Paint();
+  sprites.Paint(0);  // over black
   TDirectDrawSurfaceCanvas& canvas = display.Surface.SurfaceCanvas();
   canvas.SetFrameTextStyle("Cargo", 14);
   PaintMenuScreen(canvas);

@@ -396,6 +396,123 @@ TEST_F(SpriteDrawing, PixelCheckComparesOpaquePixels) {
   }
 }
 
+// A picture sprite that promises its opaque band, as the game's mountains do.
+class TOpaqueStrip : public TImageSprite {
+ public:
+  using TImageSprite::TImageSprite;
+  TRect OpaqueRect() const override { return PatternOpaqueRect(); }
+};
+
+// A picture sprite that notes the picture clip it was drawn with.
+class TClipProbe : public TImageSprite {
+ public:
+  using TImageSprite::TImageSprite;
+  void Render() override {
+    Clip = Engine()->Surface()->PictureClip;
+    TImageSprite::Render();
+  }
+  TRect Clip;
+};
+
+// A strip of 500 x 100: rows 0-39 every third pixel keyed (black), rows 40-99 opaque.
+TPictureBitmap MountainStrip() {
+  TPictureBitmap strip = NumberedPixels(500, 100);
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = y % 3; x < 500; x += 3) strip.Pixels[static_cast<size_t>(y * 500 + x)] = 0;
+  return strip;
+}
+
+TEST_F(SpriteDrawing, PicturesLeaveOutOnlyRowsThatLaterSpritesCoverWhole) {
+  struct Case {
+    const char* Name;
+    int32_t LeftX, RightX, Y;  // the two strips
+    bool Sky;                  // an opaque tiled background under everything
+    int32_t ProbeY;            // of two small sprites, beneath the strips and above them
+    TRect BeneathClip;         // of the one drawn before the strips
+  };
+  const Case cases[] = {
+      {"two strips side by side cover the bottom", -100, 400, 500, true, 538, {0, 0, 800, 540}},
+      {"a gap of one pixel covers nothing", -100, 401, 500, true, 538, {0, 0, 800, 600}},
+      {"strips over the top edge cover the top", -100, 400, -60, true, 38, {0, 40, 800, 600}},
+      {"without a background the fill shows above", -100, 400, 500, false, 538, {0, 0, 800, 540}},
+      {"overlapping strips", -50, 300, 500, false, 538, {0, 0, 800, 540}},
+      {"a band in the middle is drawn", -100, 400, 400, true, 438, {0, 0, 800, 600}},
+  };
+  TPictureCollectionItem* strip = Add(MountainStrip());
+  TPictureCollectionItem* sky = Add(NumberedPixels(30, 20));
+  sky->Transparent = false;
+  TPictureCollectionItem* plane = Add(GridBitmap({"r.g.b", "ywmck", "..w..", "yy.cc"}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Sprites->Engine.Clear();
+    if (c.Sky) {
+      auto* background = new TBackgroundSprite(&Sprites->Engine);
+      background->SetMapSize(1, 1);
+      background->Image = sky;
+      background->Tile = true;
+      background->X = -7;
+    }
+    for (int32_t x : {c.LeftX, c.RightX}) {
+      auto* sprite = new TOpaqueStrip(&Sprites->Engine);
+      sprite->Image = strip;
+      sprite->X = x;
+      sprite->Y = c.Y;
+      sprite->Width = 500;
+      sprite->Height = 100;
+      sprite->SetZ(2);
+    }
+    // Beneath the strips across their edge, and above them inside their band.
+    std::vector<TClipProbe*> probes;
+    for (auto [y, z] : {std::pair{c.ProbeY, 1}, std::pair{c.ProbeY + 12, 3}}) {
+      auto* probe = new TClipProbe(&Sprites->Engine);
+      probe->Image = plane;
+      probe->X = 397;
+      probe->Y = y;
+      probe->Width = 5;
+      probe->Height = 4;
+      probe->SetZ(z);
+      probes.push_back(probe);
+    }
+
+    Draw->Surface.FillSurface(GridPixel('#'));
+    static_cast<TSprite&>(Sprites->Engine).Paint();  // every sprite drawn whole
+    const std::vector<uint32_t> whole(Draw->Surface.Bits(), Draw->Surface.Bits() + 800 * 600);
+    Draw->Surface.FillSurface(GridPixel('w'));
+    Sprites->Paint(GridPixel('#'));
+    const std::vector<uint32_t> clipped(Draw->Surface.Bits(), Draw->Surface.Bits() + 800 * 600);
+    EXPECT_EQ(probes[0]->Clip, c.BeneathClip);
+    EXPECT_EQ(probes[1]->Clip, (TRect{0, 0, 800, 600}));
+    int wrong = 0;
+    for (size_t i = 0; i < whole.size(); ++i)
+      if (clipped[i] != whole[i] && wrong++ < 3) ADD_FAILURE() << "pixel " << i % 800 << "," << i / 800;
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(Draw->Surface.PictureClip, kNoPictureClip);
+  }
+}
+
+TEST_F(SpriteDrawing, APatternIsOpaqueOverItsLongestBandOfWholeRows) {
+  struct Case {
+    const char* Name;
+    Grid Rows;
+    bool Transparent;
+    TRect At21;  // OpaqueRect of pattern 0 at (2, 1)
+  };
+  const Case cases[] = {
+      {"the longer of two bands", {"rgb", "r.b", "rgb", "rgb", ".gb"}, true, {2, 3, 5, 5}},
+      {"a band at the top", {"rgb", "rgb", "..b"}, true, {2, 1, 5, 3}},
+      {"no whole row", {"r.b", ".gb"}, true, {}},
+      {"not keyed: everything", {"r.b", ".gb"}, false, {2, 1, 5, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPictureCollectionItem* picture = TPictureDisplayTest::Add(GridBitmap(c.Rows));
+    picture->Transparent = c.Transparent;
+    picture->BuildPatterns();
+    EXPECT_EQ(picture->OpaqueRect(0, 2, 1), c.At21);
+    EXPECT_EQ(picture->OpaqueRect(1, 2, 1), TRect{});
+  }
+}
+
 // Alt+Enter: the display is finalised and initialised full screen, then again in a window. The pictures
 // are rebuilt each time and the next frame is the same as before.
 TEST_F(SpriteDrawing, AModeSwitchKeepsThePicturesAndRedrawsTheSameFrame) {
