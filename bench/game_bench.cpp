@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "app/main_form.h"
+#include "app/replay_run.h"
 #include "bench/bench_pictures.h"
 #include "engine/rtl.h"
 #include "game/enemies.h"
@@ -20,6 +22,7 @@
 #include "game/game_state.h"
 #include "game/ground_enemies.h"
 #include "game/hero.h"
+#include "game/replay.h"
 #include "game/weapons.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
@@ -119,3 +122,38 @@ void GameFrame(benchmark::State& state) {
 BENCHMARK(GameFrame)->Arg(20)->Arg(100)->Arg(300);
 
 }  // namespace
+
+// A golden game checked as `pellorin --verify-replay` checks it: loading the game's pictures, every tick
+// played and drawn, the last frame hashed. Items are ticks. The peer copies one whole frame per tick,
+// the least a tick that draws every pixel of the screen costs.
+void VerifyReplay(benchmark::State& state) {
+  const TReplay replay = LoadReplay(PELLORIN_GOLDEN_DIR "/exit-question.replay");
+  BenchGame();  // the game's data in reach
+  plat::THeadlessPlatform headless;
+  headless.KeepFrames = false;
+  headless.AudioPresent = false;
+  plat::SetPlatform(&headless);
+  for (auto _ : state) {
+    const TReplayOutcome outcome = ::VerifyReplay(replay);
+    if (outcome.FrameHash != replay.FrameHash) state.SkipWithError("the replay diverged");
+  }
+  state.SetItemsProcessed(state.iterations() * replay.TickCount());
+  // The field the other benchmarks play on was replaced by the replay's.
+  BenchGame().Form->StartGame();
+  while (Game.GamePhase == gpLevelIntro) BenchGame().Tick();
+  plat::SetPlatform(&bench::Display().Platform);
+}
+BENCHMARK(VerifyReplay)->Unit(benchmark::kMillisecond);
+
+void VerifyReplay_Peer(benchmark::State& state) {
+  std::vector<uint32_t> from(800 * 600, 0x336699), to(800 * 600);
+  const TReplay replay = LoadReplay(PELLORIN_GOLDEN_DIR "/exit-question.replay");
+  for (auto _ : state) {
+    for (uint32_t tick = 0; tick < replay.TickCount(); ++tick) {
+      std::memcpy(to.data(), from.data(), to.size() * sizeof(uint32_t));
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * replay.TickCount());
+}
+BENCHMARK(VerifyReplay_Peer)->Unit(benchmark::kMillisecond);
