@@ -1,5 +1,6 @@
 // Test support: every test that touches the platform runs on a fresh headless twin, inside its own
-// empty working directory, with the application's timers reset and the random generator seeded. Tests
+// empty directory (the working directory and both game folders: data and written files), with the
+// application's timers reset and the random generator seeded. Tests
 // of the game's modules use TGameTest (game_test.h), which also resets their state.
 #pragma once
 
@@ -23,7 +24,7 @@ class THeadlessTest : public ::testing::Test {
   std::string ReadFile(const std::string& path);
 
   plat::THeadlessPlatform Headless;
-  std::string Dir;  // the test's working directory
+  std::string Dir;  // the test's directory: working directory and game folders
 
  private:
   std::string OldDir;
