@@ -3,6 +3,7 @@
 #include "game/replay.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,36 @@ TEST_F(ReplayScenario, ARecordedGamePlaysBackEqualFromAnyStartingStateAndAChange
   outcome = VerifyReplay(changed);
   EXPECT_FALSE(outcome.End == replay.End && outcome.FrameHash == replay.FrameHash);
   EXPECT_EQ(outcome.FirstDifferenceTick, 1200);
+}
+
+TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestAndTheLast) {
+  // Ten kept games already: five that any short game stays below, five of score 0 of different dates.
+  std::vector<std::string> before;
+  for (int i = 0; i < 5; ++i) {
+    before.push_back("6553" + std::to_string(i) + "-20260101-00000" + std::to_string(i) + ".replay");
+    before.push_back("00000-2026010" + std::to_string(i + 1) + "-120000.replay");
+  }
+  for (const std::string& name : before) WriteFile("replays/" + name, "old");
+  WriteFile("replays/notes.txt", "mine");
+  WriteFile("replays/00001-bad.replay", "not a kept name");
+  Headless.Seed = 4242;
+  PlayScriptedGame(600);
+  ASSERT_EQ(Game.GamePhase, gpMenu);
+  ASSERT_GT(Game.Score, 0);
+
+  std::vector<std::string> kept;
+  for (const std::string& path : KeptReplays()) kept.push_back(std::filesystem::path(path).filename().string());
+  ASSERT_EQ(kept.size(), 10u);
+  EXPECT_EQ(kept.front(), "65534-20260101-000004.replay");
+  const std::string ours = kept[5];
+  EXPECT_EQ(ours.substr(0, 6), KeptReplayName(Game.Score, 0).substr(0, 6));
+  EXPECT_EQ(LoadReplay("replays/" + ours).End.Score, Game.Score);
+  // The newest of the games of score 0 went; the oldest four stayed.
+  EXPECT_EQ(kept.back(), "00000-20260104-120000.replay");
+  EXPECT_FALSE(std::filesystem::exists("replays/00000-20260105-120000.replay"));
+  EXPECT_EQ(ReadFile("replays/notes.txt"), "mine");
+  EXPECT_EQ(ReadFile("replays/00001-bad.replay"), "not a kept name");
+  EXPECT_EQ(LoadReplay("replays/last.replay").End.Score, Game.Score);
 }
 
 }  // namespace
