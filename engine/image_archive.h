@@ -5,9 +5,9 @@
 #pragma once
 
 #include <array>
-#include <stdexcept>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,13 +51,13 @@ class TPictureCollection;
 // one move a piece, without a branch on the length.
 constexpr int32_t kRunPiece = 16;
 struct TPatternRun {
-  uint16_t Start;   // from the pattern's left edge
+  uint16_t Start;  // from the pattern's left edge
   uint16_t Length;
 };
 struct TPictureCollectionItemPattern {
   TRect Rect;
   TDirectDrawSurface* Surface = nullptr;  // owned by the picture's surface list
-  std::vector<uint32_t> RowStart;  // Runs[RowStart[r] .. RowStart[r + 1]) lie on row r
+  std::vector<uint32_t> RowStart;         // Runs[RowStart[r] .. RowStart[r + 1]) lie on row r
   std::vector<TPatternRun> Runs;
   std::vector<uint32_t> PieceRowStart;  // Pieces[PieceRowStart[r] .. PieceRowStart[r + 1]) lie on row r
   std::vector<TPatternRun> Pieces;      // the runs in order, each cut into pieces of 1 .. kRunPiece
@@ -119,14 +119,14 @@ class TPictureCollectionItem : public THashCollectionItem {
   void Unbind();
   bool Bound() const { return IsBound; }
 
-  TPictureBitmap Picture;  // the decoded bitmap; empty for an unknown codec or a missing "Picture.Data"
-  std::string Codec;       // the codec name stored with the bitmap ("TDIB"); empty when none was stored
+  TPictureBitmap Picture;     // the decoded bitmap; empty for an unknown codec or a missing "Picture.Data"
+  std::string Codec;          // the codec name stored with the bitmap ("TDIB"); empty when none was stored
   int32_t PatternHeight = 0;  // cell size in pixels; 0 means the whole picture
   int32_t PatternWidth = 0;
   int32_t SkipHeight = 0;  // gap in pixels between neighbouring cells
   int32_t SkipWidth = 0;
-  bool SystemMemory = false;  // keep the picture in one system-memory surface
-  bool Transparent = true;    // draw with TransparentColor as the source colour key
+  bool SystemMemory = false;     // keep the picture in one system-memory surface
+  bool Transparent = true;       // draw with TransparentColor as the source colour key
   int32_t TransparentColor = 0;  // colour value (see above); black by default
 
  private:

@@ -105,13 +105,15 @@ void TPictureCollectionItem::Unbind() {
 }
 
 void TPictureCollectionItem::Bind() {
-  if (!Collection().DisplayInitialized()) throw EDXImageError("%s cannot be initialized", "TPictureCollection");
+  if (!Collection().DisplayInitialized())
+    throw EDXImageError("%s cannot be initialized", "TPictureCollection");
   IsBound = true;
 }
 
 // Makes one surface holding the picture's rectangle (left, top, width, height), keyed with the
 // picture's transparent colour as this surface's pixels show it.
-TDirectDrawSurface& TPictureCollectionItem::AddSurface(int32_t left, int32_t top, int32_t width, int32_t height) {
+TDirectDrawSurface& TPictureCollectionItem::AddSurface(int32_t left, int32_t top, int32_t width,
+                                                       int32_t height) {
   auto surface = std::make_unique<TDirectDrawSurface>();
   surface->SystemMemory = SystemMemory;
   surface->CreateOffscreen(width, height);
@@ -405,7 +407,8 @@ void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, in
   const int32_t width = src.Width();
   if (!Transparent) {
     for (int32_t row = 0; row < src.Height(); ++row)
-      std::memcpy(out + static_cast<ptrdiff_t>(row) * dest.Pitch(), in + static_cast<ptrdiff_t>(row) * source.Pitch(),
+      std::memcpy(out + static_cast<ptrdiff_t>(row) * dest.Pitch(),
+                  in + static_cast<ptrdiff_t>(row) * source.Pitch(),
                   static_cast<size_t>(width) * sizeof(uint32_t));
     dest.LastResult = DD_OK;
     return;
@@ -439,7 +442,9 @@ void TPictureCollectionItem::DrawPatternRotated(TDirectDrawSurface& dest, int32_
 
   const double cosA = Cos256(angle), sinA = Sin256(angle);
   int32_t left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
-  const double corners[4][2] = {{0, 0}, {static_cast<double>(width), 0}, {0, static_cast<double>(height)},
+  const double corners[4][2] = {{0, 0},
+                                {static_cast<double>(width), 0},
+                                {0, static_cast<double>(height)},
                                 {static_cast<double>(width), static_cast<double>(height)}};
   for (const auto& corner : corners) {
     double dx = std::trunc(corner[0] - width * centerX), dy = std::trunc(corner[1] - height * centerY);
@@ -458,8 +463,10 @@ void TPictureCollectionItem::DrawPatternRotated(TDirectDrawSurface& dest, int32_
   const int64_t sinN = static_cast<int64_t>(std::trunc(Sin256(-angle) * 65536.0));
   const int64_t du = sw * cosN / width, dv = sh * sinN / height;
   const int64_t su = -(sw * sinN / width), sv = sh * cosN / height;
-  const int64_t u0 = (int64_t{src.Left} << 16) + static_cast<int64_t>(std::trunc(centerX * static_cast<double>(sw) * 65536.0));
-  const int64_t v0 = (int64_t{src.Top} << 16) + static_cast<int64_t>(std::trunc(centerY * static_cast<double>(sh) * 65536.0));
+  const int64_t u0 = (int64_t{src.Left} << 16) +
+                     static_cast<int64_t>(std::trunc(centerX * static_cast<double>(sw) * 65536.0));
+  const int64_t v0 = (int64_t{src.Top} << 16) +
+                     static_cast<int64_t>(std::trunc(centerY * static_cast<double>(sh) * 65536.0));
   const int64_t uMin = int64_t{src.Left} << 16, uMax = int64_t{src.Right} << 16;
   const int64_t vMin = int64_t{src.Top} << 16, vMax = int64_t{src.Bottom} << 16;
   const bool keyed = Transparent;

@@ -72,7 +72,7 @@ class TSprite {
 
  private:
   friend class TSpriteEngine;
-  void Visit(TSprite* tested);  // one step of a running collision test
+  void Visit(TSprite* tested);                    // one step of a running collision test
   void QueuePaint(std::vector<TSprite*>& queue);  // the sprites Paint renders, in its order
   void InsertDrawOrder(TSprite* child);
   void RemoveChild(TSprite* child);
@@ -105,13 +105,13 @@ class TImageSprite : public TSprite {
   bool Overlaps(TSprite* other) override;
 
   int32_t FrameCount = 0;
-  bool FrameLoop = false;     // wrap around instead of stopping on the last frame
+  bool FrameLoop = false;  // wrap around instead of stopping on the last frame
   int32_t FrameIndex = 0;
-  double FrameSpeed = 0.0;    // frames per unit of move count
-  int32_t FrameStart = 0;     // pattern index of frame 0
+  double FrameSpeed = 0.0;                  // frames per unit of move count
+  int32_t FrameStart = 0;                   // pattern index of frame 0
   TPictureCollectionItem* Image = nullptr;  // not owned: the image list keeps its pictures
-  bool PixelCheck = false;    // Overlaps compares pixels instead of answering true
-  bool Tile = false;          // the position wraps around the surface
+  bool PixelCheck = false;                  // Overlaps compares pixels instead of answering true
+  bool Tile = false;                        // the position wraps around the surface
 };
 
 // A map of picture cells, drawn tiled over the whole surface or bounded.
@@ -142,7 +142,7 @@ class TBackgroundSprite : public TSprite {
 
  private:
   int32_t MapW = 0, MapH = 0;
-  std::vector<int32_t> Map;          // pattern per cell, row-major; negative: empty
+  std::vector<int32_t> Map;           // pattern per cell, row-major; negative: empty
   std::vector<uint8_t> CollisionMap;  // solid per cell, row-major
 };
 
@@ -167,13 +167,13 @@ class TSpriteEngine : public TSprite {
   bool CollisionDone = false;  // stop flag of the running collision test
   TRect CollisionRect;         // bounds of the sprite under test
   TSprite* CollisionSprite = nullptr;
-  int32_t DrawCount = 0;       // sprites rendered by the last Paint
+  int32_t DrawCount = 0;  // sprites rendered by the last Paint
   TRect SurfaceRect{0, 0, 800, 600};
 
  private:
   friend class TSprite;
   void PaintOver(const uint32_t* fill);
   std::vector<TSprite*> DeadList;
-  std::vector<TSprite*> PaintQueue;  // kept between frames for its memory
+  std::vector<TSprite*> PaintQueue;           // kept between frames for its memory
   TDirectDrawSurface* DrawSurface = nullptr;  // null while the display is down
 };

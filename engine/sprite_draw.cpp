@@ -4,10 +4,10 @@
 
 #include "engine/display.h"
 #include "engine/image_archive.h"
+#include "engine/rtl.h"
 #include "engine/sprite.h"
 #include "engine/sprite_engine.h"
 #include "engine/surface.h"
-#include "engine/rtl.h"
 
 // ----------------------------------------------------------------------------------------- TImageSprite
 
@@ -92,7 +92,8 @@ void TBackgroundSprite::Render() {
   };
   if (Tile) {
     for (int32_t cy = -1; cy <= dh; ++cy)
-      for (int32_t cx = -1; cx <= dw; ++cx) draw(Mod2(cx + sx0 - sx, MapW), Mod2(cy + sy0 - sy, MapH), cx, cy);
+      for (int32_t cx = -1; cx <= dw; ++cx)
+        draw(Mod2(cx + sx0 - sx, MapW), Mod2(cy + sy0 - sy, MapH), cx, cy);
     return;
   }
   const int32_t ex = std::min(sx + MapW - sx0, dw), ey = std::min(sy + MapH - sy0, dh);

@@ -1,7 +1,5 @@
 #include "engine/surface.h"
 
-#include "engine/format.h"
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "engine/canvas.h"
+#include "engine/format.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +35,7 @@ class EDirectDrawSurfaceError : public std::exception {
 
 // What a lock hands out: the locked rectangle's first pixel and the row pitch.
 struct TDDSurfaceDesc {
-  uint32_t* Bits = nullptr;  // pixel (rect.Left, rect.Top)
+  uint32_t* Bits = nullptr;   // pixel (rect.Left, rect.Top)
   int Width = 0, Height = 0;  // of the locked rectangle
   int Pitch = 0;              // pixels from one row to the next
   int BitCount = 32;
@@ -108,7 +108,7 @@ class TDirectDrawSurface {
   // DrawPattern keeps inside this rectangle as well as inside the surface. The sprite engine narrows it
   // while a sprite draws, to leave out rows that sprites drawn later cover; other draws ignore it.
   TRect PictureClip = kNoPictureClip;
-  int32_t LastResult = DD_OK;   // of the last operation
+  int32_t LastResult = DD_OK;    // of the last operation
   bool UseGeneralBlits = false;  // draws onto this surface take the general (clipping) path
   bool SystemMemory = false;     // asked for in system memory; every surface here is in memory
 

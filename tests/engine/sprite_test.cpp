@@ -272,7 +272,8 @@ class SpriteDrawing : public TPictureDisplayTest {
   }
 
   TPictureCollectionItem* Add(TPictureBitmap bitmap, int32_t patternWidth = 0, int32_t patternHeight = 0) {
-    TPictureCollectionItem* picture = TPictureDisplayTest::Add(std::move(bitmap), patternWidth, patternHeight);
+    TPictureCollectionItem* picture =
+        TPictureDisplayTest::Add(std::move(bitmap), patternWidth, patternHeight);
     picture->BuildPatterns();
     return picture;
   }

@@ -262,7 +262,8 @@ TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestAndTheLast) {
   ASSERT_GT(Game.Score, 0);
 
   std::vector<std::string> kept;
-  for (const std::string& path : KeptReplays()) kept.push_back(std::filesystem::path(path).filename().string());
+  for (const std::string& path : KeptReplays())
+    kept.push_back(std::filesystem::path(path).filename().string());
   ASSERT_EQ(kept.size(), 10u);
   EXPECT_EQ(kept.front(), "65534-20260101-000004.replay");
   const std::string ours = kept[5];
