@@ -40,10 +40,10 @@ game=$work/game
 mkdir "$game"
 for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$game/"; done
 cp "$program" "$game/pellorin"  # a copy beside its data keeps its files there
-cd "$game"
+cd "$game" || fail "cannot enter $game"
 
-# config.dat: full screen (the first byte is the mode XOR 1), music and sound on, F12 as boss key, and
-# a varied rest, so that a rewrite of any field shows.
+# config.dat: full screen (the first byte is the mode XOR 1), music and sound on, F12 as boss key, then
+# varied bytes for the country and the table.
 python3 -c '
 import sys
 sys.stdout.buffer.write(bytes([1, 0, 0, 0, 0x7b, 0]) + bytes((i * 7 + 3) % 256 for i in range(152)))' >config.dat
@@ -53,6 +53,7 @@ cp "$short" replays/00412-20240101-120000.replay  # the best kept game
 cp "$golden/exit-question.replay" replays/00130-20240102-120000.replay
 cp "$golden/exit-question.replay" replays/last.replay
 # Contents, and the inode and time of each file: a rewrite with the same bytes is a write too.
+# shellcheck disable=SC2016  # the inner script expands its own variables
 sums() { find config.dat replays -type f -print0 | sort -z | xargs -0 sh -c 'for f; do echo "$(sha1sum <"$f") $(stat -c "%i %y" "$f") $f"; done' sh; }
 before=$(sums)
 
