@@ -20,21 +20,33 @@
 
 namespace {
 
+enum class TReplayOption { None, Record, Watch, Verify };
+
 // What the command line asks of this run.
 struct TRunOptions {
   bool Help = false;
   bool Version = false;
   int WindowMode = -1;  // for this run only: 1 window, 0 full screen, -1 as config.dat says
+  TReplayOption Replay = TReplayOption::None;
+  std::string ReplayFile;      // empty after --replay alone: the best kept game
+  int ReplayOptionsGiven = 0;  // more than one is a mistake
 };
 
 // One option of the command line. An option with an Argument takes it as "--name VALUE" or
-// "--name=VALUE"; Apply receives it (nullptr for an option without one).
+// "--name=VALUE"; an Argument in brackets may be left out, and then the next word is taken only when
+// it is not an option. Apply receives it (nullptr when there is none).
 struct TOption {
   const char* Name;
   const char* Argument;
   const char* Help;
   void (*Apply)(TRunOptions& options, const char* value);
 };
+
+void SetReplayOption(TRunOptions& options, TReplayOption option, const char* file) {
+  options.Replay = option;
+  options.ReplayFile = file ? file : "";
+  ++options.ReplayOptionsGiven;
+}
 
 constexpr TOption kOptions[] = {
     {"--fullscreen", nullptr, "play full screen this time (the options keep their setting)",
@@ -44,10 +56,12 @@ constexpr TOption kOptions[] = {
     {"--help", nullptr, "show this help and exit", [](TRunOptions& o, const char*) { o.Help = true; }},
     {"--version", nullptr, "show the version and exit",
      [](TRunOptions& o, const char*) { o.Version = true; }},
-    // Taken by the replay code before this table is read; listed here for the usage.
-    {"--replay", "[FILE]", "watch a kept game again (the best one without FILE)", nullptr},
-    {"--record", "FILE", "play as usual and also write each game's replay to FILE", nullptr},
-    {"--verify-replay", "FILE", "play a replay headless and check its result (one JSON line)", nullptr},
+    {"--replay", "[FILE]", "watch a kept game again (the best one without FILE)",
+     [](TRunOptions& o, const char* file) { SetReplayOption(o, TReplayOption::Watch, file); }},
+    {"--record", "FILE", "play as usual and also write each game's replay to FILE",
+     [](TRunOptions& o, const char* file) { SetReplayOption(o, TReplayOption::Record, file); }},
+    {"--verify-replay", "FILE", "play a replay headless and check its result (one JSON line)",
+     [](TRunOptions& o, const char* file) { SetReplayOption(o, TReplayOption::Verify, file); }},
 };
 
 void PrintUsage(FILE* to) {
@@ -75,12 +89,12 @@ bool ParseCommandLine(int argc, char** argv, TRunOptions& options) {
     if (!found) {
       problem = "unknown option";
     } else if (found->Argument) {
+      const bool optional = found->Argument[0] == '[';
       if (name.size() < word.size())
         value = argv[i] + name.size() + 1;
-      else if (i + 1 < argc)
+      else if (i + 1 < argc && !(optional && argv[i + 1][0] == '-'))
         value = argv[++i];
-      else
-        problem = "missing argument for";
+      if (!optional && (value == nullptr || *value == '\0')) problem = "missing argument for";
     } else if (name.size() < word.size()) {
       problem = "no argument allowed for";
     }
@@ -89,7 +103,17 @@ bool ParseCommandLine(int argc, char** argv, TRunOptions& options) {
       PrintUsage(stderr);
       return false;
     }
-    if (found->Apply) found->Apply(options, value);
+    found->Apply(options, value);
+  }
+  const char* problem = nullptr;
+  if (options.ReplayOptionsGiven > 1)
+    problem = "only one of --record, --replay and --verify-replay at a time";
+  else if (options.Replay == TReplayOption::Verify && options.WindowMode >= 0)
+    problem = "--verify-replay opens no window: --window and --fullscreen do not go with it";
+  if (problem) {
+    std::fprintf(stderr, "pellorin: %s\n", problem);
+    PrintUsage(stderr);
+    return false;
   }
   return true;
 }
@@ -100,8 +124,6 @@ int main(int argc, char** argv) {
   const plat::TInstallLayout layout{
       "pellorin", {"data", "sound"}, PELLORIN_DATA_FROM_PROGRAM, PELLORIN_INSTALLED_DATA};
   plat::SetGameFolders(plat::FindGameFolders(plat::ProgramDir(), layout));
-  if (int status = 0; RunReplayOptions(argc, argv, status)) return status;
-
   TRunOptions options;
   if (!ParseCommandLine(argc, argv, options)) return 2;
   if (options.Help) {
@@ -112,6 +134,9 @@ int main(int argc, char** argv) {
     std::printf("Pellorin %s\n", PELLORIN_VERSION);
     return 0;
   }
+  if (options.Replay == TReplayOption::Verify) return VerifyReplayFile(options.ReplayFile);
+  if (options.Replay == TReplayOption::Watch) return WatchReplay(options.ReplayFile, options.WindowMode);
+  if (options.Replay == TReplayOption::Record) RecordGamesTo(options.ReplayFile);
   SetWindowModeForRun(options.WindowMode);
   std::string error;
   std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error);

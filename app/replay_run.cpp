@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -36,7 +35,6 @@ using plat::Platform;
 
 namespace {
 
-constexpr const char* kUsage = "usage: pellorin [--record FILE | --replay [FILE] | --verify-replay FILE]\n";
 constexpr size_t kKeptReplays = 10;
 constexpr uint32_t kTickInterval = 16;
 
@@ -47,10 +45,12 @@ bool EnteredTable = false;  // the current game's name entry was confirmed
 // name entry, nothing sent. Audio: the window's playback plays sounds and music as the settings say.
 class TReplayHost : public TGameHost {
  public:
-  explicit TReplayHost(bool withAudio) {
+  // withAudio: watched in a window (else checked headless); fullScreen: the desktop's full-screen window.
+  explicit TReplayHost(bool withAudio, bool fullScreen = false) {
     Display.SetOptions(OptionBit(doAllowReboot) | OptionBit(doCenter) | OptionBit(doFlip) |
                        OptionBit(doDirectX7Mode) | OptionBit(doHardware) | OptionBit(doSelectDriver) |
-                       (withAudio ? OptionBit(doWaitVBlank) : 0));
+                       (withAudio ? OptionBit(doWaitVBlank) : 0) |
+                       (fullScreen ? OptionBit(doFullScreen) : 0));
     Timer.SetInterval(static_cast<int>(kTickInterval));
     Sprites.SetDXDraw(&Display);
     Images.SetDXDraw(&Display);
@@ -196,9 +196,18 @@ bool LoadOrSay(const std::string& path, TReplay& replay) {
   }
 }
 
-int Verify(const std::string& path) {
+// Whether the file is there; a missing one is said on standard error.
+bool ExistsOrSay(const std::string& path) {
+  if (plat::FileExists(path)) return true;
+  std::fprintf(stderr, "The replay %s does not exist.\n", path.c_str());
+  return false;
+}
+
+}  // namespace
+
+int VerifyReplayFile(const std::string& path) {
   TReplay replay;
-  if (!LoadOrSay(path, replay)) return 2;
+  if (!ExistsOrSay(path) || !LoadOrSay(path, replay)) return 2;
   plat::THeadlessPlatform headless;
   headless.KeepFrames = false;
   headless.AudioPresent = false;
@@ -224,21 +233,29 @@ int Verify(const std::string& path) {
   return equal ? 0 : 1;
 }
 
-// Plays the replay in a window at its own pace: P pauses, Escape or closing the window ends it; every
-// other key is ignored.
-int Watch(const std::string& path) {
+// P pauses, Escape or closing the window ends it; every other key is ignored.
+int WatchReplay(const std::string& file, int windowMode) {
+  std::string path = file;
+  if (path.empty()) {
+    const std::vector<std::string> kept = KeptReplays();
+    if (kept.empty()) {
+      std::fprintf(stderr, "No kept replay in %s.\n", ReplayFolder().c_str());
+      return 2;
+    }
+    path = kept.front();
+  }
   TReplay replay;
-  if (!LoadOrSay(path, replay)) return 2;
+  if (!ExistsOrSay(path) || !LoadOrSay(path, replay)) return 2;
   std::string error;
   std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error);
   if (!platform) {
-    std::fprintf(stderr, "Pellorin needs a graphical display and found none (%s).\n", error.c_str());
+    std::fprintf(stderr, "pellorin: no display to open a window on: %s\n", error.c_str());
     return 1;
   }
   plat::SetPlatform(platform.get());
   LoadSettingsReadOnly();
   {
-    TReplayHost host(true);
+    TReplayHost host(true, (windowMode >= 0 ? windowMode : Settings.WindowMode) == 0);
     StartReplayPlayback(replay);
     CreateGameField(host);
     bool paused = false, done = false;
@@ -273,8 +290,6 @@ int Watch(const std::string& path) {
   plat::SetPlatform(nullptr);
   return 0;
 }
-
-}  // namespace
 
 std::string ReplayFolder() {
   const fs::path config(plat::UserFilePath(kSettingsFile));
@@ -342,39 +357,7 @@ TReplayOutcome VerifyReplay(const TReplay& replay) {
   return outcome;
 }
 
-bool RunReplayOptions(int argc, char** argv, int& status) {
-  bool ours = false;
-  for (int i = 1; i < argc; ++i)
-    ours |= !std::strcmp(argv[i], "--record") || !std::strcmp(argv[i], "--replay") ||
-            !std::strcmp(argv[i], "--verify-replay");
-  if (!ours) return false;
-  status = 2;
-  const std::string option = argv[1];
-  const bool hasFile = argc >= 3 && argv[2][0] != '-';
-  if (argc > (hasFile ? 3 : 2) || (option != "--replay" && !hasFile)) {
-    std::fputs(kUsage, stderr);
-    return true;
-  }
-  std::string path = hasFile ? argv[2] : "";
-  if (option == "--record") {
-    RecordPath = path;
-    return false;
-  }
-  if (option == "--replay" && path.empty()) {
-    const std::vector<std::string> kept = KeptReplays();
-    if (kept.empty()) {
-      std::fprintf(stderr, "No kept replay in %s.\n%s", ReplayFolder().c_str(), kUsage);
-      return true;
-    }
-    path = kept.front();
-  }
-  if (!plat::FileExists(path)) {
-    std::fprintf(stderr, "The replay %s does not exist.\n%s", path.c_str(), kUsage);
-    return true;
-  }
-  status = option == "--verify-replay" ? Verify(path) : Watch(path);
-  return true;
-}
+void RecordGamesTo(const std::string& path) { RecordPath = path; }
 
 void ResetReplayRunState() {
   RecordPath.clear();

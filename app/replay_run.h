@@ -12,11 +12,17 @@
 
 #include "game/replay.h"
 
-// When the command line holds a replay option, carries it out and returns true with the exit status:
-// 0 done (or a checked replay equal to its recording), 1 a checked replay that diverged, 2 a bad command
-// line or a file that is missing, not a replay, damaged or of other rules. --record FILE returns false
-// after arming the recording: the program then starts as usual.
-bool RunReplayOptions(int argc, char** argv, int& status);
+// The replay options of the command line, once main has read it. Statuses: 2 for a file that is missing,
+// not a replay, damaged or of other rules (said on standard error).
+// --record FILE: every game of this run is also written to FILE when it hands back to the menu.
+void RecordGamesTo(const std::string& path);
+// --replay [FILE]: plays FILE (empty: the best kept game) in a window at the game's pace, full screen
+// for windowMode 0, in a window for 1, as config.dat says for -1; 0 when it ended or was ended, 1 when
+// there is no display, 2 as above or when no game is kept.
+int WatchReplay(const std::string& path, int windowMode);
+// --verify-replay FILE: plays it headless and prints one JSON line; 0 equal to its recording, 1 diverged,
+// 2 as above.
+int VerifyReplayFile(const std::string& path);
 
 // The folder of the kept replays: replays/ in the folder config.dat is resolved in.
 std::string ReplayFolder();

@@ -18,9 +18,10 @@ packages=(build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev
   libcpp-httplib-dev libsqlite3-dev)
 # xfonts-base: the core fonts SDL's message box draws with under Xvfb. desktop-file-utils, appstream and
-# man-db check the desktop entry, the AppStream metadata and the manual page.
+# man-db check the desktop entry, the AppStream metadata and the manual page. openbox: a window manager
+# under Xvfb, without which no window goes full screen.
 test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp xfonts-base
-  desktop-file-utils appstream man-db)
+  desktop-file-utils appstream man-db openbox)
 
 missing=()
 for p in "${packages[@]}"; do

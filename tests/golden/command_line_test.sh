@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The replay options of the program from outside: the JSON line and the exit statuses of
-# --verify-replay, the usage line for a bad command line, the messages for a missing, damaged or
-# foreign file. Usage: command_line_test.sh PELLORIN GOLDEN_DIR RUN_DIR
+# --verify-replay, the usage for a bad command line, the display options beside --replay, the messages
+# for a missing, damaged or foreign file. Usage: command_line_test.sh PELLORIN GOLDEN_DIR RUN_DIR
 set -uo pipefail
 pellorin=$1 golden=$2 run=$3
 work=$(mktemp -d)
@@ -12,7 +12,7 @@ expect() {  # expect STATUS PATTERN ARGS...: the exit status and a line of the o
   local status=$1 pattern=$2
   shift 2
   local out
-  out=$("$pellorin" "$@" 2>&1)
+  out=$(timeout 60 "$pellorin" "$@" 2>&1)
   local got=$?
   if [[ $got -ne $status ]] || ! grep -qE -- "$pattern" <<<"$out"; then
     echo "FAILED: pellorin $* -> status $got (expected $status), output: $out"
@@ -21,10 +21,23 @@ expect() {  # expect STATUS PATTERN ARGS...: the exit status and a line of the o
 }
 good=$golden/exit-question.replay
 expect 0 '^\{"file":".*exit-question.replay","ticks":[0-9]+,"score":[0-9]+,"level":[0-9]+,"lives":[0-9-]+,"frame_hash":"[0-9a-f]{16}",.*"result":"equal"\}$' --verify-replay "$good"
-expect 2 '^usage: pellorin' --verify-replay
-expect 2 '^usage: pellorin' --verify-replay "$good" --bogus
-expect 2 '^usage: pellorin' --replay --bogus
+expect 0 '"result":"equal"' --verify-replay="$good"
+expect 2 '^Usage: pellorin' --verify-replay
+expect 2 '^Usage: pellorin' --record
+expect 2 '^Usage: pellorin' --verify-replay "$good" --bogus
+expect 2 '^Usage: pellorin' --replay --bogus
+expect 2 '^Usage: pellorin' --replay "$good" --window --bogus
+expect 2 '^pellorin: only one of' --replay "$good" --verify-replay "$good"
+expect 2 '^pellorin: --verify-replay opens no window' --verify-replay "$good" --window
 expect 2 "The replay $work/none.replay does not exist" --verify-replay "$work/none.replay"
+# The display options go with --replay, before or after it: these get as far as the file.
+expect 2 "The replay $work/none.replay does not exist" --replay "$work/none.replay" --window
+expect 2 "The replay $work/none.replay does not exist" --fullscreen --replay "$work/none.replay"
+# --replay alone takes the best kept game: a copy of the program with none kept says so.
+mkdir "$work/copy"
+cp "$pellorin" "$work/copy/pellorin"
+ln -s "$run/data" "$run/sound" "$work/copy/"
+pellorin=$work/copy/pellorin expect 2 "^No kept replay in $work/copy/replays" --replay --window
 printf 'hello' >"$work/text.replay"
 expect 2 "The file $work/text.replay is not a replay" --verify-replay "$work/text.replay"
 # One byte of the input stream changed: refused by the checksum, never a crash.

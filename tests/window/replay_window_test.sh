@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# A game played back in the real window. Left alone, `pellorin --replay FILE --window` shows the game
+# moving in an 800 x 600 window (though config.dat asks for full screen) and ends by itself with status 0
+# once the game's ticks have run at 60 a second. `pellorin --replay` plays the best kept game full screen,
+# as config.dat says; P stops the picture until P again, and Escape ends the playback early with status 0.
+# config.dat and the replays folder stay byte for byte as they were, and are not even rewritten.
+# Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd, xwininfo, xprop, python3 and, when
+# the display has no window manager, openbox: without one a window cannot go full screen.
+# Usage: replay_window_test.sh PELLORIN RUN_DIR GOLDEN_DIR
+set -u
+program=$1
+rundir=$2
+golden=$3
+fail() { echo "replay window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2; exit 1; }
+[ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
+command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup.sh installs it)"
+command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11-apps)"
+command -v xwininfo >/dev/null || fail "xwininfo is missing (scripts/setup.sh installs x11-utils)"
+
+work=$(mktemp -d)
+trap 'kill "${pid:-}" ${wm:-} 2>/dev/null; rm -rf "$work"' EXIT
+has_wm() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+if ! has_wm; then
+  command -v openbox >/dev/null || fail "openbox is missing (scripts/setup.sh installs it)"
+  # Tried again: a display that has just lost its last client resets and refuses for a moment.
+  for _ in 1 2 3 4 5; do
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    wm=$!
+    for _ in $(seq 1 50); do
+      has_wm && break
+      kill -0 "$wm" 2>/dev/null || break
+      sleep 0.1
+    done
+    has_wm && break
+    sleep 0.5
+  done
+  has_wm || fail "openbox did not start: $(cat "$work/openbox.log")"
+fi
+game=$work/game
+mkdir "$game"
+for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$game/"; done
+cp "$program" "$game/pellorin"  # a copy beside its data keeps its files there
+cd "$game" || fail "cannot enter $game"
+
+# config.dat: full screen (the first byte is the mode XOR 1), music and sound on, F12 as boss key, then
+# varied bytes for the country and the table.
+python3 -c '
+import sys
+sys.stdout.buffer.write(bytes([1, 0, 0, 0, 0x7b, 0]) + bytes((i * 7 + 3) % 256 for i in range(152)))' >config.dat
+mkdir replays
+short=$golden/loses-every-life.replay
+# The best kept game: the highest score, the older of equal scores. The others are no replays, so a
+# playback that took one would end at once with status 2.
+cp "$short" replays/00412-20240102-120000.replay
+for name in 00412-20240105-120000.replay 00130-20231231-120000.replay last.replay; do
+  echo "not this one" >"replays/$name"
+done
+# Contents, and the inode and time of each file: a rewrite with the same bytes is a write too.
+# shellcheck disable=SC2016  # the inner script expands its own variables
+sums() { find config.dat replays -type f -print0 | sort -z | xargs -0 sh -c 'for f; do echo "$(sha1sum <"$f") $(stat -c "%i %y" "$f") $f"; done' sh; }
+before=$(sums)
+
+ticks=$("$game/pellorin" --verify-replay "$short" | sed -n 's/.*"recorded":{"ticks":\([0-9]*\),.*/\1/p')
+[ -n "$ticks" ] || fail "--verify-replay did not give the ticks of $short"
+length_ms=$((ticks * 16))
+
+now_ms() { date +%s%3N; }
+start() {  # start ARGS...: the playback, its window (wid) and the time it started
+  started=$(now_ms)
+  SDL_AUDIODRIVER=dummy "$game/pellorin" "$@" >"$work/out.log" 2>&1 &
+  pid=$!
+  wid=""
+  for _ in $(seq 1 100); do
+    wid=$(xdotool search --pid "$pid" --name '^Pellorin replay$' 2>/dev/null | tail -1)
+    [ -n "$wid" ] && break
+    kill -0 "$pid" 2>/dev/null || fail "pellorin $* ended before its window opened"
+    sleep 0.1
+  done
+  [ -n "$wid" ] || fail "pellorin $*: no window titled 'Pellorin replay' appeared"
+  sleep 0.5
+}
+size() { xwininfo -id "$1" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}'; }
+shot() { xwd -silent -id "$wid" >"$work/$1" 2>/dev/null || fail "no screenshot of the playback"; }
+key() { xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key "$1"; }
+finish() {  # finish WITHIN_MS: waits for the end; sets status and elapsed (ms since start)
+  local limit=$(($(now_ms) + $1))
+  while kill -0 "$pid" 2>/dev/null && [ "$(now_ms)" -lt "$limit" ]; do sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && fail "the playback was still running $1 ms later"
+  elapsed=$(($(now_ms) - started))
+  wait "$pid"
+  status=$?
+  pid=""
+  [ "$status" = 0 ] || fail "the playback ended with status $status"
+  grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' "$work/out.log" && fail "the sanitizers reported a fault"
+}
+
+# Left alone, in the window --window asks for.
+start --replay "$short" --window
+[ "$(size "$wid")" = 800x600 ] || fail "--window: the playback's window is $(size "$wid"), not 800x600"
+sleep 2  # "Level 1" stands still for 1.5 s
+shot a.xwd
+sleep 0.5
+shot b.xwd
+cmp -s "$work/a.xwd" "$work/b.xwd" && fail "the game does not move: two frames 0.5 s apart are the same"
+finish $((length_ms * 2 + 10000))
+# The game's own pace: no sooner than its ticks take at 16 ms.
+[ "$elapsed" -ge $((length_ms - 500)) ] ||
+  fail "the playback of $ticks ticks ended after $elapsed ms, sooner than $length_ms ms"
+alone=$elapsed
+
+# The best kept game, full screen as config.dat says; paused, resumed, then ended early.
+start --replay
+sleep 2
+root=$(xwininfo -root | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}')
+[ "$(size "$wid")" = "$root" ] || fail "config.dat's full screen: the window is $(size "$wid"), not $root"
+key p
+sleep 0.5
+shot p1.xwd
+sleep 2
+shot p2.xwd
+cmp -s "$work/p1.xwd" "$work/p2.xwd" || fail "P did not stop the playback: the picture changed while paused"
+key p
+sleep 0.5
+shot r.xwd
+cmp -s "$work/p2.xwd" "$work/r.xwd" && fail "P again did not go on: the picture stayed as it was"
+key Escape
+finish 3000
+[ "$elapsed" -lt "$length_ms" ] || fail "Escape did not end the playback early ($elapsed ms)"
+
+[ "$(sums)" = "$before" ] || fail "playback changed config.dat or the replays folder:
+$(diff <(echo "$before") <(sums))"
+echo "replay window test: $ticks ticks played alone in $alone ms (at least $length_ms), P held the picture," \
+  "Escape ended it after $elapsed ms, config.dat and replays/ unchanged"
