@@ -246,7 +246,7 @@ TEST_F(ReplayScenario, ARecordedGamePlaysBackEqualFromAnyStartingStateAndAChange
   EXPECT_EQ(outcome.FirstDifferenceTick, 1200);
 }
 
-TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestAndTheLast) {
+TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestTheLastAndTheRecordFile) {
   // Ten kept games already: five that any short game stays below, five of score 0 of different dates.
   std::vector<std::string> before;
   for (int i = 0; i < 5; ++i) {
@@ -256,6 +256,7 @@ TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestAndTheLast) {
   for (const std::string& name : before) WriteFile("replays/" + name, "old");
   WriteFile("replays/notes.txt", "mine");
   WriteFile("replays/00001-bad.replay", "not a kept name");
+  RecordGamesTo("mine.replay");  // --record
   Headless.Seed = 4242;
   PlayScriptedGame(600);
   ASSERT_EQ(Game.GamePhase, gpMenu);
@@ -275,6 +276,7 @@ TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestAndTheLast) {
   EXPECT_EQ(ReadFile("replays/notes.txt"), "mine");
   EXPECT_EQ(ReadFile("replays/00001-bad.replay"), "not a kept name");
   EXPECT_EQ(LoadReplay("replays/last.replay").End.Score, Game.Score);
+  EXPECT_EQ(ReadFile("mine.replay"), ReadFile("replays/last.replay"));
 }
 
 }  // namespace
