@@ -155,6 +155,7 @@ class TAudioPuller {
 
 struct TSoakResult {
   int Games = 0;
+  int NameEntries = 0, SendQuestions = 0;
   uint64_t Ticks = 0;     // frames presented
   uint64_t PlayedMs = 0;  // game time, the last game's wrap-up included
   double Seconds = 0;     // wall-clock time
@@ -223,6 +224,8 @@ TSoakResult Soak(const TSoakOptions& options, plat::THeadlessPlatform& headless)
       std::fflush(stdout);
     }
   }
+  result.NameEntries = pilot.NameEntries;
+  result.SendQuestions = pilot.SendQuestions;
   result.Ticks = headless.PresentCount;
   result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (result.Games == 0) result.FirstKb = result.EndKb = HeldMemoryKb();
@@ -277,12 +280,14 @@ int main(int argc, char** argv) {
                                                  static_cast<double>(result.FirstKb)
                                            : 0;
   std::printf(
-      "soak: %d games, %llu ticks (%.1f min of game time) in %.1f s, %.0f ticks/s, peak memory %ld kB, "
+      "soak: %d games (%d to the name entry, %d to the send question), %llu ticks (%.1f min of game time) in "
+      "%.1f s, %.0f ticks/s, peak memory %ld kB, "
       "resident after the first game %ld kB, at the end %ld kB (%+.1f%%%s)\n",
-      result.Games, static_cast<unsigned long long>(result.Ticks),
+      result.Games, result.NameEntries, result.SendQuestions, static_cast<unsigned long long>(result.Ticks),
       static_cast<double>(result.PlayedMs) / 60000.0, result.Seconds,
       result.Seconds > 0 ? static_cast<double>(result.Ticks) / result.Seconds : 0.0, StatusKb("VmHWM"),
       result.FirstKb, result.EndKb, growth * 100, kCheckGrowth ? "" : ", not checked here");
+  std::fflush(stdout);  // before a sanitizer's leak report ends the process at exit
   if (result.Fault.empty() && kCheckGrowth && growth > kAllowedGrowth)
     result.Fault = "the memory after the last game is more than 5% above the memory after the first";
   if (!result.Fault.empty()) {

@@ -73,9 +73,11 @@ void TSoakPilot::Act(bool wrapUp) {
         Wait = Ticks(1, 90);
         break;
       case gpNameEntry:
+        ++NameEntries;
         PlanNameEntry(wrapUp);
         break;
       case gpSendQuery:
+        ++SendQuestions;
         Wait = Ticks(1, 30);
         break;
       default:

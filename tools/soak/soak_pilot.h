@@ -23,6 +23,9 @@ class TSoakPilot {
   // Set when the pilot met a state it must not be in (a result being sent, a screen it cannot leave).
   const std::string& Fault() const { return FaultText; }
 
+  int NameEntries = 0;    // games that reached the name entry
+  int SendQuestions = 0;  // of them, those confirmed: the send question was asked
+
  private:
   // One planned step: a key (pressed and released), a character typed, or nothing (a pause in the plan).
   struct TStep {
