@@ -101,20 +101,7 @@ void TSoakPilot::Act(bool wrapUp) {
       ActInExitQuery(wrapUp);
       break;
     case gpNameEntry:
-      if (wrapUp) ConfirmName = false;
-      if (!Plan.empty()) {
-        const TStep step = Plan.front();
-        Plan.pop_front();
-        if (step.Char != 0)
-          Type(step.Char);
-        else if (step.Key != 0)
-          Press(step.Key);
-      } else if (ConfirmName) {
-        // Enter in the edited name goes on to "OK"; elsewhere Down walks there.
-        Press((SelectedItem == 1 && TextEntryActive) || SelectedItem == 3 ? plat::VK_RETURN : plat::VK_DOWN);
-      } else {
-        Press(SelectedItem == 4 ? plat::VK_RETURN : plat::VK_UP);
-      }
+      ActInNameEntry(wrapUp);
       break;
     case gpSendQuery:
       ActInSendQuery();
@@ -207,6 +194,26 @@ void TSoakPilot::PlanNameEntry(bool wrapUp) {
   for (int i = Ticks(1, 10); i > 0; --i)
     Plan.push_back({.Char = kNameLetters[Ticks(0, static_cast<int>(sizeof kNameLetters) - 2)]});
   for (int i = Ticks(0, 20); i > 0; --i) Plan.push_back({});
+}
+
+void TSoakPilot::ActInNameEntry(bool wrapUp) {
+  if (wrapUp) {
+    Plan.clear();
+    ConfirmName = false;
+  }
+  if (!Plan.empty()) {
+    const TStep step = Plan.front();
+    Plan.pop_front();
+    if (step.Char != 0)
+      Type(step.Char);
+    else if (step.Key != 0)
+      Press(step.Key);
+  } else if (ConfirmName) {
+    // Enter in the edited name goes on to "OK"; elsewhere Down walks there.
+    Press((SelectedItem == 1 && TextEntryActive) || SelectedItem == 3 ? plat::VK_RETURN : plat::VK_DOWN);
+  } else {
+    Press(SelectedItem == 4 ? plat::VK_RETURN : plat::VK_UP);  // Up from the name wraps round to "Cancel"
+  }
 }
 
 void TSoakPilot::ActInSendQuery() {

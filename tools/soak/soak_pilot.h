@@ -38,6 +38,7 @@ class TSoakPilot {
   void ActInPause(bool wrapUp);
   void ActInExitQuery(bool wrapUp);
   void PlanNameEntry(bool wrapUp);
+  void ActInNameEntry(bool wrapUp);
   void ActInSendQuery();
   void HoldGameKeys();
   void ReleaseGameKeys();
