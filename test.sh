@@ -17,6 +17,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -LE 'window|fuzz' -j "$jobs" --output-on-failure --timeout 1800 >build-asan/ctest.log 2>&1 \
   || { cat build-asan/ctest.log; status=1; }
 grep -E 'tests passed|tests failed' build-asan/ctest.log || true
+echo "test: two minutes of games with a random pilot, sanitizer build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  timeout 600 build-asan/tools/pellorin-soak --minutes 2 --seed 2 >build-asan/soak.log 2>&1 \
+  || { cat build-asan/soak.log; status=1; }
+grep '^soak:' build-asan/soak.log || true
 echo "test: a short fuzzing run of each archive loader and of the score record decoder"
 ctest --test-dir build-fuzz -L fuzz --output-on-failure --timeout 300 >build-fuzz/ctest.log 2>&1 \
   || { cat build-fuzz/ctest.log; status=1; }
