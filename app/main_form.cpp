@@ -19,6 +19,7 @@
 #include "online/score_submission.h"
 #include "online/web_links.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "settings/settings.h"
 
 using plat::Platform;
@@ -80,6 +81,7 @@ void OpenPlayUrl() {
 }
 
 TmainForm::TmainForm() {
+  plat::ReturnLargeBlocksWhenFreed();  // the archives swapped at each game do not pile up
   DXDraw.SetOptions(OptionBit(doAllowReboot) | OptionBit(doWaitVBlank) | OptionBit(doCenter) |
                     OptionBit(doFlip) | OptionBit(doDirectX7Mode) | OptionBit(doHardware) |
                     OptionBit(doSelectDriver));
@@ -253,6 +255,7 @@ void TmainForm::BackToMenu() {
   DXTimer2.SetEnabled(false);
   CreateMenuField(*this);
   DXTimer1.SetEnabled(true);
+  plat::ReleaseFreeMemory();  // the game's pictures are gone
 }
 
 bool TmainForm::MenuPhase() const { return Game.GamePhase == gpMenu; }

@@ -256,12 +256,13 @@ namespace {
 // The part of area between the rows at its top and at its bottom that the rectangles cover from its
 // left to its right edge. The rectangles' edges cut the rows into bands that each rectangle either
 // crosses or misses, so the test runs once per band.
-TRect UncoveredRows(const TRect& area, const std::vector<TRect>& cover) {
-  std::vector<int32_t> edges{area.Top, area.Bottom};
+// edges and spans are working lists whose memory is kept.
+TRect UncoveredRows(const TRect& area, const std::vector<TRect>& cover, std::vector<int32_t>& edges,
+                    std::vector<std::pair<int32_t, int32_t>>& spans) {
+  edges.assign({area.Top, area.Bottom});
   for (const TRect& rect : cover) edges.insert(edges.end(), {rect.Top, rect.Bottom});
   std::sort(edges.begin(), edges.end());
   edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-  std::vector<std::pair<int32_t, int32_t>> spans;
   auto covered = [&](int32_t row) {
     spans.clear();
     for (const TRect& rect : cover)
@@ -290,22 +291,24 @@ void TSpriteEngine::Paint(uint32_t fill) { PaintOver(&fill); }
 
 void TSpriteEngine::PaintOver(const uint32_t* fill) {
   DrawCount = 0;
-  PaintQueue.clear();
-  QueuePaint(PaintQueue);
+  TPaintLists& lists = Painting;
+  lists.Queue.clear();
+  QueuePaint(lists.Queue);
   // From the last sprite back: the rows each sprite may leave out are those the later ones cover.
-  std::vector<TRect> cover, clips(PaintQueue.size());
+  lists.Clips.resize(lists.Queue.size());
+  lists.Cover.clear();
   TRect open = SurfaceRect;
-  for (size_t i = PaintQueue.size(); i-- > 0;) {
-    clips[i] = open;
-    const TRect opaque = IntersectRects(PaintQueue[i]->OpaqueRect(), SurfaceRect);
+  for (size_t i = lists.Queue.size(); i-- > 0;) {
+    lists.Clips[i] = open;
+    const TRect opaque = IntersectRects(lists.Queue[i]->OpaqueRect(), SurfaceRect);
     if (opaque.Empty()) continue;
-    cover.push_back(opaque);
-    open = UncoveredRows(SurfaceRect, cover);
+    lists.Cover.push_back(opaque);
+    open = UncoveredRows(SurfaceRect, lists.Cover, lists.Edges, lists.Spans);
   }
   if (fill && DrawSurface) DrawSurface->FillRows(open.Top, open.Bottom, *fill);
-  for (size_t i = 0; i < PaintQueue.size(); ++i) {
-    if (DrawSurface) DrawSurface->PictureClip = clips[i];
-    PaintQueue[i]->Render();
+  for (size_t i = 0; i < lists.Queue.size(); ++i) {
+    if (DrawSurface) DrawSurface->PictureClip = lists.Clips[i];
+    lists.Queue[i]->Render();
     ++DrawCount;
   }
   if (DrawSurface) DrawSurface->PictureClip = kNoPictureClip;

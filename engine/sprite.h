@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/rect.h"
@@ -174,6 +175,13 @@ class TSpriteEngine : public TSprite {
   friend class TSprite;
   void PaintOver(const uint32_t* fill);
   std::vector<TSprite*> DeadList;
-  std::vector<TSprite*> PaintQueue;           // kept between frames for its memory
+  // Kept between frames for their memory: the sprites Paint renders and the picture clip of each, and
+  // the working lists of the covered rows.
+  struct TPaintLists {
+    std::vector<TSprite*> Queue;
+    std::vector<TRect> Clips, Cover;
+    std::vector<int32_t> Edges;
+    std::vector<std::pair<int32_t, int32_t>> Spans;
+  } Painting;
   TDirectDrawSurface* DrawSurface = nullptr;  // null while the display is down
 };

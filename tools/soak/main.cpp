@@ -4,7 +4,6 @@
 // line reports the games, the ticks and their rate, and the memory. It fails on an error the program
 // reports, on a state it should never reach, and on memory that grows from game to game; a crash or a
 // sanitizer report ends it by itself.
-#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -120,13 +119,9 @@ long StatusKb(const char* field) {
   return 0;
 }
 
-// The resident memory once the allocator has given back the free pages it keeps. Without this, glibc
-// keeps the pictures of the archive swapped out at each start and end of a game as free heap that
-// stays resident, and the reading wanders by 10 MB from game to game with nothing held.
-long HeldMemoryKb() {
-  ::malloc_trim(0);
-  return StatusKb("VmRSS");
-}
+// The resident memory as the game leaves it at the menu (it hands the heap's free memory back when a
+// game ends).
+long HeldMemoryKb() { return StatusKb("VmRSS"); }
 
 // The audio device's part: pulls the samples of the game time that has passed, as a device would, so
 // that the mixer runs and lets go of what it was handed.
