@@ -45,28 +45,29 @@ bool EnteredTable = false;  // the current game's name entry was confirmed
 // name entry, nothing sent. Audio: the window's playback plays sounds and music as the settings say.
 class TReplayHost : public TGameHost {
  public:
-  // withAudio: watched in a window (else checked headless); fullScreen: the desktop's full-screen window.
-  explicit TReplayHost(bool withAudio, bool fullScreen = false) {
+  // watched: in a window with sound and music (else checked headless); fullScreen: the desktop's
+  // full-screen window.
+  explicit TReplayHost(bool watched, bool fullScreen = false) {
     Display.SetOptions(OptionBit(doAllowReboot) | OptionBit(doCenter) | OptionBit(doFlip) |
                        OptionBit(doDirectX7Mode) | OptionBit(doHardware) | OptionBit(doSelectDriver) |
-                       (withAudio ? OptionBit(doWaitVBlank) : 0) |
-                       (fullScreen ? OptionBit(doFullScreen) : 0));
+                       (watched ? OptionBit(doWaitVBlank) : 0) | (fullScreen ? OptionBit(doFullScreen) : 0));
     Timer.SetInterval(static_cast<int>(kTickInterval));
     Sprites.SetDXDraw(&Display);
     Images.SetDXDraw(&Display);
-    if (withAudio) {
+    if (watched) {
       Waves.BindSound(&Sound);
       Sound.Initialize(Platform().OpenAudio());
       AttachMusicOutput(&Sound);
       Waves.LoadWaveArchive("sound\\gamesound.dxw");
     }
     Platform().OpenWindow("Pellorin replay");
+    if (watched) Platform().SetIcon(plat::ResolvePath("data\\icon.png"));
     Display.InitializeDisplay();
-    HasAudio = withAudio;
+    Watched = watched;
   }
   ~TReplayHost() override {
     SongStop(CurrentSong);
-    if (HasAudio) {
+    if (Watched) {
       AttachMusicOutput(nullptr);
       Waves.BindSound(nullptr);
     }
@@ -88,12 +89,14 @@ class TReplayHost : public TGameHost {
   TSpriteEngine& SpriteRoot() override { return Sprites.Engine; }
   TDXImageList& ImageList() override { return Images; }
   void PlaySound(const char* name) override {
-    if (HasAudio) Waves.FindWave(name)->PlayWave(false);
+    if (Watched) Waves.FindWave(name)->PlayWave(false);
   }
   void StartMusic(const char* path) override {
-    if (HasAudio) ::StartMusic(path);
+    if (Watched) ::StartMusic(path);
   }
-  void SetCursorVisible(bool) override {}
+  void SetCursorVisible(bool visible) override {
+    if (Watched) ::SetCursorVisible(visible);  // hidden in play, as in the game
+  }
   void RequestClose() override {}
   void BackToMenu() override { Ended = true; }
   void OpenNameEntry() override {}
@@ -112,7 +115,7 @@ class TReplayHost : public TGameHost {
   TWaveCollection Waves;
   TDXSound Sound;
   bool Ended = false;
-  bool HasAudio = false;
+  bool Watched = false;
 };
 
 struct TKept {
