@@ -13,6 +13,7 @@
 #                           two marks (TO: up to the end)
 #   pulse_heard FROM [TO]   succeeds when that stretch holds sound: RMS at or above -50 dBFS
 #   pulse_quiet FROM [TO]   succeeds when that stretch is silent: peak below -60 dBFS
+#                           (both print the stretch's level as pulse_level does)
 #   pulse_stop              ends the recording and the server; call it from the test's EXIT trap
 # Needs pulseaudio, parec and pactl (scripts/setup.sh --test installs pulseaudio and pulseaudio-utils)
 # and python3. The marks are only as sharp as parec's 50 ms fragments and the player's own latency.
@@ -74,12 +75,11 @@ pulse_level() {
   python3 - "$pulse_recording" "$1" "${2:-}" <<'PY'
 import array, math, sys
 path, start, end = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-with open(path, "rb") as f:
-    data = f.read()
-end = int(end) if end else len(data)
 start -= start % 4  # whole stereo frames
-end -= end % 4
-samples = array.array("h", data[start:end] if end > start else b"")
+with open(path, "rb") as f:
+    f.seek(start)
+    data = f.read(max(0, int(end) - start) if end else -1)
+samples = array.array("h", data[: len(data) - len(data) % 4])
 if sys.byteorder == "big":
     samples.byteswap()
 if len(samples) == 0:
@@ -95,13 +95,15 @@ PY
 pulse_heard() {
   local rms peak
   read -r rms peak < <(pulse_level "$@")
-  python3 -c 'import sys; sys.exit(0 if float(sys.argv[1]) >= -50 else 1)' "$rms"
+  echo "$rms $peak"
+  awk -v v="$rms" 'BEGIN { exit !(v >= -50) }'
 }
 
 pulse_quiet() {
   local rms peak
   read -r rms peak < <(pulse_level "$@")
-  python3 -c 'import sys; sys.exit(0 if float(sys.argv[1]) < -60 else 1)' "$peak"
+  echo "$rms $peak"
+  awk -v v="$peak" 'BEGIN { exit !(v < -60) }'
 }
 
 pulse_stop() {
