@@ -4,8 +4,9 @@
 # once the game's ticks have run at 60 a second. `pellorin --replay` plays the best kept game full screen,
 # as config.dat says; P stops the picture until P again, and Escape ends the playback early with status 0.
 # config.dat and the replays folder stay byte for byte as they were, and are not even rewritten.
-# The sound goes to a private PulseAudio server (pulse_sink.sh): the game is heard while it plays, the
-# pause is silent once the effects already playing have died away, and the music is back after it.
+# The sound goes to a private PulseAudio server (pulse_sink.sh): the music is heard under "Level 1", the
+# effects join it once the hero flies (louder), the pause is silent once the effects already playing have
+# died away, and the sound is back after it.
 # Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd, xwininfo, xprop, python3, pulseaudio
 # and parec and, when the display has no window manager, openbox: without one a window cannot go full
 # screen.
@@ -91,8 +92,7 @@ start() {  # start ARGS...: the playback, its window (wid) and the time it start
 # heard WHAT FROM [TO]: the recording between two marks holds sound.
 # Each stretch's RMS and peak in dBFS go into the summary.
 levels=""
-heard() {
-  local level
+heard() {  # heard WHAT FROM TO: sets level to "RMS PEAK"
   level=$(pulse_heard "$2" "$3") || fail "$1 is not heard: RMS and peak $level dBFS"
   levels+="; $1 $level"
 }
@@ -114,12 +114,20 @@ finish() {  # finish WITHIN_MS: waits for the end; sets status and elapsed (ms s
 # Left alone, in the window --window asks for.
 start --replay "$short" --window
 [ "$(size "$wid")" = 800x600 ] || fail "--window: the playback's window is $(size "$wid"), not 800x600"
-sleep 2  # "Level 1" stands still for 1.5 s
+sleep 0.7
+heard "the music under \"Level 1\"" "$shown" "$(pulse_mark)"
+music=${level% *}
+sleep 1.3  # "Level 1" stands still for 1.5 s
 shot a.xwd
-heard "the playback's first 2 s" "$shown" "$(pulse_mark)"
+played=$(pulse_mark)
 sleep 0.5
 shot b.xwd
 cmp -s "$work/a.xwd" "$work/b.xwd" && fail "the game does not move: two frames 0.5 s apart are the same"
+sleep 1.5
+heard "the first 2 s of flight" "$played" "$(pulse_mark)"
+# The hero fires all along; his shots and their hits make the game at least 3 dB louder than its music.
+awk -v a="${level% *}" -v m="$music" 'BEGIN { exit !(a >= m + 3) }' ||
+  fail "no sound effects are heard: the flight (RMS $level dBFS) is no louder than the music alone ($music)"
 finish $((length_ms * 2 + 10000))
 # The game's own pace: no sooner than its ticks take at 16 ms.
 [ "$elapsed" -ge $((length_ms - 500)) ] ||
