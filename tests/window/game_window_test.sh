@@ -2,9 +2,14 @@
 # A game in the real window: Enter on the main menu starts a game whose frames change as the mountains
 # scroll, holding the fire key puts the hero's tracer bullets on the screen, and Escape then Enter (the
 # exit question answered "Yes") ends the game through "Game over" back in the menu, from which the quit
-# question ends the program with status 0 (under the sanitizers: no error and no leak).
-# Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd and python3.
+# question ends the program with status 0 (under the sanitizers: no error and no leak). The sound goes to
+# a private PulseAudio server (pulse_sink.sh): the menu's music is heard, then the game's, and the hero's
+# shots peak well over the music.
+# Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd, python3, pulseaudio and parec.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/pulse_sink.sh
+. "$here/pulse_sink.sh"
 program=$1
 rundir=$2
 fail() { echo "game window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2; exit 1; }
@@ -13,11 +18,13 @@ command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup.sh inst
 command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11-apps)"
 
 work=$(mktemp -d)
-trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill "${pid:-}" 2>/dev/null; pulse_stop; rm -rf "$work"' EXIT
+pulse_start "$work/pulse" || fail "no sound server to listen with"
+pulse_record "$work/sound.raw" || fail "the sound server's monitor cannot be recorded"
 for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$work/"; done
 cp "$program" "$work/pellorin"  # a copy beside its data keeps its files there
 cd "$work"
-SDL_AUDIODRIVER=dummy "$work/pellorin" >"$work/out.log" 2>&1 &
+"$work/pellorin" >"$work/out.log" 2>&1 &
 pid=$!
 
 find_window() { wid=$(xdotool search --pid "$pid" --name '^Pellorin$' 2>/dev/null | tail -1); [ -n "$wid" ]; }
@@ -29,7 +36,15 @@ for _ in $(seq 1 100); do
 done
 [ -n "$wid" ] || fail "no window titled Pellorin appeared"
 for _ in $(seq 1 50); do [ -f config.dat ] && break; sleep 0.1; done
+menu=$(pulse_mark)
 sleep 1
+# heard WHAT FROM TO: sets level to "RMS PEAK" in dBFS, kept for the summary.
+levels=""
+heard() {
+  level=$(pulse_heard "$2" "$3") || fail "$1 is not heard: RMS and peak $level dBFS"
+  levels+="; $1 $level"
+}
+heard "the menu's music" "$menu" "$(pulse_mark)"
 
 shot() { find_window && xwd -silent -id "$wid" >"$1" 2>/dev/null; }
 # measure.py FILE...: for each screenshot the number of tracer pixels (the pale yellow of the bullet's core)
@@ -60,7 +75,11 @@ PY
 
 keys() { find_window; xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key --delay 150 "$@"; sleep 0.3; }
 keys Return                 # "Start game"
-sleep 2.5                   # "Level 1" for 1.5 s, then play
+started=$(pulse_mark)
+sleep 1.2                   # "Level 1" for 1.5 s: the game's music alone
+heard "the music under \"Level 1\"" "$started" "$(pulse_mark)"
+music=${level#* }
+sleep 1.3                   # then play
 kill -0 "$pid" 2>/dev/null || fail "the program ended when the game started"
 shot a.xwd && sleep 0.4 && shot b.xwd || fail "no screenshot of the game"
 read -r tracer_a land_a < <(python3 measure.py a.xwd)
@@ -70,6 +89,7 @@ read -r tracer_b land_b < <(python3 measure.py b.xwd)
 # Fire held for up to 2 s: a few shots on the hero's line in one of the screenshots taken meanwhile.
 find_window; xdotool windowfocus --sync "$wid" 2>/dev/null
 xdotool keydown space
+firing=$(pulse_mark)
 tracer_c=0
 for n in 1 2 3 4 5; do
   sleep 0.4
@@ -78,8 +98,12 @@ for n in 1 2 3 4 5; do
   [ "$tracer" -gt "$tracer_c" ] && tracer_c=$tracer
   [ "$tracer_c" -ge $((tracer_a + 12)) ] && break
 done
+heard "the fire held" "$firing" "$(pulse_mark)"
 xdotool keyup space
 [ "$tracer_c" -ge $((tracer_a + 12)) ] || fail "holding fire shows no shots ($tracer_a tracer pixels before, $tracer_c after)"
+# A shot peaks near full scale, the music well under it: one shot heard makes the peak 6 dB higher.
+awk -v a="${level#* }" -v m="$music" 'BEGIN { exit !(a >= m + 6) }' ||
+  fail "the shots are not heard: the fire held peaks at ${level#* } dBFS, the music alone at $music"
 
 keys Escape Return          # "Exit the game?" "Yes": "Game over", then the menu
 sleep 2.5
@@ -93,4 +117,5 @@ status=$?
 pid=""
 [ "$status" = 0 ] || fail "the program ended with status $status"
 grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' out.log && fail "the sanitizers reported a fault"
-echo "game window test: the field moves, fire shows $tracer_c tracer pixels, Escape and Yes led back to the menu, status 0"
+echo "game window test: the field moves, fire shows $tracer_c tracer pixels, Escape and Yes led back to the menu," \
+  "status 0; sound: RMS and peak in dBFS$levels"

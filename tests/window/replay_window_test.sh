@@ -4,10 +4,17 @@
 # once the game's ticks have run at 60 a second. `pellorin --replay` plays the best kept game full screen,
 # as config.dat says; P stops the picture until P again, and Escape ends the playback early with status 0.
 # config.dat and the replays folder stay byte for byte as they were, and are not even rewritten.
-# Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd, xwininfo, xprop, python3 and, when
-# the display has no window manager, openbox: without one a window cannot go full screen.
+# The sound goes to a private PulseAudio server (pulse_sink.sh): the music is heard under "Level 1", the
+# effects join it once the hero flies (peaks well over the music's), the pause is silent once the effects
+# already playing have died away, and the sound is back after it.
+# Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd, xwininfo, xprop, python3, pulseaudio
+# and parec and, when the display has no window manager, openbox: without one a window cannot go full
+# screen.
 # Usage: replay_window_test.sh PELLORIN RUN_DIR GOLDEN_DIR
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/pulse_sink.sh
+. "$here/pulse_sink.sh"
 program=$1
 rundir=$2
 golden=$3
@@ -18,7 +25,7 @@ command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11
 command -v xwininfo >/dev/null || fail "xwininfo is missing (scripts/setup.sh installs x11-utils)"
 
 work=$(mktemp -d)
-trap 'kill "${pid:-}" ${wm:-} 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill "${pid:-}" ${wm:-} 2>/dev/null; pulse_stop; rm -rf "$work"' EXIT
 has_wm() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 if ! has_wm; then
   command -v openbox >/dev/null || fail "openbox is missing (scripts/setup.sh installs it)"
@@ -36,6 +43,8 @@ if ! has_wm; then
   done
   has_wm || fail "openbox did not start: $(cat "$work/openbox.log")"
 fi
+pulse_start "$work/pulse" || fail "no sound server to listen with"
+pulse_record "$work/sound.raw" || fail "the sound server's monitor cannot be recorded"
 game=$work/game
 mkdir "$game"
 for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$game/"; done
@@ -67,7 +76,7 @@ length_ms=$((ticks * 16))
 now_ms() { date +%s%3N; }
 start() {  # start ARGS...: the playback, its window (wid) and the time it started
   started=$(now_ms)
-  SDL_AUDIODRIVER=dummy "$game/pellorin" "$@" >"$work/out.log" 2>&1 &
+  "$game/pellorin" "$@" >"$work/out.log" 2>&1 &
   pid=$!
   wid=""
   for _ in $(seq 1 100); do
@@ -78,6 +87,14 @@ start() {  # start ARGS...: the playback, its window (wid) and the time it start
   done
   [ -n "$wid" ] || fail "pellorin $*: no window titled 'Pellorin replay' appeared"
   sleep 0.5
+  shown=$(pulse_mark)
+}
+# heard WHAT FROM [TO]: the recording between two marks holds sound.
+# Each stretch's RMS and peak in dBFS go into the summary.
+levels=""
+heard() {  # heard WHAT FROM TO: sets level to "RMS PEAK"
+  level=$(pulse_heard "$2" "$3") || fail "$1 is not heard: RMS and peak $level dBFS"
+  levels+="; $1 $level"
 }
 size() { xwininfo -id "$1" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}'; }
 shot() { xwd -silent -id "$wid" >"$work/$1" 2>/dev/null || fail "no screenshot of the playback"; }
@@ -97,11 +114,20 @@ finish() {  # finish WITHIN_MS: waits for the end; sets status and elapsed (ms s
 # Left alone, in the window --window asks for.
 start --replay "$short" --window
 [ "$(size "$wid")" = 800x600 ] || fail "--window: the playback's window is $(size "$wid"), not 800x600"
-sleep 2  # "Level 1" stands still for 1.5 s
+sleep 0.7
+heard "the music under \"Level 1\"" "$shown" "$(pulse_mark)"
+music=${level#* }
+sleep 1.3  # "Level 1" stands still for 1.5 s
 shot a.xwd
+played=$(pulse_mark)
 sleep 0.5
 shot b.xwd
 cmp -s "$work/a.xwd" "$work/b.xwd" && fail "the game does not move: two frames 0.5 s apart are the same"
+sleep 1.5
+heard "the first 2 s of flight" "$played" "$(pulse_mark)"
+# The hero fires all along; a shot or a hit peaks near full scale, the music well under it.
+awk -v a="${level#* }" -v m="$music" 'BEGIN { exit !(a >= m + 6) }' ||
+  fail "no sound effects are heard: the flight peaks at ${level#* } dBFS, the music alone at $music"
 finish $((length_ms * 2 + 10000))
 # The game's own pace: no sooner than its ticks take at 16 ms.
 [ "$elapsed" -ge $((length_ms - 500)) ] ||
@@ -113,14 +139,22 @@ start --replay
 sleep 2
 root=$(xwininfo -root | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}')
 [ "$(size "$wid")" = "$root" ] || fail "config.dat's full screen: the window is $(size "$wid"), not $root"
+heard "the full-screen playback before P" "$shown" "$(pulse_mark)"
 key p
 sleep 0.5
 shot p1.xwd
-sleep 2
+sleep 1.2  # the longest sound effect dies away within 1.7 s
+hush=$(pulse_mark)
+sleep 0.8
+level=$(pulse_quiet "$hush" "$(pulse_mark)") ||
+  fail "the pause is not silent: RMS and peak $level dBFS from 1.7 s after P"
+levels+="; the pause $level"
 shot p2.xwd
 cmp -s "$work/p1.xwd" "$work/p2.xwd" || fail "P did not stop the playback: the picture changed while paused"
 key p
+resumed=$(pulse_mark)
 sleep 0.5
+heard "the music after P again" "$resumed" "$(pulse_mark)"
 shot r.xwd
 cmp -s "$work/p2.xwd" "$work/r.xwd" && fail "P again did not go on: the picture stayed as it was"
 key Escape
@@ -130,4 +164,4 @@ finish 3000
 [ "$(sums)" = "$before" ] || fail "playback changed config.dat or the replays folder:
 $(diff <(echo "$before") <(sums))"
 echo "replay window test: $ticks ticks played alone in $alone ms (at least $length_ms), P held the picture," \
-  "Escape ended it after $elapsed ms, config.dat and replays/ unchanged"
+  "Escape ended it after $elapsed ms, config.dat and replays/ unchanged; sound: RMS and peak in dBFS$levels"
