@@ -151,16 +151,6 @@ void Save(const std::string& path, const TReplay& replay) {
   }
 }
 
-void LoadSettingsReadOnly() {
-  Settings = TSettings{};
-  std::vector<uint8_t> bytes;
-  std::string error;
-  if (plat::ReadFileBytes(plat::UserFilePath(kSettingsFile), bytes, error) && bytes.size() >= kSettingsSize) {
-    Settings = DecodeSettings(bytes.data());
-    ScrambleSettings();
-  }
-}
-
 std::string JsonText(const std::string& text) {
   std::string out = "\"";
   for (char ch : text) {
@@ -256,7 +246,8 @@ int WatchReplay(const std::string& file, int windowMode) {
     return 1;
   }
   plat::SetPlatform(platform.get());
-  LoadSettingsReadOnly();
+  Settings = TSettings{};
+  ReadSettings();  // never written by a replay
   {
     TReplayHost host(true, (windowMode >= 0 ? windowMode : Settings.WindowMode) == 0);
     StartReplayPlayback(replay);

@@ -134,8 +134,7 @@ TKamikazeSprite::TKamikazeSprite(int32_t x, int32_t y, TSprite* parent) : TImage
   Y = y;
   SetZ(7);
   Visible = true;
-  Width = Image->EffectiveWidth();
-  Height = Image->EffectiveHeight();
+  SizeToPicture(*this);
 }
 
 // At the hero's height it climbs, so it swings one pixel about that height.
@@ -172,8 +171,7 @@ TParatrooperSprite::TParatrooperSprite(int32_t x, int32_t y, int16_t kind, TSpri
   ScoreValue = rocketMan ? 5 : 2;
   FireRate = rocketMan ? 3 : 6;
   FireDelay = static_cast<uint16_t>(200 / FireRate);
-  Width = Image->EffectiveWidth();
-  Height = Image->EffectiveHeight();
+  SizeToPicture(*this);
 }
 
 // Leaves at the left or the bottom edge; fires from where it is after the tick's drift.

@@ -13,8 +13,7 @@ TWeaponSprite::TWeaponSprite(int32_t x, int32_t y, int32_t damage, bool isRocket
   Y = y;
   SetZ(7);
   Visible = true;
-  Width = Image->EffectiveWidth();
-  Height = Image->EffectiveHeight();
+  SizeToPicture(*this);
   if (IsRocket) {
     Flame = new TRocketFire(false, X + Width, Y + Height / 2 - 16, parent);
     Flame->Owner = &Flame;

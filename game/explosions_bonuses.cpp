@@ -13,8 +13,7 @@ TExplosionSprite::TExplosionSprite(int32_t x, int32_t y, int32_t drift, const st
     PlayGameSound("humandie");
   else if (pictureName.compare(0, 9, "explosion") == 0 || pictureName == "rocketexplosion")
     PlayGameSound("explode");
-  Width = Image->EffectiveWidth();
-  Height = Image->EffectiveHeight();
+  SizeToPicture(*this);
   X = x;
   Y = y;
   SetZ(8);
@@ -59,8 +58,7 @@ void TBonusSprite::Advance(int moveCount) {
 TBonusIndicatorSprite::TBonusIndicatorSprite(uint16_t x, const std::string& pictureName, TSprite* parent)
     : TImageSprite(parent) {
   Image = GamePicture(pictureName);
-  Width = Image->EffectiveWidth();
-  Height = Image->EffectiveHeight();
+  SizeToPicture(*this);
   PixelCheck = false;
   X = x;
   Y = 4;

@@ -224,8 +224,7 @@ void CreateGameField(TGameHost& host) {
   dialog->SetZ(10);
   dialog->Visible = false;
   dialog->PixelCheck = false;
-  dialog->Width = dialog->Image->EffectiveWidth();
-  dialog->Height = dialog->Image->EffectiveHeight();
+  SizeToPicture(*dialog);
   Game.ClosingWindow = dialog;
 
   for (const TMountainStrip& strip : kMountains)
@@ -237,8 +236,7 @@ void CreateGameField(TGameHost& host) {
   status->Y = 0;
   status->SetZ(10);
   status->Visible = true;
-  status->Width = status->Image->EffectiveWidth();
-  status->Height = status->Image->EffectiveHeight();
+  SizeToPicture(*status);
 
   Game.Hero = new THeroSprite(&root);
   Game.Propeller = new TPropellerSprite(&root, *Game.Hero);

@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "engine/image_archive.h"
+#include "engine/sprite.h"
 #include "game/game_host.h"
 #include "settings/settings.h"
 
@@ -20,6 +21,11 @@ TGameHost& GameHost() {
 TPictureCollection& GamePictures() { return GameHost().ImageList().Items; }
 
 TPictureCollectionItem* GamePicture(const std::string& name) { return GamePictures().FindPicture(name); }
+
+void SizeToPicture(TImageSprite& sprite) {
+  sprite.Width = sprite.Image->EffectiveWidth();
+  sprite.Height = sprite.Image->EffectiveHeight();
+}
 
 void PlayGameSound(const char* name) {
   if (Settings.SoundOn) GameHost().PlaySound(name);

@@ -64,8 +64,7 @@ TGroundEnemySprite::TGroundEnemySprite(uint8_t kind, TSprite* parent) : TImageSp
   Y = traits.Y;
   HitPoints = traits.HitPoints;
   ScoreValue = static_cast<int16_t>(HitPoints);
-  Width = Image->EffectiveWidth();
-  Height = Image->EffectiveHeight();
+  SizeToPicture(*this);
   PixelCheck = false;
   X = 800;
   SetZ(7);
@@ -145,8 +144,7 @@ TGroundEnemyWeaponSprite::TGroundEnemyWeaponSprite(uint8_t kind, uint8_t angle, 
       break;  // no size: the rocket's bounds are one point
     default:
       Image = GamePicture(Kind == gkTower ? "towerweapon" : "machinegun");
-      Width = Image->EffectiveWidth();
-      Height = Image->EffectiveHeight();
+      SizeToPicture(*this);
       Damage = Kind == gkTower ? 5 : 1;
       PlayGameSound("machinegun");
       break;

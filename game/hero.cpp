@@ -27,11 +27,6 @@ void SizeToPattern(TImageSprite& sprite) {
   sprite.Height = sprite.Image->PatternHeight;
 }
 
-void SizeToPicture(TImageSprite& sprite) {
-  sprite.Width = sprite.Image->EffectiveWidth();
-  sprite.Height = sprite.Image->EffectiveHeight();
-}
-
 }  // namespace
 
 THeroSprite::THeroSprite(TSprite* parent) : TImageSprite(parent) {

@@ -32,8 +32,7 @@ THeroWeaponSprite::THeroWeaponSprite(int32_t x, int32_t y, uint8_t kind, uint16_
   Damage = traits.Damage;
   Image = GamePicture(traits.Picture);
   PlayGameSound(traits.Sound);
-  Width = Image->EffectiveWidth();
-  Height = Image->EffectiveHeight();
+  SizeToPicture(*this);
   X = x;
   Y = y;
   SetZ(5);

@@ -108,15 +108,21 @@ void ScrambleSettings() {
   }
 }
 
-void LoadSettings() {
+bool ReadSettings() {
   std::vector<uint8_t> bytes;
   std::string error;
-  std::string path = plat::UserFilePath(kSettingsFile);
-  if (plat::ReadFileBytes(path, bytes, error) && bytes.size() >= kSettingsSize)
-    Settings = DecodeSettings(bytes.data());
-  else
-    WriteDefaults();
+  if (!plat::ReadFileBytes(plat::UserFilePath(kSettingsFile), bytes, error) || bytes.size() < kSettingsSize)
+    return false;
+  Settings = DecodeSettings(bytes.data());
   ScrambleSettings();
+  return true;
+}
+
+void LoadSettings() {
+  if (!ReadSettings()) {
+    WriteDefaults();
+    ScrambleSettings();
+  }
   if (WindowModeForRun >= 0) {
     StoredWindowMode = Settings.WindowMode;
     Settings.WindowMode = static_cast<uint8_t>(WindowModeForRun);

@@ -51,6 +51,9 @@ std::array<uint8_t, kSettingsSize> EncodeSettings(const TSettings& settings);
 TSettings DecodeSettings(const uint8_t* bytes);
 
 void ScrambleSettings();
+// Reads config.dat into the record, in plain form; false, the record as it was, when it cannot be read.
+// Writes nothing.
+bool ReadSettings();
 // Reads config.dat, or writes the defaults when it cannot be read; the record ends in plain form.
 void LoadSettings();
 // Writes the record as it is in memory; callers bracket it with ScrambleSettings.
