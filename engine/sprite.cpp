@@ -103,14 +103,12 @@ void TSprite::Tick(int moveCount) {
 }
 
 void TSprite::Paint() {
-  if (!Visible) return;
-  if (EngineSprite && RectsOverlap(GetBounds(), EngineSprite->SurfaceRect)) {
-    Render();
-    ++EngineSprite->DrawCount;
+  std::vector<TSprite*> queue;
+  QueuePaint(queue);
+  for (TSprite* sprite : queue) {
+    sprite->Render();
+    ++sprite->EngineSprite->DrawCount;
   }
-  if (!DrawOrder) return;
-  size_t count = DrawOrder->size();
-  for (size_t i = 0; i < count; ++i) (*DrawOrder)[i]->Paint();
 }
 
 void TSprite::QueuePaint(std::vector<TSprite*>& queue) {
