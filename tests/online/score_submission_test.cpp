@@ -96,6 +96,31 @@ TEST(ScoreSubmission, EveryFailureEndsAsAFailure) {
   EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssFailed);
 }
 
+// The time-out as players have it, not one cut short for a test: a server that answers each request
+// seconds late still takes the result, and one that never answers is given up after 30 s. Both
+// exchanges run at once.
+TEST(ScoreSubmission, ASlowServerIsWaitedForAndASilentOneGivenUpAfterThirtySeconds) {
+  TServer slow({TServer::Reply("200 OK", "OK|a|b|c|T|"), TServer::Reply("200 OK", "OK")});
+  slow.AnswerDelayMs = 4000;
+  TServer silent({TServer::kNoAnswer});
+  TScoreSubmitter toSlow, toSilent;
+  const auto start = std::chrono::steady_clock::now();
+  toSlow.Start(slow.Origin(), "Ann", "", 7);
+  toSilent.Start(silent.Origin(), "Ann", "", 7);
+  auto seconds = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+
+  EXPECT_EQ(Outcome(toSlow, 20000), TScoreSubmitter::ssSucceeded);
+  EXPECT_EQ(slow.Requests().size(), 2u);
+  EXPECT_GE(seconds(), 8.0);  // each answer came 4 s late
+  EXPECT_EQ(toSilent.Poll(), TScoreSubmitter::ssRunning);
+
+  EXPECT_EQ(Outcome(toSilent, 45000), TScoreSubmitter::ssFailed);
+  EXPECT_GE(seconds(), 29.0);
+  EXPECT_LT(seconds(), 45.0);
+}
+
 // Quitting while the server keeps silent does not wait for the time-out.
 TEST(ScoreSubmission, EndingTheProgramDoesNotWaitForAnUnansweredRequest) {
   TServer server({TServer::kNoAnswer});

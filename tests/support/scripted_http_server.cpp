@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -84,6 +85,8 @@ void TScriptedHttpServer::Serve() {
     }
     const std::string reply = next < Replies.size() ? Replies[next] : Reply("404 Not Found", "none left");
     ++next;
+    for (int waited = 0; waited < AnswerDelayMs && !Stopping && !reply.empty(); waited += 10)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (reply.empty()) {
       Held.push_back(fd);
       continue;

@@ -1,6 +1,7 @@
 // A raw HTTP/1.1 server on 127.0.0.1 for tests of the game's requests: it keeps every request exactly as
 // it arrived (request line and headers in their order) and answers them in turn with scripted replies,
-// or holds a connection without answering, or refuses nothing and closes. Runs on a thread of its own.
+// at once or a set time late, or holds a connection without answering, or refuses nothing and closes.
+// Runs on a thread of its own.
 #pragma once
 
 #include <atomic>
@@ -29,6 +30,8 @@ class TScriptedHttpServer {
                            const std::string& headers = "");
 
   int Port = 0;
+  // Each answer is sent this long after its request has arrived whole.
+  std::atomic<int> AnswerDelayMs{0};
 
  private:
   void Serve();
