@@ -825,4 +825,30 @@ TEST_F(Pilot, PlaysLevelOneThroughMeetingEveryKindTheLevelAllows) {
   EXPECT_EQ(seen, (std::set<int>{1, 6, 7}));
 }
 
+// A flame that reaches the edge of the field burns out a tick or more before its rocket: an enemy rocket
+// fired as its aircraft comes in, a hero rocket about to leave on the right. Once the flame is freed the
+// rocket no longer points at it, and flies on and ends without it.
+TEST_F(Enemies, ARocketWhoseFlameBurntOutAtTheEdgeFliesOnWithoutIt) {
+  StartQuietPlayWithoutHero();
+  auto* enemyRocket = new TWeaponSprite(770, 300, 20, true, "rocket1", &Root());
+  auto* heroRocket = new THeroWeaponSprite(789, 100, 4, hdRight, &Root());
+  ASSERT_NE(enemyRocket->Flame, nullptr);
+  ASSERT_NE(heroRocket->Flame, nullptr);
+  RunTicks(1);  // both flames are past the edge and kill themselves
+  ASSERT_TRUE(enemyRocket->Flame->IsDead());
+  ASSERT_TRUE(heroRocket->Flame->IsDead());
+  EXPECT_FALSE(enemyRocket->IsDead());
+  EXPECT_FALSE(heroRocket->IsDead());
+  RunTicks(1);  // the flames are freed
+  EXPECT_EQ(enemyRocket->Flame, nullptr);
+  EXPECT_EQ(heroRocket->Flame, nullptr);
+  EXPECT_TRUE(heroRocket->IsDead());  // gone off the right edge
+  // The enemy rocket flies on into the hero and explodes there.
+  PlaceHero(600, 290);
+  for (int i = 0; i < 30 && !enemyRocket->IsDead(); ++i) RunTicks(1);
+  EXPECT_TRUE(enemyRocket->IsDead());
+  EXPECT_EQ(Explosions("rocketexplosion"), 1);
+  EXPECT_EQ(Game.Hero->HealthPoints, 30);
+}
+
 }  // namespace
