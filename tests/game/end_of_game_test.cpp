@@ -147,4 +147,45 @@ TEST_F(EndOfGame, YesOnTheExitQuestionWithAGoodScoreStillLeadsToTheNameEntry) {
   // quit question over the entry.
 }
 
+// A close request over the name entry or the send question puts the quit question in the screen's place,
+// so the keys answer the question that is shown: typing goes nowhere, "No" gives the screen back as it
+// was, and "Yes" ends the program with the entry that OK stored.
+TEST_F(EndOfGame, ACloseRequestOverTheEndScreensAsksInTheirPlace) {
+  EndWithScore(950);
+  ASSERT_EQ(Game.GamePhase, gpNameEntry);
+  Type("Ace");
+  auto nameShown = [&] { return CountPixels(360, 260, 440, 280, kRedPixel) > 10; };  // the name, selected
+  auto yesShown = [&] { return CountPixels(355, 282, 390, 298, kRedPixel) > 10; };   // "Yes", selected
+  EXPECT_TRUE(nameShown());
+  EXPECT_FALSE(yesShown());
+
+  Headless.PushEvent({.Kind = plat::TEventKind::Close});
+  RunTicks(2);
+  EXPECT_EQ(Game.GamePhase, gpNameEntry);
+  ASSERT_EQ(MenuScreen, msQuitQuery);
+  EXPECT_FALSE(nameShown());
+  EXPECT_TRUE(yesShown());
+  Type("x");
+  EXPECT_EQ(NewEntry.EntryName.Text(), "Ace");
+  Press(plat::VK_ESCAPE);  // "No"
+  EXPECT_EQ(MenuScreen, msNameEntry);
+  EXPECT_EQ(SelectedItem, 1);
+  EXPECT_TRUE(Game.ClosingWindow->Visible);
+  RunTicks(1);
+  EXPECT_TRUE(nameShown());
+  EXPECT_FALSE(yesShown());
+
+  Press(plat::VK_RETURN);  // the name is still being edited: Enter acts as "OK"
+  ASSERT_EQ(Game.GamePhase, gpSendQuery);
+  Headless.PushEvent({.Kind = plat::TEventKind::Close});
+  RunTicks(2);
+  ASSERT_EQ(MenuScreen, msQuitQuery);
+  EXPECT_EQ(CountPixels(355, 322, 390, 338, kRedPixel), 0);  // the send question's "Yes" is not drawn
+  EXPECT_TRUE(yesShown());
+  EXPECT_FALSE(Form->Closed());
+  Press(plat::VK_RETURN);  // "Yes"
+  EXPECT_TRUE(Form->Closed());
+  EXPECT_EQ(Settings.HighScores[1].EntryName.Text(), "Ace");
+}
+
 }  // namespace
