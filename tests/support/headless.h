@@ -1,7 +1,11 @@
-// Test support: every test that touches the platform runs on a fresh headless twin, inside its own
-// empty directory (the working directory and both game folders: data and written files), with the
-// application's timers reset and the random generator seeded. Tests
-// of the game's modules use TGameTest (game_test.h), which also resets their state.
+// Test support: every test that touches the platform runs on a fresh headless twin, with the
+// application's timers reset and the random generator seeded, in an empty directory of its own. That
+// directory is both of the program's folders: the data folder (where InstallGameData links data/ and
+// sound/) and the user's folder (config.dat, server.url, play.url, replays/). The program finds its own
+// files in those two folders, never in the working directory, which only a file named on its command
+// line is taken from; the working directory is the test's directory as well, so that relative paths a
+// test names land there. Tests of the game's modules use TGameTest (game_test.h), which also resets
+// their state.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,7 +28,7 @@ class THeadlessTest : public ::testing::Test {
   std::string ReadFile(const std::string& path);
 
   plat::THeadlessPlatform Headless;
-  std::string Dir;  // the test's directory: working directory and game folders
+  std::string Dir;  // the test's directory: both game folders, and the working directory
 
  private:
   std::string OldDir;
