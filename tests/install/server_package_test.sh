@@ -74,6 +74,7 @@ if command -v deb-systemd-helper >/dev/null; then
 fi
 if command -v systemd-analyze >/dev/null; then
   out=$(systemd-analyze verify "$unit" 2>&1) && [ -z "$out" ] || fail "systemd-analyze verify: $out"
+  # The threshold counts in tenths: 20 is an exposure of 2.0 ("OK" reaches to 4.9).
   review=$(systemd-analyze security --offline=yes --threshold=20 "$unit" 2>&1) ||
     fail "systemd-analyze security finds the unit exposed: $(tail -1 <<<"$review")"
   note "systemd-analyze verify passes; $(grep -o 'Overall exposure level.*' <<<"$review")"

@@ -182,7 +182,6 @@ PAGE_FACTS = """JSON.stringify({
   ran: typeof window.T !== 'undefined',
   link: (document.querySelector('a[href*="show"]') || {}).href || '',
   cells: Array.from(document.querySelectorAll('tbody tr'), r => Array.from(r.cells, c => c.innerText)),
-  text: document.body.innerText,
   html: document.documentElement.outerHTML})"""
 
 
@@ -235,10 +234,9 @@ def main(args):
     shutil.rmtree(output, ignore_errors=True)
     os.makedirs(output)
     work = tempfile.mkdtemp(prefix="pellorin-browser-")
-    server, server_log, address = start_server(program, work)  # address: http://HOST:PORT
+    server, server_log, base = start_server(program, work)  # base: http://HOST:PORT
     browser = None
     try:
-        base = address
         for name, country, score in SUBMITTED:
             handshake, result = score_client.GameClient(base).submit(name, country, score, key)
             if not result[1].startswith("OK"):
@@ -252,18 +250,18 @@ def main(args):
         for viewport in VIEWPORTS:
             tab = Tab(browser, viewport)
             home = check_page(tab, base, "/", viewport, output)
-            if not home["link"].startswith(base + "/cgi/version.pl?"):
-                fail(f"home at {viewport[0]}: no link to the world table: '{home['link']}'")
             # The table as a visitor reaches it: by the home page's link.
-            table = check_page(tab, base, home["link"][len(base):] or TABLE_PATH, viewport, output)
+            table_path = TABLE_PATH
+            if home["link"].startswith(base + "/cgi/version.pl?"):
+                table_path = home["link"][len(base):]
+            else:
+                fail(f"home at {viewport[0]}: no link to the world table: '{home['link']}'")
+            table = check_page(tab, base, table_path, viewport, output)
             if table["title"] != "Pellorin: world high scores":
                 fail(f"table at {viewport[0]}: the title is '{table['title']}'")
             shown = [(cells[1], cells[2], int(cells[3])) for cells in table["cells"] if len(cells) == 5]
             if shown != expected:
                 fail(f"table at {viewport[0]}: the rows show {shown}, not {expected}")
-            for name, country, _ in STORED:
-                if name not in table["text"] or country not in table["text"]:
-                    fail(f"table at {viewport[0]}: '{name}' or '{country}' is not in the page's text")
             tab.close()
     finally:
         if browser is not None:
