@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up what is missing, then runs the whole test suite: unit and scenario tests, the same tests in the
-# address and undefined-behaviour sanitizer build, the window tests under Xvfb, and the Debian package of
-# the release build, unpacked and started under Xvfb.
+# Sets up what is missing, then runs the whole test suite: unit and scenario tests (the server's pages in
+# headless Chromium among them), the same tests in the address and undefined-behaviour sanitizer build,
+# the window tests under Xvfb, the game's Debian package of the release build, unpacked and started
+# under Xvfb, and the server's, installed into this system (as root), started as its unit starts it and
+# purged.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 cd "$root"
@@ -41,4 +43,10 @@ app_id=$(sed -n 's/^PELLORIN_APP_ID:STRING=//p' build-release/CMakeCache.txt)
 xvfb-run -a -s "-screen 0 1024x768x24" tests/install/package_test.sh build-release "$app_id" \
   >build-release/package-test.log 2>&1 || { cat build-release/package-test.log; status=1; }
 grep -E '^package test: .*holds' build-release/package-test.log || true
+echo "test: the release build's server package, installed, started as its unit starts it, and purged"
+sudo=""
+[ "$(id -u)" = 0 ] || sudo="sudo"
+$sudo tests/install/server_package_test.sh build-release >build-release/server-package-test.log 2>&1 \
+  || { cat build-release/server-package-test.log; status=1; }
+grep -E '^server package test: (systemd-analyze|installed)' build-release/server-package-test.log || true
 exit $status

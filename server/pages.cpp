@@ -16,6 +16,7 @@ const char kStyle[] =
     "body{font-family:sans-serif;margin:0 auto;max-width:40em;padding:1em;line-height:1.4}\n"
     "table{border-collapse:collapse;width:100%}\n"
     "th,td{padding:.3em .5em;text-align:left;border-bottom:1px solid #ccc}\n"
+    "td:nth-child(2),td:nth-child(3){overflow-wrap:anywhere}\n"
     "td.n,th.n{text-align:right}\n"
     "tbody tr:nth-child(odd){background:#f4f4f4}\n"
     "@media (max-width:30em){body{padding:.5em}th,td{padding:.25em .3em;font-size:.9em}}\n"

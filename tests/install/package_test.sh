@@ -19,8 +19,10 @@ work=$(mktemp -d)
 trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
 
 (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1 || fail "cpack failed: $(cat "$work/cpack.log")"
-deb=$(ls "$work"/package/*.deb 2>/dev/null | head -1)
-[ -n "$deb" ] || fail "cpack made no .deb: $(cat "$work/cpack.log")"
+# cpack makes the server's package too (server_package_test.sh tries that one).
+deb=$(ls "$work"/package/pellorin_*.deb 2>/dev/null | head -1)
+[ -n "$deb" ] || fail "cpack made no pellorin_*.deb: $(cat "$work/cpack.log")"
+dpkg-deb -c "$deb" | grep -q "pellorin-server" && fail "the game's package carries the server: $(dpkg-deb -c "$deb" | grep pellorin-server)"
 
 # What it holds and what it needs.
 prefix=$(dpkg-deb -c "$deb" | awk '$NF ~ /\/bin\/pellorin$/ {print $NF}' | sed 's|^\./||; s|/bin/pellorin$||')

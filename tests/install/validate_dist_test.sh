@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The desktop entry, the AppStream metadata and the manual page as the desktop's own tools read them:
 # desktop-file-validate and appstreamcli validate (no network) must pass with nothing to say beyond
-# AppStream's infos, and man must format the page without a warning.
+# AppStream's infos, and man must format the manual pages (the game's and the server's) without a warning.
 set -u
 dist=$1
 app_id=$2
@@ -14,8 +14,11 @@ done
 out=$(desktop-file-validate "$dist/$app_id.desktop" 2>&1) && [ -z "$out" ] || fail "desktop entry: $out"
 out=$(appstreamcli validate --no-net --no-color "$dist/$app_id.metainfo.xml" 2>&1) || fail "AppStream: $out"
 grep -E '^(E|W): ' <<<"$out" && fail "AppStream warns"
-out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$dist/pellorin.6" 2>&1 >/dev/null)
-[ -z "$out" ] || fail "manual page: $out"
+for page in pellorin.6 pellorin-server.8; do
+  [ -f "$dist/$page" ] || { fail "no manual page $dist/$page"; continue; }
+  out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$dist/$page" 2>&1 >/dev/null)
+  [ -z "$out" ] || fail "manual page $page: $out"
+done
 
 [ "$failures" = 0 ] || exit 1
-echo "dist validation: desktop entry, AppStream metadata and manual page pass"
+echo "dist validation: desktop entry, AppStream metadata and manual pages pass"

@@ -1,0 +1,289 @@
+#!/usr/bin/env python3
+"""The server's home page and world table in a real browser: headless Chromium, driven over its
+DevTools pipe, loads them from the real pellorin-server on a free loopback port, at a phone's width and
+a desktop's. The table holds results sent the way the game sends them, the widest row the game can
+send among them, and rows with markup in the name and country as an operator's hand or an older table
+could leave them. Checked: nothing scrolls sideways on the phone; each name and country shows as the
+very text stored; the markup makes no element and runs no script. The screenshots and the pages as
+the browser built them are kept in OUTPUT_DIR.
+
+    browser_test.py SERVER_PROGRAM KEY_LETTER OUTPUT_DIR
+"""
+import base64
+import json
+import os
+import select
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "install"))
+import score_client  # noqa: E402
+
+TABLE_PATH = "/cgi/version.pl?prg=Pellorin&show&type=0"
+VIEWPORTS = [  # name, width, height, device pixel ratio, mobile
+    ("phone", 390, 844, 2, True),
+    ("desktop", 1280, 800, 1, False),
+]
+# Sent through the game's protocol: (name, country, score). The first is as wide as a row can be.
+SUBMITTED = [
+    ("WWWWWWWWWW", "WWWWWWWWWW", 65535),
+    ("Anna", "Norway", 23100),
+    ("Bo 2", "", 990),
+]
+# Stored by hand: text the game cannot send but the page must still show as text. The first two would
+# together make a script that sets window.T if the page let markup through; the rest would make elements.
+STORED = [
+    ("<script>/*", "Chile", 40000),
+    ("*/T=1//", "</script>", 39000),
+    ("<b>x</b>", "<i>y</i>", 30000),
+    ("&lt;&amp;", "'\"><img", 500),
+]
+# What the pages are made of; anything else in them came from the entries.
+PAGE_TAGS = {"H1", "P", "A", "TABLE", "THEAD", "TBODY", "TR", "TH", "TD"}
+
+failures = []
+
+
+def fail(what):
+    failures.append(what)
+    print(f"browser test: {what}", file=sys.stderr)
+
+
+class Chromium:
+    """Headless Chromium and its DevTools protocol over a pair of pipes (fd 3 in, fd 4 out)."""
+
+    def __init__(self, profile, log):
+        to_browser_r, to_browser_w = os.pipe()
+        from_browser_r, from_browser_w = os.pipe()
+        flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--no-proxy-server", "--hide-scrollbars", "--remote-debugging-pipe", "--user-data-dir=" + profile]
+        command = 'exec "$@" about:blank 3<&' + str(to_browser_r) + " 4>&" + str(from_browser_w)
+        self.process = subprocess.Popen(["bash", "-c", command, "bash", "chromium"] + flags,
+                                        pass_fds=(to_browser_r, from_browser_w), stdin=subprocess.DEVNULL,
+                                        stdout=log, stderr=log, start_new_session=True)
+        os.close(to_browser_r)
+        os.close(from_browser_w)
+        self.out = to_browser_w
+        self.inp = from_browser_r
+        self.buffer = b""
+        self.next_id = 0
+        self.events = []
+
+    def _read_message(self, deadline):
+        while b"\0" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.inp], [], [], left)[0]:
+                raise TimeoutError("Chromium did not answer in time")
+            chunk = os.read(self.inp, 1 << 20)
+            if not chunk:
+                raise EOFError("Chromium closed its pipe")
+            self.buffer += chunk
+        message, self.buffer = self.buffer.split(b"\0", 1)
+        return json.loads(message)
+
+    def call(self, method, params=None, session=None, timeout=30):
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params or {}}
+        if session:
+            message["sessionId"] = session
+        os.write(self.out, json.dumps(message).encode() + b"\0")
+        deadline = time.monotonic() + timeout
+        while True:
+            reply = self._read_message(deadline)
+            if reply.get("id") == self.next_id:
+                if "error" in reply:
+                    raise RuntimeError(f"{method}: {reply['error']}")
+                return reply["result"]
+            if "method" in reply:
+                self.events.append(reply)
+
+    def wait_for(self, method, session, timeout=30):
+        deadline = time.monotonic() + timeout
+        while True:
+            for event in self.events:
+                if event["method"] == method and event.get("sessionId") == session:
+                    self.events.remove(event)
+                    return event
+            self.events.append(self._read_message(deadline))
+
+    def evaluate(self, expression, session):
+        result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True}, session)
+        if "exceptionDetails" in result:
+            raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
+        return result["result"].get("value")
+
+    def close(self):
+        try:
+            self.call("Browser.close", timeout=10)
+            self.process.wait(timeout=10)
+        except Exception:
+            pass
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+        os.close(self.out)
+        os.close(self.inp)
+
+
+class Tab:
+    """A fresh page in the browser at one viewport, watching for scripts and errors."""
+
+    def __init__(self, browser, viewport):
+        self.browser = browser
+        name, width, height, scale, mobile = viewport
+        target = browser.call("Target.createTarget", {"url": "about:blank"})["targetId"]
+        self.target = target
+        self.session = browser.call("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
+        browser.call("Emulation.setDeviceMetricsOverride",
+                     {"width": width, "height": height, "deviceScaleFactor": scale, "mobile": mobile}, self.session)
+        for domain in ("Page", "Runtime", "Debugger", "Log"):
+            browser.call(domain + ".enable", session=self.session)
+
+    def open(self, url):
+        """Loads url; returns the scripts the page parsed, and the errors it raised and the security
+        policy's refusals while loading."""
+        self.browser.events = [e for e in self.browser.events if e.get("sessionId") != self.session]
+        self.browser.call("Page.navigate", {"url": url}, self.session)
+        self.browser.wait_for("Page.loadEventFired", self.session)
+        # The page's own scripts carry its address; what Runtime.evaluate runs later has none.
+        mine = [e for e in self.browser.events if e.get("sessionId") == self.session]
+        scripts = [e["params"] for e in mine if e["method"] in ("Debugger.scriptParsed", "Debugger.scriptFailedToParse")
+                   and e["params"].get("url")]
+        errors = [e["params"] for e in mine if e["method"] == "Runtime.exceptionThrown"
+                  or (e["method"] == "Log.entryAdded" and e["params"]["entry"].get("source") == "security")]
+        return scripts, errors
+
+    def evaluate(self, expression):
+        return self.browser.evaluate(expression, self.session)
+
+    def screenshot(self, path):
+        size = self.browser.call("Page.getLayoutMetrics", session=self.session)["cssContentSize"]
+        shot = self.browser.call("Page.captureScreenshot", {
+            "format": "png", "captureBeyondViewport": True,
+            "clip": {"x": 0, "y": 0, "width": size["width"], "height": size["height"], "scale": 1}}, self.session)
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
+
+    def close(self):
+        self.browser.call("Target.closeTarget", {"targetId": self.target})
+
+
+PAGE_FACTS = """JSON.stringify({
+  title: document.title,
+  scrollWidth: document.documentElement.scrollWidth,
+  innerWidth: window.innerWidth,
+  tags: Array.from(document.body.querySelectorAll('*'), e => e.tagName),
+  ran: typeof window.T !== 'undefined',
+  link: (document.querySelector('a[href*="show"]') || {}).href || '',
+  cells: Array.from(document.querySelectorAll('tbody tr'), r => Array.from(r.cells, c => c.innerText)),
+  html: document.documentElement.outerHTML})"""
+
+
+def start_server(program, folder):
+    log = open(os.path.join(folder, "server.log"), "w+")
+    server = subprocess.Popen([program, "--listen", "127.0.0.1:0", "--db", os.path.join(folder, "scores.db")],
+                              cwd=folder, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline and server.poll() is None:
+        log.seek(0)
+        first = log.readline()
+        if "listening on http://" in first:
+            return server, log, first.split("listening on ")[1].split(",")[0].strip()
+        time.sleep(0.05)
+    log.seek(0)
+    server.kill()
+    raise SystemExit(f"browser test: the server did not start: {log.read()}")
+
+
+def check_page(tab, base, path, viewport, output):
+    """Loads one page in tab; checks what holds for every page; returns its facts."""
+    name = viewport[0]
+    scripts, errors = tab.open(base + path)
+    facts = json.loads(tab.evaluate(PAGE_FACTS))
+    page = "table" if "show" in path else "home"
+    what = f"{page} at {name} ({viewport[1]} px)"
+    with open(os.path.join(output, f"{page}-{name}.html"), "w") as f:
+        f.write(facts["html"])
+    tab.screenshot(os.path.join(output, f"{page}-{name}.png"))
+    if facts["scrollWidth"] > facts["innerWidth"]:
+        fail(f"{what}: scrolls sideways, {facts['scrollWidth']} px of content in {facts['innerWidth']} px")
+    if facts["innerWidth"] != viewport[1]:
+        fail(f"{what}: the page is laid out {facts['innerWidth']} px wide, not {viewport[1]}")
+    strange = sorted(set(facts["tags"]) - PAGE_TAGS)
+    if strange:
+        fail(f"{what}: elements the page does not make: {strange}")
+    if scripts or errors or facts["ran"]:
+        fail(f"{what}: a script ran or was parsed: {[s.get('url') for s in scripts]} {errors} T set: {facts['ran']}")
+    return facts
+
+
+def main(args):
+    if len(args) != 3:
+        print(__doc__, file=sys.stderr)
+        return 2
+    program, key, output = os.path.abspath(args[0]), args[1], args[2]
+    if shutil.which("chromium") is None:
+        print("browser test: chromium is missing (scripts/setup.sh --test installs it)", file=sys.stderr)
+        return 1
+    shutil.rmtree(output, ignore_errors=True)
+    os.makedirs(output)
+    work = tempfile.mkdtemp(prefix="pellorin-browser-")
+    server, server_log, base = start_server(program, work)  # base: http://HOST:PORT
+    browser = None
+    try:
+        for name, country, score in SUBMITTED:
+            handshake, result = score_client.GameClient(base).submit(name, country, score, key)
+            if not result[1].startswith("OK"):
+                raise SystemExit(f"browser test: the result of {name} was refused: {handshake} {result}")
+        with sqlite3.connect(os.path.join(work, "scores.db"), timeout=10) as db:
+            db.executemany("INSERT INTO scores (name, country, score, submitted) VALUES (?, ?, ?, strftime('%s'))",
+                           STORED)
+        expected = sorted(SUBMITTED + STORED, key=lambda entry: -entry[2])
+
+        browser = Chromium(os.path.join(work, "profile"), open(os.path.join(output, "chromium.log"), "w"))
+        for viewport in VIEWPORTS:
+            tab = Tab(browser, viewport)
+            home = check_page(tab, base, "/", viewport, output)
+            # The table as a visitor reaches it: by the home page's link.
+            table_path = TABLE_PATH
+            if home["link"].startswith(base + "/cgi/version.pl?"):
+                table_path = home["link"][len(base):]
+            else:
+                fail(f"home at {viewport[0]}: no link to the world table: '{home['link']}'")
+            table = check_page(tab, base, table_path, viewport, output)
+            if table["title"] != "Pellorin: world high scores":
+                fail(f"table at {viewport[0]}: the title is '{table['title']}'")
+            shown = [(cells[1], cells[2], int(cells[3])) for cells in table["cells"] if len(cells) == 5]
+            if shown != expected:
+                fail(f"table at {viewport[0]}: the rows show {shown}, not {expected}")
+            tab.close()
+    finally:
+        if browser is not None:
+            browser.close()
+        server.send_signal(signal.SIGTERM)
+        try:
+            status = server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            status = "killed after 10 s"
+        server_log.seek(0)
+        shutil.copy(server_log.name, os.path.join(output, "server.log"))
+        shutil.rmtree(work, ignore_errors=True)
+    if status != 0:
+        fail(f"the server ended with {status} after SIGTERM")
+    if failures:
+        print(f"browser test: {len(failures)} failed; screenshots in {output}", file=sys.stderr)
+        return 1
+    print(f"browser test: home page and world table pass at {', '.join(v[0] for v in VIEWPORTS)}; "
+          f"screenshots in {output}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
