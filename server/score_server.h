@@ -1,9 +1,8 @@
-// pellorin-server's HTTP side: the handshake, the result, the world table and the home page over
-// cpp-httplib, with the table in a TScoreStore and the tokens and rate limits in memory. main runs one;
-// the tests and the benchmark run one in their own process, too.
+// pellorin-server's requests: the handshake, the result, the world table and the home page, served by
+// the HTTP layer (http_server.h), with the table in a TScoreStore and the tokens and rate limits in
+// memory. main runs one; the tests and the benchmark run one in their own process, too.
 #pragma once
 
-#include <atomic>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -12,23 +11,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "server/http_server.h"
 #include "server/score_store.h"
 #include "server/server_options.h"
 #include "server/tokens.h"
-
-namespace httplib {
-struct Request;
-struct Response;
-}  // namespace httplib
-class THttpServer;
 
 class EServerError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-inline constexpr size_t kRequestLineMax = 2048;  // bytes of "METHOD TARGET HTTP/x.y"
-inline constexpr size_t kTokenBookCapacity = 200000;
 inline constexpr const char* kSessionCookie = "pellorin_session";
 
 class TScoreServer {
@@ -40,25 +32,30 @@ class TScoreServer {
   TScoreServer(const TScoreServer&) = delete;
   TScoreServer& operator=(const TScoreServer&) = delete;
 
-  // Binds the listening socket; returns its port (the chosen one for port 0). Throws EServerError.
+  // Binds the listening socket; returns its port (the chosen one for port 0). Throws EServerError
+  // naming the address.
   int Bind();
-  // Serves on the bound socket until Stop, then returns once every request in progress is answered.
+  // Serves on the bound socket until Stop, then returns once the answers in progress are sent (or a
+  // second has passed) and every connection is closed. Throws EServerError when it cannot serve.
   void Run();
   // Makes Run return; callable from any thread, before or during Run.
   void Stop();
 
   TScoreStore& Store() { return Scores; }
+  // The connection limit in force (lower than asked for when the process may not open enough files).
+  unsigned ConnectionLimit() const { return Http.ConnectionLimit(); }
 
   // A query's keys, each with its value when it has an "=".
   using TQuery = std::map<std::string, std::optional<std::string>>;
 
  private:
-  void HandleScript(const httplib::Request& req, httplib::Response& res);
-  void HandleHandshake(const httplib::Request& req, httplib::Response& res);
-  void HandleResult(const httplib::Request& req, const TQuery& query, httplib::Response& res);
-  void HandleWorldTable(const TQuery& query, httplib::Response& res);
-  std::string ClientAddress(const httplib::Request& req) const;
-  void LogRequest(const httplib::Request& req, const httplib::Response& res);
+  void Handle(const THttpRequest& req, THttpResponse& res);
+  void HandleScript(const THttpRequest& req, THttpResponse& res);
+  void HandleHandshake(const THttpRequest& req, THttpResponse& res);
+  void HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res);
+  void HandleWorldTable(const TQuery& query, THttpResponse& res);
+  std::string ClientAddress(const THttpRequest& req) const;
+  void LogRequest(const THttpRequest& req, const THttpResponse& res);
 
   TServerOptions Options;
   FILE* Log;
@@ -67,7 +64,5 @@ class TScoreServer {
   TTokenBook Tokens;
   TRateLimiter HandshakeLimit;
   TRateLimiter ResultLimit;
-  std::unique_ptr<THttpServer> Http;
-  std::atomic<bool> StopRequested{false};
-  std::atomic<bool> Running{false};
+  THttpServer Http;
 };
