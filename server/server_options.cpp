@@ -163,10 +163,29 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
 
 std::string ServerUsage() {
   const TServerOptions defaults;
+  // The option in a column of its own, its meaning beside it, wrapped at 100 characters.
   auto line = [](std::string left, const std::string& right) {
-    left = "  " + left;
-    left.resize(std::max<size_t>(left.size() + 2, 34), ' ');
-    return left + right + "\n";
+    constexpr size_t kColumn = 35, kWidth = 100;
+    std::string text = "  " + left;
+    text.resize(std::max<size_t>(text.size() + 2, kColumn), ' ');
+    size_t lineStart = 0;
+    bool first = true;
+    size_t at = 0;
+    while (at < right.size()) {
+      size_t space = right.find(' ', at);
+      std::string word = right.substr(at, space == std::string::npos ? std::string::npos : space - at);
+      at = space == std::string::npos ? right.size() : space + 1;
+      if (!first && text.size() - lineStart + 1 + word.size() > kWidth) {
+        text += "\n";
+        lineStart = text.size();
+        text.append(kColumn, ' ');
+        first = true;
+      }
+      if (!first) text += ' ';
+      text += word;
+      first = false;
+    }
+    return text + "\n";
   };
   std::string text =
       "Usage: pellorin-server [options]\n"
