@@ -68,10 +68,10 @@ class TBenchPeerServer {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    Daemon = MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_TURBO, 0, nullptr, nullptr,
-                              &Answer, nullptr, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE,
-                              static_cast<unsigned>(kServerThreads), MHD_OPTION_CONNECTION_LIMIT, 2048u,
-                              MHD_OPTION_END);
+    Daemon = MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_TURBO, 0, nullptr,
+                              nullptr, &Answer, nullptr, MHD_OPTION_SOCK_ADDR, &address,
+                              MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(kServerThreads),
+                              MHD_OPTION_CONNECTION_LIMIT, 2048u, MHD_OPTION_END);
     const MHD_DaemonInfo* info = Daemon ? MHD_get_daemon_info(Daemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
     Port = info ? info->port : 0;
   }
@@ -81,8 +81,8 @@ class TBenchPeerServer {
   int Port = 0;
 
  private:
-  static MHD_Result Answer(void*, MHD_Connection* connection, const char*, const char*, const char*, const char*,
-                           size_t* uploadSize, void** state) {
+  static MHD_Result Answer(void*, MHD_Connection* connection, const char*, const char*, const char*,
+                           const char*, size_t* uploadSize, void** state) {
     static int seen;
     if (*state == nullptr) {
       *state = &seen;
@@ -90,7 +90,8 @@ class TBenchPeerServer {
     }
     *uploadSize = 0;
     static const char kOk[] = "OK";
-    MHD_Response* response = MHD_create_response_from_buffer(2, const_cast<char*>(kOk), MHD_RESPMEM_PERSISTENT);
+    MHD_Response* response =
+        MHD_create_response_from_buffer(2, const_cast<char*>(kOk), MHD_RESPMEM_PERSISTENT);
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
     MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
     MHD_destroy_response(response);
@@ -112,8 +113,8 @@ bool SubmitOnce(httplib::Client& client, std::string& cookie, int score) {
     headers.emplace("Cookie", cookie);
   }
   std::string target = std::string(kScriptPath) + "?" +
-                       BuildResultQuery("Bench", "Loopback", static_cast<uint16_t>(score), TServerOptions().Key,
-                                        ServerTokenFromReply(handshake->body));
+                       BuildResultQuery("Bench", "Loopback", static_cast<uint16_t>(score),
+                                        TServerOptions().Key, ServerTokenFromReply(handshake->body));
   auto result = client.Get(target.c_str(), headers);
   return result && result->status == 200 && result->body.rfind("OK", 0) == 0;
 }
@@ -174,7 +175,8 @@ void TokenIssue(benchmark::State& state) {
   const auto now = TServerClock::now();
   for (int i = 0; i < defaults.MaxTokens; ++i) book.Issue(session, "10.0." + std::to_string(i % 20000), now);
   int next = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(book.Issue(session, "10.1." + std::to_string(next++ % 20000), now));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(book.Issue(session, "10.1." + std::to_string(next++ % 20000), now));
   state.counters["tokens"] = static_cast<double>(book.Size());
 }
 BENCHMARK(TokenIssue)->Unit(benchmark::kMicrosecond);

@@ -194,9 +194,10 @@ class TPlayer {
       const bool reused = Fd >= 0;
       if (Fd < 0) Fd = Connect(Port, Source, true);
       if (Fd < 0) return {};
-      std::string request = "GET " + target +
-                            " HTTP/1.1\r\nContent-Type: text/html\r\nHost: 127.0.0.1:" + std::to_string(Port) +
-                            "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
+      std::string request =
+          "GET " + target +
+          " HTTP/1.1\r\nContent-Type: text/html\r\nHost: 127.0.0.1:" + std::to_string(Port) +
+          "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
       if (!Cookie.empty()) request += "Cookie: " + Cookie + "\r\n";
       request += "\r\n";
       TReply reply;
@@ -246,7 +247,8 @@ class TPlayer {
     while (std::getline(lines, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::string lower = line;
-      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char c) { return std::tolower(c); });
       if (lower.rfind("content-length:", 0) == 0) length = std::strtoul(line.c_str() + 15, nullptr, 10);
       if (lower.rfind("connection:", 0) == 0 && lower.find("close") != std::string::npos) close = true;
       if (lower.rfind("set-cookie:", 0) == 0) {
@@ -382,11 +384,12 @@ bool SlowPhase(const std::string& program, int seconds, TVerdict& verdict) {
   std::printf("  %zu submissions answered, %d failed; latency median %.1f ms, 99th %.1f ms, worst %.1f ms\n",
               latencies.size(), failures, Median(latencies), Percentile(latencies, 0.99),
               latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()));
-  std::printf("  the server closed %d hostile connections (each opened again; %d could not be), %d connected "
-              "at the end\n",
-              reopened, refusedOpen, connected);
-  std::printf("  resident memory %ld kB at the start, %ld kB at most; SIGTERM stopped it in %.0f ms\n", startKb,
-              highKb, stopMs);
+  std::printf(
+      "  the server closed %d hostile connections (each opened again; %d could not be), %d connected "
+      "at the end\n",
+      reopened, refusedOpen, connected);
+  std::printf("  resident memory %ld kB at the start, %ld kB at most; SIGTERM stopped it in %.0f ms\n",
+              startKb, highKb, stopMs);
   verdict.Check(!latencies.empty() && failures == 0, "every submission answered OK");
   verdict.Check(Median(latencies) < 100, "median submission under 100 ms");
   verdict.Check(stopMs >= 0 && stopMs < 2000, "SIGTERM stops it within 2 s, hostile clients connected");
@@ -399,7 +402,8 @@ bool HeldPhase(const std::string& program, TVerdict& verdict) {
   TServer server;
   if (!StartServer(program, {}, server)) return false;
   std::vector<std::unique_ptr<TPlayer>> players;
-  for (int i = 0; i < kClients; ++i) players.push_back(std::make_unique<TPlayer>(server.Port, AddressFor(20, i)));
+  for (int i = 0; i < kClients; ++i)
+    players.push_back(std::make_unique<TPlayer>(server.Port, AddressFor(20, i)));
   std::atomic<int> served{0};
   std::vector<double> latencies(kClients);
   const auto start = TClock::now();
@@ -415,8 +419,8 @@ bool HeldPhase(const std::string& program, TVerdict& verdict) {
   const double allMs = MillisecondsSince(start);
   TPlayer newcomer(server.Port, AddressFor(21, 0));
   const bool newcomerServed = newcomer.Submit(1);  // while all 256 still hold theirs
-  std::printf("  %d of %d served in %.0f ms (slowest %.1f ms); a newcomer %s\n", served.load(), kClients, allMs,
-              *std::max_element(latencies.begin(), latencies.end()), newcomerServed ? "too" : "NOT");
+  std::printf("  %d of %d served in %.0f ms (slowest %.1f ms); a newcomer %s\n", served.load(), kClients,
+              allMs, *std::max_element(latencies.begin(), latencies.end()), newcomerServed ? "too" : "NOT");
   verdict.Check(served == kClients, "all 256 served");
   verdict.Check(newcomerServed, "a newcomer served while they hold their connections");
   players.clear();
@@ -451,7 +455,8 @@ bool FloodPhase(const std::string& program, int seconds, TVerdict& verdict) {
         SendAll(fd, i % 2 ? longLine : manyFields);
         char buffer[4096];
         ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n > 12 && (std::strncmp(buffer, "HTTP/1.1 414", 12) == 0 || std::strncmp(buffer, "HTTP/1.1 431", 12) == 0))
+        if (n > 12 &&
+            (std::strncmp(buffer, "HTTP/1.1 414", 12) == 0 || std::strncmp(buffer, "HTTP/1.1 431", 12) == 0))
           ++refused;
         ++sent;
         close(fd);
@@ -470,9 +475,10 @@ bool FloodPhase(const std::string& program, int seconds, TVerdict& verdict) {
   const long afterKb = server.ResidentKb();
   TPlayer after(server.Port, "127.0.0.1");
   const bool serves = after.Submit(7);
-  std::printf("  %d floods sent, %d refused with 414 or 431; resident %ld kB before, %ld kB at most, %ld kB "
-              "after\n",
-              sent.load(), refused.load(), beforeKb, highKb, afterKb);
+  std::printf(
+      "  %d floods sent, %d refused with 414 or 431; resident %ld kB before, %ld kB at most, %ld kB "
+      "after\n",
+      sent.load(), refused.load(), beforeKb, highKb, afterKb);
   verdict.Check(sent > 0 && refused == sent, "every flood refused with 414 or 431");
   verdict.Check(afterKb - beforeKb <= 32 * 1024 && highKb - beforeKb <= 32 * 1024,
                 "resident memory within 32 MB of where it started, throughout");
@@ -483,9 +489,10 @@ bool FloodPhase(const std::string& program, int seconds, TVerdict& verdict) {
 
 bool FillPhase(const std::string& program, TVerdict& verdict) {
   constexpr int kAddresses = 50000, kHandshakes = 5;
-  std::printf("fill: %d handshakes from %d addresses (one result each), then 2,048 connections with an "
-              "unfinished 15 KB header\n",
-              kAddresses * kHandshakes, kAddresses);
+  std::printf(
+      "fill: %d handshakes from %d addresses (one result each), then 2,048 connections with an "
+      "unfinished 15 KB header\n",
+      kAddresses * kHandshakes, kAddresses);
   TServer server;
   if (!StartServer(program, {}, server)) return false;
   const long startKb = server.ResidentKb();
@@ -506,9 +513,10 @@ bool FillPhase(const std::string& program, TVerdict& verdict) {
     });
   }
   for (std::thread& t : threads) t.join();
-  std::printf("  %d tokens left waiting, %d results stored, %d failed, in %.0f s; resident %ld kB -> %ld kB\n",
-              tokens.load(), stored.load(), failed.load(), MillisecondsSince(start) / 1000, startKb,
-              server.ResidentKb());
+  std::printf(
+      "  %d tokens left waiting, %d results stored, %d failed, in %.0f s; resident %ld kB -> %ld kB\n",
+      tokens.load(), stored.load(), failed.load(), MillisecondsSince(start) / 1000, startKb,
+      server.ResidentKb());
 
   // A newcomer with the book and the per-minute tables full.
   TPlayer newcomer(server.Port, AddressFor(51, 0));
@@ -549,12 +557,17 @@ int main(int argc, char** argv) {
   int seconds = 60;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string name = argv[i];
-    if (name == "--server") program = argv[i + 1];
-    else if (name == "--phase") phase = argv[i + 1];
-    else if (name == "--seconds") seconds = std::max(5, std::atoi(argv[i + 1]));
+    if (name == "--server")
+      program = argv[i + 1];
+    else if (name == "--phase")
+      phase = argv[i + 1];
+    else if (name == "--seconds")
+      seconds = std::max(5, std::atoi(argv[i + 1]));
   }
   if (program.empty()) {
-    std::fprintf(stderr, "usage: pellorin-server-load --server PATH [--phase all|slow|held|flood|fill] [--seconds N]\n");
+    std::fprintf(
+        stderr,
+        "usage: pellorin-server-load --server PATH [--phase all|slow|held|flood|fill] [--seconds N]\n");
     return 2;
   }
   // Thousands of connections: the soft limit on open files goes up to the hard one.
@@ -562,7 +575,8 @@ int main(int argc, char** argv) {
   getrlimit(RLIMIT_NOFILE, &files);
   files.rlim_cur = files.rlim_max;
   setrlimit(RLIMIT_NOFILE, &files);
-  if (files.rlim_cur < 5000) std::printf("warning: only %lu files may be open\n", static_cast<unsigned long>(files.rlim_cur));
+  if (files.rlim_cur < 5000)
+    std::printf("warning: only %lu files may be open\n", static_cast<unsigned long>(files.rlim_cur));
   signal(SIGPIPE, SIG_IGN);
 
   TVerdict verdict;

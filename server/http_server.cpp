@@ -5,6 +5,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,7 +17,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <strings.h>
 #include <thread>
 
 namespace {
@@ -94,7 +94,8 @@ struct THttpServer::TImpl {
   static void* StartRequest(void* self, const char* uri, MHD_Connection* connection);
   static MHD_Result Answer(void* self, MHD_Connection* connection, const char* url, const char* method,
                            const char* version, const char* upload, size_t* uploadSize, void** state);
-  static void EndRequest(void* self, MHD_Connection* connection, void** state, MHD_RequestTerminationCode how);
+  static void EndRequest(void* self, MHD_Connection* connection, void** state,
+                         MHD_RequestTerminationCode how);
   static void NotifyConnection(void* self, MHD_Connection* connection, void** context,
                                MHD_ConnectionNotificationCode what);
   static TConnection* ConnectionOf(MHD_Connection* connection);
@@ -131,9 +132,8 @@ TConnection* THttpServer::TImpl::ConnectionOf(MHD_Connection* connection) {
   return info == nullptr ? nullptr : static_cast<TConnection*>(info->socket_context);
 }
 
-MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, const char*,
-                                      const char* method, const char* version, const char*,
-                                      size_t* uploadSize, void** state) {
+MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, const char*, const char* method,
+                                      const char* version, const char*, size_t* uploadSize, void** state) {
   TImpl& impl = *static_cast<TImpl*>(self);
   auto* request = static_cast<TRequestState*>(*state);
   if (request == nullptr) {
@@ -155,7 +155,8 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
       if (!open->Phase.compare_exchange_strong(waiting, TConnection::kAnswering)) return MHD_NO;  // reaped
       ++impl.Answering;
     }
-    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    const char* length =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     const bool body = (length != nullptr && std::strspn(length, "0") != std::strlen(length)) ||
                       MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                   MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
@@ -182,9 +183,11 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
   return MHD_YES;
 }
 
-void THttpServer::TImpl::Respond(const THttpRequest& request, THttpResponse& response, MHD_Connection* connection) {
+void THttpServer::TImpl::Respond(const THttpRequest& request, THttpResponse& response,
+                                 MHD_Connection* connection) {
   size_t headerBytes = request.Method.size() + request.Target.size() + request.Version.size() + 4;
-  const MHD_ConnectionInfo* size = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+  const MHD_ConnectionInfo* size =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
   if (size != nullptr) {
     headerBytes = size->header_size;
   } else {
@@ -192,11 +195,13 @@ void THttpServer::TImpl::Respond(const THttpRequest& request, THttpResponse& res
   }
   const size_t lineBytes = request.Method.size() + request.Target.size() + request.Version.size() + 2;
   if (lineBytes > Limits.MaxRequestLine)
-    return Refuse(response, 414, "the request line is longer than " + std::to_string(Limits.MaxRequestLine) + " bytes");
+    return Refuse(response, 414,
+                  "the request line is longer than " + std::to_string(Limits.MaxRequestLine) + " bytes");
   if (request.Headers.size() > Limits.MaxHeaderCount)
     return Refuse(response, 431, "more than " + std::to_string(Limits.MaxHeaderCount) + " header fields");
   if (headerBytes > Limits.MaxHeaderBytes)
-    return Refuse(response, 431, "the request's header is longer than " + std::to_string(Limits.MaxHeaderBytes) + " bytes");
+    return Refuse(response, 431,
+                  "the request's header is longer than " + std::to_string(Limits.MaxHeaderBytes) + " bytes");
   Handler(request, response);
 }
 
@@ -213,7 +218,8 @@ void THttpServer::TImpl::Queue(MHD_Connection* connection, const THttpRequest& r
       response.Body.size(), const_cast<char*>(response.Body.data()), MHD_RESPMEM_MUST_COPY);
   if (answer == nullptr) return;
   MHD_add_response_header(answer, MHD_HTTP_HEADER_CONTENT_TYPE, response.ContentType.c_str());
-  for (const auto& [name, value] : response.Headers) MHD_add_response_header(answer, name.c_str(), value.c_str());
+  for (const auto& [name, value] : response.Headers)
+    MHD_add_response_header(answer, name.c_str(), value.c_str());
   if (response.Close) MHD_add_response_header(answer, MHD_HTTP_HEADER_CONNECTION, "close");
   MHD_queue_response(connection, static_cast<unsigned>(response.Status), answer);
   MHD_destroy_response(answer);
@@ -321,11 +327,10 @@ void THttpServer::TImpl::Reap(TConnection& open) {
   int waiting = TConnection::kWaiting;
   if (open.Fd < 0 || !open.Phase.compare_exchange_strong(waiting, TConnection::kReaped)) return;
   THttpResponse response;
-  Refuse(response, 408,
-         "the request was not whole within " + std::to_string(Limits.RequestTimeout) + " s");
-  const std::string reply = "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: " +
-                            response.ContentType + "\r\nContent-Length: " + std::to_string(response.Body.size()) +
-                            "\r\n\r\n" + response.Body;
+  Refuse(response, 408, "the request was not whole within " + std::to_string(Limits.RequestTimeout) + " s");
+  const std::string reply =
+      "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: " + response.ContentType +
+      "\r\nContent-Length: " + std::to_string(response.Body.size()) + "\r\n\r\n" + response.Body;
   // The socket waits for the request, so nothing else is being written to it.
   [[maybe_unused]] ssize_t sent = send(open.Fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   shutdown(open.Fd, SHUT_RDWR);
@@ -424,7 +429,8 @@ void THttpServer::Run() {
   reaper.join();
   MHD_quiesce_daemon(impl.Daemon);
   const auto giveUp = TClock::now() + kStopGrace;
-  while (impl.Answering > 0 && TClock::now() < giveUp) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (impl.Answering > 0 && TClock::now() < giveUp)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   MHD_stop_daemon(impl.Daemon);
   impl.Daemon = nullptr;
   close(impl.ListenFd);

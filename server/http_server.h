@@ -33,9 +33,9 @@ struct THttpLimits {
 
 struct THttpRequest {
   std::string Method;
-  std::string Target;   // as sent: path and query, nothing decoded
-  std::string Version;  // "HTTP/1.1"
-  std::string RemoteAddress;                                // the peer's address, IPv4 or IPv6
+  std::string Target;                                        // as sent: path and query, nothing decoded
+  std::string Version;                                       // "HTTP/1.1"
+  std::string RemoteAddress;                                 // the peer's address, IPv4 or IPv6
   std::vector<std::pair<std::string, std::string>> Headers;  // in the order sent
 
   // The values of the header fields named name (in any case), in order.
@@ -49,7 +49,9 @@ struct THttpResponse {
   std::vector<std::pair<std::string, std::string>> Headers;
   bool Close = false;  // the connection closes after this answer
 
-  void SetHeader(std::string name, std::string value) { Headers.emplace_back(std::move(name), std::move(value)); }
+  void SetHeader(std::string name, std::string value) {
+    Headers.emplace_back(std::move(name), std::move(value));
+  }
 };
 
 class THttpServer {

@@ -210,7 +210,8 @@ void TScoreServer::HandleHandshake(const THttpRequest& req, THttpResponse& res) 
   std::string session = SessionOf(req);
   if (session.empty()) {
     session = RandomHex(16);
-    res.SetHeader("Set-Cookie", std::string(kSessionCookie) + "=" + session + "; Path=/; HttpOnly; SameSite=Lax");
+    res.SetHeader("Set-Cookie",
+                  std::string(kSessionCookie) + "=" + session + "; Path=/; HttpOnly; SameSite=Lax");
   }
   std::string token = Tokens.Issue(session, address, now);
   // The game takes the fifth "|"-separated field as the token.

@@ -82,7 +82,8 @@ const std::vector<TNumber>& Numbers() {
       {"--max-connections", "N", 1, 1000000, HttpField(&THttpLimits::MaxConnections),
        "connections open at once", ""},
       {"--max-connections-per-address", "N", 0, 1000000, HttpField(&THttpLimits::MaxConnectionsPerAddress),
-       "connections open at once from one client address", "; 0: no limit; none with --trust-proxy unless given"},
+       "connections open at once from one client address",
+       "; 0: no limit; none with --trust-proxy unless given"},
       {"--max-request-line", "BYTES", 16, 1048576, HttpField(&THttpLimits::MaxRequestLine),
        "length of a request line (414 past it)", ""},
       {"--max-header-bytes", "BYTES", 1024, 1048576, HttpField(&THttpLimits::MaxHeaderBytes),
@@ -195,8 +196,10 @@ std::string ServerUsage() {
   text += line("--listen HOST:PORT", "address to listen on (default " + defaults.Host + ":" +
                                          std::to_string(defaults.Port) +
                                          "; [::1]:PORT for IPv6; port 0 picks a free one)");
-  text += line("--db PATH", "the SQLite database, created on first start (default " + defaults.DatabasePath + ")");
-  text += line("--key LETTER", "the key letter the game was built with (default " + std::string(1, defaults.Key) + ")");
+  text += line("--db PATH",
+               "the SQLite database, created on first start (default " + defaults.DatabasePath + ")");
+  text += line("--key LETTER",
+               "the key letter the game was built with (default " + std::string(1, defaults.Key) + ")");
   for (const TNumber& number : Numbers()) {
     text += line(std::string(number.Name) + " " + number.Value,
                  std::string(number.Meaning) + " (default " + std::to_string(number.Field.Get(defaults)) +

@@ -98,7 +98,9 @@ bool TTokenBook::TByHolding::operator()(const TAddress* a, const TAddress* b) co
 }
 
 TTokenBook::TTokenBook(TServerClock::duration lifetime, size_t capacity, size_t perAddress)
-    : Lifetime(lifetime), Capacity(capacity > 0 ? capacity : 1), PerAddress(perAddress > 0 ? perAddress : 1) {}
+    : Lifetime(lifetime),
+      Capacity(capacity > 0 ? capacity : 1),
+      PerAddress(perAddress > 0 ? perAddress : 1) {}
 
 TTokenBook::~TTokenBook() = default;
 
@@ -156,7 +158,8 @@ void TTokenBook::SweepLocked(TServerClock::time_point now) {
   for (int i = 0; i < kSweepStep && Oldest != nullptr && Oldest->Expires <= now; ++i) EraseLocked(*Oldest);
 }
 
-std::string TTokenBook::Issue(const std::string& session, const std::string& address, TServerClock::time_point now) {
+std::string TTokenBook::Issue(const std::string& session, const std::string& address,
+                              TServerClock::time_point now) {
   const TKey sessionKey = SessionKeyOf(session);
   TKey key;
   RandomBytes(key.data(), key.size());
@@ -206,7 +209,8 @@ size_t TTokenBook::HeldBy(const std::string& address) {
 // ---------------------------------------------------------------------------------------- TRateLimiter
 
 TRateLimiter::TRateLimiter(int perMinute, size_t maxAddresses)
-    : PerMinute(perMinute > 0 ? static_cast<size_t>(perMinute) : 0), MaxAddresses(maxAddresses > 0 ? maxAddresses : 1) {}
+    : PerMinute(perMinute > 0 ? static_cast<size_t>(perMinute) : 0),
+      MaxAddresses(maxAddresses > 0 ? maxAddresses : 1) {}
 
 void TRateLimiter::Unlink(TEntry& entry) {
   (entry.Older ? entry.Older->Newer : Oldest) = entry.Newer;
@@ -252,7 +256,8 @@ bool TRateLimiter::Allow(const std::string& address, TServerClock::time_point no
   if (entry.Count >= PerMinute) return false;
   if (entry.Count == entry.Times.size()) {
     // The ring grows by doubling, up to the limit.
-    std::vector<TServerClock::time_point> larger(std::min(std::max<size_t>(2 * entry.Times.size(), 4), PerMinute));
+    std::vector<TServerClock::time_point> larger(
+        std::min(std::max<size_t>(2 * entry.Times.size(), 4), PerMinute));
     for (size_t i = 0; i < entry.Count; ++i) larger[i] = entry.Times[(entry.Head + i) % entry.Times.size()];
     entry.Times.swap(larger);
     entry.Head = 0;

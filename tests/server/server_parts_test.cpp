@@ -11,15 +11,15 @@ using namespace std::chrono_literals;
 TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
   TServerOptions options;
   std::string error;
-  ASSERT_EQ(ParseServerOptions({"--listen", "[::1]:9000", "--db", "/tmp/x.db", "--key", "K", "--max-per-minute", "0",
-                                "--token-lifetime", "30", "--threads", "4", "--trust-proxy", "--full-sync",
-                                "--max-tokens", "1000", "--max-tokens-per-address", "5", "--max-tracked-addresses",
-                                "700", "--max-connections", "300", "--max-connections-per-address", "7",
-                                "--max-request-line", "1500", "--max-header-bytes", "6000", "--max-headers", "40",
-                                "--idle-timeout", "3", "--request-timeout", "9"},
-                               options, error),
-            TParseResult::prRun)
-      << error;
+  // clang-format off
+  const std::vector<std::string> every = {
+      "--listen", "[::1]:9000", "--db", "/tmp/x.db", "--key", "K", "--max-per-minute", "0",
+      "--token-lifetime", "30", "--threads", "4", "--trust-proxy", "--full-sync", "--max-tokens", "1000",
+      "--max-tokens-per-address", "5", "--max-tracked-addresses", "700", "--max-connections", "300",
+      "--max-connections-per-address", "7", "--max-request-line", "1500", "--max-header-bytes", "6000",
+      "--max-headers", "40", "--idle-timeout", "3", "--request-timeout", "9"};
+  // clang-format on
+  ASSERT_EQ(ParseServerOptions(every, options, error), TParseResult::prRun) << error;
   EXPECT_EQ(options.Host, "::1");
   EXPECT_EQ(options.Port, 9000);
   EXPECT_EQ(options.DatabasePath, "/tmp/x.db");
@@ -77,8 +77,9 @@ TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
   EXPECT_EQ(ParseServerOptions({"--db", "x", "--help"}, options, error), TParseResult::prHelp);
   // --help shows every option with its default.
   const std::string usage = ServerUsage();
-  for (const char* line : {"--max-connections N", "(default 2048)", "--max-tokens N", "(default 200000)",
-                           "--request-timeout SECS", "(default 20)", "--max-header-bytes BYTES", "(default 8192)"})
+  for (const char* line :
+       {"--max-connections N", "(default 2048)", "--max-tokens N", "(default 200000)",
+        "--request-timeout SECS", "(default 20)", "--max-header-bytes BYTES", "(default 8192)"})
     EXPECT_NE(usage.find(line), std::string::npos) << line << "\n" << usage;
 }
 
@@ -114,7 +115,8 @@ TEST_F(TokenBook, AnAddressPastItsShareLosesItsOwnOldestToken) {
   EXPECT_EQ(book.HeldBy("a"), 3u);
   EXPECT_EQ(book.Take(tokens[0], s1, t0 + 10s), TTokenBook::TTake::tkUnknown);
   EXPECT_EQ(book.Take(tokens[1], s1, t0 + 10s), TTokenBook::TTake::tkUnknown);
-  for (size_t i = 2; i < 5; ++i) EXPECT_EQ(book.Take(tokens[i], s1, t0 + 10s), TTokenBook::TTake::tkTaken) << i;
+  for (size_t i = 2; i < 5; ++i)
+    EXPECT_EQ(book.Take(tokens[i], s1, t0 + 10s), TTokenBook::TTake::tkTaken) << i;
   EXPECT_EQ(book.Take(other, s2, t0 + 10s), TTokenBook::TTake::tkTaken);
   EXPECT_EQ(book.Size(), 0u);
   EXPECT_EQ(book.HeldBy("a"), 0u);

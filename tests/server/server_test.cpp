@@ -117,14 +117,16 @@ TEST_F(ServerTest, StoredTextIsEscapedOnEveryPage) {
       std::string::npos)
       << html;
   EXPECT_EQ(html.find("<i>"), std::string::npos);
-  EXPECT_NE(html.find("<td>Zo\xC3\xAB\xF0\x9F\x98\x80</td><td>\xEF\xBF\xBDt\xEF\xBF\xBD</td>"), std::string::npos)
+  EXPECT_NE(html.find("<td>Zo\xC3\xAB\xF0\x9F\x98\x80</td><td>\xEF\xBF\xBDt\xEF\xBF\xBD</td>"),
+            std::string::npos)
       << html;
   std::string json = browser.Get(WorldTablePath("&format=json")).Body;
   EXPECT_NE(json.find("\"name\":\"<i>x</i>\",\"country\":\"a&b\\\"'\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"name\":\"\\\\\\\"\\u0001\",\"country\":\"\",\"score\":6,\"date\":\"1970-01-02\""),
             std::string::npos)
       << json;
-  EXPECT_NE(json.find("\"name\":\"Zo\\u00eb\\ud83d\\ude00\",\"country\":\"\\ufffdt\\ufffd\""), std::string::npos)
+  EXPECT_NE(json.find("\"name\":\"Zo\\u00eb\\ud83d\\ude00\",\"country\":\"\\ufffdt\\ufffd\""),
+            std::string::npos)
       << json;
   for (char c : json) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << json;
 }
@@ -279,7 +281,8 @@ TEST_F(ServerTest, EachClientAddressHasItsOwnLimitAMinute) {
   TGameClient first(server->Port()), second(server->Port());
   // The proxy appends the address it saw; whatever the client wrote before it changes nothing.
   for (int i = 0; i < 3; ++i) {
-    first.ForwardedFor = "203.0.113." + std::to_string(i) + ", 10.0.0." + std::to_string(i) + ", 198.51.100.7";
+    first.ForwardedFor =
+        "203.0.113." + std::to_string(i) + ", 10.0.0." + std::to_string(i) + ", 198.51.100.7";
     EXPECT_EQ(first.Submit("First", "", i).Body, "OK");
   }
   first.ForwardedFor = "192.0.2.99, 198.51.100.7";
@@ -322,8 +325,8 @@ TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
   struct TCase {
     const char* What;
     std::function<void(TRawConnection&)> Act;
-    const char* StatusLine;  // the refusal; "" for a close with no reply
-    const char* Says;        // in the reply
+    const char* StatusLine;            // the refusal; "" for a close with no reply
+    const char* Says;                  // in the reply
     std::chrono::seconds Within = 2s;  // the connection is closed by then (before it could idle out)
   };
   const std::vector<TCase> cases = {
@@ -338,16 +341,18 @@ TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
        "HTTP/1.1 408 ", "not whole within 4 s", 8s},
       {"a connection that sends nothing", [](TRawConnection&) {}, "", "", 6s},
       {"half a request line, then nothing", sends("GET /cgi/vers"), "", "", 6s},
-      {"a request line of 1 MB", sends("GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n" + header + "\r\n"),
-       "HTTP/1.1 414 ", ""},
-      {"a request line over 2 KB", sends("GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n" + header + "\r\n"),
-       "HTTP/1.1 414 ", "longer than 2048 bytes"},
+      {"a request line of 1 MB",
+       sends("GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n" + header + "\r\n"), "HTTP/1.1 414 ", ""},
+      {"a request line over 2 KB",
+       sends("GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n" + header + "\r\n"), "HTTP/1.1 414 ",
+       "longer than 2048 bytes"},
       {"21 header fields", sends("GET / HTTP/1.1\r\n" + fields(19) + header + "\r\n"), "HTTP/1.1 431 ",
        "more than 20 header fields"},
-      {"10,000 header fields", sends("GET / HTTP/1.1\r\n" + header + fields(10000) + "\r\n"), "HTTP/1.1 431 ", ""},
+      {"10,000 header fields", sends("GET / HTTP/1.1\r\n" + header + fields(10000) + "\r\n"), "HTTP/1.1 431 ",
+       ""},
       {"a header field of 5,000 bytes",
-       sends("GET / HTTP/1.1\r\n" + header + "X-Big: " + std::string(5000, 'b') + "\r\n\r\n"), "HTTP/1.1 431 ",
-       "longer than 4096 bytes"},
+       sends("GET / HTTP/1.1\r\n" + header + "X-Big: " + std::string(5000, 'b') + "\r\n\r\n"),
+       "HTTP/1.1 431 ", "longer than 4096 bytes"},
       {"an unknown method", sends("BREW / HTTP/1.1\r\n" + header + "\r\n"), "HTTP/1.1 405 ", "only GET"},
       {"a POST whose body never comes",
        sends("POST /cgi/version.pl?version&prg=Pellorin HTTP/1.1\r\n" + header +
@@ -361,8 +366,8 @@ TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
     clients.emplace_back([&, i] {
       const auto start = std::chrono::steady_clock::now();
       cases[i].Act(*connections[i]);
-      connections[i]->ReadUntilClosed(
-          std::chrono::duration_cast<std::chrono::milliseconds>(start + cases[i].Within - std::chrono::steady_clock::now()));
+      connections[i]->ReadUntilClosed(std::chrono::duration_cast<std::chrono::milliseconds>(
+          start + cases[i].Within - std::chrono::steady_clock::now()));
     });
   }
   // Past the limit of connections from one address, the next is closed at once.
@@ -377,7 +382,8 @@ TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
     const TRawConnection& c = *connections[i];
     EXPECT_TRUE(c.Connected()) << cases[i].What;
     EXPECT_TRUE(c.Closed) << cases[i].What << ": the server kept the connection";
-    EXPECT_EQ(c.Received.rfind(cases[i].StatusLine, 0), 0u) << cases[i].What << ":\n" << c.Received.substr(0, 300);
+    EXPECT_EQ(c.Received.rfind(cases[i].StatusLine, 0), 0u) << cases[i].What << ":\n"
+                                                            << c.Received.substr(0, 300);
     if (*cases[i].StatusLine == '\0') {
       EXPECT_EQ(c.Received, "") << cases[i].What;
     }
@@ -467,8 +473,12 @@ TEST_F(ServerTest, CommandLineAndDatabaseFailuresStopWithAMessage) {
     TServerProcess first(Folder.Path(), {"--db", Folder.Path() + "/first.db"});
     ASSERT_TRUE(first.Started());
     const std::string taken = "127.0.0.1:" + std::to_string(first.Port());
-    EXPECT_EQ(RunProgram({"timeout", "10", PELLORIN_SERVER_PROGRAM, "--listen", taken, "--db", Folder.Path() + "/second.db"}, output), 1);
-    EXPECT_NE(output.find("cannot listen on " + taken + ": Address already in use"), std::string::npos) << output;
+    EXPECT_EQ(RunProgram({"timeout", "10", PELLORIN_SERVER_PROGRAM, "--listen", taken, "--db",
+                          Folder.Path() + "/second.db"},
+                         output),
+              1);
+    EXPECT_NE(output.find("cannot listen on " + taken + ": Address already in use"), std::string::npos)
+        << output;
     EXPECT_EQ(TGameClient(first.Port()).Get("/").Status, 200);
     EXPECT_EQ(first.Stop(), 0);
   }
