@@ -17,6 +17,11 @@ constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kPageSecurity = "default-src 'none'; style-src 'unsafe-inline'";
 constexpr const char* kProtocolVersion = "1";
 constexpr size_t kLoggedTargetMax = 240;  // characters of a request's target in the log
+constexpr auto kLogInterval = std::chrono::milliseconds(100);
+// The log waiting to be written is woken early past the first, and drops lines past the second (its
+// output blocked, say) rather than grow without bound.
+constexpr size_t kLogSoonBytes = 64 * 1024;
+constexpr size_t kLogMaxBytes = 4 * 1024 * 1024;
 
 void Reply(THttpResponse& res, int status, const std::string& text) {
   res.Status = status;
@@ -103,9 +108,48 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
       ResultLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
       Http(
           options.Http, [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); },
-          [this](const THttpRequest& req, const THttpResponse& res) { LogRequest(req, res); }) {}
+          [this](const THttpRequest& req, const THttpResponse& res) { LogRequest(req, res); }) {
+  if (Log != nullptr) LogWriter = std::thread([this] { LogLoop(); });
+}
 
-TScoreServer::~TScoreServer() = default;
+TScoreServer::~TScoreServer() {
+  if (LogWriter.joinable()) {
+    {
+      std::lock_guard<std::mutex> hold(LogLock);
+      LogStopping = true;
+      LogWake.notify_all();
+    }
+    LogWriter.join();
+  }
+  WriteLog();
+}
+
+void TScoreServer::LogLoop() {
+  std::unique_lock<std::mutex> hold(LogLock);
+  while (!LogStopping) {
+    LogWake.wait_for(hold, kLogInterval);
+    hold.unlock();
+    WriteLog();
+    hold.lock();
+  }
+}
+
+void TScoreServer::WriteLog() {
+  if (Log == nullptr) return;
+  std::lock_guard<std::mutex> writing(LogWriting);
+  std::string lines;
+  size_t dropped;
+  {
+    std::lock_guard<std::mutex> hold(LogLock);
+    lines.swap(LogLines);
+    dropped = LogDropped;
+    LogDropped = 0;
+  }
+  if (dropped > 0) lines += UtcNowText() + " - " + std::to_string(dropped) + " log lines dropped\n";
+  if (lines.empty()) return;
+  std::fwrite(lines.data(), 1, lines.size(), Log);
+  std::fflush(Log);
+}
 
 int TScoreServer::Bind() {
   try {
@@ -119,8 +163,10 @@ void TScoreServer::Run() {
   try {
     Http.Run();
   } catch (const EHttpError& e) {
+    WriteLog();
     throw EServerError(e.what());
   }
+  WriteLog();
 }
 
 void TScoreServer::Stop() { Http.Stop(); }
@@ -159,8 +205,12 @@ void TScoreServer::LogRequest(const THttpRequest& req, const THttpResponse& res)
   }
   line += "\n";
   std::lock_guard<std::mutex> hold(LogLock);
-  std::fputs(line.c_str(), Log);
-  std::fflush(Log);
+  if (LogLines.size() + line.size() > kLogMaxBytes) {
+    ++LogDropped;
+    return;
+  }
+  LogLines += line;
+  if (LogLines.size() > kLogSoonBytes) LogWake.notify_all();
 }
 
 void TScoreServer::Handle(const THttpRequest& req, THttpResponse& res) {

@@ -3,6 +3,7 @@
 // memory. main runs one; the tests and the benchmark run one in their own process, too.
 #pragma once
 
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "server/http_server.h"
 #include "server/score_store.h"
@@ -26,7 +28,9 @@ inline constexpr const char* kSessionCookie = "pellorin_session";
 class TScoreServer {
  public:
   // Opens the database (EStoreError) and sets up the handlers; log gets one line per request (null:
-  // none) and is not owned.
+  // none) and is not owned. The lines are written by a thread of their own, at most a tenth of a
+  // second after their request, so that no request waits for the log; Run writes the last before it
+  // returns.
   TScoreServer(const TServerOptions& options, FILE* log);
   ~TScoreServer();
   TScoreServer(const TScoreServer&) = delete;
@@ -56,10 +60,18 @@ class TScoreServer {
   void HandleWorldTable(const TQuery& query, THttpResponse& res);
   std::string ClientAddress(const THttpRequest& req) const;
   void LogRequest(const THttpRequest& req, const THttpResponse& res);
+  void WriteLog();  // writes out what the log holds
+  void LogLoop();
 
   TServerOptions Options;
   FILE* Log;
-  std::mutex LogLock;
+  std::mutex LogLock;  // the fields below
+  std::condition_variable LogWake;
+  std::string LogLines;   // not yet written
+  size_t LogDropped = 0;  // lines dropped while the log could not be written fast enough
+  bool LogStopping = false;
+  std::mutex LogWriting;  // one writer at a time, in order
+  std::thread LogWriter;
   TScoreStore Scores;
   TTokenBook Tokens;
   TRateLimiter HandshakeLimit;

@@ -1,8 +1,13 @@
 // The parts of pellorin-server that keep time or read the command line, on their own.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
+#include "server/score_store.h"
 #include "server/server_options.h"
 #include "server/tokens.h"
+#include "tests/server/server_process.h"
 
 namespace {
 
@@ -191,6 +196,34 @@ TEST(RateLimiter, RemembersAtMostItsAddressesAndForgetsTheLeastRecent) {
   // A minute after the last, the addresses go by themselves.
   EXPECT_TRUE(limit.Allow("late", t0 + 68s));
   EXPECT_EQ(limit.Size(), 1u);
+}
+
+// Threads that store at once share transactions (with a flush to the disk each, so that they do);
+// every entry is stored once, and a failing transaction fails its own entries and leaves the table
+// ready for the next.
+TEST(ScoreStore, EntriesFromManyThreadsAreStoredOnceEachAndAFailureLeavesNoTrace) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "/scores.db";
+  TScoreStore store(path, true);
+  constexpr int kThreads = 8, kEach = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&store, t] {
+      for (int i = 0; i < kEach; ++i)
+        store.Insert({"T" + std::to_string(t), "", static_cast<uint16_t>(t * 1000 + i), 0});
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(store.Count(), kThreads * kEach);
+  std::vector<TStoredEntry> best = store.Best(kThreads * kEach);
+  std::set<int> scores;
+  for (const TStoredEntry& e : best) scores.insert(e.Score);
+  EXPECT_EQ(scores.size(), static_cast<size_t>(kThreads * kEach));
+
+  EXPECT_THROW(store.Insert({"Eleven char", "", 1, 0}), EStoreError);  // past the table's own check
+  store.Insert({"After", "", 2, 0});
+  EXPECT_EQ(store.Count(), kThreads * kEach + 1);
+  EXPECT_EQ(TScoreStore(path, false).Count(), kThreads * kEach + 1);
 }
 
 }  // namespace

@@ -92,6 +92,11 @@ TEST_F(ServerTest, GameSubmissionsShowOnTheWorldTableBestFirst) {
   EXPECT_EQ(home.Status, 200);
   EXPECT_NE(home.Body.find("href=\"/cgi/version.pl?prg=Pellorin&amp;show&amp;type=0\""), std::string::npos);
 
+  // The log is written while the server runs, soon after each request.
+  const std::string logged = " 127.0.0.1 \"GET /\" 200 ";
+  for (int i = 0; i < 40 && server->ErrorOutput().find(logged) == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_NE(server->ErrorOutput().find(logged), std::string::npos) << server->ErrorOutput();
   EXPECT_EQ(server->Stop(), 0);
   const std::string log = server->ErrorOutput();
   EXPECT_EQ(CountOf(log, " 127.0.0.1 \"GET /cgi/version.pl?version&prg=Pellorin\" 200 "), 5u) << log;
