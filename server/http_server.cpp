@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -202,7 +203,12 @@ void THttpServer::TImpl::Respond(const THttpRequest& request, THttpResponse& res
   if (headerBytes > Limits.MaxHeaderBytes)
     return Refuse(response, 431,
                   "the request's header is longer than " + std::to_string(Limits.MaxHeaderBytes) + " bytes");
-  Handler(request, response);
+  try {
+    Handler(request, response);
+  } catch (const std::exception&) {
+    response = THttpResponse();
+    Refuse(response, 500, "the server failed on this request");
+  }
 }
 
 void THttpServer::TImpl::Refuse(THttpResponse& response, int status, const std::string& why) {
