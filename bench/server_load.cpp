@@ -424,7 +424,7 @@ bool HeldPhase(const std::string& program, TVerdict& verdict) {
   verdict.Check(served == kClients, "all 256 served");
   verdict.Check(newcomerServed, "a newcomer served while they hold their connections");
   players.clear();
-  server.Stop();
+  verdict.Check(server.Stop() >= 0, "the server stops cleanly on SIGTERM");
   return true;
 }
 
@@ -483,7 +483,7 @@ bool FloodPhase(const std::string& program, int seconds, TVerdict& verdict) {
   verdict.Check(afterKb - beforeKb <= 32 * 1024 && highKb - beforeKb <= 32 * 1024,
                 "resident memory within 32 MB of where it started, throughout");
   verdict.Check(serves, "the server still serves");
-  server.Stop();
+  verdict.Check(server.Stop() >= 0, "the server stops cleanly on SIGTERM");
   return true;
 }
 
@@ -546,7 +546,7 @@ bool FillPhase(const std::string& program, TVerdict& verdict) {
   verdict.Check(failed == 0, "every handshake and result of the fill answered");
   verdict.Check(newcomerServed, "a newcomer submits with the token book full");
   verdict.Check(peakKb < 256 * 1024, "peak resident memory under 256 MB");
-  server.Stop();
+  verdict.Check(server.Stop() >= 0, "the server stops cleanly on SIGTERM");
   return true;
 }
 
