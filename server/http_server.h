@@ -1,7 +1,7 @@
 // pellorin-server's HTTP layer: libmicrohttpd, event-driven, over a listening socket of our own. It holds
 // every connection to its limits (memory, time, count per address) and refuses what breaks them itself;
-// requests within them go to one handler, which builds the whole answer from the request alone. Owned
-// by the score server; the benchmark runs a bare one as the peer.
+// requests within them go to one handler, which builds the whole answer from the request line and
+// header alone (a request body is never read). Owned by the score server.
 #pragma once
 
 #include <cstddef>
