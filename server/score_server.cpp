@@ -189,13 +189,21 @@ std::string TScoreServer::ClientAddress(const THttpRequest& req) const {
 
 void TScoreServer::LogRequest(const THttpRequest& req, const THttpResponse& res) {
   if (Log == nullptr) return;
-  std::string address = ClientAddress(req);
-  std::string line = UtcNowText() + " " + (address.empty() ? "-" : Printable(address, 64)) + " \"" +
-                     (req.Method.empty() ? "-" : Printable(req.Method, 16)) +
-                     (req.Target.empty() ? "" : " " + Printable(req.Target, kLoggedTargetMax)) + "\" ";
+  const std::string address = ClientAddress(req);
+  std::string line = UtcNowText();
+  line += ' ';
+  line += address.empty() ? "-" : Printable(address, 64);
+  line += " \"";
+  line += req.Method.empty() ? "-" : Printable(req.Method, 16);
+  if (!req.Target.empty()) {
+    line += ' ';
+    line += Printable(req.Target, kLoggedTargetMax);
+  }
+  line += "\" ";
   if (res.Status == 0) {
     // Closed before it had an answer: the body says why.
-    line += "- " + Printable(res.Body, 120);
+    line += "- ";
+    line += Printable(res.Body, 120);
   } else {
     line += std::to_string(res.Status) + " " + std::to_string(res.Body.size());
     if (res.Status >= 400) {
