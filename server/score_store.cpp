@@ -140,12 +140,19 @@ void TScoreStore::Insert(const TStoredEntry& entry) {
 
 std::string TScoreStore::WriteLocked(const std::vector<TPending*>& batch) {
   sqlite3* db = Db.get();
-  auto step = [db](sqlite3_stmt* statement, int done) {
+  auto step = [](sqlite3_stmt* statement) {
     TResetter reset{statement};
-    return sqlite3_step(statement) == done;
+    return sqlite3_step(statement) == SQLITE_DONE;
   };
-  if (!step(BeginStatement.get(), SQLITE_DONE))
-    return FilePath + ": cannot store an entry in the database: " + sqlite3_errmsg(db);
+  // The message of the failure, after the transaction is rolled back if it is still open.
+  auto failed = [&] {
+    std::string error = FilePath;
+    error += ": cannot store an entry in the database: ";
+    error += sqlite3_errmsg(db);
+    if (!sqlite3_get_autocommit(db)) step(RollbackStatement.get());
+    return error;
+  };
+  if (!step(BeginStatement.get())) return failed();
   for (const TPending* p : batch) {
     sqlite3_stmt* s = InsertStatement.get();
     TResetter reset{s};
@@ -154,17 +161,9 @@ std::string TScoreStore::WriteLocked(const std::vector<TPending*>& batch) {
     sqlite3_bind_text(s, 2, entry.Country.data(), static_cast<int>(entry.Country.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int(s, 3, entry.Score);
     sqlite3_bind_int64(s, 4, entry.Submitted);
-    if (sqlite3_step(s) != SQLITE_DONE) {
-      std::string error = FilePath + ": cannot store an entry in the database: " + sqlite3_errmsg(db);
-      if (!sqlite3_get_autocommit(db)) step(RollbackStatement.get(), SQLITE_DONE);
-      return error;
-    }
+    if (sqlite3_step(s) != SQLITE_DONE) return failed();
   }
-  if (!step(CommitStatement.get(), SQLITE_DONE)) {
-    std::string error = FilePath + ": cannot store an entry in the database: " + sqlite3_errmsg(db);
-    if (!sqlite3_get_autocommit(db)) step(RollbackStatement.get(), SQLITE_DONE);
-    return error;
-  }
+  if (!step(CommitStatement.get())) return failed();
   return {};
 }
 

@@ -375,12 +375,17 @@ TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
           start + cases[i].Within - std::chrono::steady_clock::now()));
     });
   }
-  // Past the limit of connections from one address, the next is closed at once.
+  // Past the limit of connections from one address, one more is closed at once, without a word. (The
+  // server's threads take the five from the queue in any order: which one is not said.)
   std::vector<std::unique_ptr<TRawConnection>> crowd;
   for (int i = 0; i < 5; ++i) crowd.push_back(std::make_unique<TRawConnection>(port, "127.0.2.1"));
-  EXPECT_TRUE(crowd.back()->ReadUntilClosed(500ms));
-  EXPECT_EQ(crowd.back()->Received, "");
-  EXPECT_FALSE(crowd.front()->ReadUntilClosed(100ms));
+  std::this_thread::sleep_for(500ms);
+  int crowdClosed = 0;
+  for (auto& c : crowd) {
+    crowdClosed += !c->Poll();
+    EXPECT_EQ(c->Received, "");
+  }
+  EXPECT_EQ(crowdClosed, 1);
   for (std::thread& t : clients) t.join();
 
   for (size_t i = 0; i < cases.size(); ++i) {
