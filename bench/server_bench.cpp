@@ -1,11 +1,13 @@
 // Whole world high-score submissions over loopback, each the handshake and the result as the game
-// sends them, from N client threads at once. Submit runs against pellorin-server's own handlers, token
-// book and SQLite table (a fresh file, the request log going to /dev/null); Submit_Peer sends the same
-// two requests to a cpp-httplib server in the same process whose handler only answers "OK", which is
-// the floor the HTTP library itself sets. Both servers have the same thread pool, accept queue and
-// socket settings.
+// sends them, from N client threads at once. Submit runs against pellorin-server's own HTTP layer,
+// handlers, token book and SQLite table (a fresh file, the request log going to /dev/null); Submit_Peer
+// sends the same two requests to a bare libmicrohttpd server in the same process whose handler only
+// answers "OK", which is the floor the HTTP library itself sets. Both servers have the same threads,
+// event loop and accept queue. SubmitNewConnection and its peer open a new connection for each
+// submission, as a client that keeps none would. TokenIssue is one handshake's token on a full book.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
+#include <microhttpd.h>
 #include <stdlib.h>
 
 #include <cstdio>
@@ -14,8 +16,8 @@
 #include <thread>
 
 #include "online/score_record.h"
-#include "server/http_server.h"
 #include "server/score_server.h"
+#include "server/tokens.h"
 
 namespace {
 
@@ -33,7 +35,10 @@ class TBenchScoreServer {
     options.Port = 0;
     options.DatabasePath = Folder + "/scores.db";
     options.MaxPerMinute = 0;
-    options.Threads = kServerThreads;
+    options.Http.Threads = kServerThreads;
+    // Every client of the benchmark comes from 127.0.0.1, and a connection the client closed counts for
+    // its address until the server has seen it close: new connections at this rate would pass the limit.
+    options.Http.MaxConnectionsPerAddress = 0;
     Server = std::make_unique<TScoreServer>(options, Log);
     Port = Server->Bind();
     Runner = std::thread([this] { Server->Run(); });
@@ -55,28 +60,44 @@ class TBenchScoreServer {
   std::thread Runner;
 };
 
+// libmicrohttpd as our layer runs it (an event loop in each of the threads, the system's accept queue),
+// answering "OK" to every request when it is whole, so that the connection may be kept.
 class TBenchPeerServer {
  public:
   TBenchPeerServer() {
-    Http.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-    Http.set_tcp_nodelay(true);
-    Http.Get(std::string(kScriptPath), [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("OK", "text/plain; charset=utf-8");
-    });
-    Port = Http.bind_to_any_port("127.0.0.1");
-    Http.WidenBacklog();
-    Runner = std::thread([this] { Http.listen_after_bind(); });
-    while (!Http.is_running()) std::this_thread::yield();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    Daemon = MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_TURBO, 0, nullptr,
+                              nullptr, &Answer, nullptr, MHD_OPTION_SOCK_ADDR, &address,
+                              MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(kServerThreads),
+                              MHD_OPTION_CONNECTION_LIMIT, 2048u, MHD_OPTION_END);
+    const MHD_DaemonInfo* info = Daemon ? MHD_get_daemon_info(Daemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
+    Port = info ? info->port : 0;
   }
   ~TBenchPeerServer() {
-    Http.stop();
-    Runner.join();
+    if (Daemon) MHD_stop_daemon(Daemon);
   }
   int Port = 0;
 
  private:
-  THttpServer Http;
-  std::thread Runner;
+  static MHD_Result Answer(void*, MHD_Connection* connection, const char*, const char*, const char*,
+                           const char*, size_t* uploadSize, void** state) {
+    static int seen;
+    if (*state == nullptr) {
+      *state = &seen;
+      return MHD_YES;
+    }
+    *uploadSize = 0;
+    static const char kOk[] = "OK";
+    MHD_Response* response =
+        MHD_create_response_from_buffer(2, const_cast<char*>(kOk), MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+    MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
+    MHD_destroy_response(response);
+    return queued;
+  }
+  MHD_Daemon* Daemon = nullptr;
 };
 
 // One submission as the game makes it: the handshake keeps the session cookie and gives the token.
@@ -98,14 +119,21 @@ bool SubmitOnce(httplib::Client& client, std::string& cookie, int score) {
   return result && result->status == 200 && result->body.rfind("OK", 0) == 0;
 }
 
-void RunSubmissions(benchmark::State& state, int port) {
-  httplib::Client client("127.0.0.1", port);
-  client.set_keep_alive(true);
-  client.set_tcp_nodelay(true);
+std::unique_ptr<httplib::Client> NewClient(int port) {
+  auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+  client->set_keep_alive(true);
+  client->set_tcp_nodelay(true);
+  return client;
+}
+
+// newConnection: each submission on a connection of its own, closed after it.
+void RunSubmissions(benchmark::State& state, int port, bool newConnection) {
+  auto client = NewClient(port);
   std::string cookie;
   int score = 0;
   for (auto _ : state) {
-    if (!SubmitOnce(client, cookie, ++score & 0xFFFF)) {
+    if (newConnection) client = NewClient(port);
+    if (!SubmitOnce(*client, cookie, ++score & 0xFFFF)) {
       state.SkipWithError("a submission was refused or failed");
       break;
     }
@@ -115,14 +143,42 @@ void RunSubmissions(benchmark::State& state, int port) {
 
 void Submit(benchmark::State& state) {
   static TBenchScoreServer server;
-  RunSubmissions(state, server.Port);
+  RunSubmissions(state, server.Port, false);
 }
 BENCHMARK(Submit)->Threads(1)->Threads(4)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void Submit_Peer(benchmark::State& state) {
   static TBenchPeerServer server;
-  RunSubmissions(state, server.Port);
+  RunSubmissions(state, server.Port, false);
 }
 BENCHMARK(Submit_Peer)->Threads(1)->Threads(4)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void SubmitNewConnection(benchmark::State& state) {
+  static TBenchScoreServer server;
+  RunSubmissions(state, server.Port, true);
+}
+BENCHMARK(SubmitNewConnection)->Threads(1)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void SubmitNewConnection_Peer(benchmark::State& state) {
+  static TBenchPeerServer server;
+  RunSubmissions(state, server.Port, true);
+}
+BENCHMARK(SubmitNewConnection_Peer)->Threads(1)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// A handshake's token when the book is full at its default size, 200,000 tokens from 20,000 addresses:
+// each issue drops the oldest token of the address holding most.
+void TokenIssue(benchmark::State& state) {
+  const TServerOptions defaults;
+  TTokenBook book(std::chrono::seconds(defaults.TokenLifetime), static_cast<size_t>(defaults.MaxTokens),
+                  static_cast<size_t>(defaults.MaxTokensPerAddress));
+  const std::string session = RandomHex(16);
+  const auto now = TServerClock::now();
+  for (int i = 0; i < defaults.MaxTokens; ++i) book.Issue(session, "10.0." + std::to_string(i % 20000), now);
+  int next = 0;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(book.Issue(session, "10.1." + std::to_string(next++ % 20000), now));
+  state.counters["tokens"] = static_cast<double>(book.Size());
+}
+BENCHMARK(TokenIssue)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

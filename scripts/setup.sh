@@ -16,7 +16,7 @@ packages=(build-essential cmake pkg-config
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core
   libcurl4-openssl-dev libopenmpt-dev libpng-dev librsvg2-dev libcairo2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev
-  libcpp-httplib-dev libsqlite3-dev)
+  libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev)
 # xfonts-base: the core fonts SDL's message box draws with under Xvfb. desktop-file-utils, appstream and
 # man-db check the desktop entry, the AppStream metadata and the manual page. openbox: a window manager
 # under Xvfb, without which no window goes full screen. pulseaudio and pulseaudio-utils: a sound server

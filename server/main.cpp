@@ -1,5 +1,6 @@
 // pellorin-server: the world high-score table of Pellorin over HTTP. See docs/server.md.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +11,20 @@
 #include <vector>
 
 #include "server/score_server.h"
+
+namespace {
+
+// Every connection holds two files; a service manager's default of 1024 would cap the server far below
+// its connection limit, while the hard limit is usually generous.
+void RaiseFileLimit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   TServerOptions options;
@@ -32,10 +47,17 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  RaiseFileLimit();
 
   try {
     TScoreServer server(options, stderr);
     int port = server.Bind();
+    if (server.ConnectionLimit() < options.Http.MaxConnections) {
+      std::fprintf(stderr,
+                   "pellorin-server: the process may open too few files for %u connections; serving at "
+                   "most %u at once\n",
+                   options.Http.MaxConnections, server.ConnectionLimit());
+    }
     std::string host = options.Host.find(':') != std::string::npos ? "[" + options.Host + "]" : options.Host;
     std::fprintf(stderr, "pellorin-server: listening on http://%s:%d, table %s with %lld entries\n",
                  host.c_str(), port, options.DatabasePath.c_str(),
@@ -49,11 +71,17 @@ int main(int argc, char** argv) {
       signalled = true;
       server.Stop();
     });
-    server.Run();
-    // Run ends after a signal, or on its own when listening failed: then the stopper still waits for one.
+    std::string failure;
+    try {
+      server.Run();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    // Run ends after a signal, or on its own when serving failed: then the stopper still waits for one.
     const bool asked = signalled;
     if (!asked) kill(getpid(), SIGTERM);
     stopper.join();
+    if (!failure.empty()) std::fprintf(stderr, "pellorin-server: %s\n", failure.c_str());
     std::fprintf(stderr, "pellorin-server: %s; table %s has %lld entries\n",
                  asked ? "stopped" : "stopped on an error", options.DatabasePath.c_str(),
                  static_cast<long long>(server.Store().Count()));

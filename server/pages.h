@@ -1,5 +1,8 @@
 // The pages pellorin-server shows people: the home page and the world table, as HTML readable on a
-// phone and as JSON. Every stored text is escaped on the way out.
+// phone and as JSON. Every stored text is escaped on the way out. Stored texts are read as UTF-8: the
+// game sends only ASCII letters, digits and blanks, so anything else came into the table past the
+// server (a hand edit, an import); a byte that is not part of well-formed UTF-8 shows as U+FFFD, so
+// every page is valid UTF-8 whatever the table holds.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +14,10 @@
 
 inline constexpr int kWorldTableSize = 100;  // entries on the world table
 
+// text for an HTML page: the five markup characters as entities.
 std::string EscapeHtml(std::string_view text);
-// text as the inside of a JSON string; bytes of 0x80 and above become \u00XX (the table holds ASCII).
+// text as the inside of a JSON string, in ASCII: quotes, backslashes, control characters and every
+// character beyond ASCII as \uXXXX (a pair of them beyond U+FFFF).
 std::string EscapeJson(std::string_view text);
 // "YYYY-MM-DD" of the UTC day.
 std::string DateText(int64_t secondsSince1970);

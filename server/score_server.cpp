@@ -1,15 +1,13 @@
 #include "server/score_server.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <map>
 #include <optional>
-#include <thread>
+#include <string_view>
+#include <vector>
 
 #include "online/score_record.h"
-#include "server/http_server.h"
 #include "server/pages.h"
 
 namespace {
@@ -18,20 +16,25 @@ constexpr const char* kPlainText = "text/plain; charset=utf-8";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kPageSecurity = "default-src 'none'; style-src 'unsafe-inline'";
 constexpr const char* kProtocolVersion = "1";
-constexpr size_t kBodyMax = 1024;         // bytes of a request body; the game sends none
 constexpr size_t kLoggedTargetMax = 240;  // characters of a request's target in the log
+constexpr auto kLogInterval = std::chrono::milliseconds(100);
+// The log waiting to be written is woken early past the first, and drops lines past the second (its
+// output blocked, say) rather than grow without bound.
+constexpr size_t kLogSoonBytes = 64 * 1024;
+constexpr size_t kLogMaxBytes = 4 * 1024 * 1024;
 
-void Reply(httplib::Response& res, int status, const std::string& text) {
-  res.status = status;
-  res.set_content(text, kPlainText);
+void Reply(THttpResponse& res, int status, const std::string& text) {
+  res.Status = status;
+  res.ContentType = kPlainText;
+  res.Body = text;
 }
 
 // A refusal: an error status and a short text that cannot be taken for "OK".
-void Refuse(httplib::Response& res, int status, const std::string& why) {
+void Refuse(THttpResponse& res, int status, const std::string& why) {
   Reply(res, status, "Error: " + why + "\n");
 }
 
-void NoStore(httplib::Response& res) { res.set_header("Cache-Control", "no-store"); }
+void NoStore(THttpResponse& res) { res.SetHeader("Cache-Control", "no-store"); }
 
 // The query of a target as the game writes it: "&"-separated keys, each with an optional "=value",
 // taken as they are (the game's texts need no percent-encoding). Empty when a key comes twice.
@@ -59,11 +62,9 @@ bool IsSessionId(std::string_view text) {
 }
 
 // The session id the request's cookies carry; empty when none is well formed.
-std::string SessionOf(const httplib::Request& req) {
+std::string SessionOf(const THttpRequest& req) {
   const std::string prefix = std::string(kSessionCookie) + "=";
-  size_t headers = req.get_header_value_count("Cookie");
-  for (size_t h = 0; h < headers; ++h) {
-    const std::string header = req.get_header_value("Cookie", h);
+  for (const std::string& header : req.HeaderValues("Cookie")) {
     std::string_view cookies = header;
     while (!cookies.empty()) {
       size_t semi = cookies.find(';');
@@ -101,117 +102,146 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
     : Options(options),
       Log(log),
       Scores(options.DatabasePath, options.FullSync),
-      Tokens(std::chrono::seconds(options.TokenLifetime), kTokenBookCapacity),
-      HandshakeLimit(options.MaxPerMinute),
-      ResultLimit(options.MaxPerMinute),
-      Http(std::make_unique<THttpServer>()) {
-  const size_t threads = static_cast<size_t>(options.Threads);
-  Http->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  Http->set_tcp_nodelay(true);
-  Http->set_payload_max_length(kBodyMax);
+      Tokens(std::chrono::seconds(options.TokenLifetime), static_cast<size_t>(options.MaxTokens),
+             static_cast<size_t>(options.MaxTokensPerAddress)),
+      HandshakeLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
+      ResultLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
+      Http(
+          options.Http, [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); },
+          [this](const THttpRequest& req, const THttpResponse& res) { LogRequest(req, res); }) {
+  if (Log != nullptr) LogWriter = std::thread([this] { LogLoop(); });
+}
 
-  // Runs before the library reads a body, so a refused request costs no more than its header.
-  Http->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (req.method.size() + req.target.size() + req.version.size() + 2 > kRequestLineMax) {
-      Refuse(res, 414, "the request line is longer than 2048 bytes");
-    } else if (req.method != "GET" && req.method != "HEAD") {
-      res.set_header("Allow", "GET, HEAD");
-      Refuse(res, 405, "only GET is served here");
-    } else {
-      return httplib::Server::HandlerResponse::Unhandled;
+TScoreServer::~TScoreServer() {
+  if (LogWriter.joinable()) {
+    {
+      std::lock_guard<std::mutex> hold(LogLock);
+      LogStopping = true;
+      LogWake.notify_all();
     }
-    // What may follow in the connection is not read. (The library says so itself when the client did.)
-    if (req.get_header_value("Connection") != "close") res.set_header("Connection", "close");
-    return httplib::Server::HandlerResponse::Handled;
-  });
-  Http->Get("/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Content-Security-Policy", kPageSecurity);
-    res.set_content(HomePageHtml(), kHtml);
-  });
-  Http->Get(std::string(kScriptPath),
-            [this](const httplib::Request& req, httplib::Response& res) { HandleScript(req, res); });
-  // Called for every status of 400 and above; gives a text to those the library made itself. Past a
-  // request it could not read, the connection holds nothing more worth reading.
-  Http->set_error_handler(
-      httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        if (res.status != 404) res.set_header("Connection", "close");
-        Refuse(res, res.status,
-               res.status == 404   ? "no such page"
-               : res.status == 414 ? "the request line is longer than 2048 bytes"
-                                   : "bad request");
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-  Http->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    Refuse(res, 500, "the server failed on this request");
-  });
-  Http->set_logger(
-      [this](const httplib::Request& req, const httplib::Response& res) { LogRequest(req, res); });
-}
-
-TScoreServer::~TScoreServer() = default;
-
-int TScoreServer::Bind() {
-  errno = 0;
-  int port = Options.Port;
-  bool bound =
-      port == 0 ? (port = Http->bind_to_any_port(Options.Host)) > 0 : Http->bind_to_port(Options.Host, port);
-  if (!bound || !Http->WidenBacklog()) {
-    throw EServerError("cannot listen on " + Options.Host + ":" + std::to_string(Options.Port) +
-                       (errno ? std::string(": ") + std::strerror(errno) : std::string()));
+    LogWriter.join();
   }
-  return port;
+  WriteLog();
 }
 
-void TScoreServer::Run() {
-  Running = true;
-  if (!StopRequested) Http->listen_after_bind();
-  Running = false;
-}
-
-void TScoreServer::Stop() {
-  StopRequested = true;
-  // Run may be between its check of StopRequested and the start of listening: wait for one or the other.
-  while (Running) {
-    if (Http->is_running()) {
-      Http->stop();
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+void TScoreServer::LogLoop() {
+  std::unique_lock<std::mutex> hold(LogLock);
+  while (!LogStopping) {
+    LogWake.wait_for(hold, kLogInterval);
+    hold.unlock();
+    WriteLog();
+    hold.lock();
   }
 }
 
-std::string TScoreServer::ClientAddress(const httplib::Request& req) const {
-  if (Options.TrustProxy && req.has_header("X-Forwarded-For")) {
-    // The proxy appends the address it saw; anything before it came from the client.
-    std::string forwarded = req.get_header_value("X-Forwarded-For");
-    size_t comma = forwarded.rfind(',');
-    std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
-    size_t begin = last.find_first_not_of(' ');
-    size_t end = last.find_last_not_of(' ');
-    if (begin != std::string::npos) return last.substr(begin, end - begin + 1);
-  }
-  return req.remote_addr;
-}
-
-void TScoreServer::LogRequest(const httplib::Request& req, const httplib::Response& res) {
+void TScoreServer::WriteLog() {
   if (Log == nullptr) return;
-  std::string address = ClientAddress(req);
-  std::string line = UtcNowText() + " " + (address.empty() ? "-" : Printable(address, 64)) + " \"" +
-                     Printable(req.method, 16) + " " + Printable(req.target, kLoggedTargetMax) + "\" " +
-                     std::to_string(res.status) + " " + std::to_string(res.body.size());
-  if (res.status >= 400) {
-    line += ' ';
-    line += Printable(res.body.substr(0, res.body.find('\n')), 120);
+  std::lock_guard<std::mutex> writing(LogWriting);
+  std::string lines;
+  size_t dropped;
+  {
+    std::lock_guard<std::mutex> hold(LogLock);
+    lines.swap(LogLines);
+    dropped = LogDropped;
+    LogDropped = 0;
   }
-  line += "\n";
-  std::lock_guard<std::mutex> hold(LogLock);
-  std::fputs(line.c_str(), Log);
+  if (dropped > 0) lines += UtcNowText() + " - " + std::to_string(dropped) + " log lines dropped\n";
+  if (lines.empty()) return;
+  std::fwrite(lines.data(), 1, lines.size(), Log);
   std::fflush(Log);
 }
 
-void TScoreServer::HandleScript(const httplib::Request& req, httplib::Response& res) {
-  auto query = SplitQuery(req.target);
+int TScoreServer::Bind() {
+  try {
+    return Http.Bind(Options.Host, Options.Port);
+  } catch (const EHttpError& e) {
+    throw EServerError(e.what());
+  }
+}
+
+void TScoreServer::Run() {
+  try {
+    Http.Run();
+  } catch (const EHttpError& e) {
+    WriteLog();
+    throw EServerError(e.what());
+  }
+  WriteLog();
+}
+
+void TScoreServer::Stop() { Http.Stop(); }
+
+std::string TScoreServer::ClientAddress(const THttpRequest& req) const {
+  if (Options.TrustProxy) {
+    // The proxy appends the address it saw, to the last field; anything before it came from the client.
+    const std::vector<std::string> forwarded = req.HeaderValues("X-Forwarded-For");
+    if (!forwarded.empty()) {
+      const std::string& field = forwarded.back();
+      size_t comma = field.rfind(',');
+      std::string last = comma == std::string::npos ? field : field.substr(comma + 1);
+      size_t begin = last.find_first_not_of(" \t");
+      size_t end = last.find_last_not_of(" \t");
+      if (begin != std::string::npos) return last.substr(begin, end - begin + 1);
+    }
+  }
+  return req.RemoteAddress;
+}
+
+void TScoreServer::LogRequest(const THttpRequest& req, const THttpResponse& res) {
+  if (Log == nullptr) return;
+  const std::string address = ClientAddress(req);
+  std::string line = UtcNowText();
+  line += ' ';
+  line += address.empty() ? "-" : Printable(address, 64);
+  line += " \"";
+  line += req.Method.empty() ? "-" : Printable(req.Method, 16);
+  if (!req.Target.empty()) {
+    line += ' ';
+    line += Printable(req.Target, kLoggedTargetMax);
+  }
+  line += "\" ";
+  if (res.Status == 0) {
+    // Closed before it had an answer: the body says why.
+    line += "- ";
+    line += Printable(res.Body, 120);
+  } else {
+    line += std::to_string(res.Status) + " " + std::to_string(res.Body.size());
+    if (res.Status >= 400) {
+      line += ' ';
+      line += Printable(res.Body.substr(0, res.Body.find('\n')), 120);
+    }
+  }
+  line += "\n";
+  std::lock_guard<std::mutex> hold(LogLock);
+  if (LogLines.size() + line.size() > kLogMaxBytes) {
+    ++LogDropped;
+    return;
+  }
+  LogLines += line;
+  if (LogLines.size() > kLogSoonBytes) LogWake.notify_all();
+}
+
+void TScoreServer::Handle(const THttpRequest& req, THttpResponse& res) {
+  if (req.Method != "GET" && req.Method != "HEAD") {
+    res.SetHeader("Allow", "GET, HEAD");
+    Refuse(res, 405, "only GET is served here");
+    res.Close = true;  // a body may follow, which is not read
+    return;
+  }
+  const std::string path = req.Target.substr(0, req.Target.find('?'));
+  if (path == "/") {
+    res.SetHeader("Content-Security-Policy", kPageSecurity);
+    res.ContentType = kHtml;
+    res.Body = HomePageHtml();
+  } else if (path == kScriptPath) {
+    HandleScript(req, res);
+  } else {
+    Refuse(res, 404, "no such page");
+  }
+}
+
+void TScoreServer::HandleScript(const THttpRequest& req, THttpResponse& res) {
+  auto query = SplitQuery(req.Target);
   if (!query) return Refuse(res, 400, "a key comes twice in the query");
   auto prg = query->find("prg");
   if (prg == query->end() || prg->second != std::string(kProductWord))
@@ -222,34 +252,35 @@ void TScoreServer::HandleScript(const httplib::Request& req, httplib::Response& 
   if (handshake + result + show != 1) return Refuse(res, 400, "ask for one of version, hs or show");
   if (show) return HandleWorldTable(*query, res);
   NoStore(res);
-  if (req.method != "GET") {
-    res.set_header("Allow", "GET");
+  if (req.Method != "GET") {
+    res.SetHeader("Allow", "GET");
     return Refuse(res, 405, "only GET is served here");
   }
   if (handshake) return HandleHandshake(req, res);
   HandleResult(req, *query, res);
 }
 
-void TScoreServer::HandleHandshake(const httplib::Request& req, httplib::Response& res) {
+void TScoreServer::HandleHandshake(const THttpRequest& req, THttpResponse& res) {
   const auto now = TServerClock::now();
-  if (!HandshakeLimit.Allow(ClientAddress(req), now))
+  const std::string address = ClientAddress(req);
+  if (!HandshakeLimit.Allow(address, now))
     return Refuse(res, 429, "too many requests from this address; wait a minute");
   std::string session = SessionOf(req);
   if (session.empty()) {
     session = RandomHex(16);
-    res.set_header("Set-Cookie",
-                   std::string(kSessionCookie) + "=" + session + "; Path=/; HttpOnly; SameSite=Lax");
+    res.SetHeader("Set-Cookie",
+                  std::string(kSessionCookie) + "=" + session + "; Path=/; HttpOnly; SameSite=Lax");
   }
-  std::string token = Tokens.Issue(session, now);
-  if (token.empty()) return Refuse(res, 503, "the server is busy; try again later");
+  std::string token = Tokens.Issue(session, address, now);
   // The game takes the fifth "|"-separated field as the token.
   Reply(res, 200,
         "OK|" + std::string(kProductWord) + "|" + kProtocolVersion + "|" +
             std::to_string(Options.TokenLifetime) + "|" + token + "|");
 }
 
-void TScoreServer::HandleResult(const httplib::Request& req, const TQuery& query, httplib::Response& res) {
-  if (!ResultLimit.Allow(ClientAddress(req), TServerClock::now()))
+void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res) {
+  const std::string address = ClientAddress(req);
+  if (!ResultLimit.Allow(address, TServerClock::now()))
     return Refuse(res, 429, "too many results from this address; wait a minute");
   auto inf = query.find("inf");
   if (inf == query.end() || !inf->second) return Refuse(res, 400, "the result has no inf");
@@ -279,13 +310,13 @@ void TScoreServer::HandleResult(const httplib::Request& req, const TQuery& query
     Scores.Insert(
         TStoredEntry{record.Name, record.Country, record.Score, static_cast<int64_t>(std::time(nullptr))});
   } catch (const EStoreError&) {
-    Tokens.Return(record.Token, session, now);
+    Tokens.Return(record.Token, session, address, now);
     return Refuse(res, 500, "the result could not be stored; try again");
   }
   Reply(res, 200, "OK");
 }
 
-void TScoreServer::HandleWorldTable(const TQuery& query, httplib::Response& res) {
+void TScoreServer::HandleWorldTable(const TQuery& query, THttpResponse& res) {
   auto type = query.find("type");
   if (type != query.end() && type->second != "0")
     return Refuse(res, 404, "no such table; type=0 is the world table");
@@ -299,11 +330,13 @@ void TScoreServer::HandleWorldTable(const TQuery& query, httplib::Response& res)
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the table cannot be read just now");
   }
-  res.set_header("Cache-Control", "no-cache");
+  res.SetHeader("Cache-Control", "no-cache");
   if (wanted == "json") {
-    res.set_content(WorldTableJson(best), "application/json");
+    res.ContentType = "application/json";
+    res.Body = WorldTableJson(best);
   } else {
-    res.set_header("Content-Security-Policy", kPageSecurity);
-    res.set_content(WorldTableHtml(best), kHtml);
+    res.SetHeader("Content-Security-Policy", kPageSecurity);
+    res.ContentType = kHtml;
+    res.Body = WorldTableHtml(best);
   }
 }

@@ -1,9 +1,9 @@
-// pellorin-server's HTTP side: the handshake, the result, the world table and the home page over
-// cpp-httplib, with the table in a TScoreStore and the tokens and rate limits in memory. main runs one;
-// the tests and the benchmark run one in their own process, too.
+// pellorin-server's requests: the handshake, the result, the world table and the home page, served by
+// the HTTP layer (http_server.h), with the table in a TScoreStore and the tokens and rate limits in
+// memory. main runs one; the tests and the benchmark run one in their own process, too.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -11,63 +11,70 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
+#include "server/http_server.h"
 #include "server/score_store.h"
 #include "server/server_options.h"
 #include "server/tokens.h"
-
-namespace httplib {
-struct Request;
-struct Response;
-}  // namespace httplib
-class THttpServer;
 
 class EServerError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-inline constexpr size_t kRequestLineMax = 2048;  // bytes of "METHOD TARGET HTTP/x.y"
-inline constexpr size_t kTokenBookCapacity = 200000;
 inline constexpr const char* kSessionCookie = "pellorin_session";
 
 class TScoreServer {
  public:
   // Opens the database (EStoreError) and sets up the handlers; log gets one line per request (null:
-  // none) and is not owned.
+  // none) and is not owned. The lines are written by a thread of their own, at most a tenth of a
+  // second after their request, so that no request waits for the log; Run writes the last before it
+  // returns.
   TScoreServer(const TServerOptions& options, FILE* log);
   ~TScoreServer();
   TScoreServer(const TScoreServer&) = delete;
   TScoreServer& operator=(const TScoreServer&) = delete;
 
-  // Binds the listening socket; returns its port (the chosen one for port 0). Throws EServerError.
+  // Binds the listening socket; returns its port (the chosen one for port 0). Throws EServerError
+  // naming the address.
   int Bind();
-  // Serves on the bound socket until Stop, then returns once every request in progress is answered.
+  // Serves on the bound socket until Stop, then returns once the answers in progress are sent (or a
+  // second has passed) and every connection is closed. Throws EServerError when it cannot serve.
   void Run();
   // Makes Run return; callable from any thread, before or during Run.
   void Stop();
 
   TScoreStore& Store() { return Scores; }
+  // The connection limit in force (lower than asked for when the process may not open enough files).
+  unsigned ConnectionLimit() const { return Http.ConnectionLimit(); }
 
   // A query's keys, each with its value when it has an "=".
   using TQuery = std::map<std::string, std::optional<std::string>>;
 
  private:
-  void HandleScript(const httplib::Request& req, httplib::Response& res);
-  void HandleHandshake(const httplib::Request& req, httplib::Response& res);
-  void HandleResult(const httplib::Request& req, const TQuery& query, httplib::Response& res);
-  void HandleWorldTable(const TQuery& query, httplib::Response& res);
-  std::string ClientAddress(const httplib::Request& req) const;
-  void LogRequest(const httplib::Request& req, const httplib::Response& res);
+  void Handle(const THttpRequest& req, THttpResponse& res);
+  void HandleScript(const THttpRequest& req, THttpResponse& res);
+  void HandleHandshake(const THttpRequest& req, THttpResponse& res);
+  void HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res);
+  void HandleWorldTable(const TQuery& query, THttpResponse& res);
+  std::string ClientAddress(const THttpRequest& req) const;
+  void LogRequest(const THttpRequest& req, const THttpResponse& res);
+  void WriteLog();  // writes out what the log holds
+  void LogLoop();
 
   TServerOptions Options;
   FILE* Log;
-  std::mutex LogLock;
+  std::mutex LogLock;  // the fields below
+  std::condition_variable LogWake;
+  std::string LogLines;   // not yet written
+  size_t LogDropped = 0;  // lines dropped while the log could not be written fast enough
+  bool LogStopping = false;
+  std::mutex LogWriting;  // one writer at a time, in order
+  std::thread LogWriter;
   TScoreStore Scores;
   TTokenBook Tokens;
   TRateLimiter HandshakeLimit;
   TRateLimiter ResultLimit;
-  std::unique_ptr<THttpServer> Http;
-  std::atomic<bool> StopRequested{false};
-  std::atomic<bool> Running{false};
+  THttpServer Http;
 };

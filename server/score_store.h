@@ -1,8 +1,10 @@
-// The world table on disk: one SQLite file in WAL mode, created on first start. Every change is one
-// transaction, so the file is never left half written; one connection serves all request threads in
-// turn. Owned by the server for its whole run.
+// The world table on disk: one SQLite file in WAL mode, created on first start. Entries are stored in
+// transactions, so the file is never left half written: each entry is whole in it or not there. One
+// connection serves all request threads in turn; entries that come while another thread writes go in
+// together, in the next transaction. Owned by the server for its whole run.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -35,7 +37,8 @@ class TScoreStore {
   TScoreStore(const TScoreStore&) = delete;
   TScoreStore& operator=(const TScoreStore&) = delete;
 
-  // Stores one entry in a transaction of its own; throws EStoreError and stores nothing on failure.
+  // Stores one entry and returns once its transaction is committed (with the entries of other threads
+  // that came meanwhile); throws EStoreError and stores nothing on failure.
   void Insert(const TStoredEntry& entry);
   // The best entries, highest score first; equal scores in the order they came.
   std::vector<TStoredEntry> Best(int limit);
@@ -49,16 +52,31 @@ class TScoreStore {
   };
   using TStatement = std::unique_ptr<sqlite3_stmt, TCloser>;
 
+  struct TPending {
+    const TStoredEntry* Entry;
+    bool Finished = false;
+    std::string Error;  // empty when stored
+  };
+
   TStatement Prepare(const char* sql);
   void Execute(const char* sql);
   [[noreturn]] void Fail(const char* what);
+  // Writes batch in one transaction; the error message, or empty when all are stored.
+  std::string WriteLocked(const std::vector<TPending*>& batch);
 
   std::string FilePath;
-  std::mutex Lock;  // one request at a time on the connection and its statements
+  std::mutex Lock;                  // one request at a time on the connection and its statements
+  std::mutex QueueLock;             // Waiting and Writing
+  std::condition_variable Written;  // a transaction is written
+  std::vector<TPending*> Waiting;   // entries for the next transaction
+  bool Writing = false;             // a thread is writing a transaction now
   // Declared before the statements, so that they are finalized first: the connection closes, and folds
   // the WAL back into the file, only once no statement is left.
   std::unique_ptr<sqlite3, TCloser> Db;
   TStatement InsertStatement;
+  TStatement BeginStatement;
+  TStatement CommitStatement;
+  TStatement RollbackStatement;
   TStatement BestStatement;
   TStatement CountStatement;
 };

@@ -1,6 +1,8 @@
 #include "server/server_options.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #ifndef PELLORIN_SCORE_KEY
 #define PELLORIN_SCORE_KEY 'P'
@@ -9,12 +11,12 @@
 namespace {
 
 // A decimal number from low to high, nothing else.
-bool ParseNumber(const std::string& text, long low, long high, int& value) {
+bool ParseNumber(const std::string& text, long low, long high, long& value) {
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
     return false;
   long n = std::strtol(text.c_str(), nullptr, 10);
   if (n < low || n > high) return false;
-  value = static_cast<int>(n);
+  value = n;
   return true;
 }
 
@@ -29,9 +31,71 @@ bool ParseListen(const std::string& text, std::string& host, int& port) {
   } else if (h.find(':') != std::string::npos) {
     return false;  // an IPv6 address needs its brackets
   }
-  if (!ParseNumber(text.substr(colon + 1), 0, 65535, port)) return false;
+  long p = 0;
+  if (!ParseNumber(text.substr(colon + 1), 0, 65535, p)) return false;
   host = h;
+  port = static_cast<int>(p);
   return true;
+}
+
+// Every number is held in a long while it is read, then stored in its field's own type.
+struct TNumberField {
+  std::function<long(const TServerOptions&)> Get;
+  std::function<void(TServerOptions&, long)> Set;
+};
+
+template <typename T>
+TNumberField Field(T TServerOptions::*field) {
+  return {[field](const TServerOptions& o) { return static_cast<long>(o.*field); },
+          [field](TServerOptions& o, long v) { o.*field = static_cast<T>(v); }};
+}
+
+template <typename T>
+TNumberField HttpField(T THttpLimits::*field) {
+  return {[field](const TServerOptions& o) { return static_cast<long>(o.Http.*field); },
+          [field](TServerOptions& o, long v) { o.Http.*field = static_cast<T>(v); }};
+}
+
+// An option with a number: its range, where it goes, and its line in --help.
+struct TNumber {
+  const char* Name;
+  const char* Value;  // the placeholder in --help
+  long Low, High;
+  TNumberField Field;
+  const char* Meaning;
+  const char* Note;  // after the default in --help
+};
+
+const std::vector<TNumber>& Numbers() {
+  static const std::vector<TNumber> numbers = {
+      {"--max-per-minute", "N", 0, 1000000, Field(&TServerOptions::MaxPerMinute),
+       "results and handshakes one client address may send a minute", "; 0: no limit"},
+      {"--token-lifetime", "SECS", 1, 86400, Field(&TServerOptions::TokenLifetime),
+       "how long a handshake's token stays good", ""},
+      {"--max-tokens", "N", 1, 10000000, Field(&TServerOptions::MaxTokens),
+       "tokens waiting for their result; past it the oldest of the address holding most go", ""},
+      {"--max-tokens-per-address", "N", 1, 1000000, Field(&TServerOptions::MaxTokensPerAddress),
+       "tokens waiting for their result from one address; past it its oldest goes", ""},
+      {"--max-tracked-addresses", "N", 1, 10000000, Field(&TServerOptions::MaxTrackedAddresses),
+       "addresses the per-minute limit remembers; past it the least recent is forgotten", ""},
+      {"--threads", "N", 1, 1024, HttpField(&THttpLimits::Threads), "threads serving connections", ""},
+      {"--max-connections", "N", 1, 1000000, HttpField(&THttpLimits::MaxConnections),
+       "connections open at once", ""},
+      {"--max-connections-per-address", "N", 0, 1000000, HttpField(&THttpLimits::MaxConnectionsPerAddress),
+       "connections open at once from one client address",
+       "; 0: no limit; none with --trust-proxy unless given"},
+      {"--max-request-line", "BYTES", 16, 1048576, HttpField(&THttpLimits::MaxRequestLine),
+       "length of a request line (414 past it)", ""},
+      {"--max-header-bytes", "BYTES", 1024, 1048576, HttpField(&THttpLimits::MaxHeaderBytes),
+       "length of a request line and header fields together (431 past it)", ""},
+      {"--max-headers", "N", 1, 10000, HttpField(&THttpLimits::MaxHeaderCount),
+       "header fields in one request (431 past it)", ""},
+      {"--idle-timeout", "SECS", 1, 3600, HttpField(&THttpLimits::IdleTimeout),
+       "how long a connection may stay silent before it is closed", ""},
+      {"--request-timeout", "SECS", 1, 86400, HttpField(&THttpLimits::RequestTimeout),
+       "how long a request may take to arrive whole (408 past it)", ""},
+  };
+  return numbers;
 }
 
 }  // namespace
@@ -57,6 +121,7 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
     }
     const std::string& value = args[++i];
     bool ok = true;
+    bool known = true;
     if (name == "--listen") {
       ok = ParseListen(value, options.Host, options.Port);
     } else if (name == "--db") {
@@ -65,13 +130,18 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
     } else if (name == "--key") {
       ok = value.size() == 1 && value[0] >= 'A' && value[0] <= 'Z';
       if (ok) options.Key = value[0];
-    } else if (name == "--max-per-minute") {
-      ok = ParseNumber(value, 0, 1000000, options.MaxPerMinute);
-    } else if (name == "--token-lifetime") {
-      ok = ParseNumber(value, 1, 86400, options.TokenLifetime);
-    } else if (name == "--threads") {
-      ok = ParseNumber(value, 1, 1024, options.Threads);
     } else {
+      known = false;
+      for (const TNumber& number : Numbers()) {
+        if (name != number.Name) continue;
+        known = true;
+        long n = 0;
+        ok = ParseNumber(value, number.Low, number.High, n);
+        if (ok) number.Field.Set(options, n);
+        if (name == "--max-connections-per-address") options.PerAddressConnectionsGiven = true;
+      }
+    }
+    if (!known) {
       error = "unknown argument " + name;
       return TParseResult::prError;
     }
@@ -80,37 +150,67 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
       return TParseResult::prError;
     }
   }
+  if (options.Http.MaxRequestLine > options.Http.MaxHeaderBytes) {
+    error = "--max-request-line is more than --max-header-bytes";
+    return TParseResult::prError;
+  }
+  if (options.Http.IdleTimeout > options.Http.RequestTimeout) {
+    error = "--idle-timeout is longer than --request-timeout";
+    return TParseResult::prError;
+  }
+  if (options.TrustProxy && !options.PerAddressConnectionsGiven) options.Http.MaxConnectionsPerAddress = 0;
   return TParseResult::prRun;
 }
 
 std::string ServerUsage() {
-  TServerOptions defaults;
-  return "Usage: pellorin-server [options]\n"
-         "Serves Pellorin's world high-score table over HTTP: the handshake and result requests the game\n"
-         "sends, the world table (HTML, or JSON with &format=json) and a home page.\n"
-         "\n"
-         "  --listen HOST:PORT      address to listen on (default " +
-         defaults.Host + ":" + std::to_string(defaults.Port) +
-         "; [::1]:PORT for IPv6; port 0 picks a free one)\n"
-         "  --db PATH               the SQLite database, created on first start (default " +
-         defaults.DatabasePath +
-         ")\n"
-         "  --key LETTER            the key letter the game was built with (default " +
-         std::string(1, defaults.Key) +
-         ")\n"
-         "  --max-per-minute N      results and handshakes one client address may send a minute (default " +
-         std::to_string(defaults.MaxPerMinute) +
-         "; 0: no limit)\n"
-         "  --token-lifetime SECS   how long a handshake's token stays good (default " +
-         std::to_string(defaults.TokenLifetime) +
-         ")\n"
-         "  --threads N             requests served at once (default " +
-         std::to_string(defaults.Threads) +
-         ")\n"
-         "  --trust-proxy           take the client's address from X-Forwarded-For (behind a reverse proxy)\n"
-         "  --full-sync             write each result through to the disk before answering \"OK\"\n"
-         "  --help                  this text\n"
-         "\n"
-         "One line per request goes to standard error. SIGTERM or SIGINT stops the server after the\n"
-         "requests in progress have been answered.\n";
+  const TServerOptions defaults;
+  // The option in a column of its own, its meaning beside it, wrapped at 100 characters.
+  auto line = [](std::string left, const std::string& right) {
+    constexpr size_t kColumn = 35, kWidth = 100;
+    std::string text = "  " + left;
+    text.resize(std::max<size_t>(text.size() + 2, kColumn), ' ');
+    size_t lineStart = 0;
+    bool first = true;
+    size_t at = 0;
+    while (at < right.size()) {
+      size_t space = right.find(' ', at);
+      std::string word = right.substr(at, space == std::string::npos ? std::string::npos : space - at);
+      at = space == std::string::npos ? right.size() : space + 1;
+      if (!first && text.size() - lineStart + 1 + word.size() > kWidth) {
+        text += "\n";
+        lineStart = text.size();
+        text.append(kColumn, ' ');
+        first = true;
+      }
+      if (!first) text += ' ';
+      text += word;
+      first = false;
+    }
+    return text + "\n";
+  };
+  std::string text =
+      "Usage: pellorin-server [options]\n"
+      "Serves Pellorin's world high-score table over HTTP: the handshake and result requests the game\n"
+      "sends, the world table (HTML, or JSON with &format=json) and a home page.\n"
+      "\n";
+  text += line("--listen HOST:PORT", "address to listen on (default " + defaults.Host + ":" +
+                                         std::to_string(defaults.Port) +
+                                         "; [::1]:PORT for IPv6; port 0 picks a free one)");
+  text += line("--db PATH",
+               "the SQLite database, created on first start (default " + defaults.DatabasePath + ")");
+  text += line("--key LETTER",
+               "the key letter the game was built with (default " + std::string(1, defaults.Key) + ")");
+  for (const TNumber& number : Numbers()) {
+    text += line(std::string(number.Name) + " " + number.Value,
+                 std::string(number.Meaning) + " (default " + std::to_string(number.Field.Get(defaults)) +
+                     number.Note + ")");
+  }
+  text += line("--trust-proxy", "take the client's address from X-Forwarded-For (behind a reverse proxy)");
+  text += line("--full-sync", "write each result through to the disk before answering \"OK\"");
+  text += line("--help", "this text");
+  text +=
+      "\n"
+      "One line per request goes to standard error. SIGTERM or SIGINT stops the server: it answers the\n"
+      "requests in progress (for up to a second) and closes every connection.\n";
+  return text;
 }

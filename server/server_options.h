@@ -5,16 +5,24 @@
 #include <string>
 #include <vector>
 
+#include "server/http_server.h"
+
 struct TServerOptions {
   std::string Host = "127.0.0.1";  // a name or an IPv4 or IPv6 address to listen on
   int Port = 8080;                 // 0: any free port, which the server reports when it starts
   std::string DatabasePath = "pellorin-scores.db";  // created on first start
   char Key;                                         // the key letter results must carry, one of A to Z
-  int MaxPerMinute = 10;    // results and handshakes per client address a minute; 0: no limit
-  int TokenLifetime = 600;  // seconds a handshake's token stays good
-  int Threads = 16;         // requests served at once
-  bool TrustProxy = false;  // the client is the last address of X-Forwarded-For
-  bool FullSync = false;    // every result reaches the disk before "OK" (slower)
+  int MaxPerMinute = 10;            // results and handshakes per client address a minute; 0: no limit
+  int TokenLifetime = 600;          // seconds a handshake's token stays good
+  int MaxTokens = 200000;           // tokens waiting for their result, in all
+  int MaxTokensPerAddress = 16;     // tokens waiting for their result, from one client address
+  int MaxTrackedAddresses = 50000;  // addresses each per-minute count remembers
+  bool TrustProxy = false;          // the client is the last address of X-Forwarded-For
+  bool FullSync = false;            // every result reaches the disk before "OK" (slower)
+  THttpLimits Http;                 // connections, their time and their size; Threads is --threads
+  // Whether --max-connections-per-address was given: without it, --trust-proxy lifts that limit, as
+  // every connection then comes from the proxy.
+  bool PerAddressConnectionsGiven = false;
 
   TServerOptions();  // Key is the build's key letter
 };

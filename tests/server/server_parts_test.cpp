@@ -1,8 +1,13 @@
 // The parts of pellorin-server that keep time or read the command line, on their own.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
+#include "server/score_store.h"
 #include "server/server_options.h"
 #include "server/tokens.h"
+#include "tests/server/server_process.h"
 
 namespace {
 
@@ -11,21 +16,40 @@ using namespace std::chrono_literals;
 TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
   TServerOptions options;
   std::string error;
-  ASSERT_EQ(
-      ParseServerOptions({"--listen", "[::1]:9000", "--db", "/tmp/x.db", "--key", "K", "--max-per-minute",
-                          "0", "--token-lifetime", "30", "--threads", "4", "--trust-proxy", "--full-sync"},
-                         options, error),
-      TParseResult::prRun)
-      << error;
+  // clang-format off
+  const std::vector<std::string> every = {
+      "--listen", "[::1]:9000", "--db", "/tmp/x.db", "--key", "K", "--max-per-minute", "0",
+      "--token-lifetime", "30", "--threads", "4", "--trust-proxy", "--full-sync", "--max-tokens", "1000",
+      "--max-tokens-per-address", "5", "--max-tracked-addresses", "700", "--max-connections", "300",
+      "--max-connections-per-address", "7", "--max-request-line", "1500", "--max-header-bytes", "6000",
+      "--max-headers", "40", "--idle-timeout", "3", "--request-timeout", "9"};
+  // clang-format on
+  ASSERT_EQ(ParseServerOptions(every, options, error), TParseResult::prRun) << error;
   EXPECT_EQ(options.Host, "::1");
   EXPECT_EQ(options.Port, 9000);
   EXPECT_EQ(options.DatabasePath, "/tmp/x.db");
   EXPECT_EQ(options.Key, 'K');
   EXPECT_EQ(options.MaxPerMinute, 0);
   EXPECT_EQ(options.TokenLifetime, 30);
-  EXPECT_EQ(options.Threads, 4);
+  EXPECT_EQ(options.Http.Threads, 4);
   EXPECT_TRUE(options.TrustProxy);
   EXPECT_TRUE(options.FullSync);
+  EXPECT_EQ(options.MaxTokens, 1000);
+  EXPECT_EQ(options.MaxTokensPerAddress, 5);
+  EXPECT_EQ(options.MaxTrackedAddresses, 700);
+  EXPECT_EQ(options.Http.MaxConnections, 300u);
+  EXPECT_EQ(options.Http.MaxConnectionsPerAddress, 7u);  // given, so --trust-proxy leaves it
+  EXPECT_EQ(options.Http.MaxRequestLine, 1500u);
+  EXPECT_EQ(options.Http.MaxHeaderBytes, 6000u);
+  EXPECT_EQ(options.Http.MaxHeaderCount, 40u);
+  EXPECT_EQ(options.Http.IdleTimeout, 3u);
+  EXPECT_EQ(options.Http.RequestTimeout, 9u);
+
+  // Behind a proxy every connection comes from it: the per-address limit goes unless given.
+  TServerOptions proxied;
+  ASSERT_EQ(ParseServerOptions({"--trust-proxy"}, proxied, error), TParseResult::prRun);
+  EXPECT_EQ(proxied.Http.MaxConnectionsPerAddress, 0u);
+  EXPECT_GT(TServerOptions().Http.MaxConnectionsPerAddress, 0u);
 
   const std::vector<std::vector<std::string>> bad = {
       {"--listen", "127.0.0.1"},
@@ -39,6 +63,12 @@ TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
       {"--max-per-minute", "-1"},
       {"--token-lifetime", "0"},
       {"--threads", "0"},
+      {"--max-tokens", "0"},
+      {"--max-connections", "0"},
+      {"--max-header-bytes", "100"},
+      {"--max-request-line", "9000"},  // more than the header bytes it is part of
+      {"--idle-timeout", "30"},        // longer than the request may take
+      {"--request-timeout", "x"},
       {"--db", ""},
       {"--db"},
       {"--port", "80"},
@@ -50,35 +80,91 @@ TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
     EXPECT_FALSE(error.empty());
   }
   EXPECT_EQ(ParseServerOptions({"--db", "x", "--help"}, options, error), TParseResult::prHelp);
+  // --help shows every option with its default.
+  const std::string usage = ServerUsage();
+  for (const char* line :
+       {"--max-connections N", "(default 2048)", "--max-tokens N", "(default 200000)",
+        "--request-timeout SECS", "(default 20)", "--max-header-bytes BYTES", "(default 8192)"})
+    EXPECT_NE(usage.find(line), std::string::npos) << line << "\n" << usage;
 }
 
-TEST(TokenBook, ATokenIsGoodOnceForItsSessionUntilItsLifetimeEnds) {
+class TokenBook : public ::testing::Test {
+ protected:
   const TServerClock::time_point t0{};
-  TTokenBook book(600s, 100);
-  std::string token = book.Issue("s1", t0);
+  const std::string s1 = RandomHex(16), s2 = RandomHex(16);
+};
+
+TEST_F(TokenBook, ATokenIsGoodOnceForItsSessionUntilItsLifetimeEnds) {
+  TTokenBook book(600s, 100, 10);
+  std::string token = book.Issue(s1, "a", t0);
   EXPECT_EQ(token.size(), 32u);
-  EXPECT_NE(book.Issue("s1", t0), token);
-  EXPECT_EQ(book.Take(token, "s2", t0 + 1s), TTokenBook::TTake::tkOtherSession);
-  EXPECT_EQ(book.Take(token, "s1", t0 + 599s), TTokenBook::TTake::tkTaken);
-  EXPECT_EQ(book.Take(token, "s1", t0 + 599s), TTokenBook::TTake::tkUnknown);
+  EXPECT_NE(book.Issue(s1, "a", t0), token);
+  EXPECT_EQ(book.Take(token, s2, t0 + 1s), TTokenBook::TTake::tkOtherSession);
+  EXPECT_EQ(book.Take(token, s1, t0 + 599s), TTokenBook::TTake::tkTaken);
+  EXPECT_EQ(book.Take(token, s1, t0 + 599s), TTokenBook::TTake::tkUnknown);
+  EXPECT_EQ(book.Take("not a token", s1, t0), TTokenBook::TTake::tkUnknown);
 
-  std::string late = book.Issue("s1", t0);
-  EXPECT_EQ(book.Take(late, "s1", t0 + 600s), TTokenBook::TTake::tkExpired);
-  EXPECT_EQ(book.Take(late, "s1", t0 + 1s), TTokenBook::TTake::tkUnknown);
+  std::string late = book.Issue(s1, "a", t0);
+  EXPECT_EQ(book.Take(late, s1, t0 + 600s), TTokenBook::TTake::tkExpired);
+  EXPECT_EQ(book.Take(late, s1, t0 + 1s), TTokenBook::TTake::tkUnknown);
+
+  book.Return(token, s1, "a", t0 + 2s);  // a result that could not be stored
+  EXPECT_EQ(book.Take(token, s1, t0 + 3s), TTokenBook::TTake::tkTaken);
 }
 
-TEST(TokenBook, IsBoundedAndForgetsExpiredTokens) {
-  const TServerClock::time_point t0{};
-  TTokenBook book(10s, 3);
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(book.Issue("s", t0).empty());
-  EXPECT_EQ(book.Issue("s", t0 + 9s), "");
-  EXPECT_FALSE(book.Issue("s", t0 + 10s).empty());
-  EXPECT_EQ(book.Size(), 1u);
+TEST_F(TokenBook, AnAddressPastItsShareLosesItsOwnOldestToken) {
+  TTokenBook book(600s, 100, 3);
+  std::vector<std::string> tokens;
+  for (int i = 0; i < 5; ++i) tokens.push_back(book.Issue(s1, "a", t0 + std::chrono::seconds(i)));
+  const std::string other = book.Issue(s2, "b", t0);
+  EXPECT_EQ(book.HeldBy("a"), 3u);
+  EXPECT_EQ(book.Take(tokens[0], s1, t0 + 10s), TTokenBook::TTake::tkUnknown);
+  EXPECT_EQ(book.Take(tokens[1], s1, t0 + 10s), TTokenBook::TTake::tkUnknown);
+  for (size_t i = 2; i < 5; ++i)
+    EXPECT_EQ(book.Take(tokens[i], s1, t0 + 10s), TTokenBook::TTake::tkTaken) << i;
+  EXPECT_EQ(book.Take(other, s2, t0 + 10s), TTokenBook::TTake::tkTaken);
+  EXPECT_EQ(book.Size(), 0u);
+  EXPECT_EQ(book.HeldBy("a"), 0u);
+}
+
+TEST_F(TokenBook, AFullBookDropsWhatExpiredThenTheOldestOfTheAddressHoldingMost) {
+  TTokenBook book(600s, 5, 10);
+  const std::string early = book.Issue(s1, "early", t0);  // the oldest token of all
+  std::vector<std::string> crowd;
+  for (int i = 0; i < 3; ++i) crowd.push_back(book.Issue(s2, "crowd", t0 + 1s));
+  const std::string other = book.Issue(s2, "other", t0 + 2s);
+  // Full: each newcomer goes in for the oldest token of the address holding most.
+  const std::string second = book.Issue(s2, "second", t0 + 3s);
+  EXPECT_EQ(book.Size(), 5u);
+  EXPECT_EQ(book.HeldBy("crowd"), 2u);
+  const std::string third = book.Issue(s2, "third", t0 + 4s);
+  EXPECT_EQ(book.HeldBy("crowd"), 1u);
+  EXPECT_EQ(book.HeldBy("early"), 1u);
+  // All hold one each now: of equals, the address with the oldest token loses it.
+  const std::string fourth = book.Issue(s2, "fourth", t0 + 5s);
+  EXPECT_EQ(book.HeldBy("early"), 0u);
+  EXPECT_EQ(book.Size(), 5u);
+  EXPECT_EQ(book.Take(early, s1, t0 + 6s), TTokenBook::TTake::tkUnknown);
+  EXPECT_EQ(book.Take(crowd[0], s2, t0 + 6s), TTokenBook::TTake::tkUnknown);
+  EXPECT_EQ(book.Take(crowd[1], s2, t0 + 6s), TTokenBook::TTake::tkUnknown);
+  for (const std::string& kept : {crowd[2], other, second, third, fourth})
+    EXPECT_EQ(book.Take(kept, s2, t0 + 6s), TTokenBook::TTake::tkTaken);
+
+  // Expired tokens go before any good one, whoever holds them.
+  TTokenBook expiring(10s, 3, 10);
+  const std::string stale = expiring.Issue(s1, "a", t0);
+  const std::string keep1 = expiring.Issue(s1, "b", t0 + 5s);
+  const std::string keep2 = expiring.Issue(s1, "b", t0 + 6s);
+  expiring.Issue(s1, "c", t0 + 11s);
+  EXPECT_EQ(expiring.HeldBy("a"), 0u);
+  EXPECT_EQ(expiring.Take(keep1, s1, t0 + 12s), TTokenBook::TTake::tkTaken);
+  EXPECT_EQ(expiring.Take(keep2, s1, t0 + 12s), TTokenBook::TTake::tkTaken);
+  EXPECT_EQ(expiring.Size(), 1u);
 }
 
 TEST(RateLimiter, CountsEachAddressOverTheLastMinute) {
   const TServerClock::time_point t0{};
-  TRateLimiter limit(3);
+  TRateLimiter limit(3, 100);
   EXPECT_TRUE(limit.Allow("a", t0));
   EXPECT_TRUE(limit.Allow("a", t0 + 10s));
   EXPECT_TRUE(limit.Allow("a", t0 + 20s));
@@ -88,8 +174,56 @@ TEST(RateLimiter, CountsEachAddressOverTheLastMinute) {
   EXPECT_FALSE(limit.Allow("a", t0 + 69s));
   EXPECT_TRUE(limit.Allow("a", t0 + 70s));
 
-  TRateLimiter none(0);
+  TRateLimiter none(0, 100);
   for (int i = 0; i < 1000; ++i) EXPECT_TRUE(none.Allow("a", t0));
+}
+
+TEST(RateLimiter, RemembersAtMostItsAddressesAndForgetsTheLeastRecent) {
+  const TServerClock::time_point t0{};
+  TRateLimiter limit(1, 3);
+  EXPECT_TRUE(limit.Allow("a", t0));
+  EXPECT_TRUE(limit.Allow("b", t0 + 1s));
+  EXPECT_TRUE(limit.Allow("c", t0 + 2s));
+  EXPECT_FALSE(limit.Allow("a", t0 + 3s));  // a is now the most recent, b the least
+  EXPECT_TRUE(limit.Allow("d", t0 + 4s));   // b is forgotten to make room
+  EXPECT_EQ(limit.Size(), 3u);
+  EXPECT_FALSE(limit.Allow("a", t0 + 5s));
+  EXPECT_FALSE(limit.Allow("c", t0 + 5s));
+  EXPECT_TRUE(limit.Allow("b", t0 + 6s));  // counted afresh
+  // Within its minute the table stays at its size however many addresses come.
+  for (int i = 0; i < 1000; ++i) EXPECT_TRUE(limit.Allow("x" + std::to_string(i), t0 + 7s));
+  EXPECT_EQ(limit.Size(), 3u);
+  // A minute after the last, the addresses go by themselves.
+  EXPECT_TRUE(limit.Allow("late", t0 + 68s));
+  EXPECT_EQ(limit.Size(), 1u);
+}
+
+// Threads that store at once share transactions (with a flush to the disk each, so that they do);
+// every entry is stored once, and a failing transaction fails its own entries and leaves the table
+// ready for the next.
+TEST(ScoreStore, EntriesFromManyThreadsAreStoredOnceEachAndAFailureLeavesNoTrace) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "/scores.db";
+  TScoreStore store(path, true);
+  constexpr int kThreads = 8, kEach = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&store, t] {
+      for (int i = 0; i < kEach; ++i)
+        store.Insert({"T" + std::to_string(t), "", static_cast<uint16_t>(t * 1000 + i), 0});
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(store.Count(), kThreads * kEach);
+  std::vector<TStoredEntry> best = store.Best(kThreads * kEach);
+  std::set<int> scores;
+  for (const TStoredEntry& e : best) scores.insert(e.Score);
+  EXPECT_EQ(scores.size(), static_cast<size_t>(kThreads * kEach));
+
+  EXPECT_THROW(store.Insert({"Eleven char", "", 1, 0}), EStoreError);  // past the table's own check
+  store.Insert({"After", "", 2, 0});
+  EXPECT_EQ(store.Count(), kThreads * kEach + 1);
+  EXPECT_EQ(TScoreStore(path, false).Count(), kThreads * kEach + 1);
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include "tests/server/server_process.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -119,9 +123,37 @@ int RunProgram(const std::vector<std::string>& args, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TGameClient::TGameClient(int port) : Http(std::make_unique<httplib::Client>("127.0.0.1", port)) {
+namespace {
+
+// A TCP socket bound to a loopback source address, not yet connected; -1 on failure.
+int SocketFrom(const std::string& source) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  if (fd < 0 || inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+    ADD_FAILURE() << "cannot bind a socket to " << source;
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+TGameClient::TGameClient(int port, const std::string& source)
+    : Http(std::make_unique<httplib::Client>("127.0.0.1", port)) {
   Http->set_url_encode(false);
   Http->set_read_timeout(10, 0);
+  if (source != "127.0.0.1") {
+    Http->set_socket_options([source](int fd) {
+      sockaddr_in from{};
+      from.sin_family = AF_INET;
+      inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+      if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0)
+        ADD_FAILURE() << "cannot bind a socket to " << source;
+    });
+  }
 }
 
 TGameClient::~TGameClient() = default;
@@ -186,4 +218,65 @@ std::string RawRequest(int port, const std::string& bytes) {
   }
   close(fd);
   return reply;
+}
+
+TRawConnection::TRawConnection(int port, const std::string& source) {
+  int fd = SocketFrom(source);
+  if (fd < 0) return;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return;
+  }
+  Fd = fd;
+}
+
+TRawConnection::~TRawConnection() {
+  if (Fd >= 0) close(Fd);
+}
+
+bool TRawConnection::Send(const std::string& bytes) {
+  size_t sent = 0;
+  while (Fd >= 0 && sent < bytes.size()) {
+    ssize_t n = send(Fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return Fd >= 0;
+}
+
+void TRawConnection::ShutdownWrite() {
+  if (Fd >= 0) shutdown(Fd, SHUT_WR);
+}
+
+bool TRawConnection::Read(int timeoutMs) {
+  if (Fd < 0 || Closed) return false;
+  pollfd wait{Fd, POLLIN, 0};
+  if (poll(&wait, 1, timeoutMs) <= 0) return true;
+  for (;;) {
+    char buffer[65536];
+    ssize_t n = recv(Fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) {
+      Received.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      return true;
+    } else {
+      Closed = true;
+      return false;
+    }
+  }
+}
+
+bool TRawConnection::Poll() { return Read(0); }
+
+bool TRawConnection::ReadUntilClosed(std::chrono::milliseconds wait) {
+  const auto end = std::chrono::steady_clock::now() + wait;
+  while (!Closed && std::chrono::steady_clock::now() < end) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    Read(static_cast<int>(std::max<int64_t>(left.count(), 1)));
+  }
+  return Closed;
 }

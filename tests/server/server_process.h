@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -63,7 +64,8 @@ struct TReply {
 
 class TGameClient {
  public:
-  explicit TGameClient(int port);
+  // source: the loopback address the client's connections come from (127.0.0.0/8 all reach the server).
+  explicit TGameClient(int port, const std::string& source = "127.0.0.1");
   ~TGameClient();
 
   // GET of path and query as given, with the session cookie once there is one.
@@ -88,3 +90,29 @@ std::string EncodeRecordText(const std::string& record);
 // A raw request on a new connection; returns the first response, or what came back before the server
 // closed or 2 s passed.
 std::string RawRequest(int port, const std::string& bytes);
+
+// A connection spoken to byte by byte, for what no HTTP client sends: a header that trickles in, a
+// request followed by a half close, a silence.
+class TRawConnection {
+ public:
+  TRawConnection(int port, const std::string& source = "127.0.0.1");
+  ~TRawConnection();
+  TRawConnection(const TRawConnection&) = delete;
+  TRawConnection& operator=(const TRawConnection&) = delete;
+
+  bool Connected() const { return Fd >= 0; }
+  // False once the server no longer takes bytes.
+  bool Send(const std::string& bytes);
+  void ShutdownWrite();
+  // Reads what has come without waiting; true while the server has not closed.
+  bool Poll();
+  // Reads until the server closes or wait passes; true when it closed.
+  bool ReadUntilClosed(std::chrono::milliseconds wait);
+
+  std::string Received;
+  bool Closed = false;  // the server ended the connection (an end of stream or a reset)
+
+ private:
+  bool Read(int timeoutMs);
+  int Fd = -1;
+};

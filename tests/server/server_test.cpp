@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "online/score_record.h"
@@ -89,6 +92,11 @@ TEST_F(ServerTest, GameSubmissionsShowOnTheWorldTableBestFirst) {
   EXPECT_EQ(home.Status, 200);
   EXPECT_NE(home.Body.find("href=\"/cgi/version.pl?prg=Pellorin&amp;show&amp;type=0\""), std::string::npos);
 
+  // The log is written while the server runs, soon after each request.
+  const std::string logged = " 127.0.0.1 \"GET /\" 200 ";
+  for (int i = 0; i < 40 && server->ErrorOutput().find(logged) == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_NE(server->ErrorOutput().find(logged), std::string::npos) << server->ErrorOutput();
   EXPECT_EQ(server->Stop(), 0);
   const std::string log = server->ErrorOutput();
   EXPECT_EQ(CountOf(log, " 127.0.0.1 \"GET /cgi/version.pl?version&prg=Pellorin\" 200 "), 5u) << log;
@@ -102,6 +110,8 @@ TEST_F(ServerTest, StoredTextIsEscapedOnEveryPage) {
     TScoreStore store(Db(), false);
     store.Insert({"<i>x</i>", "a&b\"'", 7, 0});
     store.Insert({"\\\"\x01", "", 6, 86400});
+    // Beyond ASCII: UTF-8 (two and four bytes), and Latin-1 bytes that are not UTF-8.
+    store.Insert({"Zo\xC3\xAB\xF0\x9F\x98\x80", "\xE9t\xE9", 5, 0});
   }
   auto server = Start();
   TGameClient browser(server->Port());
@@ -112,11 +122,18 @@ TEST_F(ServerTest, StoredTextIsEscapedOnEveryPage) {
       std::string::npos)
       << html;
   EXPECT_EQ(html.find("<i>"), std::string::npos);
+  EXPECT_NE(html.find("<td>Zo\xC3\xAB\xF0\x9F\x98\x80</td><td>\xEF\xBF\xBDt\xEF\xBF\xBD</td>"),
+            std::string::npos)
+      << html;
   std::string json = browser.Get(WorldTablePath("&format=json")).Body;
   EXPECT_NE(json.find("\"name\":\"<i>x</i>\",\"country\":\"a&b\\\"'\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"name\":\"\\\\\\\"\\u0001\",\"country\":\"\",\"score\":6,\"date\":\"1970-01-02\""),
             std::string::npos)
       << json;
+  EXPECT_NE(json.find("\"name\":\"Zo\\u00eb\\ud83d\\ude00\",\"country\":\"\\ufffdt\\ufffd\""),
+            std::string::npos)
+      << json;
+  for (char c : json) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << json;
 }
 
 TEST_F(ServerTest, RefusedRequestsStoreNothingAndTheServerGoesOn) {
@@ -191,16 +208,21 @@ TEST_F(ServerTest, RefusedRequestsStoreNothingAndTheServerGoesOn) {
   } raw[] = {
       {"POST " + resultTarget + headers + "Content-Length: 3\r\n\r\nabc", "HTTP/1.1 405 "},
       {"DELETE /" + headers + "\r\n", "HTTP/1.1 405 "},
-      {"BREW " + resultTarget + headers + "\r\n", "HTTP/1.1 400 "},
+      {"BREW " + resultTarget + headers + "\r\n", "HTTP/1.1 405 "},
       {"HEAD " + resultTarget + headers + "\r\n", "HTTP/1.1 405 "},
       {"GET " + std::string(kScriptPath) + "?hs&prg=Pellorin&inf=\x01\xFF" + headers + "\r\n",
        "HTTP/1.1 400 "},
       {"GET /" + std::string(10000, 'a') + headers + "\r\n", "HTTP/1.1 414 "},
-      {"garbage\r\n\r\n", "HTTP/1.1 400 "},
+      {"GET / HTTP/1.1 extra" + headers.substr(9) + "\r\n", "HTTP/1.1 400 "},
+      {"GET / HTTP/2.0" + headers.substr(9) + "\r\n", "HTTP/1.1 505 "},
+      {"garbage\r\n\r\n", ""},  // not a request line at all: closed without an answer
   };
   for (const TRawCase& r : raw) {
     std::string reply = RawRequest(port, r.Request);
     EXPECT_EQ(reply.rfind(r.StatusLine, 0), 0u) << r.Request.substr(0, 60) << "\n" << reply;
+    if (*r.StatusLine == '\0') {
+      EXPECT_EQ(reply, "");
+    }
   }
 
   // The token spent by none of the refusals is still good, and the server still serves.
@@ -262,15 +284,183 @@ TEST_F(ServerTest, SixteenClientsAtOnceLoseNoResult) {
 TEST_F(ServerTest, EachClientAddressHasItsOwnLimitAMinute) {
   auto server = Start({"--max-per-minute", "3", "--trust-proxy"});
   TGameClient first(server->Port()), second(server->Port());
-  first.ForwardedFor = "198.51.100.7";
-  second.ForwardedFor = "10.0.0.1, 198.51.100.8";  // the proxy's own entry is the last
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(first.Submit("First", "", i).Body, "OK");
+  // The proxy appends the address it saw; whatever the client wrote before it changes nothing.
+  for (int i = 0; i < 3; ++i) {
+    first.ForwardedFor =
+        "203.0.113." + std::to_string(i) + ", 10.0.0." + std::to_string(i) + ", 198.51.100.7";
+    EXPECT_EQ(first.Submit("First", "", i).Body, "OK");
+  }
+  first.ForwardedFor = "192.0.2.99, 198.51.100.7";
   TReply refused = first.Submit("First", "", 99);
   EXPECT_EQ(refused.Status, 429) << refused.Body;
   EXPECT_EQ(first.Handshake(), "");
+  second.ForwardedFor = "203.0.113.0, 198.51.100.8";  // the first's forged entry, another proxy entry
   EXPECT_EQ(second.Submit("Second", "", 1).Body, "OK");
   EXPECT_EQ(server->Stop(), 0);
   EXPECT_EQ(StoredCount(), 4);
+  EXPECT_NE(server->ErrorOutput().find(" 198.51.100.7 \"GET /cgi/version.pl?hs&"), std::string::npos);
+}
+
+TEST_F(ServerTest, AServerWithAnotherKeyTakesThatLetterOnly) {
+  auto server = Start({"--key", "K"});
+  TGameClient game(server->Port());
+  EXPECT_EQ(game.Submit("Kay", "", 10, 'K').Body, "OK");
+  TReply builtIn = game.Submit("Pea", "", 20, 'P');
+  EXPECT_EQ(builtIn.Status, 403);
+  EXPECT_NE(builtIn.Body.find("wrong key"), std::string::npos) << builtIn.Body;
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_EQ(StoredCount(), 1);
+}
+
+// Connections that hold the server, or try to make it hold more than a request, each from an address of
+// its own: each gets a refusal (or, sending nothing, is closed), the connection really closes, nothing is
+// stored, and the server goes on serving, and stops promptly with such clients still connected.
+TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
+  using namespace std::chrono_literals;
+  auto server = Start({"--idle-timeout", "3", "--request-timeout", "4", "--max-headers", "20",
+                       "--max-header-bytes", "4096", "--max-connections-per-address", "4"});
+  const int port = server->Port();
+  const std::string header = "Host: 127.0.0.1\r\nUser-Agent: test\r\n";
+  auto fields = [](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "X-Field-" + std::to_string(i) + ": 1\r\n";
+    return text;
+  };
+  auto sends = [](std::string bytes) { return [bytes](TRawConnection& c) { c.Send(bytes); }; };
+  struct TCase {
+    const char* What;
+    std::function<void(TRawConnection&)> Act;
+    const char* StatusLine;            // the refusal; "" for a close with no reply
+    const char* Says;                  // in the reply
+    std::chrono::seconds Within = 2s;  // the connection is closed by then (before it could idle out)
+  };
+  const std::vector<TCase> cases = {
+      {"a header that trickles in a byte at a time",
+       [](TRawConnection& c) {
+         c.Send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+         for (int i = 0; i < 80 && c.Poll(); ++i) {
+           c.Send("a");
+           std::this_thread::sleep_for(100ms);
+         }
+       },
+       "HTTP/1.1 408 ", "not whole within 4 s", 8s},
+      {"a connection that sends nothing", [](TRawConnection&) {}, "", "", 6s},
+      {"half a request line, then nothing", sends("GET /cgi/vers"), "", "", 6s},
+      {"a request line of 1 MB",
+       sends("GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n" + header + "\r\n"), "HTTP/1.1 414 ", ""},
+      {"a request line over 2 KB",
+       sends("GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n" + header + "\r\n"), "HTTP/1.1 414 ",
+       "longer than 2048 bytes"},
+      {"21 header fields", sends("GET / HTTP/1.1\r\n" + fields(19) + header + "\r\n"), "HTTP/1.1 431 ",
+       "more than 20 header fields"},
+      {"10,000 header fields", sends("GET / HTTP/1.1\r\n" + header + fields(10000) + "\r\n"), "HTTP/1.1 431 ",
+       ""},
+      {"a header field of 5,000 bytes",
+       sends("GET / HTTP/1.1\r\n" + header + "X-Big: " + std::string(5000, 'b') + "\r\n\r\n"),
+       "HTTP/1.1 431 ", "longer than 4096 bytes"},
+      {"an unknown method", sends("BREW / HTTP/1.1\r\n" + header + "\r\n"), "HTTP/1.1 405 ", "only GET"},
+      {"a POST whose body never comes",
+       sends("POST /cgi/version.pl?version&prg=Pellorin HTTP/1.1\r\n" + header +
+             "Content-Length: 100000\r\n\r\nab"),
+       "HTTP/1.1 405 ", "only GET"},
+  };
+  std::vector<std::unique_ptr<TRawConnection>> connections;
+  std::vector<std::thread> clients;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    connections.push_back(std::make_unique<TRawConnection>(port, "127.0.1." + std::to_string(i + 1)));
+    clients.emplace_back([&, i] {
+      const auto start = std::chrono::steady_clock::now();
+      cases[i].Act(*connections[i]);
+      connections[i]->ReadUntilClosed(std::chrono::duration_cast<std::chrono::milliseconds>(
+          start + cases[i].Within - std::chrono::steady_clock::now()));
+    });
+  }
+  // Past the limit of connections from one address, one more is closed at once, without a word. (The
+  // server's threads take the five from the queue in any order: which one is not said.)
+  std::vector<std::unique_ptr<TRawConnection>> crowd;
+  for (int i = 0; i < 5; ++i) crowd.push_back(std::make_unique<TRawConnection>(port, "127.0.2.1"));
+  std::this_thread::sleep_for(500ms);
+  int crowdClosed = 0;
+  for (auto& c : crowd) {
+    crowdClosed += !c->Poll();
+    EXPECT_EQ(c->Received, "");
+  }
+  EXPECT_EQ(crowdClosed, 1);
+  for (std::thread& t : clients) t.join();
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const TRawConnection& c = *connections[i];
+    EXPECT_TRUE(c.Connected()) << cases[i].What;
+    EXPECT_TRUE(c.Closed) << cases[i].What << ": the server kept the connection";
+    EXPECT_EQ(c.Received.rfind(cases[i].StatusLine, 0), 0u) << cases[i].What << ":\n"
+                                                            << c.Received.substr(0, 300);
+    if (*cases[i].StatusLine == '\0') {
+      EXPECT_EQ(c.Received, "") << cases[i].What;
+    }
+    EXPECT_NE(c.Received.find(cases[i].Says), std::string::npos) << cases[i].What << ":\n" << c.Received;
+  }
+
+  TGameClient game(port, "127.0.3.1");
+  EXPECT_EQ(game.Submit("Still", "", 1).Body, "OK");
+  // A stop with slow and silent clients connected.
+  TRawConnection silent(port, "127.0.3.2"), slow(port, "127.0.3.3");
+  slow.Send("GET / HTTP/1.1\r\nHo");
+  const auto stopAsked = std::chrono::steady_clock::now();
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, 5s);
+  EXPECT_EQ(StoredCount(), 1);
+  const std::string log = server->ErrorOutput();
+  EXPECT_NE(log.find(" 127.0.1.1 \"-\" 408 "), std::string::npos) << log;
+  EXPECT_NE(log.find(" 127.0.1.6 \"GET /\" 431 "), std::string::npos) << log;
+}
+
+TEST_F(ServerTest, AClientThatHalfClosesAfterItsRequestGetsItsAnswer) {
+  auto server = Start({"--idle-timeout", "1"});
+  TGameClient game(server->Port());
+  const std::string token = game.Handshake();
+  ASSERT_FALSE(token.empty());
+  TRawConnection raw(server->Port());
+  raw.Send("GET " + std::string(kScriptPath) + "?" + BuildResultQuery("Half", "", 77, 'P', token) +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + game.Cookie + "\r\n\r\n");
+  raw.ShutdownWrite();
+  EXPECT_TRUE(raw.ReadUntilClosed(std::chrono::seconds(5)));
+  EXPECT_EQ(raw.Received.rfind("HTTP/1.1 200 ", 0), 0u) << raw.Received;
+  EXPECT_EQ(raw.Received.rfind("\r\n\r\nOK"), raw.Received.size() - 6) << raw.Received;
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_EQ(StoredCount(), 1);
+}
+
+// Handshakes from many addresses, far more than the book holds: every one is answered, the tokens that
+// go are those of the addresses holding most, so an early player's token lives on, and a newcomer's
+// submission goes through.
+TEST_F(ServerTest, ATokenFloodFromManyAddressesLocksNoOneOut) {
+  auto server = Start({"--max-tokens", "30", "--max-tokens-per-address", "3", "--max-per-minute", "10"});
+  const int port = server->Port();
+  TGameClient early(port);
+  const std::string earlyToken = early.Handshake();
+  ASSERT_FALSE(earlyToken.empty());
+
+  // 20 addresses ask for 5 tokens each, and could keep 3 each: twice what the book holds.
+  constexpr int kAddresses = 20, kEach = 5, kThreads = 4;
+  std::atomic<int> issued{0};
+  std::vector<std::thread> flood;
+  for (int t = 0; t < kThreads; ++t) {
+    flood.emplace_back([&, t] {
+      for (int a = t; a < kAddresses; a += kThreads) {
+        TGameClient client(port, "127.0.4." + std::to_string(a + 1));
+        for (int i = 0; i < kEach; ++i)
+          if (!client.Handshake().empty()) ++issued;
+      }
+    });
+  }
+  for (std::thread& t : flood) t.join();
+  EXPECT_EQ(issued.load(), kAddresses * kEach);
+
+  EXPECT_EQ(early.SendInf(EncodeRecordText(BuildScoreRecord({"Early", 5, 'P', earlyToken, ""}))).Body, "OK");
+  TGameClient newcomer(port, "127.0.5.1");
+  EXPECT_EQ(newcomer.Submit("New", "", 6).Body, "OK");
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_EQ(StoredCount(), 2);
 }
 
 TEST_F(ServerTest, CommandLineAndDatabaseFailuresStopWithAMessage) {
@@ -287,6 +477,21 @@ TEST_F(ServerTest, CommandLineAndDatabaseFailuresStopWithAMessage) {
   std::ofstream(Db()) << "this is not a database, but it is long enough to have a header of one...........";
   EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", Db()}, output), 1);
   EXPECT_NE(output.find(Db()), std::string::npos) << output;
+
+  // A port in use is refused, never shared, and the server on it goes on.
+  {
+    TServerProcess first(Folder.Path(), {"--db", Folder.Path() + "/first.db"});
+    ASSERT_TRUE(first.Started());
+    const std::string taken = "127.0.0.1:" + std::to_string(first.Port());
+    EXPECT_EQ(RunProgram({"timeout", "10", PELLORIN_SERVER_PROGRAM, "--listen", taken, "--db",
+                          Folder.Path() + "/second.db"},
+                         output),
+              1);
+    EXPECT_NE(output.find("cannot listen on " + taken + ": Address already in use"), std::string::npos)
+        << output;
+    EXPECT_EQ(TGameClient(first.Port()).Get("/").Status, 200);
+    EXPECT_EQ(first.Stop(), 0);
+  }
 
   // Without --db the table is made in the current folder.
   TServerProcess server(Folder.Path(), {});
