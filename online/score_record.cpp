@@ -209,3 +209,12 @@ std::string ServerTokenFromReply(std::string_view reply) {
   }
   return std::string(field);
 }
+
+std::string ReplayTicketFromReply(std::string_view reply) {
+  if (reply.substr(0, 3) != "OK|") return {};
+  std::string_view ticket = reply.substr(3);
+  if (ticket.empty() || ticket.size() > 64) return {};
+  for (char c : ticket)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return {};
+  return std::string(ticket);
+}

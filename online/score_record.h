@@ -14,6 +14,9 @@ inline constexpr std::string_view kSymbolAlphabet = "ABCDEFGHJKLMNPQRSTUVWXY1234
 inline constexpr std::string_view kProductWord = "Pellorin";
 inline constexpr std::string_view kScriptPath = "/cgi/version.pl";
 inline constexpr std::string_view kHandshakeQuery = "version&prg=Pellorin";
+// Where a game's replay goes (POST, "?ticket=" and the result reply's ticket) and is downloaded from
+// ("?id=" and the entry).
+inline constexpr std::string_view kReplayPath = "/cgi/replay";
 inline constexpr size_t kEntryTextMax = 10;  // characters of a name or a country
 
 // A symbol text or record that cannot be read back; the message says what is wrong and where, and
@@ -61,3 +64,7 @@ TScoreRecord DecodeResultSymbols(std::string_view symbols);
 // fourth and the fifth "|"; empty when the reply has fewer than five. Whether the reply begins with
 // "OK" is the caller's test.
 std::string ServerTokenFromReply(std::string_view reply);
+
+// The ticket of a result reply "OK|TICKET": the text after "OK|" when it is 1 to 64 letters and digits;
+// empty for a plain "OK" or anything else.
+std::string ReplayTicketFromReply(std::string_view reply);

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -86,6 +87,9 @@ struct TRequestState {
   std::string Target;  // as the request line had it
   bool HeaderSeen = false;
   bool Answered = false;
+  bool ReadingBody = false;  // a POST's body is coming, to be answered once it is whole
+  size_t BodyLength = 0;     // its Content-Length
+  std::string Body;
 };
 
 struct THttpServer::TImpl {
@@ -134,7 +138,8 @@ TConnection* THttpServer::TImpl::ConnectionOf(MHD_Connection* connection) {
 }
 
 MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, const char*, const char* method,
-                                      const char* version, const char*, size_t* uploadSize, void** state) {
+                                      const char* version, const char* upload, size_t* uploadSize,
+                                      void** state) {
   TImpl& impl = *static_cast<TImpl*>(self);
   auto* request = static_cast<TRequestState*>(*state);
   if (request == nullptr) {
@@ -145,22 +150,51 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
     *uploadSize = 0;
     return MHD_YES;
   }
-  if (!request->HeaderSeen) {
-    // The first call, with the header whole. The answer waits for the next call, which comes at once,
-    // so that the connection can stay open for another request; a request with a body is answered now,
-    // and its body is never read: the connection closes after the answer.
-    request->HeaderSeen = true;
+  // Takes the connection from the reaper for the answer; false when the reaper was first.
+  const auto startAnswer = [&impl, connection] {
     TConnection* open = ConnectionOf(connection);
-    if (open != nullptr) {
-      int waiting = TConnection::kWaiting;
-      if (!open->Phase.compare_exchange_strong(waiting, TConnection::kAnswering)) return MHD_NO;  // reaped
-      ++impl.Answering;
+    if (open == nullptr) return true;
+    int waiting = TConnection::kWaiting;
+    if (!open->Phase.compare_exchange_strong(waiting, TConnection::kAnswering)) return false;
+    ++impl.Answering;
+    return true;
+  };
+  int refusal = 0;  // the layer's own refusal of the body
+  if (request->ReadingBody) {
+    // The body comes in pieces; the reaper may still end a request whose body is not whole in time.
+    if (*uploadSize > 0) {
+      const size_t take = std::min(*uploadSize, request->BodyLength - request->Body.size());
+      request->Body.append(upload, take);
+      if (take < *uploadSize) refusal = 413;  // more than Content-Length said: not taken
+      *uploadSize = 0;
+      if (refusal == 0) return MHD_YES;
     }
+    if (!startAnswer()) return MHD_NO;  // reaped
+  } else if (!request->HeaderSeen) {
+    // The first call, with the header whole. The answer waits for the next call, which comes at once,
+    // so that the connection can stay open for another request; a request with a body other than a
+    // POST within the limit is answered now, and its body is never read: the connection closes after
+    // the answer.
+    request->HeaderSeen = true;
     const char* length =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-    const bool body = (length != nullptr && std::strspn(length, "0") != std::strlen(length)) ||
-                      MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
-                                                  MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
+    const bool chunked = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                     MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
+    const bool body = (length != nullptr && std::strspn(length, "0") != std::strlen(length)) || chunked;
+    if (impl.Limits.MaxBodyBytes > 0 && std::strcmp(method, "POST") == 0) {
+      if (chunked || length == nullptr) {
+        refusal = 411;
+      } else if (std::strlen(length) > 12 || std::strspn(length, "0123456789") != std::strlen(length) ||
+                 std::strtoull(length, nullptr, 10) > impl.Limits.MaxBodyBytes) {
+        refusal = 413;
+      } else if (body) {
+        request->ReadingBody = true;
+        request->BodyLength = static_cast<size_t>(std::strtoull(length, nullptr, 10));
+        request->Body.reserve(request->BodyLength);
+        return MHD_YES;
+      }
+    }
+    if (!startAnswer()) return MHD_NO;  // reaped
     if (!body) return MHD_YES;
   }
   *uploadSize = 0;
@@ -179,7 +213,16 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
       },
       &http);
   THttpResponse response;
-  impl.Respond(http, response, connection);
+  if (refusal == 411) {
+    impl.Refuse(response, 411, "a POST needs a Content-Length");
+  } else if (refusal == 413) {
+    impl.Refuse(
+        response, 413,
+        "the body is longer than " + std::to_string(impl.Limits.MaxBodyBytes) + " bytes or its length");
+  } else {
+    http.Body = std::move(request->Body);
+    impl.Respond(http, response, connection);
+  }
   impl.Queue(connection, http, response);
   return MHD_YES;
 }

@@ -1,7 +1,8 @@
 // pellorin-server's HTTP layer: libmicrohttpd, event-driven, over a listening socket of our own. It holds
 // every connection to its limits (memory, time, count per address) and refuses what breaks them itself;
-// requests within them go to one handler, which builds the whole answer from the request line and
-// header alone (a request body is never read). Owned by the score server.
+// requests within them go to one handler, which builds the whole answer from the request line, the
+// header and, for a POST with a Content-Length within MaxBodyBytes, the body (no other body is ever
+// read). Owned by the score server.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +30,9 @@ struct THttpLimits {
   // Seconds from a connection's start, or from its last answer, by which the next request must be
   // whole; at least IdleTimeout (a connection silent since its last answer is closed before).
   unsigned RequestTimeout = 20;
+  // Bytes of a POST's body that are read (it counts in RequestTimeout); a longer one gets a 413, one
+  // without a Content-Length a 411. 0: no body is read, and a POST is answered from its header.
+  size_t MaxBodyBytes = 0;
 };
 
 struct THttpRequest {
@@ -37,6 +41,7 @@ struct THttpRequest {
   std::string Version;                                       // "HTTP/1.1"
   std::string RemoteAddress;                                 // the peer's address, IPv4 or IPv6
   std::vector<std::pair<std::string, std::string>> Headers;  // in the order sent
+  std::string Body;                                          // a POST's, when it is read (MaxBodyBytes)
 
   // The values of the header fields named name (in any case), in order.
   std::vector<std::string> HeaderValues(std::string_view name) const;

@@ -62,6 +62,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pellorin-server: listening on http://%s:%d, table %s with %lld entries\n",
                  host.c_str(), port, options.DatabasePath.c_str(),
                  static_cast<long long>(server.Store().Count()));
+    if (server.VerifierProgram().empty()) {
+      std::fprintf(stderr, "pellorin-server: results get a plain OK; no replays are taken (%s)\n",
+                   options.VerifyWorkers == 0 ? "--verify-workers 0" : "no pellorin program found");
+    } else {
+      std::fprintf(stderr, "pellorin-server: replays are checked by %s, %d at a time\n",
+                   server.VerifierProgram().c_str(), options.VerifyWorkers);
+    }
     std::fflush(stderr);
 
     std::atomic<bool> signalled{false};

@@ -133,22 +133,36 @@ std::string HomePageHtml() {
          WorldTableAddress() + "\">world high-score table</a>.</p>\n</body>\n</html>\n";
 }
 
-std::string WorldTableHtml(const std::vector<TStoredEntry>& entries) {
+std::string ReplayAddress(int64_t entry) { return std::string(kReplayPath) + "?id=" + std::to_string(entry); }
+
+std::string WorldTableHtml(const std::vector<TStoredEntry>& entries, bool verifiedOnly) {
   std::string page = std::string(kPageHead) + "<title>Pellorin: world high scores</title>\n" + kStyle +
                      "</head>\n<body>\n<h1>World high scores</h1>\n";
+  page += verifiedOnly
+              ? "<p>Verified results alone: each game's replay played back on this server to its score. "
+                "<a href=\"" +
+                    WorldTableAddress() + "\">All results</a></p>\n"
+              : "<p>Results marked &#10003; are verified: the game's replay played back on this server to "
+                "its score. <a href=\"" +
+                    WorldTableAddress() +
+                    "&amp;verified=1\">Verified results "
+                    "alone</a></p>\n";
   if (entries.empty()) {
     page += "<p>No results yet.</p>\n";
   } else {
     page +=
         "<table>\n<thead><tr><th class=\"n\">Place</th><th>Name</th><th>Country</th>"
-        "<th class=\"n\">Score</th><th>Date</th></tr></thead>\n<tbody>\n";
+        "<th class=\"n\">Score</th><th>Date</th><th>Verified</th></tr></thead>\n<tbody>\n";
     int place = 0;
     for (const TStoredEntry& e : entries) {
       page += "<tr><td class=\"n\">" + std::to_string(++place) + "</td><td>" + EscapeHtml(e.Name) +
               "</td><td>" + EscapeHtml(e.Country) + "</td><td class=\"n\">" + std::to_string(e.Score) +
-              "</td><td>" + DateText(e.Submitted) + "</td></tr>\n";
+              "</td><td>" + DateText(e.Submitted) + "</td><td>" +
+              (e.Verified ? "&#10003; <a href=\"" + ReplayAddress(e.Id) + "\">replay</a>" : std::string()) +
+              "</td></tr>\n";
     }
     page += "</tbody>\n</table>\n";
+    page += "<p>A downloaded replay is watched with <code>pellorin --replay FILE</code>.</p>\n";
   }
   page += "<p><a href=\"/\">Pellorin</a></p>\n</body>\n</html>\n";
   return page;
@@ -161,7 +175,9 @@ std::string WorldTableJson(const std::vector<TStoredEntry>& entries) {
     if (place > 0) json += ",";
     json += "{\"place\":" + std::to_string(++place) + ",\"name\":\"" + EscapeJson(e.Name) +
             "\",\"country\":\"" + EscapeJson(e.Country) + "\",\"score\":" + std::to_string(e.Score) +
-            ",\"date\":\"" + DateText(e.Submitted) + "\"}";
+            ",\"date\":\"" + DateText(e.Submitted) + "\",\"verified\":" + (e.Verified ? "true" : "false");
+    if (e.Verified) json += ",\"replay\":\"" + ReplayAddress(e.Id) + "\"";
+    json += "}";
   }
   json += "]}\n";
   return json;

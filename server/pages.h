@@ -23,7 +23,11 @@ std::string EscapeJson(std::string_view text);
 std::string DateText(int64_t secondsSince1970);
 
 std::string HomePageHtml();
-// entries best first; places are numbered from 1 in that order.
-std::string WorldTableHtml(const std::vector<TStoredEntry>& entries);
-// {"entries":[{"place":1,"name":...,"country":...,"score":...,"date":"YYYY-MM-DD"},...]}
+// The address a verified entry's replay is downloaded from: "/cgi/replay?id=ENTRY".
+std::string ReplayAddress(int64_t entry);
+// entries best first; places are numbered from 1 in that order. Verified entries have a mark and a link
+// to their replay. verifiedOnly: the table of verified entries alone (it says so, and links the other).
+std::string WorldTableHtml(const std::vector<TStoredEntry>& entries, bool verifiedOnly = false);
+// {"entries":[{"place":1,"name":...,"country":...,"score":...,"date":"YYYY-MM-DD","verified":false},
+// ...]}, a verified entry with "verified":true,"replay":ReplayAddress.
 std::string WorldTableJson(const std::vector<TStoredEntry>& entries);

@@ -1,5 +1,7 @@
 #include "server/score_server.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <ctime>
 #include <map>
@@ -96,10 +98,25 @@ std::string UtcNowText() {
   return text;
 }
 
+std::string VerifierOf(const TServerOptions& options) {
+  if (options.VerifyWorkers == 0) return {};
+  return options.VerifierPath.empty() ? DefaultVerifierProgram() : options.VerifierPath;
+}
+
+// A POST's body is read only when replays are taken.
+THttpLimits HttpLimitsOf(const TServerOptions& options, const std::string& verifier) {
+  THttpLimits limits = options.Http;
+  limits.MaxBodyBytes = verifier.empty() ? 0 : static_cast<size_t>(options.MaxReplayBytes);
+  return limits;
+}
+
+bool IsTicket(std::string_view text) { return IsSessionId(text); }
+
 }  // namespace
 
 TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
     : Options(options),
+      Verifier(VerifierOf(options)),
       Log(log),
       Scores(options.DatabasePath, options.FullSync),
       Tokens(std::chrono::seconds(options.TokenLifetime), static_cast<size_t>(options.MaxTokens),
@@ -107,12 +124,25 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
       HandshakeLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
       ResultLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
       Http(
-          options.Http, [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); },
+          HttpLimitsOf(options, Verifier),
+          [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); },
           [this](const THttpRequest& req, const THttpResponse& res) { LogRequest(req, res); }) {
+  if (!Verifier.empty()) {
+    if (access(Verifier.c_str(), X_OK) != 0)
+      throw EServerError("the verifier " + Verifier + " is not a program this server may run");
+    TVerifierLimits limits;
+    limits.Program = Verifier;
+    limits.CpuSeconds = options.VerifyCpuSeconds;
+    limits.MemoryMegabytes = options.VerifyMemoryMegabytes;
+    limits.WallSeconds = options.VerifyTimeout;
+    Checks = std::make_unique<TVerifyQueue>(Scores, limits, options.VerifyWorkers,
+                                            static_cast<size_t>(options.VerifyQueue));
+  }
   if (Log != nullptr) LogWriter = std::thread([this] { LogLoop(); });
 }
 
 TScoreServer::~TScoreServer() {
+  if (Checks) Checks->Stop();
   if (LogWriter.joinable()) {
     {
       std::lock_guard<std::mutex> hold(LogLock);
@@ -161,11 +191,17 @@ int TScoreServer::Bind() {
 
 void TScoreServer::Run() {
   try {
+    if (Checks) Checks->Start();
     Http.Run();
   } catch (const EHttpError& e) {
+    if (Checks) Checks->Stop();
+    WriteLog();
+    throw EServerError(e.what());
+  } catch (const EStoreError& e) {
     WriteLog();
     throw EServerError(e.what());
   }
+  if (Checks) Checks->Stop();
   WriteLog();
 }
 
@@ -222,13 +258,14 @@ void TScoreServer::LogRequest(const THttpRequest& req, const THttpResponse& res)
 }
 
 void TScoreServer::Handle(const THttpRequest& req, THttpResponse& res) {
+  const std::string path = req.Target.substr(0, req.Target.find('?'));
+  if (path == kReplayPath) return HandleReplay(req, res);
   if (req.Method != "GET" && req.Method != "HEAD") {
     res.SetHeader("Allow", "GET, HEAD");
     Refuse(res, 405, "only GET is served here");
     res.Close = true;  // a body may follow, which is not read
     return;
   }
-  const std::string path = req.Target.substr(0, req.Target.find('?'));
   if (path == "/") {
     res.SetHeader("Content-Security-Policy", kPageSecurity);
     res.ContentType = kHtml;
@@ -306,13 +343,80 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
     case TTokenBook::TTake::tkExpired:
       return Refuse(res, 403, "the token has expired");
   }
+  // With replays taken, the answer carries the ticket the game uploads this game's replay with; a game
+  // that does not send replays reads only the "OK" before it.
+  const std::string ticket = Checks ? RandomHex(16) : std::string();
+  const int64_t submitted = static_cast<int64_t>(std::time(nullptr));
   try {
-    Scores.Insert(
-        TStoredEntry{record.Name, record.Country, record.Score, static_cast<int64_t>(std::time(nullptr))});
+    Scores.Insert(TStoredEntry{record.Name, record.Country, record.Score, submitted}, ticket,
+                  submitted + Options.TokenLifetime);
   } catch (const EStoreError&) {
     Tokens.Return(record.Token, session, address, now);
     return Refuse(res, 500, "the result could not be stored; try again");
   }
+  Reply(res, 200, ticket.empty() ? "OK" : "OK|" + ticket);
+}
+
+void TScoreServer::HandleReplay(const THttpRequest& req, THttpResponse& res) {
+  auto query = SplitQuery(req.Target);
+  if (!query) return Refuse(res, 400, "a key comes twice in the query");
+  if (req.Method == "POST") {
+    NoStore(res);
+    return HandleUpload(req, *query, res);
+  }
+  if (req.Method != "GET" && req.Method != "HEAD") {
+    res.SetHeader("Allow", "GET, HEAD, POST");
+    res.Close = true;
+    return Refuse(res, 405, "a replay is sent with POST and fetched with GET");
+  }
+  auto id = query->find("id");
+  if (id == query->end() || !id->second || id->second->empty() || id->second->size() > 18 ||
+      id->second->find_first_not_of("0123456789") != std::string::npos)
+    return Refuse(res, 400, "ask for a replay with id=ENTRY");
+  std::string data;
+  try {
+    if (!Scores.VerifiedReplay(std::stoll(*id->second), data))
+      return Refuse(res, 404, "no verified replay for this entry");
+  } catch (const EStoreError&) {
+    return Refuse(res, 500, "the replay cannot be read just now");
+  }
+  res.Status = 200;
+  res.ContentType = "application/octet-stream";
+  res.SetHeader("Content-Disposition", "attachment; filename=\"pellorin-" + *id->second + ".replay\"");
+  res.SetHeader("Cache-Control", "public, max-age=86400");  // a verified replay never changes
+  res.Body = std::move(data);
+}
+
+void TScoreServer::HandleUpload(const THttpRequest& req, const TQuery& query, THttpResponse& res) {
+  if (!Checks) {
+    res.Close = true;
+    return Refuse(res, 404, "this server takes no replays");
+  }
+  auto ticket = query.find("ticket");
+  if (ticket == query.end() || !ticket->second || !IsTicket(*ticket->second))
+    return Refuse(res, 400, "a replay is sent with ticket=TICKET of its result's answer");
+  for (const std::string& type : req.HeaderValues("Content-Type"))
+    if (type != "application/octet-stream")
+      return Refuse(res, 415, "a replay is sent as application/octet-stream");
+  if (req.Body.empty()) return Refuse(res, 400, "the replay is empty");
+  if (!Checks->HasRoom()) return Refuse(res, 503, "too many replays wait for their check; try later");
+  int64_t entry = 0;
+  try {
+    switch (Scores.StoreReplay(*ticket->second, req.Body, static_cast<int64_t>(std::time(nullptr)), entry)) {
+      case TUploadResult::urStored:
+        break;
+      case TUploadResult::urUnknown:
+        return Refuse(res, 403, "unknown ticket");
+      case TUploadResult::urTaken:
+        return Refuse(res, 409, "this ticket's replay was sent already");
+      case TUploadResult::urExpired:
+        return Refuse(res, 403, "the ticket has expired");
+    }
+  } catch (const EStoreError&) {
+    return Refuse(res, 500, "the replay could not be stored");
+  }
+  // A full queue now leaves the replay stored for the check at the next start.
+  Checks->Offer(entry);
   Reply(res, 200, "OK");
 }
 
@@ -324,9 +428,14 @@ void TScoreServer::HandleWorldTable(const TQuery& query, THttpResponse& res) {
   std::string wanted = format == query.end() ? "html" : format->second.value_or("");
   if (wanted != "html" && wanted != "json") return Refuse(res, 400, "format is html or json");
 
+  auto verified = query.find("verified");
+  const bool verifiedOnly = verified != query.end() && verified->second == "1";
+  if (verified != query.end() && !verifiedOnly && verified->second != "0")
+    return Refuse(res, 400, "verified is 1 or 0");
+
   std::vector<TStoredEntry> best;
   try {
-    best = Scores.Best(kWorldTableSize);
+    best = Scores.Best(kWorldTableSize, verifiedOnly);
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the table cannot be read just now");
   }
@@ -337,6 +446,6 @@ void TScoreServer::HandleWorldTable(const TQuery& query, THttpResponse& res) {
   } else {
     res.SetHeader("Content-Security-Policy", kPageSecurity);
     res.ContentType = kHtml;
-    res.Body = WorldTableHtml(best);
+    res.Body = WorldTableHtml(best, verifiedOnly);
   }
 }

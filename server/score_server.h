@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "server/http_server.h"
+#include "server/replay_verifier.h"
 #include "server/score_store.h"
 #include "server/server_options.h"
 #include "server/tokens.h"
@@ -46,6 +47,8 @@ class TScoreServer {
   void Stop();
 
   TScoreStore& Store() { return Scores; }
+  // The program that checks uploaded replays; empty when none are taken (a plain "OK" to results).
+  const std::string& VerifierProgram() const { return Verifier; }
   // The connection limit in force (lower than asked for when the process may not open enough files).
   unsigned ConnectionLimit() const { return Http.ConnectionLimit(); }
 
@@ -58,12 +61,15 @@ class TScoreServer {
   void HandleHandshake(const THttpRequest& req, THttpResponse& res);
   void HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res);
   void HandleWorldTable(const TQuery& query, THttpResponse& res);
+  void HandleReplay(const THttpRequest& req, THttpResponse& res);
+  void HandleUpload(const THttpRequest& req, const TQuery& query, THttpResponse& res);
   std::string ClientAddress(const THttpRequest& req) const;
   void LogRequest(const THttpRequest& req, const THttpResponse& res);
   void WriteLog();  // writes out what the log holds
   void LogLoop();
 
   TServerOptions Options;
+  const std::string Verifier;  // before Http, whose limits depend on it
   FILE* Log;
   std::mutex LogLock;  // the fields below
   std::condition_variable LogWake;
@@ -76,5 +82,6 @@ class TScoreServer {
   TTokenBook Tokens;
   TRateLimiter HandshakeLimit;
   TRateLimiter ResultLimit;
+  std::unique_ptr<TVerifyQueue> Checks;  // null when no replays are taken
   THttpServer Http;
 };

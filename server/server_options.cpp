@@ -94,6 +94,18 @@ const std::vector<TNumber>& Numbers() {
        "how long a connection may stay silent before it is closed", ""},
       {"--request-timeout", "SECS", 1, 86400, HttpField(&THttpLimits::RequestTimeout),
        "how long a request may take to arrive whole (408 past it)", ""},
+      {"--verify-workers", "N", 0, 256, Field(&TServerOptions::VerifyWorkers),
+       "uploaded replays checked at once, each by a process of its own", "; 0: results get a plain OK"},
+      {"--verify-cpu", "SECS", 1, 86400, Field(&TServerOptions::VerifyCpuSeconds),
+       "CPU time one check may use", ""},
+      {"--verify-memory", "MB", 16, 65536, Field(&TServerOptions::VerifyMemoryMegabytes),
+       "address space one check may use", ""},
+      {"--verify-timeout", "SECS", 1, 86400, Field(&TServerOptions::VerifyTimeout),
+       "how long one check may take, waiting included", ""},
+      {"--verify-queue", "N", 1, 1000000, Field(&TServerOptions::VerifyQueue),
+       "uploaded replays waiting for their check (503 past it)", ""},
+      {"--max-replay-bytes", "BYTES", 1024, 67108864, Field(&TServerOptions::MaxReplayBytes),
+       "size of one uploaded replay (413 past it)", ""},
   };
   return numbers;
 }
@@ -127,6 +139,9 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
     } else if (name == "--db") {
       ok = !value.empty();
       options.DatabasePath = value;
+    } else if (name == "--verifier") {
+      ok = !value.empty();
+      options.VerifierPath = value;
     } else if (name == "--key") {
       ok = value.size() == 1 && value[0] >= 'A' && value[0] <= 'Z';
       if (ok) options.Key = value[0];
@@ -205,6 +220,9 @@ std::string ServerUsage() {
                  std::string(number.Meaning) + " (default " + std::to_string(number.Field.Get(defaults)) +
                      number.Note + ")");
   }
+  text += line("--verifier PATH",
+               "the game's program that checks uploaded replays (default pellorin beside this program, "
+               "else on PATH)");
   text += line("--trust-proxy", "take the client's address from X-Forwarded-For (behind a reverse proxy)");
   text += line("--full-sync", "write each result through to the disk before answering \"OK\"");
   text += line("--help", "this text");

@@ -19,6 +19,15 @@ struct TServerOptions {
   int MaxTrackedAddresses = 50000;  // addresses each per-minute count remembers
   bool TrustProxy = false;          // the client is the last address of X-Forwarded-For
   bool FullSync = false;            // every result reaches the disk before "OK" (slower)
+  // The check of uploaded replays. VerifyWorkers 0: results are answered a plain "OK" and no replay is
+  // taken; so they are, too, when no verifier program is found.
+  int VerifyWorkers = 1;            // checks run at once
+  std::string VerifierPath;         // the game's program; empty: pellorin beside the server or on PATH
+  int VerifyCpuSeconds = 120;       // CPU time of one check
+  int VerifyMemoryMegabytes = 512;  // address space of one check
+  int VerifyTimeout = 300;          // seconds one check may take from its start
+  int VerifyQueue = 1000;           // replays waiting for a check; past it an upload gets a 503
+  int MaxReplayBytes = 1048576;     // bytes of one uploaded replay
   THttpLimits Http;                 // connections, their time and their size; Threads is --threads
   // Whether --max-connections-per-address was given: without it, --trust-proxy lifts that limit, as
   // every connection then comes from the proxy.

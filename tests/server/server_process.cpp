@@ -170,6 +170,14 @@ TReply TGameClient::Get(const std::string& target) {
   return {result->status, result->body};
 }
 
+TReply TGameClient::Post(const std::string& target, const std::string& body) {
+  httplib::Headers headers = {{"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"}};
+  if (!Cookie.empty()) headers.emplace("Cookie", Cookie);
+  auto result = Http->Post(target.c_str(), headers, body, "application/octet-stream");
+  if (!result) return {};
+  return {result->status, result->body};
+}
+
 std::string TGameClient::Handshake() {
   TReply reply = Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery));
   if (reply.Status != 200 || reply.Body.rfind("OK", 0) != 0) return {};

@@ -70,6 +70,8 @@ class TGameClient {
 
   // GET of path and query as given, with the session cookie once there is one.
   TReply Get(const std::string& target);
+  // POST of body as application/octet-stream, with the session cookie once there is one.
+  TReply Post(const std::string& target, const std::string& body);
   // The handshake; keeps the session cookie the server sets. Returns the reply's token as the game
   // reads it, empty when the reply does not begin with "OK".
   std::string Handshake();

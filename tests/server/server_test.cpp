@@ -21,9 +21,10 @@ class ServerTest : public ::testing::Test {
  protected:
   std::string Db() const { return Folder.Path() + "/scores.db"; }
 
-  // A server on Db() with the key P and no rate limit unless args say otherwise.
+  // A server on Db() with the key P, no rate limit and no replays taken unless args say otherwise.
   std::unique_ptr<TServerProcess> Start(std::vector<std::string> args = {}) {
-    std::vector<std::string> all = {"--db", Db(), "--key", "P", "--max-per-minute", "0"};
+    std::vector<std::string> all = {"--db", Db(), "--key", "P", "--max-per-minute", "0", "--verify-workers",
+                                    "0"};
     all.insert(all.end(), args.begin(), args.end());
     auto server = std::make_unique<TServerProcess>(Folder.Path(), all);
     EXPECT_TRUE(server->Started());
@@ -69,15 +70,15 @@ TEST_F(ServerTest, GameSubmissionsShowOnTheWorldTableBestFirst) {
             "{\"entries\":["
             "{\"place\":1,\"name\":\"Bo\",\"country\":\"\",\"score\":65535,\"date\":\"" +
                 day +
-                "\"},"
+                "\",\"verified\":false},"
                 "{\"place\":2,\"name\":\"Ann Lee\",\"country\":\"Wales\",\"score\":1234,\"date\":\"" +
                 day +
-                "\"},"
+                "\",\"verified\":false},"
                 "{\"place\":3,\"name\":\"Cy\",\"country\":\"Norway\",\"score\":1234,\"date\":\"" +
                 day +
-                "\"},"
+                "\",\"verified\":false},"
                 "{\"place\":4,\"name\":\"\",\"country\":\"\",\"score\":0,\"date\":\"" +
-                day + "\"}]}\n");
+                day + "\",\"verified\":false}]}\n");
 
   TReply html = game.Get(WorldTablePath());
   EXPECT_EQ(html.Status, 200);

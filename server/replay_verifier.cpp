@@ -1,0 +1,335 @@
+#include "server/replay_verifier.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "server/score_store.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kOutputMax = 64 * 1024;  // bytes kept of each of the verifier's streams
+constexpr size_t kReasonMax = 300;        // characters of the verifier's own words kept in a reason
+
+// The last line of text that is not empty (where a program says why it stopped), printable.
+std::string LastLine(const std::string& text) {
+  size_t end = text.find_last_not_of("\r\n");
+  if (end == std::string::npos) return {};
+  size_t begin = text.rfind('\n', end);
+  begin = begin == std::string::npos ? 0 : begin + 1;
+  std::string line = text.substr(begin, end + 1 - begin);
+  for (char& c : line)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+  if (line.size() > kReasonMax) line = line.substr(0, kReasonMax) + "...";
+  return line;
+}
+
+// The number after key in text, from at on; false when there is none.
+bool NumberAfter(const std::string& text, const std::string& key, size_t from, size_t until,
+                 long long& value) {
+  size_t at = text.find(key, from);
+  if (at == std::string::npos || at >= until) return false;
+  at += key.size();
+  size_t end = at;
+  if (end < text.size() && text[end] == '-') ++end;
+  while (end < text.size() && end - at < 12 && text[end] >= '0' && text[end] <= '9') ++end;
+  if (end == at || (end == at + 1 && text[at] == '-')) return false;
+  value = std::strtoll(text.c_str() + at, nullptr, 10);
+  return true;
+}
+
+// Reads all of the child's two streams until both close or the deadline passes; false on the latter.
+bool Drain(int outFd, int errFd, std::string& output, std::string& errors,
+           std::chrono::steady_clock::time_point deadline, const std::atomic<bool>& stop) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* into[2] = {&output, &errors};
+  int open = 2;
+  while (open > 0) {
+    if (stop.load()) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    int ready = poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 100)));
+    if (ready < 0 && errno != EINTR) return false;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        if (into[i]->size() < kOutputMax)
+          into[i]->append(buffer, std::min(static_cast<size_t>(n), kOutputMax - into[i]->size()));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+TVerdict ReadVerifierOutput(int status, const std::string& output, const std::string& errors, uint16_t score,
+                            const std::string& limitText) {
+  TVerdict verdict;
+  if (!limitText.empty()) {
+    verdict.Reason = "the check was killed: " + limitText;
+    return verdict;
+  }
+  if (status == 2) {
+    verdict.Reason = "the verifier refused the file: " + LastLine(errors);
+    return verdict;
+  }
+  // One JSON line: {"file":...,"ticks":..,"score":S,...,"recorded":{...},"result":"equal"|"diverged",...}
+  // The file is named by the server, so the first "score" is the played-back end state's.
+  const std::string line = output.substr(0, output.find('\n'));
+  const size_t recorded = line.find(",\"recorded\":{");
+  long long played = 0;
+  if ((status != 0 && status != 1) || line.rfind("{\"file\":", 0) != 0 || recorded == std::string::npos ||
+      !NumberAfter(line, ",\"score\":", 0, recorded, played)) {
+    verdict.Reason = "the verifier's answer could not be read (exit status " + std::to_string(status) +
+                     "): " + LastLine(errors.empty() ? output : errors);
+    return verdict;
+  }
+  const size_t result = line.find(",\"result\":\"", recorded);
+  const bool equal =
+      result != std::string::npos && line.compare(result, 19, ",\"result\":\"equal\"}") == 0 && status == 0;
+  if (!equal) {
+    long long tick = -1;
+    verdict.Reason = "the replay does not play back as it was recorded";
+    if (NumberAfter(line, "\"first_difference_tick\":", recorded, line.size(), tick))
+      verdict.Reason += " (from tick " + std::to_string(tick) + ")";
+    return verdict;
+  }
+  if (played != score) {
+    verdict.Reason = "the replay ends with the score " + std::to_string(played) + ", the entry has " +
+                     std::to_string(score);
+    return verdict;
+  }
+  verdict.Verified = true;
+  return verdict;
+}
+
+std::string DefaultVerifierProgram() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const fs::path beside = self.parent_path() / "pellorin";
+    if (access(beside.c_str(), X_OK) == 0) return beside.string();
+  }
+  const char* path = std::getenv("PATH");
+  std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t at = 0;
+  while (at <= folders.size()) {
+    size_t colon = folders.find(':', at);
+    if (colon == std::string::npos) colon = folders.size();
+    const std::string folder = folders.substr(at, colon - at);
+    if (!folder.empty()) {
+      const std::string candidate = folder + "/pellorin";
+      if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    at = colon + 1;
+  }
+  return {};
+}
+
+TVerdict RunVerifier(const TVerifierLimits& limits, const std::string& replay, uint16_t score,
+                     const std::atomic<bool>& stop) {
+  TVerdict failed;
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/pellorin-verify-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    failed.Judged = false;
+    return failed;
+  }
+  const std::string folder = pattern;
+  struct TRemover {
+    std::string Folder;
+    ~TRemover() {
+      std::error_code ignored;
+      fs::remove_all(Folder, ignored);
+    }
+  } remover{folder};
+  const std::string file = folder + "/entry.replay";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.write(replay.data(), static_cast<std::streamsize>(replay.size()));
+    if (!out.flush()) {
+      failed.Judged = false;
+      return failed;
+    }
+  }
+
+  // Everything the child needs is made before the fork: after it, only system calls.
+  const std::string program = limits.Program;
+  std::vector<std::string> envText = {
+      "PATH=/usr/local/bin:/usr/bin:/bin", "HOME=" + folder, "TMPDIR=" + folder, "XDG_DATA_HOME=" + folder,
+      "XDG_CONFIG_HOME=" + folder,         "LANG=C"};
+  std::vector<char*> env;
+  for (std::string& e : envText) env.push_back(e.data());
+  env.push_back(nullptr);
+  std::string arg0 = program, arg1 = "--verify-replay", arg2 = file;
+  char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
+  const rlimit cpu{static_cast<rlim_t>(limits.CpuSeconds), static_cast<rlim_t>(limits.CpuSeconds) + 1};
+  const rlimit memory{static_cast<rlim_t>(limits.MemoryMegabytes) << 20,
+                      static_cast<rlim_t>(limits.MemoryMegabytes) << 20};
+  const rlimit noCore{0, 0};
+
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) {
+    failed.Judged = false;
+    return failed;
+  }
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+    failed.Judged = false;
+    return failed;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    setpgid(0, 0);  // a group of its own, so that a kill reaches whatever it starts
+    // No network: a namespace of its own holds only a loopback that is down. As root, or where
+    // unprivileged user namespaces are allowed; otherwise the check runs with the server's network.
+    if (unshare(CLONE_NEWNET) != 0) unshare(CLONE_NEWUSER | CLONE_NEWNET);
+    setrlimit(RLIMIT_CPU, &cpu);
+    setrlimit(RLIMIT_AS, &memory);
+    setrlimit(RLIMIT_CORE, &noCore);
+    int devNull = open("/dev/null", O_RDONLY);
+    if (devNull >= 0) dup2(devNull, 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close_range(3, ~0U, 0);
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    execve(program.c_str(), argv, env.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (child < 0) {
+    close(outPipe[0]);
+    close(errPipe[0]);
+    failed.Judged = false;
+    return failed;
+  }
+  std::string output, errors;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.WallSeconds);
+  const bool finished = Drain(outPipe[0], errPipe[0], output, errors, deadline, stop);
+  close(outPipe[0]);
+  close(errPipe[0]);
+  if (!finished) kill(-child, SIGKILL);
+  int status = 0;
+  // A child that closed its streams but still runs is given until the deadline, too.
+  while (finished) {
+    pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if (stop.load() || std::chrono::steady_clock::now() >= deadline) {
+      kill(-child, SIGKILL);
+      waitpid(child, &status, 0);
+      status = -1;
+      break;
+    }
+    usleep(20000);
+  }
+  if (!finished) waitpid(child, &status, 0);
+  kill(-child, SIGKILL);  // anything it left behind in its group
+  if (stop.load()) {
+    failed.Judged = false;
+    return failed;
+  }
+  if (!finished || status == -1)
+    return ReadVerifierOutput(-1, output, errors, score,
+                              "it ran past the time limit of " + std::to_string(limits.WallSeconds) + " s");
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    if (signal == SIGXCPU || signal == SIGKILL)
+      return ReadVerifierOutput(-1, output, errors, score,
+                                "it used up its " + std::to_string(limits.CpuSeconds) + " s of CPU time");
+    return ReadVerifierOutput(-1, output, errors, score,
+                              std::string("it ended on the signal ") + strsignal(signal) +
+                                  (errors.empty() ? "" : ": " + LastLine(errors)));
+  }
+  const int code = WEXITSTATUS(status);
+  if (code == 127 || code == 126) {
+    failed.Reason = "the verifier " + program + " could not be started";
+    return failed;
+  }
+  return ReadVerifierOutput(code, output, errors, score);
+}
+
+// -------------------------------------------------------------------------------------------- the queue
+
+TVerifyQueue::TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, int workers, size_t capacity)
+    : Store(store), Limits(limits), Workers(workers), Capacity(capacity) {}
+
+TVerifyQueue::~TVerifyQueue() { Stop(); }
+
+void TVerifyQueue::Start() {
+  {
+    std::lock_guard<std::mutex> hold(Lock);
+    for (int64_t entry : Store.QueuedReplays(static_cast<int>(Capacity))) Waiting.push_back(entry);
+  }
+  for (int i = 0; i < Workers; ++i) Threads.emplace_back([this] { Work(); });
+}
+
+bool TVerifyQueue::HasRoom() {
+  std::lock_guard<std::mutex> hold(Lock);
+  return Waiting.size() < Capacity;
+}
+
+bool TVerifyQueue::Offer(int64_t entry) {
+  std::lock_guard<std::mutex> hold(Lock);
+  if (Waiting.size() >= Capacity) return false;
+  Waiting.push_back(entry);
+  Changed.notify_one();
+  return true;
+}
+
+void TVerifyQueue::Stop() {
+  {
+    std::lock_guard<std::mutex> hold(Lock);
+    Stopping = true;
+    Changed.notify_all();
+  }
+  for (std::thread& t : Threads) t.join();
+  Threads.clear();
+}
+
+void TVerifyQueue::Work() {
+  for (;;) {
+    int64_t entry;
+    {
+      std::unique_lock<std::mutex> hold(Lock);
+      Changed.wait(hold, [this] { return Stopping.load() || !Waiting.empty(); });
+      if (Stopping) return;
+      entry = Waiting.front();
+      Waiting.pop_front();
+    }
+    try {
+      TReplayUpload upload;
+      if (!Store.QueuedReplay(entry, upload)) continue;
+      const TVerdict verdict = RunVerifier(Limits, upload.Data, upload.Score, Stopping);
+      if (verdict.Judged) Store.SetVerdict(entry, verdict.Verified, verdict.Reason, std::time(nullptr));
+    } catch (const EStoreError&) {
+      // The replay stays queued in the store, for the next start.
+    }
+  }
+}

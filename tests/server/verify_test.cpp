@@ -1,0 +1,244 @@
+// The check of uploaded replays, end to end: the real pellorin-server with the real game as its
+// verifier (and small scripts standing in for verifiers that misbehave), spoken to the way the game
+// speaks to it: the result, then its replay with the ticket of the answer.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "online/score_record.h"
+#include "server/score_store.h"
+#include "tests/server/server_process.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Golden(const std::string& name) {
+  return ReadFile(std::string(PELLORIN_GOLDEN_DIR) + "/" + name + ".replay");
+}
+
+constexpr int kLevel3Score = 519;  // the end of reaches-level-3.replay
+constexpr int kLosesScore = 412;   // the end of loses-every-life.replay
+
+std::string TablePath(const std::string& extra = "") {
+  return std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json" + extra;
+}
+
+class VerifyTest : public ::testing::Test {
+ protected:
+  std::string Db() const { return Folder.Path() + "/scores.db"; }
+
+  std::unique_ptr<TServerProcess> Start(const std::string& verifier, std::vector<std::string> args = {}) {
+    std::vector<std::string> all = {"--db", Db(),         "--key", "P", "--max-per-minute",
+                                    "0",    "--verifier", verifier};
+    all.insert(all.end(), args.begin(), args.end());
+    auto server = std::make_unique<TServerProcess>(Folder.Path(), all);
+    EXPECT_TRUE(server->Started()) << server->ErrorOutput();
+    return server;
+  }
+
+  // A script standing in for the game as verifier.
+  std::string Script(const std::string& name, const std::string& text) {
+    const std::string path = Folder.Path() + "/" + name;
+    std::ofstream(path) << text;
+    chmod(path.c_str(), 0755);
+    return path;
+  }
+
+  // The result, and the ticket of its answer ("" when it had none).
+  std::string SubmitResult(TGameClient& game, const std::string& name, int score) {
+    TReply reply = game.Submit(name, "", score);
+    EXPECT_EQ(reply.Status, 200) << reply.Body;
+    EXPECT_EQ(reply.Body.rfind("OK", 0), 0u) << reply.Body;
+    return ReplayTicketFromReply(reply.Body);
+  }
+
+  TReply Upload(TGameClient& game, const std::string& ticket, const std::string& replay) {
+    return game.Post(std::string(kReplayPath) + "?ticket=" + ticket, replay);
+  }
+
+  // Waits (up to a minute) until entry's replay has its verdict; the state and the reason.
+  std::pair<TReplayState, std::string> Verdict(int64_t entry) {
+    TScoreStore store(Db(), false);
+    TReplayState state = TReplayState::rsAwaiting;
+    std::string reason;
+    for (int i = 0; i < 600; ++i) {
+      EXPECT_TRUE(store.ReplayStateOf(entry, state, reason));
+      if (state == TReplayState::rsVerified || state == TReplayState::rsRefused) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {state, reason};
+  }
+
+  TTempFolder Folder;
+};
+
+TEST_F(VerifyTest, APlayedGameIsVerifiedAndItsReplayDownloadsAsSent) {
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  TGameClient game(server->Port());
+  const std::string ticket = SubmitResult(game, "Ann", kLevel3Score);
+  ASSERT_EQ(ticket.size(), 32u);
+  const std::string replay = Golden("reaches-level-3");
+  TReply upload = Upload(game, ticket, replay);
+  EXPECT_EQ(upload.Status, 200) << upload.Body;
+  EXPECT_EQ(upload.Body, "OK");
+  EXPECT_EQ(Verdict(1).first, TReplayState::rsVerified) << Verdict(1).second;
+
+  TReply json = game.Get(TablePath());
+  EXPECT_NE(json.Body.find("\"score\":519,\"date\":"), std::string::npos) << json.Body;
+  EXPECT_NE(json.Body.find("\"verified\":true,\"replay\":\"/cgi/replay?id=1\"}"), std::string::npos)
+      << json.Body;
+  TReply download = game.Get("/cgi/replay?id=1");
+  EXPECT_EQ(download.Status, 200);
+  EXPECT_TRUE(download.Body == replay) << "the download differs from the upload";
+  TReply page = game.Get(std::string(kScriptPath) + "?prg=Pellorin&show&type=0");
+  EXPECT_NE(page.Body.find("&#10003; <a href=\"/cgi/replay?id=1\">replay</a>"), std::string::npos)
+      << page.Body;
+  EXPECT_NE(page.Body.find("pellorin --replay FILE"), std::string::npos);
+
+  // One replay per ticket; a ticket never handed out is refused.
+  EXPECT_EQ(Upload(game, ticket, Golden("loses-every-life")).Status, 409);
+  EXPECT_EQ(Upload(game, std::string(32, 'a'), replay).Status, 403);
+  EXPECT_TRUE(game.Get("/cgi/replay?id=1").Body == replay);
+}
+
+TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  TGameClient game(server->Port());
+  std::string damaged = Golden("reaches-level-3");
+  damaged[60] = static_cast<char>(damaged[60] ^ 0x55);
+  struct TCase {
+    const char* Name;
+    int Score;
+    std::string Replay;  // empty: none is sent
+    const char* Reason;
+  };
+  const std::vector<TCase> cases = {
+      {"Other", kLevel3Score, Golden("loses-every-life"),
+       "the replay ends with the score 412, the entry has 519"},
+      {"Forged", 9999, Golden("reaches-level-3"), "the replay ends with the score 519, the entry has 9999"},
+      {"Damaged", kLevel3Score, damaged, "the verifier refused the file: The replay "},
+      {"None", kLosesScore, "", ""},
+  };
+  for (const TCase& c : cases) {
+    const std::string ticket = SubmitResult(game, c.Name, c.Score);
+    if (!c.Replay.empty()) {
+      EXPECT_EQ(Upload(game, ticket, c.Replay).Status, 200) << c.Name;
+    }
+  }
+  TScoreStore store(Db(), false);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const int64_t entry = static_cast<int64_t>(i) + 1;
+    if (cases[i].Replay.empty()) {
+      TReplayState state;
+      std::string reason;
+      ASSERT_TRUE(store.ReplayStateOf(entry, state, reason));
+      EXPECT_EQ(state, TReplayState::rsAwaiting) << cases[i].Name;
+      continue;
+    }
+    auto [state, reason] = Verdict(entry);
+    EXPECT_EQ(state, TReplayState::rsRefused) << cases[i].Name;
+    EXPECT_NE(reason.find(cases[i].Reason), std::string::npos) << cases[i].Name << ": " << reason;
+  }
+  const std::string json = game.Get(TablePath()).Body;
+  EXPECT_EQ(json.find("\"verified\":true"), std::string::npos) << json;
+  EXPECT_EQ(json.find("\"replay\""), std::string::npos) << json;
+  EXPECT_EQ(game.Get(TablePath("&verified=1")).Body, "{\"entries\":[]}\n");
+  EXPECT_EQ(game.Get("/cgi/replay?id=1").Status, 404);  // a refused replay is not handed out
+}
+
+TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
+  {
+    // A table of the first version, as a server before replays left it.
+    TScoreStore old(Db(), false);
+    old.Insert({"Old", "", 60000, 0});
+  }
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  TGameClient game(server->Port());
+  const std::string ticket = SubmitResult(game, "New", kLevel3Score);
+  EXPECT_EQ(Upload(game, ticket, Golden("reaches-level-3")).Status, 200);
+  EXPECT_EQ(Verdict(2).first, TReplayState::rsVerified);
+  const std::string all = game.Get(TablePath()).Body;
+  EXPECT_NE(
+      all.find(
+          "\"name\":\"Old\",\"country\":\"\",\"score\":60000,\"date\":\"1970-01-01\",\"verified\":false}"),
+      std::string::npos)
+      << all;
+  const std::string verified = game.Get(TablePath("&verified=1")).Body;
+  EXPECT_EQ(verified.find("Old"), std::string::npos) << verified;
+  EXPECT_NE(verified.find("{\"place\":1,\"name\":\"New\""), std::string::npos) << verified;
+}
+
+TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "2048"});
+  TGameClient game(server->Port());
+  const std::string ticket = SubmitResult(game, "Big", kLevel3Score);
+  EXPECT_EQ(Upload(game, ticket, Golden("reaches-level-3")).Status, 413);  // 8727 bytes
+  EXPECT_EQ(Upload(game, "nothex", "x").Status, 400);
+  EXPECT_EQ(Upload(game, ticket, "").Status, 400);
+  // Refused uploads leave the ticket good: a replay within the limit is still taken.
+  EXPECT_EQ(Upload(game, ticket, Golden("loses-every-life")).Status, 200);
+  EXPECT_EQ(
+      RawRequest(server->Port(), "POST /cgi/replay?ticket=" + ticket +
+                                     " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
+          .substr(0, 12),
+      "HTTP/1.1 411");
+  EXPECT_EQ(game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery)).Status, 200);
+}
+
+TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerServes) {
+  const std::string pidFile = Folder.Path() + "/verifier.pid";
+  struct TCase {
+    const char* Name;
+    std::string Script;
+    std::vector<std::string> Args;
+    const char* Reason;
+  };
+  const std::vector<TCase> cases = {
+      {"hangs",
+       "#!/bin/sh\necho $$ >" + pidFile + "\nexec sleep 600\n",
+       {"--verify-timeout", "2"},
+       "the check was killed: it ran past the time limit of 2 s"},
+      {"spins",
+       "#!/bin/sh\necho $$ >" + pidFile + "\nwhile :; do :; done\n",
+       {"--verify-cpu", "1"},
+       "the check was killed: it used up its 1 s of CPU time"},
+      {"eats",
+       "#!/usr/bin/env python3\nimport os\nopen('" + pidFile +
+           "','w').write(str(os.getpid()))\n"
+           "x = bytearray(1 << 30)\nprint(len(x))\n",
+       {"--verify-memory", "256"},
+       "MemoryError"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::remove(Db().c_str());
+    std::remove(pidFile.c_str());
+    auto server = Start(Script(c.Name, c.Script), c.Args);
+    TGameClient game(server->Port());
+    const std::string ticket = SubmitResult(game, "Ann", kLevel3Score);
+    EXPECT_EQ(Upload(game, ticket, Golden("reaches-level-3")).Status, 200);
+    // While the check runs, the server answers as ever.
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(game.Get(TablePath()).Status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    auto [state, reason] = Verdict(1);
+    EXPECT_EQ(state, TReplayState::rsRefused);
+    EXPECT_NE(reason.find(c.Reason), std::string::npos) << reason;
+    const int pid = std::atoi(ReadFile(pidFile).c_str());
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the verifier " << pid << " still runs";
+    EXPECT_EQ(server->Stop(), 0);
+  }
+}
+
+}  // namespace
