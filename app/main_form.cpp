@@ -292,7 +292,8 @@ void TmainForm::SubmitScore() {
   canvas.ReleaseCanvas();
   DXDraw.FlipDisplay();
   Game.GamePhase = gpSending;
-  IdHTTP1.Start(ServerAddress(), NewEntry.EntryName.Text(), Settings.Country.Text(), Game.Score);
+  IdHTTP1.Start(ServerAddress(), NewEntry.EntryName.Text(), Settings.Country.Text(), Game.Score,
+                FinishedGameReplayBytes(Game.Score));
 }
 
 // The outcome arrives in a later tick; until then the tick only draws the frozen field and its notice.

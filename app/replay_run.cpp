@@ -40,6 +40,9 @@ constexpr uint32_t kTickInterval = 16;
 
 std::string RecordPath;     // --record FILE; empty: none
 bool EnteredTable = false;  // the current game's name entry was confirmed
+// The finished game's recording once taken before the hand-back to the menu (to be sent with its
+// result); KeepGameReplay keeps it then.
+std::optional<TReplay> Finished;
 
 // The parts a game needs from a main window, for a game played back: no menu, no settings written, no
 // name entry, nothing sent. Audio: the window's playback plays sounds and music as the settings say.
@@ -307,10 +310,18 @@ std::string KeptReplayName(uint16_t score, std::time_t when) {
 
 void NoteReplayEnteredTable() { EnteredTable = true; }
 
+std::string FinishedGameReplayBytes(uint16_t score) {
+  if (!Finished) Finished = TakeFinishedRecording();
+  if (!Finished || Finished->End.Score != score) return {};
+  const std::vector<uint8_t> bytes = EncodeReplay(*Finished);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 void KeepGameReplay(std::time_t now) {
   const bool entered = EnteredTable;
   EnteredTable = false;
-  std::optional<TReplay> replay = TakeFinishedRecording();
+  std::optional<TReplay> replay = Finished ? std::move(Finished) : TakeFinishedRecording();
+  Finished.reset();
   if (!replay) return;
   if (!RecordPath.empty()) Save(RecordPath, *replay);
   const fs::path folder(ReplayFolder());
@@ -356,4 +367,5 @@ void RecordGamesTo(const std::string& path) { RecordPath = path; }
 void ResetReplayRunState() {
   RecordPath.clear();
   EnteredTable = false;
+  Finished.reset();
 }

@@ -31,6 +31,9 @@ std::vector<std::string> KeptReplays();
 // The name a game that entered the table is kept under: "SSSSS-YYYYMMDD-HHMMSS.replay" (local time).
 std::string KeptReplayName(uint16_t score, std::time_t when);
 
+// The replay file's bytes of the game that just finished, when it ended with score; empty otherwise.
+// The recording stays for KeepGameReplay.
+std::string FinishedGameReplayBytes(uint16_t score);
 // The game that enters the local table will be kept (the name entry was confirmed).
 void NoteReplayEnteredTable();
 // At the hand-back to the menu: writes the finished recording, if any, as last.replay, keeps it when it

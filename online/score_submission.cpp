@@ -34,11 +34,11 @@ TScoreSubmitter::~TScoreSubmitter() {
 }
 
 void TScoreSubmitter::Start(const std::string& origin, const std::string& name, const std::string& country,
-                            uint16_t score) {
+                            uint16_t score, std::string replay) {
   if (Outcome.load() == ssRunning) return;
   if (Worker.joinable()) Worker.join();
   Outcome = ssRunning;
-  Worker = std::thread(&TScoreSubmitter::Exchange, this, origin, name, country, score);
+  Worker = std::thread(&TScoreSubmitter::Exchange, this, origin, name, country, score, std::move(replay));
 }
 
 TScoreSubmitter::TState TScoreSubmitter::Poll() {
@@ -49,7 +49,8 @@ TScoreSubmitter::TState TScoreSubmitter::Poll() {
   return state;
 }
 
-void TScoreSubmitter::Exchange(std::string origin, std::string name, std::string country, uint16_t score) {
+void TScoreSubmitter::Exchange(std::string origin, std::string name, std::string country, uint16_t score,
+                               std::string replay) {
   const std::vector<std::pair<std::string, std::string>> headers = {
       {"Content-Type", "text/html"},
       {"Host", HostHeader(origin)},
@@ -66,5 +67,21 @@ void TScoreSubmitter::Exchange(std::string origin, std::string name, std::string
   const std::string query =
       BuildResultQuery(name, country, score, PELLORIN_SCORE_KEY, ServerTokenFromReply(handshake));
   const std::string result = ReplyText(Client->Get(origin, script + "?" + query, headers, TimeoutMs));
-  Outcome = BeginsWithOk(result) ? ssSucceeded : ssFailed;
+  if (!BeginsWithOk(result)) {
+    Outcome = ssFailed;
+    return;
+  }
+  // The result is in; the replay only adds proof of it, so the upload's own failure is not the
+  // submission's.
+  const std::string ticket = ReplayTicketFromReply(result);
+  if (!ticket.empty() && !replay.empty()) {
+    const std::vector<std::pair<std::string, std::string>> uploadHeaders = {
+        {"Content-Type", "application/octet-stream"},
+        {"Host", HostHeader(origin)},
+        {"Accept", "text/html, */*"},
+        {"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"},
+    };
+    Client->Post(origin, std::string(kReplayPath) + "?ticket=" + ticket, uploadHeaders, replay, TimeoutMs);
+  }
+  Outcome = ssSucceeded;
 }

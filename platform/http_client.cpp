@@ -61,6 +61,18 @@ THttpClient::~THttpClient() {
 THttpReply THttpClient::Get(const std::string& origin, const std::string& pathAndQuery,
                             const std::vector<std::pair<std::string, std::string>>& headers,
                             uint32_t timeoutMs) {
+  return Perform(origin, pathAndQuery, headers, nullptr, timeoutMs);
+}
+
+THttpReply THttpClient::Post(const std::string& origin, const std::string& pathAndQuery,
+                             const std::vector<std::pair<std::string, std::string>>& headers,
+                             const std::string& body, uint32_t timeoutMs) {
+  return Perform(origin, pathAndQuery, headers, &body, timeoutMs);
+}
+
+THttpReply THttpClient::Perform(const std::string& origin, const std::string& pathAndQuery,
+                                const std::vector<std::pair<std::string, std::string>>& headers,
+                                const std::string* body, uint32_t timeoutMs) {
   THttpReply reply;
   CURL* curl = Curl->Handle;
   if (!curl || Abort.load()) {
@@ -73,13 +85,20 @@ THttpReply THttpClient::Get(const std::string& origin, const std::string& pathAn
   // Accept and User-Agent ourselves keeps curl from adding its versions.
   curl_slist* list = nullptr;
   for (const auto& [name, value] : headers) list = curl_slist_append(list, (name + ": " + value).c_str());
+  if (body != nullptr) list = curl_slist_append(list, "Expect:");
   if (!Jar.empty()) {
     std::string cookie;
     for (const auto& [name, value] : Jar) cookie += (cookie.empty() ? "" : "; ") + name + "=" + value;
     list = curl_slist_append(list, ("Cookie: " + cookie).c_str());
   }
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  if (body != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+  } else {
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  }
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);

@@ -1,5 +1,5 @@
-// HTTP GET for the score submission, over libcurl: one request at a time, the caller's headers in the
-// caller's order (libcurl puts Host first, right after the request line, and adds none of its own),
+// HTTP GET and POST for the score submission, over libcurl: one request at a time, the caller's headers in
+// the caller's order (libcurl puts Host first, right after the request line, and adds none of its own),
 // redirects not followed, cookies kept for the life of the client and sent back last, http://
 // and https:// (with the system's certificates). A client belongs to one thread at a time.
 #pragma once
@@ -34,6 +34,12 @@ class THttpClient {
   THttpReply Get(const std::string& origin, const std::string& pathAndQuery,
                  const std::vector<std::pair<std::string, std::string>>& headers, uint32_t timeoutMs);
 
+  // POST of body to origin + pathAndQuery, as Get otherwise; headers should name the Content-Type.
+  // No "Expect: 100-continue" is sent: the body follows the header at once.
+  THttpReply Post(const std::string& origin, const std::string& pathAndQuery,
+                  const std::vector<std::pair<std::string, std::string>>& headers, const std::string& body,
+                  uint32_t timeoutMs);
+
   // Set from any thread: the request under way ends at once as failed, and so does every later one.
   std::atomic<bool> Abort{false};
 
@@ -41,6 +47,11 @@ class THttpClient {
   const std::map<std::string, std::string>& Cookies() const { return Jar; }
 
  private:
+  // The request, a POST of *body when body is not null.
+  THttpReply Perform(const std::string& origin, const std::string& pathAndQuery,
+                     const std::vector<std::pair<std::string, std::string>>& headers, const std::string* body,
+                     uint32_t timeoutMs);
+
   struct TCurl;
   std::unique_ptr<TCurl> Curl;
   std::map<std::string, std::string> Jar;

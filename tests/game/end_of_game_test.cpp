@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "app/replay_run.h"
 #include "game/game_state.h"
 #include "game/hero.h"
 #include "menu/menu_state.h"
@@ -120,6 +121,49 @@ TEST_F(EndOfGame, TheWorldTableOfARealServerShowsTheResultSent) {
   EXPECT_NE(table.find("\"name\":\"Ace Pilot\""), std::string::npos) << table;
   EXPECT_NE(table.find("4321"), std::string::npos) << table;
   EXPECT_NE(table.find("Norway"), std::string::npos) << table;
+}
+
+// A game played to a placing score and sent to a real server that checks replays: the game uploads its
+// replay with the result's ticket, the server plays it back and marks the entry, and hands out the very
+// replay the game kept.
+TEST_F(EndOfGame, AGamePlayedAndSentIsVerifiedByARealServer) {
+  TTempFolder folder;
+  TServerProcess server(folder.Path(), {"--verifier", PELLORIN_GAME_PROGRAM});
+  ASSERT_TRUE(server.Started());
+  WriteFile("server.url", "http://127.0.0.1:" + std::to_string(server.Port()) + "\n");
+  StartPlaying();
+  for (int tick = 0; tick < 20000 && Game.Score <= 100 && GameKeysPhase(Game.GamePhase); ++tick) {
+    Hold(plat::SCAN_SPACE, tick % 40 < 30);
+    Hold(plat::SCAN_UP, tick % 100 < 20);
+    Hold(plat::SCAN_DOWN, tick % 100 >= 50 && tick % 100 < 70);
+    RunTicks(1);
+  }
+  ASSERT_TRUE(GameKeysPhase(Game.GamePhase)) << Game.Score;
+  Hold(plat::SCAN_SPACE, false);
+  Press(plat::VK_ESCAPE);
+  Press(plat::VK_RETURN);  // "Yes": the game ends
+  for (int i = 0; i < 400 && Game.GamePhase != gpNameEntry; ++i) RunTicks(1);
+  ASSERT_EQ(Game.GamePhase, gpNameEntry);
+  const uint16_t score = Game.Score;
+  Type("Ace");
+  Press(plat::VK_RETURN);
+  Press(plat::VK_RETURN);  // "Yes": send
+  AwaitReply();
+  ASSERT_EQ(Game.GamePhase, gpMenu) << server.ErrorOutput();
+
+  TGameClient browser(server.Port());
+  const std::string verified = "\"name\":\"Ace\",\"country\":\"\",\"score\":" + std::to_string(score);
+  std::string table;
+  for (int i = 0; i < 300; ++i) {
+    table = browser.Get("/cgi/version.pl?prg=Pellorin&show&type=0&format=json&verified=1").Body;
+    if (table.find(verified) != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_NE(table.find(verified), std::string::npos) << table << server.ErrorOutput();
+  EXPECT_NE(table.find("\"verified\":true,\"replay\":\"/cgi/replay?id=1\""), std::string::npos) << table;
+  const std::string kept = ReadFile(ReplayFolder() + "/last.replay");
+  ASSERT_FALSE(kept.empty());
+  EXPECT_TRUE(browser.Get("/cgi/replay?id=1").Body == kept) << "the download is not the game's replay";
 }
 
 TEST_F(EndOfGame, CancelStoresNothing) {

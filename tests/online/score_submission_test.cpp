@@ -61,6 +61,59 @@ TEST(ScoreSubmission, SendsTheHandshakeThenTheRecordWithTheTokenAndTheCookie) {
   EXPECT_EQ(record.Key, PELLORIN_SCORE_KEY);
 }
 
+// A result answered "OK|TICKET" is followed by the game's replay, posted with the ticket; a plain "OK"
+// (a server that takes no replays), or no replay to send, ends the exchange there.
+TEST(ScoreSubmission, TheReplayGoesOnlyWhereTheResultsAnswerCarriesATicket) {
+  const std::string replay("PLRP\0\x01\xff replay bytes", 21);
+  struct TCase {
+    const char* Name;
+    std::string ResultReply;
+    std::string Replay;
+    bool Uploaded;
+  };
+  const std::vector<TCase> cases = {
+      {"a ticket", "OK|0123abcd", replay, true},
+      {"a plain OK", "OK", replay, false},
+      {"a ticket but no replay", "OK|0123abcd", "", false},
+      {"no ticket after the bar", "OK|", replay, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TServer server({TServer::Reply("200 OK", "OK|a|b|c|T|", "Set-Cookie: sid=s42; Path=/\r\n"),
+                    TServer::Reply("200 OK", c.ResultReply), TServer::Reply("200 OK", "OK")});
+    TScoreSubmitter submitter;
+    submitter.Start(server.Origin(), "Ann", "", 7, c.Replay);
+    EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssSucceeded);
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), c.Uploaded ? 3u : 2u);
+    if (!c.Uploaded) continue;
+    const std::string host = server.Origin().substr(std::string("http://").size());
+    EXPECT_EQ(requests[2], "POST /cgi/replay?ticket=0123abcd HTTP/1.1\r\nHost: " + host +
+                               "\r\nContent-Type: application/octet-stream\r\nAccept: text/html, */*\r\n"
+                               "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\nCookie: sid=s42\r\n"
+                               "Content-Length: 21\r\n\r\n");
+    EXPECT_TRUE(server.Bodies()[2] == replay);
+  }
+}
+
+// The result is stored once the server said so: whatever then becomes of the replay, the submission
+// succeeded.
+TEST(ScoreSubmission, AFailedUploadLeavesTheSubmissionSucceeded) {
+  const std::vector<std::pair<const char*, std::string>> uploads = {
+      {"no answer", TServer::kNoAnswer},
+      {"an error status", TServer::Reply("503 Service Unavailable", "Error: busy")},
+  };
+  for (const auto& [name, upload] : uploads) {
+    SCOPED_TRACE(name);
+    TServer server({TServer::Reply("200 OK", "OK|a|b|c|T|"), TServer::Reply("200 OK", "OK|beef"), upload});
+    TScoreSubmitter submitter;
+    submitter.TimeoutMs = 300;
+    submitter.Start(server.Origin(), "Ann", "", 7, "replay");
+    EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssSucceeded);
+    EXPECT_EQ(server.Requests().size(), 3u);
+  }
+}
+
 struct TFailureCase {
   const char* Name;
   std::vector<std::string> Replies;

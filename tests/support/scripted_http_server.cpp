@@ -6,7 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -40,6 +43,26 @@ bool ReadHead(int fd, const std::atomic<bool>& stopping, std::string& head) {
   return true;
 }
 
+// The body a head announces with Content-Length; false when the connection ends first.
+bool ReadBody(int fd, const std::atomic<bool>& stopping, const std::string& head, std::string& body) {
+  body.clear();
+  std::string lower = head;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t at = lower.find("\r\ncontent-length:");
+  if (at == std::string::npos) return true;
+  const size_t length = std::strtoul(head.c_str() + at + 17, nullptr, 10);
+  char buffer[4096];
+  while (body.size() < length) {
+    pollfd ready{fd, POLLIN, 0};
+    if (stopping) return false;
+    if (::poll(&ready, 1, 50) <= 0) continue;
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, length - body.size()));
+    if (n <= 0) return false;
+    body.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
 }  // namespace
 
 TScriptedHttpServer::TScriptedHttpServer(std::vector<std::string> replies) : Replies(std::move(replies)) {
@@ -60,6 +83,11 @@ std::vector<std::string> TScriptedHttpServer::Requests() {
   return Received;
 }
 
+std::vector<std::string> TScriptedHttpServer::Bodies() {
+  std::lock_guard<std::mutex> guard(Lock);
+  return ReceivedBodies;
+}
+
 std::string TScriptedHttpServer::Reply(const std::string& status, const std::string& body,
                                        const std::string& headers) {
   return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
@@ -74,14 +102,15 @@ void TScriptedHttpServer::Serve() {
     if (::poll(&ready, 1, 50) <= 0) continue;
     const int fd = ::accept(Listener, nullptr, nullptr);
     if (fd < 0) continue;
-    std::string head;
-    if (!ReadHead(fd, Stopping, head)) {
+    std::string head, body;
+    if (!ReadHead(fd, Stopping, head) || !ReadBody(fd, Stopping, head, body)) {
       ::close(fd);
       continue;
     }
     {
       std::lock_guard<std::mutex> guard(Lock);
       Received.push_back(head);
+      ReceivedBodies.push_back(body);
     }
     const std::string reply = next < Replies.size() ? Replies[next] : Reply("404 Not Found", "none left");
     ++next;

@@ -24,6 +24,8 @@ class TScriptedHttpServer {
   std::string Origin() const { return "http://127.0.0.1:" + std::to_string(Port); }
   // The request heads received so far (up to and including the blank line).
   std::vector<std::string> Requests();
+  // The body of each request in Requests(): the Content-Length bytes after its head (empty without).
+  std::vector<std::string> Bodies();
 
   // A whole response with the status line, the extra header lines (each ending in \r\n) and the body.
   static std::string Reply(const std::string& status, const std::string& body,
@@ -41,6 +43,7 @@ class TScriptedHttpServer {
   std::atomic<bool> Stopping{false};
   std::mutex Lock;
   std::vector<std::string> Received;
+  std::vector<std::string> ReceivedBodies;
   std::vector<int> Held;  // connections kept open without an answer
   std::thread Worker;
 };
