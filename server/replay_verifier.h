@@ -33,6 +33,10 @@ struct TVerdict {
 TVerdict ReadVerifierOutput(int status, const std::string& output, const std::string& errors, uint16_t score,
                             const std::string& limitText = {});
 
+// The last line of text that is not empty, every byte outside printable ASCII as "?", cut to a few
+// hundred characters: what a program last said on standard error, fit for a reason.
+std::string VerifierLastLine(const std::string& text);
+
 // Plays replay (the file's bytes) back with limits' program and judges it against score.
 // A check under way ends at once, unjudged, when stop becomes true.
 TVerdict RunVerifier(const TVerifierLimits& limits, const std::string& replay, uint16_t score,
