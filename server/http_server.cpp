@@ -88,7 +88,7 @@ struct TRequestState {
   bool HeaderSeen = false;
   bool Answered = false;
   bool ReadingBody = false;  // a POST's body is coming, to be answered once it is whole
-  size_t BodyLength = 0;     // its Content-Length
+  size_t BodyLength = 0;     // its Content-Length, held in TImpl::BodyBytesHeld until the request ends
   std::string Body;
 };
 
@@ -124,6 +124,7 @@ struct THttpServer::TImpl {
   bool StopRequested = false;
   TConnection* Connections = nullptr;
   std::atomic<int> Answering{0};  // connections in kAnswering
+  std::atomic<size_t> BodyBytesHeld{0};
 };
 
 void* THttpServer::TImpl::StartRequest(void*, const char* uri, MHD_Connection*) {
@@ -188,6 +189,25 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
                  std::strtoull(length, nullptr, 10) > impl.Limits.MaxBodyBytes) {
         refusal = 413;
       } else if (body) {
+        const size_t wanted = static_cast<size_t>(std::strtoull(length, nullptr, 10));
+        size_t held = impl.BodyBytesHeld.load();
+        do {
+          if (held + wanted > impl.Limits.MaxBodyBytesHeld) break;
+        } while (!impl.BodyBytesHeld.compare_exchange_weak(held, held + wanted));
+        if (held + wanted > impl.Limits.MaxBodyBytesHeld) {
+          if (!startAnswer()) return MHD_NO;
+          *uploadSize = 0;
+          request->Answered = true;
+          THttpRequest http;
+          http.Method = method;
+          http.Target = request->Target;
+          http.Version = version;
+          if (TConnection* open = ConnectionOf(connection)) http.RemoteAddress = open->Address;
+          THttpResponse response;
+          impl.Refuse(response, 503, "too many bodies are arriving just now; try again later");
+          impl.Queue(connection, http, response);
+          return MHD_YES;
+        }
         request->ReadingBody = true;
         request->BodyLength = static_cast<size_t>(std::strtoull(length, nullptr, 10));
         request->Body.reserve(request->BodyLength);
@@ -280,6 +300,7 @@ void THttpServer::TImpl::EndRequest(void* self, MHD_Connection* connection, void
   TImpl& impl = *static_cast<TImpl*>(self);
   std::unique_ptr<TRequestState> request(static_cast<TRequestState*>(*state));
   *state = nullptr;
+  if (request && request->ReadingBody) impl.BodyBytesHeld -= request->BodyLength;
   TConnection* open = ConnectionOf(connection);
   if (open != nullptr) {
     open->Deadline = Ticks(TClock::now() + std::chrono::seconds(impl.Limits.RequestTimeout));

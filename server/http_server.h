@@ -33,6 +33,9 @@ struct THttpLimits {
   // Bytes of a POST's body that are read (it counts in RequestTimeout); a longer one gets a 413, one
   // without a Content-Length a 411. 0: no body is read, and a POST is answered from its header.
   size_t MaxBodyBytes = 0;
+  // Bytes of bodies held at once, those still arriving included; a POST that would go past it gets a
+  // 503 before its body is read.
+  size_t MaxBodyBytesHeld = 32 * 1024 * 1024;
 };
 
 struct THttpRequest {

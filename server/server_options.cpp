@@ -106,6 +106,8 @@ const std::vector<TNumber>& Numbers() {
        "uploaded replays waiting for their check (503 past it)", ""},
       {"--max-replay-bytes", "BYTES", 1024, 67108864, Field(&TServerOptions::MaxReplayBytes),
        "size of one uploaded replay (413 past it)", ""},
+      {"--max-replay-bytes-held", "BYTES", 1024, 1073741824, HttpField(&THttpLimits::MaxBodyBytesHeld),
+       "bytes of uploaded replays held in memory at once, those arriving included (503 past it)", ""},
   };
   return numbers;
 }

@@ -195,6 +195,26 @@ TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
   EXPECT_EQ(game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery)).Status, 200);
 }
 
+// Replays still arriving hold their whole length: past the bytes held at once, the next is refused before
+// its body is read, and taken again once the first is done.
+TEST_F(VerifyTest, UploadsArrivingAtOnceAreHeldToTheirBytesInAll) {
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes-held", "10000"});
+  const std::string ticket(32, 'a');
+  const std::string head = "POST /cgi/replay?ticket=" + ticket + " HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+  TRawConnection slow(server->Port());
+  ASSERT_TRUE(slow.Send(head + "8000\r\n\r\n" + std::string(100, 'x')));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(RawRequest(server->Port(), head + "3000\r\n\r\n" + std::string(3000, 'y')).substr(0, 12),
+            "HTTP/1.1 503");
+  ASSERT_TRUE(slow.Send(std::string(7900, 'x')));
+  slow.ReadUntilClosed(std::chrono::seconds(2));
+  EXPECT_EQ(slow.Received.substr(0, 12), "HTTP/1.1 403") << slow.Received;  // read whole: an unknown ticket
+  slow.ShutdownWrite();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(RawRequest(server->Port(), head + "3000\r\n\r\n" + std::string(3000, 'y')).substr(0, 12),
+            "HTTP/1.1 403");
+}
+
 TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerServes) {
   const std::string pidFile = Folder.Path() + "/verifier.pid";
   struct TCase {
