@@ -1,9 +1,13 @@
 // The check of uploaded replays, end to end: the real pellorin-server with the real game as its
 // verifier (and small scripts standing in for verifiers that misbehave), spoken to the way the game
 // speaks to it: the result, then its replay with the ticket of the answer.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -259,6 +263,33 @@ TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerS
     EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the verifier " << pid << " still runs";
     EXPECT_EQ(server->Stop(), 0);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The check runs without network: a verifier that tries to reach a port listening on loopback finds
+// nothing there. (As root, as CI runs; elsewhere where user namespaces are allowed.)
+TEST_F(VerifyTest, TheVerifierHasNoNetwork) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  auto server =
+      Start(Script("reaches-out", "#!/bin/bash\nif exec 3<>/dev/tcp/127.0.0.1/" + port +
+                                      "; then echo reached >&2; else echo isolated >&2; fi\nexit 3\n"));
+  TGameClient game(server->Port());
+  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kLevel3Score), Golden("reaches-level-3")).Status, 200);
+  auto [state, reason] = Verdict(1);
+  EXPECT_EQ(state, TReplayState::rsRefused);
+  EXPECT_NE(reason.find("(exit status 3): isolated"), std::string::npos) << reason;
+  close(listener);
 }
 
 }  // namespace
