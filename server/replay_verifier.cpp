@@ -142,7 +142,7 @@ TVerdict RunVerifier(const TVerifierLimits& limits, const std::string& replay, u
     // unprivileged user namespaces are allowed; otherwise the check runs with the server's network.
     if (unshare(CLONE_NEWNET) != 0) unshare(CLONE_NEWUSER | CLONE_NEWNET);
     setrlimit(RLIMIT_CPU, &cpu);
-    setrlimit(RLIMIT_AS, &memory);
+    if (limits.MemoryMegabytes > 0) setrlimit(RLIMIT_AS, &memory);
     setrlimit(RLIMIT_CORE, &noCore);
     int devNull = open("/dev/null", O_RDONLY);
     if (devNull >= 0) dup2(devNull, 0);

@@ -18,7 +18,7 @@ class TScoreStore;
 struct TVerifierLimits {
   std::string Program;        // the game's program; empty: no replay is checked
   int CpuSeconds = 120;       // CPU time of one check
-  int MemoryMegabytes = 512;  // address space of one check
+  int MemoryMegabytes = 512;  // address space of one check; 0: no limit
   int WallSeconds = 300;      // time of one check from its start, waiting included
 };
 

@@ -24,7 +24,7 @@ struct TServerOptions {
   int VerifyWorkers = 1;            // checks run at once
   std::string VerifierPath;         // the game's program; empty: pellorin beside the server or on PATH
   int VerifyCpuSeconds = 120;       // CPU time of one check
-  int VerifyMemoryMegabytes = 512;  // address space of one check
+  int VerifyMemoryMegabytes = 512;  // address space of one check; 0: no limit
   int VerifyTimeout = 300;          // seconds one check may take from its start
   int VerifyQueue = 1000;           // replays waiting for a check; past it an upload gets a 503
   int MaxReplayBytes = 1048576;     // bytes of one uploaded replay

@@ -128,7 +128,7 @@ TEST_F(EndOfGame, TheWorldTableOfARealServerShowsTheResultSent) {
 // replay the game kept.
 TEST_F(EndOfGame, AGamePlayedAndSentIsVerifiedByARealServer) {
   TTempFolder folder;
-  TServerProcess server(folder.Path(), {"--verifier", PELLORIN_GAME_PROGRAM});
+  TServerProcess server(folder.Path(), GameVerifierArgs(PELLORIN_GAME_PROGRAM));
   ASSERT_TRUE(server.Started());
   WriteFile("server.url", "http://127.0.0.1:" + std::to_string(server.Port()) + "\n");
   StartPlaying();

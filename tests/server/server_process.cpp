@@ -24,6 +24,20 @@ constexpr auto kStartTimeout = std::chrono::seconds(20);
 
 }  // namespace
 
+std::vector<std::string> GameVerifierArgs(const std::string& program) {
+#if defined(__SANITIZE_ADDRESS__)
+  return {"--verifier", program, "--verify-memory", "0"};
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return {"--verifier", program, "--verify-memory", "0"};
+#else
+  return {"--verifier", program};
+#endif
+#else
+  return {"--verifier", program};
+#endif
+}
+
 TTempFolder::TTempFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "pellorin-server-test.XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp " << pattern;

@@ -17,6 +17,11 @@ namespace httplib {
 class Client;
 }
 
+// The options a server needs to check replays with PELLORIN_GAME_PROGRAM: the program, and in a
+// build with AddressSanitizer (whose program reserves far more address space than any limit) no memory
+// limit.
+std::vector<std::string> GameVerifierArgs(const std::string& program);
+
 // A fresh empty folder, removed with everything in it at the end.
 class TTempFolder {
  public:

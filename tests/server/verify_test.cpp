@@ -42,8 +42,8 @@ class VerifyTest : public ::testing::Test {
   std::string Db() const { return Folder.Path() + "/scores.db"; }
 
   std::unique_ptr<TServerProcess> Start(const std::string& verifier, std::vector<std::string> args = {}) {
-    std::vector<std::string> all = {"--db", Db(),         "--key", "P", "--max-per-minute",
-                                    "0",    "--verifier", verifier};
+    std::vector<std::string> all = {"--db", Db(), "--key", "P", "--max-per-minute", "0"};
+    for (const std::string& arg : GameVerifierArgs(verifier)) all.push_back(arg);
     all.insert(all.end(), args.begin(), args.end());
     auto server = std::make_unique<TServerProcess>(Folder.Path(), all);
     EXPECT_TRUE(server->Started()) << server->ErrorOutput();
