@@ -166,22 +166,26 @@ TVerdict RunVerifier(const TVerifierLimits& limits, const std::string& replay, u
   const bool finished = Drain(outPipe[0], errPipe[0], output, errors, deadline, stop);
   close(outPipe[0]);
   close(errPipe[0]);
-  if (!finished) kill(-child, SIGKILL);
   int status = 0;
-  // A child that closed its streams but still runs is given until the deadline, too.
-  while (finished) {
-    pid_t done = waitpid(child, &status, WNOHANG);
-    if (done == child) break;
-    if (stop.load() || std::chrono::steady_clock::now() >= deadline) {
-      kill(-child, SIGKILL);
-      waitpid(child, &status, 0);
-      status = -1;
-      break;
+  if (finished) {
+    // Its streams are closed; it is given until the deadline to exit. Its group is killed while the
+    // child is still a zombie, so that the group's number cannot belong to anyone else yet.
+    for (;;) {
+      siginfo_t info{};
+      if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == child)
+        break;
+      if (stop.load() || std::chrono::steady_clock::now() >= deadline) {
+        status = -1;
+        break;
+      }
+      usleep(20000);
     }
-    usleep(20000);
   }
-  if (!finished) waitpid(child, &status, 0);
-  kill(-child, SIGKILL);  // anything it left behind in its group
+  kill(-child, SIGKILL);  // it, when it runs on, and anything it started
+  int reaped = 0;
+  waitpid(child, &reaped, 0);
+  if (finished && status == 0) status = reaped;
   if (stop.load()) {
     failed.Judged = false;
     return failed;
