@@ -99,7 +99,7 @@ const std::vector<TNumber>& Numbers() {
       {"--verify-cpu", "SECS", 1, 86400, Field(&TServerOptions::VerifyCpuSeconds),
        "CPU time one check may use", ""},
       {"--verify-memory", "MB", 0, 65536, Field(&TServerOptions::VerifyMemoryMegabytes),
-       "address space one check may use", "; 0: no limit (for a verifier built with a sanitizer)"},
+       "address space one check may use", "; 0: no limit, for a verifier built with a sanitizer"},
       {"--verify-timeout", "SECS", 1, 86400, Field(&TServerOptions::VerifyTimeout),
        "how long one check may take, waiting included", ""},
       {"--verify-queue", "N", 1, 1000000, Field(&TServerOptions::VerifyQueue),
