@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,8 +164,17 @@ TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
 TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
   {
     // A table of the first version, as a server before replays left it.
-    TScoreStore old(Db(), false);
-    old.Insert({"Old", "", 60000, 0});
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
+    const char* firstVersion =
+        "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
+        " country TEXT NOT NULL CHECK (length(country) <= 10),"
+        " score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535), submitted INTEGER NOT NULL);"
+        "CREATE INDEX scores_best ON scores (score DESC, id);"
+        "INSERT INTO scores (name, country, score, submitted) VALUES ('Old', '', 60000, 0);"
+        "PRAGMA user_version=1;";
+    EXPECT_EQ(sqlite3_exec(db, firstVersion, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
   }
   auto server = Start(PELLORIN_GAME_PROGRAM);
   TGameClient game(server->Port());
