@@ -19,7 +19,7 @@ class TDirectDrawSurface;
 
 constexpr uint16_t kReplayFormatVersion = 1;
 // Bumped by every change that alters play, so that old replays are refused instead of diverging.
-constexpr uint16_t kReplayRulesVersion = 1;
+constexpr uint16_t kReplayRulesVersion = 2;
 constexpr uint32_t kReplayCheckpointSpan = 600;          // ticks between checkpoints (about ten seconds)
 constexpr uint32_t kReplayMaxTicks = 24u * 3600u * 63u;  // a day of play; longer files are refused
 

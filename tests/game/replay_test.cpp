@@ -107,7 +107,7 @@ TEST(ReplayFormat, DamageBehindAMatchingChecksumIsRefusedBeforeItIsRead) {
       {"rules",
        10,
        {7, 0},
-       "The replay games/x.replay was recorded under rules version 7; this game plays version 1."},
+       "The replay games/x.replay was recorded under rules version 7; this game plays version 2."},
       {"run count",
        kRuns,
        {0xFF, 0xFF, 0xFF, 0x7F},
