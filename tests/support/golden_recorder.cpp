@@ -68,6 +68,7 @@ class GoldenGames : public TGameScenario {
   // Whether the pilot rams a kind-1 aircraft on purpose: one undamaged, then one it has shot at first.
   enum TRamGoal { rgUndamaged, rgDamaged, rgDone };
   TRamGoal RamGoal = rgDone;
+  bool PausedWithBonuses = false;
 
   std::vector<TThing> Look() {
     std::vector<TThing> things;
@@ -76,6 +77,8 @@ class GoldenGames : public TGameScenario {
     for (int32_t i = 0; i < root.Count(); ++i) {
       TSprite* sprite = root.Items(i);
       if (sprite->IsDead()) continue;
+      // Under a shield that lasts a while every enemy is worth ramming.
+      const bool shielded = Game.Shield->Visible && Game.ShieldTime > 1000;
       TThing t{sprite->X, sprite->Y, sprite->Width, sprite->Height, 0, 0};
       t.Sprite = sprite;
       if (auto* shot = dynamic_cast<TWeaponSprite*>(sprite)) {
@@ -98,6 +101,7 @@ class GoldenGames : public TGameScenario {
         const bool rammable = aircraft->Kind == 1 && ((RamGoal == rgUndamaged && aircraft->HitPoints == 10) ||
                                                      (RamGoal == rgDamaged && aircraft->HitPoints < 10));
         if (rammable && hero.HealthPoints > 30) t.Worth = 40;
+        if (shielded) t.Worth = 15;
       } else if (dynamic_cast<TKamikazeSprite*>(sprite)) {
         t.VX = -kKamikazeSpeed;
         t.VY = hero.Y > sprite->Y ? 1 : -1;
@@ -114,7 +118,8 @@ class GoldenGames : public TGameScenario {
         t.Cost = position->HitPoints;
         t.Ground = true;
         t.Aim = position->Kind == gkSoldier ? 0 : 10;
-        if (position->Kind == gkSoldier && hero.HealthPoints > 25) t.Worth = 6;
+        if (position->Kind == gkSoldier && hero.HealthPoints > 25) t.Worth = 20;
+        if (shielded) t.Worth = 15;
       } else if (auto* bonus = dynamic_cast<TBonusSprite*>(sprite)) {
         t.VX = -3;
         t.VY = 2;
@@ -203,6 +208,16 @@ class GoldenGames : public TGameScenario {
       Hold(plat::SCAN_DOWN, bestY > 0);
       Hold(plat::SCAN_SPACE, Firing(things));
       Hold(plat::SCAN_RSHIFT, Game.Hero->HasBombs);
+      // Once, a pause while the shield and a weapon last: their times stand still meanwhile.
+      if (!PausedWithBonuses && Game.Shield->Visible && (Game.WeaponTime > 0 || Game.BombTime > 0)) {
+        PausedWithBonuses = true;
+        Press('P');
+        Press(plat::VK_F12);  // the boss key in a pause: the pause keeps the phase to go back to
+        Headless.PushEvent({.Kind = plat::TEventKind::Activate});
+        RunTicks(20);
+        Press('P');
+        continue;
+      }
       const int32_t health = Game.Hero->HealthPoints;
       if (std::getenv("GOLDEN_DEBUG") && tick % 500 == 0)
         fprintf(stderr, "tick %d level %d kills %d score %d lives %d hp %d weapon %d ram %d\n", tick, Game.Level,
@@ -303,7 +318,17 @@ TEST_F(GoldenGames, LosesEveryLife) {
   // the game ends at the hero's next fall.
   ASSERT_EQ(Game.GamePhase, gpGameOver);
   ASSERT_LE(Game.Lives, 0);
+  // The focus lost during "Game over" pauses it; "P" goes on. The score beats no entry of the table.
+  RunTicks(10);
+  Headless.PushEvent({.Kind = plat::TEventKind::Deactivate});
+  RunTicks(5);
+  ASSERT_EQ(Game.GamePhase, gpPause);
+  Headless.PushEvent({.Kind = plat::TEventKind::Activate});
+  Press('P');
+  ASSERT_EQ(Game.GamePhase, gpGameOver);
+  for (THighScoreEntry& entry : Settings.HighScores) entry.EntryScore = 65535;
   FinishAndKeep("loses-every-life.replay");
+  EXPECT_EQ(Settings.HighScores[9].EntryScore, 65535);
 }
 
 TEST_F(GoldenGames, EndsThroughTheExitQuestionWithAPlacingScore) {
@@ -335,8 +360,22 @@ TEST_F(GoldenGames, PlaysEveryRuleToLevelSix) {
   for (int i = 0; i < 4; ++i) MoveMouse(-399, -299);
   MoveMouse(16, 14);
   Headless.PushEvent({.Kind = plat::TEventKind::MouseDown, .Button = plat::TMouseButton::Left});
+  Headless.PushEvent({.Kind = plat::TEventKind::MouseDown, .Button = plat::TMouseButton::Right});
   RunTicks(20);
   Headless.PushEvent({.Kind = plat::TEventKind::MouseUp, .Button = plat::TMouseButton::Left});
+  Headless.PushEvent({.Kind = plat::TEventKind::MouseUp, .Button = plat::TMouseButton::Right});
+  // A key held wins over the mouse on its axis.
+  Hold(plat::SCAN_RIGHT);
+  Hold(plat::SCAN_DOWN);
+  MoveMouse(40, 40);
+  ReleaseKeys();
+  Hold(plat::SCAN_LEFT);
+  Hold(plat::SCAN_UP);
+  MoveMouse(-40, -40);
+  ReleaseKeys();
+  // The focus given back while playing (as when the window is clicked): play goes on.
+  Headless.PushEvent({.Kind = plat::TEventKind::Activate});
+  RunTicks(2);
   // The boss key: paused, minimised and the focus lost inside the pause; back, and resumed.
   Press(plat::VK_F12);
   ASSERT_EQ(Game.GamePhase, gpPause);
