@@ -207,7 +207,14 @@ class GoldenGames : public TGameScenario {
       Hold(plat::SCAN_RIGHT, bestX > 0);
       Hold(plat::SCAN_UP, bestY < 0);
       Hold(plat::SCAN_DOWN, bestY > 0);
-      Hold(plat::SCAN_SPACE, Firing(things));
+      // A mega-bomb in reach of kamikazes is left to take them: the guns wait.
+      const bool megaBombForKamikazes =
+          CountOf<TKamikazeSprite>() > 0 &&
+          std::any_of(things.begin(), things.end(), [](const TThing& o) {
+            const auto* bonus = dynamic_cast<const TBonusSprite*>(o.Sprite);
+            return bonus && bonus->Kind == bkMegaBomb;
+          });
+      Hold(plat::SCAN_SPACE, Firing(things) && !megaBombForKamikazes);
       Hold(plat::SCAN_RSHIFT, Game.Hero->HasBombs);
       // Once, a pause while the shield and a weapon last: their times stand still meanwhile.
       if (!PausedWithBonuses && Game.Shield->Visible && (Game.WeaponTime > 0 || Game.BombTime > 0)) {
@@ -223,7 +230,11 @@ class GoldenGames : public TGameScenario {
       if (std::getenv("GOLDEN_DEBUG") && tick % 500 == 0)
         fprintf(stderr, "tick %d level %d kills %d score %d lives %d hp %d weapon %d ram %d\n", tick, Game.Level,
                 Game.LevelKills, Game.Score, Game.Lives, Game.Hero->HealthPoints, Game.Hero->WeaponKind, RamGoal);
+      const int kamikazesBefore = CountOf<TKamikazeSprite>();
       RunTicks(1);
+      if (std::getenv("GOLDEN_DEBUG") && kamikazesBefore > 0 && Game.LastBonusTime == 2000 - 16 &&
+          Game.LastBonusIndicator->Visible)
+        fprintf(stderr, "tick %d: last bonus taken with %d kamikazes about\n", tick, kamikazesBefore);
       NoteRam(things, health);
     }
     ReleaseKeys();
