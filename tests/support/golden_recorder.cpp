@@ -8,6 +8,7 @@
 // seed and its own input, so a recording is the same every time.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -29,10 +30,9 @@ namespace {
 struct TThing {
   int32_t X, Y, W, H;
   int32_t VX, VY;
-  int32_t Cost = 0;     // health lost when the hero touches it (without the shield)
-  int32_t Worth = 0;    // gained when the hero touches it (a bonus, a kill by ramming)
-  int32_t Aim = 0;      // worth of lining the guns up with it; 0: not a target
-  bool Ground = false;  // a ground position (rolls with the ground, only bombs and low shots reach it)
+  int32_t Cost = 0;   // health lost when the hero touches it (without the shield)
+  int32_t Worth = 0;  // gained when the hero touches it (a bonus, a kill by ramming)
+  int32_t Aim = 0;    // worth of lining the guns up with it; 0: not a target
   const TSprite* Sprite = nullptr;
 };
 
@@ -55,11 +55,7 @@ class GoldenGames : public TGameScenario {
       Hold(plat::SCAN_DOWN, tick % 100 >= 50 && tick % 100 < 70);
       Hold(plat::SCAN_RIGHT, tick % 300 < 40);
       Hold(plat::SCAN_LEFT, tick % 300 >= 150 && tick % 300 < 190);
-      const int lives = Game.Lives, phase = Game.GamePhase;
       RunTicks(1);
-      if (std::getenv("GOLDEN_DEBUG") && (lives != Game.Lives || phase != Game.GamePhase))
-        fprintf(stderr, "tick %d lives %d->%d phase %d->%d hp %d level %d kills %d cd %d\n", tick, lives, Game.Lives, phase,
-                Game.GamePhase, Game.Hero->HealthPoints, Game.Level, Game.LevelKills, Game.HeroDownCountdown);
     }
   }
 
@@ -69,6 +65,9 @@ class GoldenGames : public TGameScenario {
   enum TRamGoal { rgUndamaged, rgDamaged, rgDone };
   TRamGoal RamGoal = rgDone;
   bool PausedWithBonuses = false;
+  bool CarelessOfGroundShots = false;  // flies into the shots of ground positions as if they were not there
+  // PELLORIN_GOLDEN_PROGRESS set: the pilot says how the game goes on standard error, for tuning it.
+  const bool Progress = std::getenv("PELLORIN_GOLDEN_PROGRESS") != nullptr;
 
   std::vector<TThing> Look() {
     std::vector<TThing> things;
@@ -88,7 +87,7 @@ class GoldenGames : public TGameScenario {
       } else if (auto* groundShot = dynamic_cast<TGroundEnemyWeaponSprite*>(sprite)) {
         t.VX = groundShot->DX - 3;
         t.VY = groundShot->DY;
-        t.Cost = groundShot->Damage;
+        t.Cost = CarelessOfGroundShots ? 0 : groundShot->Damage;
         if (t.W == 0) {  // the launcher's rocket is one point; keep clear of its whole picture
           t.X -= 6;
           t.Y -= 30;
@@ -100,7 +99,7 @@ class GoldenGames : public TGameScenario {
         t.Cost = aircraft->HitPoints;
         t.Aim = 10 + aircraft->HitPoints / 4;
         const bool rammable = aircraft->Kind == 1 && ((RamGoal == rgUndamaged && aircraft->HitPoints == 10) ||
-                                                     (RamGoal == rgDamaged && aircraft->HitPoints < 10));
+                                                      (RamGoal == rgDamaged && aircraft->HitPoints < 10));
         if (rammable && hero.HealthPoints > 30) t.Worth = 40;
         if (shielded) t.Worth = 15;
       } else if (dynamic_cast<TKamikazeSprite*>(sprite)) {
@@ -117,7 +116,6 @@ class GoldenGames : public TGameScenario {
       } else if (auto* position = dynamic_cast<TGroundEnemySprite*>(sprite)) {
         t.VX = -3;
         t.Cost = position->HitPoints;
-        t.Ground = true;
         t.Aim = position->Kind == gkSoldier ? 0 : 10;
         if (position->Kind == gkSoldier && hero.HealthPoints > 25) t.Worth = 20;
         if (shielded) t.Worth = 15;
@@ -209,8 +207,7 @@ class GoldenGames : public TGameScenario {
       Hold(plat::SCAN_DOWN, bestY > 0);
       // A mega-bomb in reach of kamikazes is left to take them: the guns wait.
       const bool megaBombForKamikazes =
-          CountOf<TKamikazeSprite>() > 0 &&
-          std::any_of(things.begin(), things.end(), [](const TThing& o) {
+          CountOf<TKamikazeSprite>() > 0 && std::any_of(things.begin(), things.end(), [](const TThing& o) {
             const auto* bonus = dynamic_cast<const TBonusSprite*>(o.Sprite);
             return bonus && bonus->Kind == bkMegaBomb;
           });
@@ -227,14 +224,15 @@ class GoldenGames : public TGameScenario {
         continue;
       }
       const int32_t health = Game.Hero->HealthPoints;
-      if (std::getenv("GOLDEN_DEBUG") && tick % 500 == 0)
-        fprintf(stderr, "tick %d level %d kills %d score %d lives %d hp %d weapon %d ram %d\n", tick, Game.Level,
-                Game.LevelKills, Game.Score, Game.Lives, Game.Hero->HealthPoints, Game.Hero->WeaponKind, RamGoal);
+      if (Progress && tick % 500 == 0)
+        std::fprintf(stderr, "tick %d level %d kills %d score %d lives %d hp %d weapon %d ram %d\n", tick,
+                     Game.Level, Game.LevelKills, Game.Score, Game.Lives, Game.Hero->HealthPoints,
+                     Game.Hero->WeaponKind, RamGoal);
       const int kamikazesBefore = CountOf<TKamikazeSprite>();
       RunTicks(1);
-      if (std::getenv("GOLDEN_DEBUG") && kamikazesBefore > 0 && Game.LastBonusTime == 2000 - 16 &&
+      if (Progress && kamikazesBefore > 0 && Game.LastBonusTime == 2000 - 16 &&
           Game.LastBonusIndicator->Visible)
-        fprintf(stderr, "tick %d: last bonus taken with %d kamikazes about\n", tick, kamikazesBefore);
+        std::fprintf(stderr, "tick %d: last bonus taken with %d kamikazes about\n", tick, kamikazesBefore);
       NoteRam(things, health);
     }
     ReleaseKeys();
@@ -264,8 +262,10 @@ class GoldenGames : public TGameScenario {
       bool died = false;
       for (int32_t i = 0; i < root.Count(); ++i) died |= root.Items(i) == o.Sprite && o.Sprite->IsDead();
       if (!died || Game.Hero->HealthPoints >= health) continue;
-      if (RamGoal == rgUndamaged && health - Game.Hero->HealthPoints == 10) RamGoal = rgDamaged;
-      else if (RamGoal == rgDamaged && health - Game.Hero->HealthPoints < 10) RamGoal = rgDone;
+      if (RamGoal == rgUndamaged && health - Game.Hero->HealthPoints == 10)
+        RamGoal = rgDamaged;
+      else if (RamGoal == rgDamaged && health - Game.Hero->HealthPoints < 10)
+        RamGoal = rgDone;
     }
   }
 
@@ -425,6 +425,20 @@ TEST_F(GoldenGames, PlaysEveryRuleToLevelSix) {
   }
   FinishAndKeep("plays-every-rule.replay", true);
   EXPECT_EQ(Settings.HighScores[9].EntryScore, Game.Score);
+}
+
+// A second pilot, from another seed, that does not mind the shots of the ground positions: it takes
+// every kind of them and goes down and on again in the higher levels; it leaves at level 7.
+TEST_F(GoldenGames, TakesTheGroundsShotsToLevelSeven) {
+  Headless.Seed = 99;
+  StartPlaying();
+  CarelessOfGroundShots = true;
+  PlanningPilot(40000, 7);
+  ASSERT_EQ(Game.Level, 7);
+  for (int i = 0; i < 200 && Game.GamePhase == gpLevelIntro; ++i) RunTicks(1);
+  Press(plat::VK_ESCAPE);
+  Press(plat::VK_RETURN);  // "Yes"
+  FinishAndKeep("takes-the-grounds-shots.replay");
 }
 
 }  // namespace
