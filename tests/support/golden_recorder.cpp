@@ -47,9 +47,11 @@ class GoldenGames : public TGameScenario {
     Headless.KeepFrames = false;  // nothing here reads the frames; copying each costs most of the time
   }
 
-  // Fires most of the time and weaves up and down; until the game leaves play or ticks run out.
+  // Fires most of the time and weaves up and down; until the game leaves play or ticks run out. The
+  // pattern goes on from where the last call left it.
   void Pilot(int ticks) {
-    for (int tick = 0; tick < ticks && GameKeysPhase(Game.GamePhase); ++tick) {
+    for (int i = 0; i < ticks && GameKeysPhase(Game.GamePhase); ++i) {
+      const int tick = PilotTick++;
       Hold(plat::SCAN_SPACE, tick % 40 < 30);
       Hold(plat::SCAN_UP, tick % 100 < 20);
       Hold(plat::SCAN_DOWN, tick % 100 >= 50 && tick % 100 < 70);
@@ -58,6 +60,8 @@ class GoldenGames : public TGameScenario {
       RunTicks(1);
     }
   }
+
+  int PilotTick = 0;
 
   // ----------------------------------------------------------------------------- the planning pilot
 
