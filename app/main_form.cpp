@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include <cstdio>
 #include <ctime>
 #include <exception>
 #include <string>
@@ -108,6 +109,9 @@ TmainForm::TmainForm() {
   DXWaveList1.BindSound(&DXSound1);
   DXSound1.Initialize(Platform().OpenAudio());
   AttachMusicOutput(&DXSound1);
+  if (!DXSound1.Initialized())
+    std::fprintf(stderr, "pellorin: no sound device, the game plays without sound (%s)\n",
+                 DXSound1.Output() ? DXSound1.Output()->Problem().c_str() : "no output");
 
   Platform().OpenWindow(kCaption);
   Platform().SetIcon(plat::ResolvePath("data\\icon.png"));

@@ -164,6 +164,7 @@ status=$?
 pid=""
 [ "$status" = 0 ] || fail "the program ended with status $status"
 grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' out.log && fail "the sanitizers reported a fault"
+grep -q 'no sound device\|ALSA lib' out.log && fail "with a sound server the program still speaks of the sound: $(cat out.log)"
 read -r clipped peak < <(pulse_clipped 0)
 [ "$clipped" = 0 ] || fail "$clipped samples of the whole recording are clipped (peak $peak dBFS)"
 echo "game window test: the field moves, fire shows $tracer_c tracer pixels, Escape and Yes led back to the menu," \
