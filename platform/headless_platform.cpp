@@ -27,6 +27,7 @@ void THeadlessPlatform::PushPadButton(TPadButton button, bool down) {
 void THeadlessPlatform::OpenWindow(const std::string& caption) {
   Caption = caption;
   Placement = ChooseWindowPlacement(Placed ? &Placement : nullptr, DesktopAreas);
+  Placed = false;  // a window opened again (by another main window) starts afresh
   IsOpen = true;
   IsMinimized = false;
 }

@@ -87,7 +87,7 @@ class THeadlessPlatform : public TPlatform {
   TJoystickState Sticks[2];
   TPadState Pads[2];
   bool IsOpen = false;
-  bool Placed = false;  // PlaceWindow came before OpenWindow
+  bool Placed = false;  // PlaceWindow came since the last OpenWindow
   bool IsFullScreen = false;
   bool IsMinimized = false;
   bool PresentationLost = false;

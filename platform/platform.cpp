@@ -25,12 +25,9 @@ bool PadButtonEvent(TPadButton button, bool down, TEvent& event) {
 
 TRectArea FitPicture(int outputWidth, int outputHeight) {
   if (outputWidth <= 0 || outputHeight <= 0) return {0, 0, 0, 0};
-  int width = outputWidth;
-  int height = static_cast<int>(int64_t{outputWidth} * kFrameHeight / kFrameWidth);
-  if (height > outputHeight) {
-    height = outputHeight;
-    width = static_cast<int>(int64_t{outputHeight} * kFrameWidth / kFrameHeight);
-  }
+  // Whole steps of 4 x 3 pixels keep the aspect exact.
+  const int steps = std::min(outputWidth / 4, outputHeight / 3);
+  const int width = steps * 4, height = steps * 3;
   return {(outputWidth - width) / 2, (outputHeight - height) / 2, width, height};
 }
 

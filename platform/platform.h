@@ -106,7 +106,7 @@ struct TRectArea {
 };
 
 // Where the picture lands in an output of the given size (in pixels): as large as fits with its 4:3
-// aspect, centred, with black bars on two sides where the output's aspect differs.
+// aspect exact, centred, with black bars where the output's aspect differs.
 TRectArea FitPicture(int outputWidth, int outputHeight);
 // The picture is drawn at a whole multiple of its size (pixel for pixel, sharp) in that rectangle.
 bool WholeMultiple(const TRectArea& picture);
