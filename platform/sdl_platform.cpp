@@ -284,10 +284,11 @@ class TSdlPlatform final : public TPlatform {
                                                             kFrameHeight, 32, pitch * 4, SDL_PIXELFORMAT_RGB888);
     if (!frame) return;
     FillBars(target, dst);
+    SDL_Rect place = dst;  // the blits write back the rectangle they drew
     if (dst.w == kFrameWidth && dst.h == kFrameHeight) {
-      SDL_BlitSurface(frame, nullptr, target, const_cast<SDL_Rect*>(&dst));
+      SDL_BlitSurface(frame, nullptr, target, &place);
     } else if (sharp || !BlitSmooth(frame, target, dst)) {
-      SDL_BlitScaled(frame, nullptr, target, const_cast<SDL_Rect*>(&dst));
+      SDL_BlitScaled(frame, nullptr, target, &place);
     }
     SDL_FreeSurface(frame);
     SDL_UpdateWindowSurface(Window);
