@@ -107,8 +107,8 @@ read -r tracer_a _ land_a < <(python3 measure.py a.xwd)
 read -r _ _ land_b < <(python3 measure.py b.xwd)
 [ "$land_a" != "$land_b" ] || fail "the field does not move: two frames 0.4 s apart are the same"
 
-# Fire held until a few shots show on the hero's line, for at most 6 s: an enemy may have shot the hero
-# down just before, and the next hero comes after about 3 s.
+# Fire held until a few shots show on the hero's line, looked at 15 times 0.4 s apart (over 6 s): an
+# enemy may have shot the hero down just before, and the next hero comes about 3 s later.
 firing=$(pulse_mark)
 tracer_c=0
 find_window; xdotool windowfocus --sync "$wid" 2>/dev/null
