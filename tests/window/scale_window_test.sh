@@ -5,7 +5,7 @@
 # works in the scaled picture: a click on "Options", then on "Sound:", switches the sound off in
 # config.dat. Alt+Enter goes full screen (the picture filling the screen) and back to 1000 x 900, and a
 # restart opens at 1000 x 900 again, as window.txt beside config.dat remembers.
-# Needs Xvfb, openbox, xdotool, xwd, xwininfo and python3. It runs its own X server, so the display it
+# Needs Xvfb, openbox, xdotool, xwd, xwininfo, xprop and python3. It runs its own X server, so the display it
 # is started on (if any) plays no part.
 set -u
 program=$1
@@ -16,7 +16,7 @@ fail() {
   [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2
   exit 1
 }
-for tool in Xvfb openbox xdotool xwd xwininfo python3; do
+for tool in Xvfb openbox xdotool xwd xwininfo xprop python3; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh --test installs it)"
 done
 
@@ -31,10 +31,9 @@ export DISPLAY=":$(head -n 1 "$work/display")"
 unset WAYLAND_DISPLAY SDL_VIDEODRIVER
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm=$!
-for _ in $(seq 1 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.05
-done
+has_wm() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+for _ in $(seq 1 100); do has_wm && break; sleep 0.05; done
+has_wm || fail "openbox did not start: $(cat "$work/openbox.log")"
 
 game=$work/game
 mkdir "$game"
