@@ -4,8 +4,10 @@
 # 1000 x 900, the picture fills the width with its aspect kept, black bars above and below, and the mouse
 # works in the scaled picture: a click on "Options", then on "Sound:", switches the sound off in
 # config.dat. Alt+Enter goes full screen (the picture filling the screen) and back to 1000 x 900, and a
-# restart opens at 1000 x 900 again, as window.txt beside config.dat remembers.
-# Needs Xvfb, openbox, xdotool, xwd, xwininfo, xprop and python3. It runs its own X server, so the display it
+# restart opens at 1000 x 900 again, as window.txt beside config.dat remembers. Maximised, the window
+# grows to the desktop with the picture in it (and does not go full screen); a restart opens maximised
+# again, and the window comes back to 1000 x 900 when it is no longer maximised.
+# Needs Xvfb, openbox, wmctrl, xdotool, xwd, xwininfo, xprop and python3. It runs its own X server, so the display it
 # is started on (if any) plays no part.
 set -u
 program=$1
@@ -16,7 +18,7 @@ fail() {
   [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2
   exit 1
 }
-for tool in Xvfb openbox xdotool xwd xwininfo xprop python3; do
+for tool in Xvfb openbox wmctrl xdotool xwd xwininfo xprop python3; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh --test installs it)"
 done
 
@@ -71,7 +73,8 @@ wait_size() {  # wait_size WxH: the window reaches that size within 3 s
 keys() { xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key --delay 150 "$@"; sleep 0.5; }
 # Alt held while Enter goes down and up, as a player does it.
 alt_enter() { xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool keydown alt; sleep 0.1; xdotool key Return; sleep 0.1; xdotool keyup alt; }
-shot() { sleep 0.5; xwd -silent -id "$wid" >"$work/$1" 2>/dev/null || fail "no screenshot"; }
+# The pointer goes to the screen's corner first, where it lights no menu item up.
+shot() { xdotool mousemove 0 0; sleep 0.5; xwd -silent -id "$wid" >"$work/$1" 2>/dev/null || fail "no screenshot"; }
 
 # picture.py REFERENCE SHOT: where the picture stands in SHOT (the box of pixels that are not black)
 # and how it compares with REFERENCE, an 800 x 600 screenshot of the same screen: at the centre of each
@@ -166,10 +169,27 @@ wait_size 1000x900
 quit
 grep -q '^1000x900[+-][0-9]*[+-][0-9]*$' window.txt || fail "window.txt does not hold the size: $(cat window.txt)"
 
-# A restart opens as the window was left.
+# A restart opens as the window was left. Maximised, it fills the desktop but for the frame: the picture
+# in its middle, the window mode in config.dat as it was.
 start
+wait_size 1000x900
+maximise() { wmctrl -i -r "$wid" -b "$1,maximized_vert,maximized_horz"; sleep 1; }
+maximise add
+read -r width height < <(size | tr x ' ')
+[ "$width" -gt 1900 ] && [ "$height" -gt 1400 ] || fail "maximised, the window is only $(size)"
+[ "$width" -lt 2048 ] || [ "$height" -lt 1536 ] || fail "maximised, the window covers the screen: full screen?"
+[ "$(od -An -tx1 -N1 config.dat | tr -d ' \n')" = 00 ] || fail "maximising switched the display mode in config.dat"
+maximised=$(size)
+shot max.xwd
+picture max.xwd
+[ "$median" -le 2 ] && [ "$p95" -le 32 ] || fail "maximised: the picture is not the 800 x 600 one scaled (median $median, 95% $p95)"
+quit
+grep -qx maximized window.txt || fail "window.txt does not say the window was maximised: $(cat window.txt)"
+start
+wait_size "$maximised"
+maximise remove
 wait_size 1000x900
 quit
 echo "scale window test: first start at 1600x1200 (sharp 2 x 2 pixels); 1000x900 with bars above and below" \
   "(median and 95% difference $mid_median, $mid_p95); clicks landed on Options and Sound:; Alt+Enter to 2048x1536 and back;" \
-  "restart at 1000x900 ($(cat window.txt))"
+  "restart at 1000x900; maximised to $maximised, and again after a restart"
