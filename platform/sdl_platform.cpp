@@ -498,9 +498,8 @@ class TSdlPlatform final : public TPlatform {
     if (Normal.Maximized) SDL_MaximizeWindow(Window);
   }
 
-  // Keeps the placement the window returns to from maximised or full screen. A window manager may
-  // report the maximised size before it reports the maximise; the size before that then stays.
-  void NoteNormal() {
+  // Keeps the placement the window returns to from maximised or full screen (at the event's time).
+  void NoteNormal(uint32_t time) {
     if (IsFullScreen ||
         (SDL_GetWindowFlags(Window) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN)))
       return;
@@ -508,6 +507,17 @@ class TSdlPlatform final : public TPlatform {
     if (now == Normal) return;
     BeforeNormal = Normal;
     Normal = now;
+    NormalTime = time;
+  }
+
+  // A window manager may report the maximised size just before it reports the maximise (or the other
+  // way round). A change of Normal to the maximised size within the last second was that one; the
+  // placement before it stays.
+  void NoteMaximized(uint32_t time) {
+    int width = 0, height = 0;
+    SDL_GetWindowSize(Window, &width, &height);
+    if (BeforeNormal.Width > 0 && time - NormalTime < 1000 && Normal.Width == width && Normal.Height == height)
+      Normal = BeforeNormal;
   }
 
   void OutputSize(int& width, int& height) const {
@@ -677,16 +687,13 @@ class TSdlPlatform final : public TPlatform {
             Active = false;
             event.Kind = TEventKind::Deactivate;
             return true;
-          case SDL_WINDOWEVENT_MAXIMIZED: {
+          case SDL_WINDOWEVENT_MAXIMIZED:
             // Maximised is simply large; the picture follows. Alt+Enter remains the way to full screen.
-            int width = 0, height = 0;
-            SDL_GetWindowSize(Window, &width, &height);
-            if (Normal.Width == width && Normal.Height == height) Normal = BeforeNormal;
+            NoteMaximized(raw.window.timestamp);
             return false;
-          }
           case SDL_WINDOWEVENT_MOVED:
           case SDL_WINDOWEVENT_SIZE_CHANGED:
-            NoteNormal();
+            NoteNormal(raw.window.timestamp);
             return false;
           case SDL_WINDOWEVENT_CLOSE:
             event.Kind = TEventKind::Close;
@@ -782,6 +789,7 @@ class TSdlPlatform final : public TPlatform {
   SDL_Surface* UpscaledSurface = nullptr;        // the same without a renderer
   TWindowPlacement Normal;                       // where window mode puts the window
   TWindowPlacement BeforeNormal;                 // the one before the last change of Normal
+  uint32_t NormalTime = 0;                       // when Normal last changed (SDL's milliseconds)
   bool Placed = false;                           // Normal was given before the window opened
   SDL_Joystick* Stick = nullptr;
   std::vector<SDL_GameController*> Pads;  // in the order they came
