@@ -1,11 +1,13 @@
 #include "app/main_form.h"
 
+#include <cstdio>
 #include <ctime>
 #include <exception>
 #include <string>
 
 #include "app/keyboard_mouse.h"
 #include "app/replay_run.h"
+#include "app/window_placement.h"
 #include "engine/canvas.h"
 #include "engine/rtl.h"
 #include "game/game_field.h"
@@ -108,7 +110,12 @@ TmainForm::TmainForm() {
   DXWaveList1.BindSound(&DXSound1);
   DXSound1.Initialize(Platform().OpenAudio());
   AttachMusicOutput(&DXSound1);
+  if (!DXSound1.Initialized())
+    std::fprintf(stderr, "pellorin: no sound device, the game plays without sound (%s)\n",
+                 DXSound1.Output() ? DXSound1.Output()->Problem().c_str() : "no output");
 
+  PlacementKept = LoadWindowPlacement(KeptPlacement);
+  if (PlacementKept) Platform().PlaceWindow(KeptPlacement);
   Platform().OpenWindow(kCaption);
   Platform().SetIcon(plat::ResolvePath("data\\icon.png"));
   DXTimer1.Loaded();
@@ -119,6 +126,12 @@ TmainForm::TmainForm() {
 }
 
 TmainForm::~TmainForm() {
+  // The window's size and place for the next start; written only when they changed.
+  const plat::TWindowPlacement placement = Platform().WindowPlacement();
+  std::string error;
+  if (Platform().WindowOpen() && !(PlacementKept && placement == KeptPlacement) &&
+      !SaveWindowPlacement(placement, error))
+    std::fprintf(stderr, "pellorin: the window's size and place are not kept: %s\n", error.c_str());
   DXTimer1.SetEnabled(false);
   DXTimer2.SetEnabled(false);
   SongStop(CurrentSong);
@@ -152,8 +165,8 @@ void TmainForm::FormCreate() {
   CreateMenuField(*this);
 }
 
-// The platform's window keeps its own placement: leaving full screen gives back the fixed border and
-// the centred 800 x 600 client area, and going full screen drops the border.
+// The platform's window keeps its own placement: leaving full screen gives back the window's border, size
+// and place, and going full screen drops the border.
 void TmainForm::ChangeMode() {
   DXDraw.FinalizeDisplay();
   if (Settings.WindowMode == 1) {

@@ -103,6 +103,8 @@ class TmainForm : public TMenuHost, public TGameHost {
   void MenuKeyDown(uint16_t key, bool alt);
 
   bool IsClosed = false;
+  plat::TWindowPlacement KeptPlacement;  // as read from window.txt at start
+  bool PlacementKept = false;            // window.txt was read
 };
 
 // Loads a song and plays it as the current one; a song that cannot be loaded is reported and turns the

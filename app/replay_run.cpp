@@ -173,11 +173,11 @@ std::string JsonText(const std::string& text) {
 }
 
 std::string StateJson(const TReplayState& state, uint64_t hash) {
-  char text[160];
+  char text[200];
   std::snprintf(text, sizeof text,
                 "\"ticks\":%" PRIu32 ",\"score\":%u,\"level\":%u,\"lives\":%" PRId32
-                ",\"frame_hash\":\"%016" PRIx64 "\"",
-                state.Tick, state.Score, state.Level, state.Lives, hash);
+                ",\"frame_hash\":\"%016" PRIx64 "\",\"frames\":\"%016" PRIx64 "\"",
+                state.Tick, state.Score, state.Level, state.Lives, hash, state.Frames);
   return text;
 }
 
@@ -217,7 +217,9 @@ int VerifyReplayFile(const std::string& path) {
     return 2;
   }
   plat::SetPlatform(nullptr);
-  const bool equal = outcome.End == replay.End && outcome.FrameHash == replay.FrameHash;
+  // Equal only when every recorded checkpoint was met as well.
+  const bool equal =
+      outcome.End == replay.End && outcome.FrameHash == replay.FrameHash && outcome.FirstDifferenceTick < 0;
   std::string line = "{\"file\":" + JsonText(path) + "," + StateJson(outcome.End, outcome.FrameHash) +
                      ",\"recorded\":{" + StateJson(replay.End, replay.FrameHash) + "},\"result\":\"" +
                      (equal ? "equal" : "diverged") + "\"";

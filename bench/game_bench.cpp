@@ -124,7 +124,7 @@ BENCHMARK(GameFrame)->Arg(20)->Arg(100)->Arg(300);
 }  // namespace
 
 // A golden game checked as `pellorin --verify-replay` checks it: loading the game's pictures, every tick
-// played and drawn, the last frame hashed. Items are ticks. The peer copies one whole frame per tick,
+// played, drawn and hashed. Items are ticks. The peer copies one whole frame per tick,
 // the least a tick that draws every pixel of the screen costs.
 void VerifyReplay(benchmark::State& state) {
   const TReplay replay = LoadReplay(PELLORIN_GOLDEN_DIR "/exit-question.replay");

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -88,6 +90,8 @@ std::shared_ptr<const TSampleData> ConvertPcm(const TPcmFormat& format, const ui
 
 TMixer::TMixer(plat::TAudioFormat format) : Fmt(format) {
   assert(Fmt.Channels == 1 || Fmt.Channels == 2);
+  HoldFrames = Fmt.Rate * kLimiterHoldMs / 1000;
+  ReleaseStep = static_cast<float>(1.0 - std::exp(-1000.0 / (kLimiterReleaseMs * static_cast<double>(Fmt.Rate))));
   Sum.resize(static_cast<size_t>(kMaxChunk) * 2);
   StreamBuffer.resize(static_cast<size_t>(kMaxChunk) * 2);
   Working.reserve(64);
@@ -234,9 +238,35 @@ void TMixer::Render(int16_t* out, int frames) {
       Stream->Render(StreamBuffer.data(), chunk, channels);
       for (size_t i = 0; i < count; ++i) Sum[i] += StreamBuffer[i];
     }
-    for (size_t i = 0; i < count; ++i) out[i] = Saturate(Sum[i]);
+    Limit(Sum.data(), out, count);
     out += count;
     frames -= chunk;
+  }
+}
+
+void TMixer::Limit(const int32_t* sum, int16_t* out, size_t count) {
+  // Within 0.001 dB of 1 the gain is 1 again, so that a quiet mix comes out sample for sample.
+  constexpr float kUnity = 0.99989f;
+  const auto channels = static_cast<size_t>(Fmt.Channels);
+  for (size_t i = 0; i < count; i += channels) {
+    int32_t peak = std::abs(sum[i]);
+    if (channels == 2) peak = std::max(peak, std::abs(sum[i + 1]));
+    const float need = peak > kMixCeiling ? static_cast<float>(kMixCeiling) / static_cast<float>(peak) : 1.0f;
+    if (need < LimiterGain) {
+      LimiterGain = need;
+      LimiterHold = HoldFrames;
+    } else if (LimiterHold > 0) {
+      --LimiterHold;
+    } else if (LimiterGain < 1.0f) {
+      LimiterGain += (1.0f - LimiterGain) * ReleaseStep;
+      if (LimiterGain >= kUnity) LimiterGain = 1.0f;
+      LimiterGain = std::min(LimiterGain, need);
+    }
+    for (size_t c = 0; c < channels; ++c) {
+      // gain <= need, so the product stays within the ceiling; truncation keeps it there.
+      out[i + c] = LimiterGain == 1.0f ? static_cast<int16_t>(sum[i + c])
+                                       : static_cast<int16_t>(static_cast<float>(sum[i + c]) * LimiterGain);
+    }
   }
 }
 

@@ -84,8 +84,20 @@ class TVoice {
   bool Loop = false;
 };
 
+// The loudest sample the mixer puts out: -1 dBFS. The sum of the voices and the music goes through a
+// limiter that keeps every sample at or under it; below it the mix passes unchanged.
+constexpr int32_t kMixCeiling = 29204;
+
+// Sums the playing voices and the stream, then limits the sum: a frame over the ceiling lowers the gain
+// at once to just what brings it to the ceiling (both channels alike, so nothing shifts sideways); the
+// gain holds for kLimiterHoldMs, then returns to 1 with a time constant of kLimiterReleaseMs. So a loud
+// moment turns the whole mix down for a moment instead of clipping its peaks, and music and effects keep
+// their loudness relative to each other.
 class TMixer : public plat::TAudioSource {
  public:
+  static constexpr int kLimiterHoldMs = 20;
+  static constexpr int kLimiterReleaseMs = 150;
+
   explicit TMixer(plat::TAudioFormat format);
   plat::TAudioFormat Format() const { return Fmt; }
 
@@ -114,6 +126,8 @@ class TMixer : public plat::TAudioSource {
   };
   void Post(TCommand command);
   void Apply(TCommand& command);
+  // Writes the limited sum of count / channels frames to out.
+  void Limit(const int32_t* sum, int16_t* out, size_t count);
 
   plat::TAudioFormat Fmt;
 
@@ -131,6 +145,10 @@ class TMixer : public plat::TAudioSource {
   std::shared_ptr<TSoundStream> Stream;
   std::vector<int32_t> Sum;
   std::vector<int16_t> StreamBuffer;
+  float LimiterGain = 1.0f;  // 1: the sum passes unchanged
+  int LimiterHold = 0;       // frames before the gain may rise again
+  int HoldFrames = 0;
+  float ReleaseStep = 0.0f;  // the share of the way back to 1 made per frame
 };
 
 class TDXSound;

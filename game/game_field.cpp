@@ -301,6 +301,7 @@ void GameFrame(TGameHost& host, TDXDraw& display, TDXSpriteEngine& sprites, TDXI
   PaintPhaseTexts(host, canvas, interval);
   canvas.ReleaseCanvas();
   display.FlipDisplay();
+  ReplayFrameDrawn(display);
   if (Game.GamePhase == gpSending) host.PollSubmission();
 }
 

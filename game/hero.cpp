@@ -166,9 +166,10 @@ void THeroSprite::FireMainWeapon() {
 // The shield takes the damage; what the hero touches explodes or dies all the same. A rammed enemy
 // counts and scores as if shot.
 void THeroSprite::HandleCollision(TSprite* other, bool&) {
-  // The hero went down earlier in this test: the wreck touches nothing more and cannot die twice. An
-  // enemy killed earlier in this tick (rammed, shot, or by the mega-bomb) is a wreck that hurts no more.
-  if (!Visible || other->IsDead()) return;
+  // The hero went down earlier in this test: its wreck touches nothing more and cannot die twice. An
+  // enemy killed earlier in this tick (by a mega-bomb taken in this test) is still there until it is
+  // freed: ramming its wreck costs what the table says, and its Die does nothing the second time.
+  if (!Visible) return;
   const bool shielded = Game.Shield->Visible;
   if (auto* shot = dynamic_cast<TWeaponSprite*>(other)) {
     if (!shielded) HealthPoints -= shot->Damage;

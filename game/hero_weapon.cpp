@@ -75,11 +75,11 @@ void THeroWeaponSprite::Advance(int moveCount) {
   CheckCollisions();
 }
 
-// Enemies are the only targets; everything else the projectile overlaps is passed over, and so is an
-// enemy already killed in this tick. The projectile explodes first, which ends its test: it hits one
+// Enemies are the only targets; everything else the projectile overlaps is passed over. The wreck of an
+// enemy killed earlier in this tick is still a target until it is freed: the projectile ends on it, and
+// its Die does nothing the second time. The projectile explodes first, which ends its test: it hits one
 // enemy at most.
 void THeroWeaponSprite::HandleCollision(TSprite* other, bool&) {
-  if (other->IsDead()) return;
   auto* aircraft = dynamic_cast<TFlyingEnemySprite*>(other);
   auto* kamikaze = dynamic_cast<TKamikazeSprite*>(other);
   auto* position = dynamic_cast<TGroundEnemySprite*>(other);

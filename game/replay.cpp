@@ -1,7 +1,9 @@
 #include "game/replay.h"
 
 #include <array>
+#include <bit>
 #include <cstdarg>
+#include <cstring>
 
 #include "engine/binary_io.h"
 #include "engine/display.h"
@@ -19,14 +21,14 @@
 //   u32 run count, runs: u16 repeat, u8 flags, then the fields the flags name:
 //          1 input (u32 low bits, u8 high bits), 2 lag (u8; absent: 1), 4 steps (u8 left, right, up,
 //          down), 8 left button, 16 right button, 32 commands (u8 count, count x u8)
-//   u32 checkpoint count, checkpoints: u32 tick, u32 seed, u16 score, u8 level, i32 lives
-//   end: u32 ticks, u32 seed, u16 score, u8 level, i32 lives, u64 frame hash
+//   u32 checkpoint count, checkpoints: u32 tick, u32 seed, u16 score, u8 level, i32 lives, u64 frames
+//   end: u32 ticks, u32 seed, u16 score, u8 level, i32 lives, u64 frames, u64 frame hash (last frame)
 //   u32 CRC-32 of everything before it
 namespace {
 
 constexpr std::array<uint8_t, 8> kMagic = {'P', 'L', 'N', 'R', 'E', 'P', 'L', 'Y'};
 constexpr size_t kStartSize = 4 + 2 + 2 + 5 * 4;
-constexpr size_t kStateSize = 4 + 4 + 2 + 1 + 4;
+constexpr size_t kStateSize = 4 + 4 + 2 + 1 + 4 + 8;
 constexpr size_t kMinRunSize = 3;
 enum : uint8_t { kHasInput = 1, kHasLag = 2, kHasSteps = 4, kLeft = 8, kRight = 16, kHasCommands = 32 };
 constexpr TInputStates kInputMask = (TInputStates{1} << kInputStateCount) - 1;
@@ -52,6 +54,8 @@ void AppendState(std::vector<uint8_t>& out, const TReplayState& state) {
   AppendU16(out, state.Score);
   AppendU8(out, state.Level);
   AppendI32(out, state.Lives);
+  AppendU32(out, static_cast<uint32_t>(state.Frames));
+  AppendU32(out, static_cast<uint32_t>(state.Frames >> 32));
 }
 
 // Reads fields from a byte range; every read is checked against what is left.
@@ -93,6 +97,7 @@ class TReader {
     state.Score = U16(what);
     state.Level = U8(what);
     state.Lives = I32(what);
+    state.Frames = U64(what);
     return state;
   }
 
@@ -173,8 +178,24 @@ void AppendRun(std::vector<uint8_t>& out, const TReplayRun& run) {
   }
 }
 
-TReplayState CurrentState(uint32_t tick) {
-  return {.Tick = tick, .Seed = RandSeedGet(), .Score = Game.Score, .Level = Game.Level, .Lives = Game.Lives};
+TReplayState CurrentState(uint32_t tick, uint64_t frames) {
+  return {.Tick = tick,
+          .Seed = RandSeedGet(),
+          .Score = Game.Score,
+          .Level = Game.Level,
+          .Lives = Game.Lives,
+          .Frames = frames};
+}
+
+constexpr uint64_t kHashMultiplier = 0x9E3779B97F4A7C15ull;
+
+// The finaliser of SplitMix64: a bijection that spreads every bit over the word.
+uint64_t Mix(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
 }
 
 enum class TMode { Off, Recording, Finished, Playing };
@@ -184,6 +205,7 @@ struct TReplayGlobals {
   TReplay Recording;                     // the game being recorded, or the one played back
   std::vector<uint8_t> PendingCommands;  // given since the last recorded tick
   uint32_t Ticks = 0;                    // ticks recorded or played
+  uint64_t Frames = 0;                   // the frames drawn in those ticks (ChainFrames)
   TDXDraw* Display = nullptr;            // of the current tick
   // Playback
   bool Armed = false;  // the next CreateGameField plays Recording back
@@ -197,20 +219,21 @@ TReplayGlobals Replay;
 
 uint64_t DisplayHash() { return Replay.Display ? FrameHash(Replay.Display->Surface) : 0; }
 
-// Compares (playback) or records (recording) the checkpoint due at the start of this tick.
+// Records a checkpoint every kReplayCheckpointSpan ticks (recording), or compares the one recorded for
+// the start of this tick, whatever its tick (playback): no recorded checkpoint goes unchecked.
 void Checkpoint() {
-  if (Replay.Ticks == 0 || Replay.Ticks % kReplayCheckpointSpan != 0) return;
-  const TReplayState now = CurrentState(Replay.Ticks);
+  const TReplayState now = CurrentState(Replay.Ticks, Replay.Frames);
   if (Replay.Mode == TMode::Recording) {
-    Replay.Recording.Checkpoints.push_back(now);
+    if (Replay.Ticks > 0 && Replay.Ticks % kReplayCheckpointSpan == 0)
+      Replay.Recording.Checkpoints.push_back(now);
     return;
   }
   const auto& checkpoints = Replay.Recording.Checkpoints;
-  while (Replay.CheckpointIndex < checkpoints.size() && checkpoints[Replay.CheckpointIndex].Tick < now.Tick)
-    ++Replay.CheckpointIndex;
-  if (Replay.CheckpointIndex < checkpoints.size() && checkpoints[Replay.CheckpointIndex].Tick == now.Tick &&
-      !(checkpoints[Replay.CheckpointIndex] == now) && Replay.Outcome.FirstDifferenceTick < 0)
+  if (Replay.CheckpointIndex >= checkpoints.size() || checkpoints[Replay.CheckpointIndex].Tick != now.Tick)
+    return;
+  if (!(checkpoints[Replay.CheckpointIndex] == now) && Replay.Outcome.FirstDifferenceTick < 0)
     Replay.Outcome.FirstDifferenceTick = now.Tick;
+  ++Replay.CheckpointIndex;
 }
 
 void ApplyCommand(TGameHost& host, uint8_t command) {
@@ -340,19 +363,32 @@ void SaveReplay(const std::string& path, const TReplay& replay) {
 
 uint32_t ReplayChecksum(const uint8_t* data, size_t size) { return Crc32(data, size); }
 
+// Four lanes of two pixels each, so that the multiplications do not wait on one another. Each step of a
+// lane is a bijection of the lane, so a change in one pixel reaches the result. Pixels are read two at a
+// time as they lie in memory, which is the order of the file's little-endian words.
 uint64_t FrameHash(const TDirectDrawSurface& surface) {
-  uint64_t hash = 0xCBF29CE484222325ull;
+  static_assert(std::endian::native == std::endian::little,
+                "frame hashes are defined on little-endian words");
   const uint32_t* bits = surface.Bits();
-  if (!bits) return hash;
+  if (!bits) return Mix(0);
   const size_t count = static_cast<size_t>(surface.Pitch()) * static_cast<size_t>(surface.Height());
-  for (size_t i = 0; i < count; ++i) {
-    const uint32_t pixel = bits[i] & 0xFFFFFF;
-    for (int shift = 0; shift < 24; shift += 8) {
-      hash ^= (pixel >> shift) & 0xFF;
-      hash *= 0x100000001B3ull;
-    }
+  constexpr uint64_t kColours = 0x00FFFFFF00FFFFFFull;
+  uint64_t lanes[4] = {1, 2, 3, 4};
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t words[4];
+    std::memcpy(words, bits + i, sizeof words);
+    for (size_t lane = 0; lane < 4; ++lane)
+      lanes[lane] = (lanes[lane] ^ (words[lane] & kColours)) * kHashMultiplier;
   }
+  for (; i < count; ++i) lanes[0] = (lanes[0] ^ (bits[i] & 0xFFFFFFu)) * kHashMultiplier;
+  uint64_t hash = count;
+  for (uint64_t lane : lanes) hash = Mix(hash * kHashMultiplier + lane);
   return hash;
+}
+
+uint64_t ChainFrames(uint64_t frames, uint64_t frameHash) {
+  return Mix(frames * kHashMultiplier + frameHash);
 }
 
 void ReplayGameStarts() {
@@ -382,6 +418,7 @@ void ReplayGameStarts() {
   }
   Replay.PendingCommands.clear();
   Replay.Ticks = 0;
+  Replay.Frames = 0;
   Replay.Display = nullptr;
 }
 
@@ -430,20 +467,27 @@ TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates sta
   return tick.Input;
 }
 
+void ReplayFrameDrawn(const TDXDraw& display) {
+  const bool live =
+      Replay.Mode == TMode::Recording || (Replay.Mode == TMode::Playing && !Replay.Outcome.Ended);
+  if (live && Game.GamePhase != gpExitQuery)
+    Replay.Frames = ChainFrames(Replay.Frames, FrameHash(display.Surface));
+}
+
 void ReplayNoteCommand(TReplayCommand command) {
   if (Replay.Mode == TMode::Recording) Replay.PendingCommands.push_back(command);
 }
 
 bool ReplayGameOver() {
   if (Replay.Mode == TMode::Recording) {
-    Replay.Recording.End = CurrentState(Replay.Ticks);
+    Replay.Recording.End = CurrentState(Replay.Ticks, Replay.Frames);
     Replay.Recording.FrameHash = DisplayHash();
     Replay.Mode = TMode::Finished;
     return false;
   }
   if (Replay.Mode != TMode::Playing || Replay.Outcome.Ended) return false;
   Replay.Outcome.Ended = true;
-  Replay.Outcome.End = CurrentState(Replay.Ticks);
+  Replay.Outcome.End = CurrentState(Replay.Ticks, Replay.Frames);
   Replay.Outcome.FrameHash = DisplayHash();
   return true;
 }
@@ -471,7 +515,7 @@ bool ReplayHasNextTick(int& lag) {
 TReplayOutcome StopReplayPlayback() {
   TReplayOutcome outcome = Replay.Outcome;
   if (!outcome.Ended) {
-    outcome.End = CurrentState(Replay.Ticks);
+    outcome.End = CurrentState(Replay.Ticks, Replay.Frames);
     outcome.FrameHash = DisplayHash();
   }
   Replay = TReplayGlobals{};

@@ -17,9 +17,9 @@ class TGameHost;
 class TDXDraw;
 class TDirectDrawSurface;
 
-constexpr uint16_t kReplayFormatVersion = 1;
+constexpr uint16_t kReplayFormatVersion = 2;
 // Bumped by every change that alters play, so that old replays are refused instead of diverging.
-constexpr uint16_t kReplayRulesVersion = 1;
+constexpr uint16_t kReplayRulesVersion = 2;
 constexpr uint32_t kReplayCheckpointSpan = 600;          // ticks between checkpoints (about ten seconds)
 constexpr uint32_t kReplayMaxTicks = 24u * 3600u * 63u;  // a day of play; longer files are refused
 
@@ -64,6 +64,9 @@ struct TReplayState {
   uint16_t Score = 0;
   uint8_t Level = 1;
   int32_t Lives = 0;
+  // Every frame the game drew before this point (but those of the exit question), hashed one after the
+  // other (ChainFrames): a change that shows only in the picture differs here from the tick it shows on.
+  uint64_t Frames = 0;
   bool operator==(const TReplayState&) const = default;
 };
 
@@ -94,8 +97,11 @@ void SaveReplay(const std::string& path, const TReplay& replay);
 // CRC-32 (the zip polynomial) as the file's last four bytes hold it over the bytes before them.
 uint32_t ReplayChecksum(const uint8_t* data, size_t size);
 
-// FNV-1a over the colour of every pixel (the unused top byte ignored), row by row.
+// A 64-bit hash of the colour of every pixel (the unused top byte ignored), row by row, fast enough for
+// every frame of a game. Two frames that differ in one pixel always hash differently.
 uint64_t FrameHash(const TDirectDrawSurface& surface);
+// The hash of the frames so far followed by one more frame's hash.
+uint64_t ChainFrames(uint64_t frames, uint64_t frameHash);
 
 // --- recording: on unless a replay is playing ---
 
@@ -105,6 +111,9 @@ void ReplayGameStarts();
 // Hook where the tick reads its input, once the display can draw: records the tick, or in playback puts
 // the recorded tick's steering, buttons and commands in place. Returns the input states the tick uses.
 TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates states, int lagCount);
+// Hook at the end of a tick that drew a frame: the frame joins the hash of the frames so far. Not a frame
+// of the exit question, whose selection follows keys the replay does not keep.
+void ReplayFrameDrawn(const TDXDraw& display);
 // Hook in the game's phase operations (pause, resume, the exit question's three).
 void ReplayNoteCommand(TReplayCommand command);
 // Hook where "Game over" has run its time: the recording is finished with the frame of this tick. True

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace plat {
 
@@ -28,6 +29,8 @@ class TAudioOutput {
   virtual ~TAudioOutput() = default;
   // True when a device is open and playing; false means silence.
   virtual bool Running() const = 0;
+  // Why there is no device, in a few words for the player; empty while running.
+  virtual std::string Problem() const = 0;
   virtual TAudioFormat Format() const = 0;
   // Installs the source (null: silence). Returns only when the device thread no longer uses the old
   // one, so the caller may free it afterwards.
@@ -35,7 +38,9 @@ class TAudioOutput {
 };
 
 // Opens the default SDL audio device (44100 Hz stereo 16-bit asked, any rate accepted) and starts it.
-// Never fails: without a device, or when it cannot be opened, the output is silent (Running false).
+// Never fails: without a device, or when it cannot be opened, the output is silent (Running false) and
+// Problem says why. The sound libraries say nothing on standard error while the device is sought (ALSA
+// would otherwise print its search for a card that is not there).
 std::unique_ptr<TAudioOutput> OpenSdlAudio();
 
 // The headless twin. With present false it behaves as a machine without a sound device.
@@ -43,6 +48,7 @@ class THeadlessAudio : public TAudioOutput {
  public:
   explicit THeadlessAudio(bool present = true, TAudioFormat format = {});
   bool Running() const override { return Present; }
+  std::string Problem() const override { return Present ? "" : "no sound device"; }
   TAudioFormat Format() const override { return Fmt; }
   void SetSource(TAudioSource* source) override;
   // Renders frames into out (frames * channels samples) as the device thread would; silence when there

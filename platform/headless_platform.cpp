@@ -26,8 +26,15 @@ void THeadlessPlatform::PushPadButton(TPadButton button, bool down) {
 
 void THeadlessPlatform::OpenWindow(const std::string& caption) {
   Caption = caption;
+  Placement = ChooseWindowPlacement(Placed ? &Placement : nullptr, DesktopAreas);
+  Placed = false;  // a window opened again (by another main window) starts afresh
   IsOpen = true;
   IsMinimized = false;
+}
+
+void THeadlessPlatform::PlaceWindow(const TWindowPlacement& placement) {
+  Placement = placement;
+  Placed = true;
 }
 
 void THeadlessPlatform::SetFullScreen(bool fullScreen) {

@@ -29,6 +29,9 @@ class THeadlessPlatform : public TPlatform {
   // --- TPlatform ---
   void OpenWindow(const std::string& caption) override;
   bool WindowOpen() const override { return IsOpen; }
+  // Also what a test calls for the player moving or sizing the window.
+  void PlaceWindow(const TWindowPlacement& placement) override;
+  TWindowPlacement WindowPlacement() const override { return Placement; }
   void SetFullScreen(bool fullScreen) override;
   bool FullScreen() const override { return IsFullScreen; }
   void Present(const uint32_t* pixels, int pitch) override;
@@ -68,6 +71,8 @@ class THeadlessPlatform : public TPlatform {
   int CursorCount = 0;                           // display count; the pointer shows while it is >= 0
   int CursorX = 0, CursorY = 0;
   int WaitCalls = 0;
+  std::vector<TRectArea> DesktopAreas{{0, 0, 1920, 1080}};  // the displays' usable areas, primary first
+  TWindowPlacement Placement;  // the window's; before OpenWindow, what PlaceWindow gave
   bool AudioPresent = true;
   THeadlessAudio* Audio = nullptr;  // the last output opened; owned by whoever opened it
 
@@ -82,6 +87,7 @@ class THeadlessPlatform : public TPlatform {
   TJoystickState Sticks[2];
   TPadState Pads[2];
   bool IsOpen = false;
+  bool Placed = false;  // PlaceWindow came since the last OpenWindow
   bool IsFullScreen = false;
   bool IsMinimized = false;
   bool PresentationLost = false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio.h"
 
@@ -53,7 +54,7 @@ enum class TEventKind : uint8_t {
   Activate,    // the application gained the focus
   Deactivate,  // the application lost the focus
   Close,       // the user asked to close the window
-  Maximize,    // the window manager asked to maximise the window (button or caption double click)
+  Maximize,    // asked to maximise a window that cannot grow (the SDL window can: it maximises itself)
   Terminate,   // the session or a signal ends the program (not the user closing the window)
 };
 
@@ -99,14 +100,53 @@ bool PadButtonEvent(TPadButton button, bool down, TEvent& event);
 constexpr int kFrameWidth = 800;
 constexpr int kFrameHeight = 600;
 
+struct TRectArea {
+  int X = 0, Y = 0, Width = 0, Height = 0;
+  bool operator==(const TRectArea&) const = default;
+};
+
+// Where the picture lands in an output of the given size (in pixels): as large as fits with its 4:3
+// aspect exact, centred, with black bars where the output's aspect differs.
+TRectArea FitPicture(int outputWidth, int outputHeight);
+// The picture is drawn at a whole multiple of its size (pixel for pixel, sharp) in that rectangle.
+bool WholeMultiple(const TRectArea& picture);
+
+// The window's place in window mode, in the desktop's coordinates (points, which are pixels unless the
+// desktop scales): the corner of its frame (where a window manager puts a new window), the size of its
+// client area, and whether it was maximised.
+struct TWindowPlacement {
+  int X = 0, Y = 0;
+  int Width = 0, Height = 0;
+  bool Maximized = false;
+  bool operator==(const TWindowPlacement&) const = default;
+};
+
+// The smallest window the player can make: half the picture's size.
+constexpr int kMinWindowWidth = kFrameWidth / 2;
+constexpr int kMinWindowHeight = kFrameHeight / 2;
+
+// Where a window opens on a desktop whose displays have these usable areas (without panels and docks;
+// the first is the primary display). A stored placement is kept when it is at least the smallest window,
+// fits in a display's area and has its centre on it. Otherwise the window opens on the primary display,
+// centred, at the largest whole multiple of the picture's size that leaves room there for the window's
+// frame and title bar, and at 800 x 600 when even that does not.
+TWindowPlacement ChooseWindowPlacement(const TWindowPlacement* stored, const std::vector<TRectArea>& areas);
+
 class TPlatform {
  public:
   virtual ~TPlatform() = default;
 
-  // Window. Open shows the window centred, client area 800 x 600 with a fixed single border.
+  // Window. Open shows a window the player may resize and maximise, placed by ChooseWindowPlacement with
+  // what PlaceWindow gave before (if anything). The picture is scaled to the window as FitPicture says.
   virtual void OpenWindow(const std::string& caption) = 0;
   virtual bool WindowOpen() const = 0;
-  // Full screen is the desktop's full-screen window with the picture scaled to fit, letterboxed.
+  // Before OpenWindow: the placement kept from an earlier run. Afterwards: moves and sizes the window in
+  // window mode (in full screen, the place it goes back to).
+  virtual void PlaceWindow(const TWindowPlacement& placement) = 0;
+  // The window's placement in window mode; while maximised or full screen, the one it returns to.
+  virtual TWindowPlacement WindowPlacement() const = 0;
+  // Full screen is the desktop's full-screen window with the picture scaled to fit, letterboxed; leaving
+  // it gives the window its placement back.
   virtual void SetFullScreen(bool fullScreen) = 0;
   virtual bool FullScreen() const = 0;
   // Presents one frame (pitch in pixels), waiting for the vertical blank where the desktop has one.

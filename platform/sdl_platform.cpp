@@ -204,6 +204,8 @@ class TSdlPlatform final : public TPlatform {
   ~TSdlPlatform() override {
     for (SDL_GameController* pad : Pads) SDL_GameControllerClose(pad);
     if (Stick) SDL_JoystickClose(Stick);
+    if (Upscaled) SDL_DestroyTexture(Upscaled);
+    if (UpscaledSurface) SDL_FreeSurface(UpscaledSurface);
     if (Texture) SDL_DestroyTexture(Texture);
     if (Renderer) SDL_DestroyRenderer(Renderer);
     if (Window) SDL_DestroyWindow(Window);
@@ -212,38 +214,66 @@ class TSdlPlatform final : public TPlatform {
 
   void OpenWindow(const std::string& caption) override {
     if (Window) return;
-    Window = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kFrameWidth,
-                              kFrameHeight, SDL_WINDOW_SHOWN);
+    Normal = ChooseWindowPlacement(Placed ? &Normal : nullptr, UsableAreas());
+    // High density: the drawable has the display's own pixels and the picture is scaled into them here,
+    // not blurred by the desktop's scaling of a window drawn at its points.
+    Window = SDL_CreateWindow(caption.c_str(), Normal.X, Normal.Y, Normal.Width, Normal.Height,
+                              SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!Window) return;
+    SDL_SetWindowMinimumSize(Window, kMinWindowWidth, kMinWindowHeight);
     ChoosePresentation();
+    if (Normal.Maximized) SDL_MaximizeWindow(Window);
     SDL_RaiseWindow(Window);
   }
 
   bool WindowOpen() const override { return Window != nullptr; }
 
+  void PlaceWindow(const TWindowPlacement& placement) override {
+    Normal = placement;
+    Placed = true;
+    if (Window && !IsFullScreen) ApplyNormal();
+  }
+
+  TWindowPlacement WindowPlacement() const override {
+    if (!Window) return Normal;
+    const Uint32 flags = SDL_GetWindowFlags(Window);
+    if (IsFullScreen) return Normal;
+    if ((flags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED)) == 0) return Current();
+    TWindowPlacement placement = Normal;
+    placement.Maximized = (flags & SDL_WINDOW_MAXIMIZED) != 0;
+    return placement;
+  }
+
   void SetFullScreen(bool fullScreen) override {
     if (!Window || fullScreen == IsFullScreen) return;
     if (fullScreen) {
+      const Uint32 flags = SDL_GetWindowFlags(Window);
+      if ((flags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED)) == 0) Normal = Current();
+      Normal.Maximized = (flags & SDL_WINDOW_MAXIMIZED) != 0;
       // A desktop that refuses leaves the window as it was; the display reports the failed mode change.
       if (SDL_SetWindowFullscreen(Window, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) return;
+      IsFullScreen = true;
     } else {
       SDL_SetWindowFullscreen(Window, 0);
-      SDL_SetWindowSize(Window, kFrameWidth, kFrameHeight);
-      SDL_SetWindowPosition(Window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+      IsFullScreen = false;
+      ApplyNormal();
     }
-    IsFullScreen = fullScreen;
   }
 
   bool FullScreen() const override { return IsFullScreen; }
 
   void Present(const uint32_t* pixels, int pitch) override {
     if (!Window) return;
-    SDL_Rect dst = PictureRect();
+    const TRectArea fit = PictureRect();
+    const SDL_Rect dst{fit.X, fit.Y, fit.Width, fit.Height};
+    const bool sharp = WholeMultiple(fit);
     if (Renderer) {
       SDL_UpdateTexture(Texture, nullptr, pixels, pitch * 4);
+      SDL_Texture* source = sharp ? Texture : SmoothSource(dst);
+      if (source == Texture) SDL_SetTextureScaleMode(Texture, sharp ? SDL_ScaleModeNearest : SDL_ScaleModeLinear);
       SDL_SetRenderDrawColor(Renderer, 0, 0, 0, 255);
       SDL_RenderClear(Renderer);
-      SDL_RenderCopy(Renderer, Texture, nullptr, &dst);
+      SDL_RenderCopy(Renderer, source, nullptr, &dst);
       SDL_RenderPresent(Renderer);
       return;
     }
@@ -253,11 +283,12 @@ class TSdlPlatform final : public TPlatform {
     SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(pixels), kFrameWidth,
                                                             kFrameHeight, 32, pitch * 4, SDL_PIXELFORMAT_RGB888);
     if (!frame) return;
-    if (dst.w == kFrameWidth && dst.h == kFrameHeight && target->w == kFrameWidth && target->h == kFrameHeight) {
-      SDL_BlitSurface(frame, nullptr, target, &dst);
-    } else {
-      SDL_FillRect(target, nullptr, 0);
-      SDL_BlitScaled(frame, nullptr, target, &dst);
+    FillBars(target, dst);
+    SDL_Rect place = dst;  // the blits write back the rectangle they drew
+    if (dst.w == kFrameWidth && dst.h == kFrameHeight) {
+      SDL_BlitSurface(frame, nullptr, target, &place);
+    } else if (sharp || !BlitSmooth(frame, target, dst)) {
+      SDL_BlitScaled(frame, nullptr, target, &place);
     }
     SDL_FreeSurface(frame);
     SDL_UpdateWindowSurface(Window);
@@ -300,10 +331,18 @@ class TSdlPlatform final : public TPlatform {
 
   void SetCursorPos(int x, int y) override {
     if (!Window) return;
-    SDL_Rect dst = PictureRect();
-    int wx = dst.x + x * dst.w / kFrameWidth;
-    int wy = dst.y + y * dst.h / kFrameHeight;
-    SDL_WarpMouseInWindow(Window, wx, wy);
+    const TRectArea dst = PictureRect();
+    int ox = 0, oy = 0, ww = 0, wh = 0;
+    OutputSize(ox, oy);
+    SDL_GetWindowSize(Window, &ww, &wh);
+    // Picture to output pixels, then to the window's points.
+    int px = dst.X + x * dst.Width / kFrameWidth;
+    int py = dst.Y + y * dst.Height / kFrameHeight;
+    if (ox > 0 && oy > 0) {
+      px = px * ww / ox;
+      py = py * wh / oy;
+    }
+    SDL_WarpMouseInWindow(Window, px, py);
   }
 
   void GetCursorPos(int& x, int& y) const override {
@@ -428,42 +467,159 @@ class TSdlPlatform final : public TPlatform {
            renderer.find("Software") != std::string_view::npos;
   }
 
-  // Where the picture lands in the window: scaled to fit with square pixels, centred.
-  SDL_Rect PictureRect() const {
-    int w = kFrameWidth, h = kFrameHeight;
-    if (Renderer)
-      SDL_GetRendererOutputSize(Renderer, &w, &h);
-    else
-      SDL_GetWindowSize(Window, &w, &h);
-    if (w == kFrameWidth && h == kFrameHeight) return {0, 0, w, h};
-    int scaledW = w, scaledH = w * kFrameHeight / kFrameWidth;
-    if (scaledH > h) {
-      scaledH = h;
-      scaledW = h * kFrameWidth / kFrameHeight;
+  static std::vector<TRectArea> UsableAreas() {
+    std::vector<TRectArea> areas;
+    for (int i = 0; i < SDL_GetNumVideoDisplays(); ++i) {
+      SDL_Rect bounds;
+      if (SDL_GetDisplayUsableBounds(i, &bounds) == 0) areas.push_back({bounds.x, bounds.y, bounds.w, bounds.h});
     }
-    return {(w - scaledW) / 2, (h - scaledH) / 2, scaledW, scaledH};
+    return areas;
   }
 
+  // The window as it is now. A new window's position is where the window manager puts its frame's corner,
+  // while SDL reports and sets the client area's; so the placement holds the frame's corner.
+  TWindowPlacement Current() const {
+    TWindowPlacement now;
+    int top = 0, left = 0;
+    if (SDL_GetWindowBordersSize(Window, &top, &left, nullptr, nullptr) != 0) top = left = 0;
+    SDL_GetWindowPosition(Window, &now.X, &now.Y);
+    now.X -= left;
+    now.Y -= top;
+    SDL_GetWindowSize(Window, &now.Width, &now.Height);
+    return now;
+  }
+
+  void ApplyNormal() {
+    if (SDL_GetWindowFlags(Window) & SDL_WINDOW_MAXIMIZED) SDL_RestoreWindow(Window);
+    int top = 0, left = 0;
+    if (SDL_GetWindowBordersSize(Window, &top, &left, nullptr, nullptr) != 0) top = left = 0;
+    SDL_SetWindowSize(Window, Normal.Width, Normal.Height);
+    SDL_SetWindowPosition(Window, Normal.X + left, Normal.Y + top);
+    if (Normal.Maximized) SDL_MaximizeWindow(Window);
+  }
+
+  // Keeps the placement the window returns to from maximised or full screen (at the event's time).
+  void NoteNormal(uint32_t time) {
+    if (IsFullScreen ||
+        (SDL_GetWindowFlags(Window) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN)))
+      return;
+    const TWindowPlacement now = Current();
+    if (now == Normal) return;
+    BeforeNormal = Normal;
+    Normal = now;
+    NormalTime = time;
+  }
+
+  // A window manager may report the maximised size just before it reports the maximise (or the other
+  // way round). A change of Normal to the maximised size within the last second was that one; the
+  // placement before it stays.
+  void NoteMaximized(uint32_t time) {
+    int width = 0, height = 0;
+    SDL_GetWindowSize(Window, &width, &height);
+    if (BeforeNormal.Width > 0 && time - NormalTime < 1000 && Normal.Width == width && Normal.Height == height)
+      Normal = BeforeNormal;
+  }
+
+  void OutputSize(int& width, int& height) const {
+    width = kFrameWidth;
+    height = kFrameHeight;
+    if (Renderer)
+      SDL_GetRendererOutputSize(Renderer, &width, &height);
+    else
+      SDL_GetWindowSizeInPixels(Window, &width, &height);
+  }
+
+  // Where the picture lands in the window's pixels.
+  TRectArea PictureRect() const {
+    int width = 0, height = 0;
+    OutputSize(width, height);
+    return FitPicture(width, height);
+  }
+
+  // The whole multiple of the picture at or above its size in dst (at most what the renderer holds).
+  int SmoothFactor(const SDL_Rect& dst, int maxWidth, int maxHeight) const {
+    int factor = (dst.w + kFrameWidth - 1) / kFrameWidth;
+    if (maxWidth > 0) factor = std::min(factor, maxWidth / kFrameWidth);
+    if (maxHeight > 0) factor = std::min(factor, maxHeight / kFrameHeight);
+    return std::max(factor, 1);
+  }
+
+  // A size that is no whole multiple: the picture is first enlarged pixel for pixel to the next whole
+  // multiple, then filtered down to its place, so that each pixel stays a sharp square with at most one
+  // blended row or column at its edges, instead of the uneven pixels of nearest-pixel scaling or the
+  // blur of filtering straight from 800 x 600.
+  SDL_Texture* SmoothSource(const SDL_Rect& dst) {
+    SDL_RendererInfo info{};
+    SDL_GetRendererInfo(Renderer, &info);
+    const int factor = SmoothFactor(dst, info.max_texture_width, info.max_texture_height);
+    if (factor == 1 || !SDL_RenderTargetSupported(Renderer)) return Texture;
+    int width = 0, height = 0;
+    if (Upscaled && (SDL_QueryTexture(Upscaled, nullptr, nullptr, &width, &height) != 0 ||
+                     width != kFrameWidth * factor)) {
+      SDL_DestroyTexture(Upscaled);
+      Upscaled = nullptr;
+    }
+    if (!Upscaled) {
+      Upscaled = SDL_CreateTexture(Renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_TARGET,
+                                   kFrameWidth * factor, kFrameHeight * factor);
+      if (!Upscaled) return Texture;
+      SDL_SetTextureScaleMode(Upscaled, SDL_ScaleModeLinear);
+    }
+    SDL_SetTextureScaleMode(Texture, SDL_ScaleModeNearest);
+    if (SDL_SetRenderTarget(Renderer, Upscaled) != 0) return Texture;
+    SDL_RenderCopy(Renderer, Texture, nullptr, nullptr);
+    SDL_SetRenderTarget(Renderer, nullptr);
+    return Upscaled;
+  }
+
+  // The same for the window surface. False when the surfaces do not allow it (filtering needs 32 bits).
+  bool BlitSmooth(SDL_Surface* frame, SDL_Surface* target, const SDL_Rect& dst) {
+    const int factor = SmoothFactor(dst, 0, 0);
+    if (UpscaledSurface &&
+        (UpscaledSurface->w != kFrameWidth * factor || UpscaledSurface->format->format != target->format->format)) {
+      SDL_FreeSurface(UpscaledSurface);
+      UpscaledSurface = nullptr;
+    }
+    if (!UpscaledSurface)
+      UpscaledSurface = SDL_CreateRGBSurfaceWithFormat(0, kFrameWidth * factor, kFrameHeight * factor, 32,
+                                                       target->format->format);
+    if (!UpscaledSurface) return false;
+    if (SDL_BlitScaled(frame, nullptr, UpscaledSurface, nullptr) != 0) return false;
+    return SDL_SoftStretchLinear(UpscaledSurface, nullptr, target, &dst) == 0;
+  }
+
+  // Black where the picture does not reach.
+  static void FillBars(SDL_Surface* target, const SDL_Rect& dst) {
+    const SDL_Rect bars[] = {{0, 0, target->w, dst.y},
+                             {0, dst.y + dst.h, target->w, target->h - dst.y - dst.h},
+                             {0, dst.y, dst.x, dst.h},
+                             {dst.x + dst.w, dst.y, target->w - dst.x - dst.w, dst.h}};
+    for (const SDL_Rect& bar : bars)
+      if (bar.w > 0 && bar.h > 0) SDL_FillRect(target, &bar, 0);
+  }
+
+  // From the window's points to the picture's coordinates.
   void ToPicture(int wx, int wy, int& x, int& y) const {
     if (!Window) {
       x = wx;
       y = wy;
       return;
     }
-    SDL_Rect dst = PictureRect();
+    const TRectArea dst = PictureRect();
     int ww = 0, wh = 0, ow = 0, oh = 0;
     SDL_GetWindowSize(Window, &ww, &wh);
-    ow = ww;
-    oh = wh;
-    if (Renderer) SDL_GetRendererOutputSize(Renderer, &ow, &oh);
+    OutputSize(ow, oh);
     // Window points to output pixels (they differ on high-density displays).
     if (ww > 0 && wh > 0) {
       wx = wx * ow / ww;
       wy = wy * oh / wh;
     }
-    x = dst.w > 0 ? (wx - dst.x) * kFrameWidth / dst.w : wx;
-    y = dst.h > 0 ? (wy - dst.y) * kFrameHeight / dst.h : wy;
+    x = dst.Width > 0 ? FloorDiv((wx - dst.X) * kFrameWidth, dst.Width) : wx;
+    y = dst.Height > 0 ? FloorDiv((wy - dst.Y) * kFrameHeight, dst.Height) : wy;
   }
+
+  // Rounds towards minus infinity, so that a point in the bar left of or above the picture is outside it.
+  static int FloorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
   bool InPicture(int x, int y) const { return x >= 0 && y >= 0 && x < kFrameWidth && y < kFrameHeight; }
 
@@ -532,10 +688,13 @@ class TSdlPlatform final : public TPlatform {
             event.Kind = TEventKind::Deactivate;
             return true;
           case SDL_WINDOWEVENT_MAXIMIZED:
-            // The window has a fixed size: undo the maximise and let the game decide what it means.
-            SDL_RestoreWindow(Window);
-            event.Kind = TEventKind::Maximize;
-            return true;
+            // Maximised is simply large; the picture follows. Alt+Enter remains the way to full screen.
+            NoteMaximized(raw.window.timestamp);
+            return false;
+          case SDL_WINDOWEVENT_MOVED:
+          case SDL_WINDOWEVENT_SIZE_CHANGED:
+            NoteNormal(raw.window.timestamp);
+            return false;
           case SDL_WINDOWEVENT_CLOSE:
             event.Kind = TEventKind::Close;
             return true;
@@ -552,6 +711,8 @@ class TSdlPlatform final : public TPlatform {
       case SDL_RENDER_DEVICE_RESET:
         // Every texture of the renderer is gone: make the frame's texture again.
         PresentationLost = true;
+        if (Upscaled) SDL_DestroyTexture(Upscaled);
+        Upscaled = nullptr;
         if (Renderer) {
           if (Texture) SDL_DestroyTexture(Texture);
           Texture = SDL_CreateTexture(Renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, kFrameWidth,
@@ -623,7 +784,13 @@ class TSdlPlatform final : public TPlatform {
 
   SDL_Window* Window = nullptr;
   SDL_Renderer* Renderer = nullptr;
-  SDL_Texture* Texture = nullptr;
+  SDL_Texture* Texture = nullptr;                // the frame, 800 x 600
+  SDL_Texture* Upscaled = nullptr;               // the frame at a whole multiple, for sizes between them
+  SDL_Surface* UpscaledSurface = nullptr;        // the same without a renderer
+  TWindowPlacement Normal;                       // where window mode puts the window
+  TWindowPlacement BeforeNormal;                 // the one before the last change of Normal
+  uint32_t NormalTime = 0;                       // when Normal last changed (SDL's milliseconds)
+  bool Placed = false;                           // Normal was given before the window opened
   SDL_Joystick* Stick = nullptr;
   std::vector<SDL_GameController*> Pads;  // in the order they came
   std::vector<TEvent> Pending;            // events made from one SDL event that carried several

@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "game/game_state.h"
 #include "menu/menu_state.h"
 #include "music/music.h"
+#include "app/window_placement.h"
 #include "settings/settings.h"
 #include "tests/support/game_test.h"
 
@@ -197,6 +200,60 @@ TEST_F(Spine, ASaveThatFailsIsShownAndTheProgramGoesOn) {
   EXPECT_EQ(Headless.MessageBoxes[0], "Is a directory");
   EXPECT_FALSE(form.Closed());
   EXPECT_EQ(Settings.WindowMode, 0);  // plain in memory
+}
+
+TEST(WindowPlacementText, ReadsWhatItWritesAndNothingElse) {
+  const plat::TWindowPlacement plain{224, 168, 1000, 900, false};
+  const plat::TWindowPlacement maximized{-20, 5, 1600, 1200, true};
+  EXPECT_EQ(WindowPlacementText(plain), "1000x900+224+168\n");
+  EXPECT_EQ(WindowPlacementText(maximized), "1600x1200-20+5\nmaximized\n");
+  for (const plat::TWindowPlacement& placement : {plain, maximized}) {
+    plat::TWindowPlacement read;
+    ASSERT_TRUE(ParseWindowPlacement(WindowPlacementText(placement), read));
+    EXPECT_EQ(read, placement);
+  }
+  const char* damaged[] = {"",
+                           "1000x900",
+                           "1000x900+224",
+                           "1000x900 224 168\n",
+                           "1000 x900+224+168\n",
+                           "1000x900+224+168 maximized\n",
+                           "1000x900+224+168\nfull screen\n",
+                           "1000x900+224+168\n\n",
+                           "-1000x900+224+168\n",
+                           "0x900+224+168\n",
+                           "1000x900++224+168\n",
+                           "99999999999x900+224+168\n",
+                           "1000x900+224+168\r\n"};
+  for (const char* text : damaged) {
+    plat::TWindowPlacement read = plain;
+    EXPECT_FALSE(ParseWindowPlacement(text, read)) << text;
+    EXPECT_EQ(read, plain) << text;
+  }
+}
+
+// The size and place the player left are where the next start opens; a damaged window.txt is passed
+// over, and a placement that did not change is not written again.
+TEST_F(Spine, TheWindowOpensWhereItWasLeft) {
+  WriteFile(kWindowPlacementFile, "1000x900+224+168\n");
+  {
+    TmainForm form;
+    EXPECT_EQ(Headless.WindowPlacement(), (plat::TWindowPlacement{224, 168, 1000, 900, false}));
+    Headless.PlaceWindow({300, 100, 1200, 960, true});  // the player moves, sizes and maximises it
+  }
+  EXPECT_EQ(ReadFile(kWindowPlacementFile), "1200x960+300+100\nmaximized\n");
+
+  struct stat before {};
+  ASSERT_EQ(::stat(kWindowPlacementFile, &before), 0);
+  { TmainForm form; }
+  struct stat after {};
+  ASSERT_EQ(::stat(kWindowPlacementFile, &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);  // not rewritten
+
+  WriteFile(kWindowPlacementFile, "1200x960+300+100 and then some\n");
+  { TmainForm form; }
+  // The first start's placement on the headless 1920 x 1080 desktop: 800 x 600, centred.
+  EXPECT_EQ(ReadFile(kWindowPlacementFile), "800x600+560+240\n");
 }
 
 }  // namespace

@@ -73,18 +73,77 @@ TEST_F(TSoundTest, MixesTwoVoicesSampleBySampleAndEndsThem) {
   EXPECT_FALSE(mixer.Playing(*b));
 }
 
-TEST_F(TSoundTest, MixingSaturatesInsteadOfWrapping) {
+// A sum over the ceiling is turned down to it at once, neither wrapped nor clipped, whatever its sign.
+TEST_F(TSoundTest, ALoudSumIsBroughtToTheCeiling) {
   struct TCase {
-    int16_t A, B, Expected;
-  } cases[] = {{30000, 10000, 32767}, {-30000, -10000, -32768}, {32767, 32767, 32767}, {-32768, 1, -32767}};
-  TMixer& mixer = *Sound.GetMixer();
+    int16_t A, B;
+    int16_t Expected;
+  } cases[] = {{30000, 10000, kMixCeiling}, {-30000, -10000, -kMixCeiling}, {32767, 32767, kMixCeiling},
+               {-32768, -32768, -kMixCeiling}};
   for (const TCase& c : cases) {
+    TDXSound sound;
+    auto output = std::make_unique<plat::THeadlessAudio>(true, kMono);
+    plat::THeadlessAudio* audio = output.get();
+    sound.Initialize(std::move(output));
+    TMixer& mixer = *sound.GetMixer();
     auto a = mixer.CreateVoice(Samples({c.A}));
     auto b = mixer.CreateVoice(Samples({c.B}));
     mixer.Play(a, false);
     mixer.Play(b, false);
-    EXPECT_EQ(Pull(1)[0], c.Expected) << c.A << " + " << c.B;
+    int16_t out = 0;
+    audio->Pull(&out, 1);
+    EXPECT_EQ(out, c.Expected) << c.A << " + " << c.B;
   }
+}
+
+// Over the ceiling the waveform is scaled, not flattened: samples around a peak keep their proportions,
+// the gain holds for a moment, then comes back to 1 and a quiet sound passes sample for sample again.
+TEST_F(TSoundTest, TheLimiterScalesTheMixHoldsThenLetsGo) {
+  TMixer& mixer = *Sound.GetMixer();
+  // Two copies of 30000, 32000, 20000, 10000: sums 60000, 64000 (the peak), 40000, 20000.
+  auto loud = Samples({30000, 32000, 20000, 10000});
+  auto a = mixer.CreateVoice(loud);
+  auto b = mixer.CreateVoice(loud);
+  mixer.Play(a, false);
+  mixer.Play(b, false);
+  std::vector<int16_t> out = Pull(4);
+  const double gain = static_cast<double>(kMixCeiling) / 64000;  // set by the peak 64000
+  EXPECT_EQ(out[0], kMixCeiling);
+  EXPECT_EQ(out[1], kMixCeiling);
+  EXPECT_NEAR(out[2], 40000 * gain, 1.0);
+  EXPECT_NEAR(out[3], 20000 * gain, 1.0);
+
+  // A steady quiet tone: held at the lowered gain first, whole again within two seconds.
+  std::vector<int16_t> quiet(static_cast<size_t>(kMono.Rate) * 2, 1000);
+  auto tone = mixer.CreateVoice(Samples(quiet));
+  mixer.Play(tone, false);
+  out = Pull(kMono.Rate * 2);
+  const int holdFrames = kMono.Rate * TMixer::kLimiterHoldMs / 1000;
+  EXPECT_NEAR(out[static_cast<size_t>(holdFrames - 10)], 1000 * gain, 1.0);
+  EXPECT_GT(out[static_cast<size_t>(holdFrames + kMono.Rate / 20)], out[static_cast<size_t>(holdFrames)]);
+  EXPECT_EQ(out.back(), 1000);
+  for (int16_t s : out) ASSERT_LE(s, 1000);
+}
+
+// Both sides are turned down by the same gain, so a loud effect on one side does not shift the picture.
+TEST(LimiterStereoTest, BothSidesShareTheGain) {
+  TDXSound sound;
+  auto output = std::make_unique<plat::THeadlessAudio>(true, plat::TAudioFormat{44100, 2});
+  plat::THeadlessAudio* audio = output.get();
+  sound.Initialize(std::move(output));
+  TMixer& mixer = *sound.GetMixer();
+  auto data = std::make_shared<TSampleData>();
+  data->Samples = {8000, 32000, 8000, 32000};  // left quiet, right loud
+  data->Frames = 2;
+  data->Channels = 2;
+  auto a = mixer.CreateVoice(data);
+  auto b = mixer.CreateVoice(data);
+  mixer.Play(a, false);
+  mixer.Play(b, false);
+  int16_t out[4] = {};
+  audio->Pull(out, 2);
+  EXPECT_EQ(out[1], kMixCeiling);
+  EXPECT_NEAR(out[0], 16000.0 * kMixCeiling / 64000, 1.0);
 }
 
 TEST(ConvertPcmTest, ConvertsDepthChannelsAndRateOnce) {

@@ -380,9 +380,6 @@ TEST_F(Enemies, TheMegaBombKillsEveryEnemyOnceAndSparesTheirShots) {
   auto* launcher = new TGroundEnemySprite(gkLauncher, &Root());
   auto* shot = new TWeaponSprite(600, 300, 1, false, "machinegun", &Root());
   auto* groundShot = new TGroundEnemyWeaponSprite(gkSoldier, 0, 600, 400, &Root());
-  // The transport is also rammed in the same tick, after the bomb has killed it.
-  transport->X = 110;
-  transport->Y = 190;
   RunTicks(1);
   for (TSprite* enemy : std::vector<TSprite*>{aircraft, transport, kamikaze, paratrooper, tower, launcher})
     EXPECT_TRUE(enemy->IsDead());
@@ -390,14 +387,14 @@ TEST_F(Enemies, TheMegaBombKillsEveryEnemyOnceAndSparesTheirShots) {
   EXPECT_FALSE(groundShot->IsDead());
   EXPECT_EQ(Game.LevelKills, 6);
   EXPECT_EQ(Game.Score, 10 + 100 + 1 + 2 + 10 + 20);
-  EXPECT_EQ(Game.Hero->HealthPoints, 50);  // the wreck of the transport hurts no more
   EXPECT_EQ(Explosions("explosion3"), 1);
   EXPECT_EQ(Explosions("explosion1"), 4);
   EXPECT_EQ(Explosions("bloodexplosion"), 1);
   EXPECT_TRUE(Game.LastBonusIndicator->Visible);
 }
 
-// The second hit of a tick finds the enemy killed: it is not counted, scored or exploded again.
+// The second hit of a tick finds the enemy's wreck: it is not counted, scored or exploded again, but a
+// bullet still ends on it and a ram still costs the hero.
 TEST_F(Enemies, AnEnemyHitTwiceInOneTickDiesOnce) {
   StartQuietPlay();
   enum TTwoHits { thTwoBullets, thRamThenBullet, thMegaBombThenBullet, thRamThenMegaBomb };
@@ -433,14 +430,73 @@ TEST_F(Enemies, AnEnemyHitTwiceInOneTickDiesOnce) {
     EXPECT_EQ(Game.LevelKills, 1);
     EXPECT_EQ(Game.Score, 10);
     EXPECT_EQ(Explosions("explosion1"), 1);
-    // A bullet that comes second passes the wreck by.
+    const int bullets = (first != nullptr) + (second != nullptr);
     if (first) {
-      EXPECT_EQ(first->IsDead(), way == thTwoBullets);
+      EXPECT_TRUE(first->IsDead());
     }
     if (second) {
-      EXPECT_FALSE(second->IsDead());
+      EXPECT_TRUE(second->IsDead());
     }
+    EXPECT_EQ(Explosions("gunexplosion"), bullets);
+    EXPECT_EQ(Game.Hero->HealthPoints, ram ? 50 - 2 : 50);
   }
+}
+
+// A shot that reaches the wreck of an enemy killed earlier in the tick ends on it: it flies no further to
+// the enemy behind.
+TEST_F(Enemies, AHeroShotEndsOnAWreckAndSparesTheEnemyBehindIt) {
+  StartQuietPlayWithoutHero();
+  std::vector<TFlyingEnemySprite*> aircraft;
+  for (int i = 0; i < 2; ++i) {
+    auto* plane = aircraft.emplace_back(new TFlyingEnemySprite(1, &Root()));
+    plane->X = 400;
+    plane->Y = 200;
+    plane->FireDelay = 1000;
+    plane->HitPoints = 2;  // one bullet is enough
+  }
+  // The first bullet kills the front aircraft; the second meets its wreck first (it was made first).
+  auto* first = new THeroWeaponSprite(420, 210, 1, kStayPut, &Root());
+  auto* second = new THeroWeaponSprite(425, 210, 1, kStayPut, &Root());
+  RunTicks(1);
+  EXPECT_TRUE(aircraft[0]->IsDead());
+  EXPECT_FALSE(aircraft[1]->IsDead());
+  EXPECT_EQ(aircraft[1]->HitPoints, 2);
+  EXPECT_TRUE(first->IsDead());
+  EXPECT_TRUE(second->IsDead());
+  EXPECT_EQ(Explosions("gunexplosion"), 2);
+  EXPECT_EQ(Explosions("explosion1"), 1);
+  EXPECT_EQ(Game.LevelKills, 1);
+  EXPECT_EQ(Game.Score, 10);
+}
+
+// The mega-bomb taken first kills what the hero then rams in the same test: each wreck still costs the
+// hero what the table says, and each enemy dies, scores and explodes once.
+TEST_F(Enemies, RammingAWreckTheMegaBombLeftCostsTheHeroWhatTheTableSays) {
+  StartQuietPlay();
+  PlaceHero(100, 200);
+  auto* bonus = new TBonusSprite(&Root());
+  bonus->Kind = bkMegaBomb;
+  bonus->X = 110;
+  bonus->Y = 210;
+  auto* aircraft = new TFlyingEnemySprite(2, &Root());  // 20 hit points, 3 of them shot away
+  aircraft->X = 120;
+  aircraft->Y = 190;
+  aircraft->HitPoints = 17;
+  auto* tower = new TGroundEnemySprite(gkTower, &Root());  // 10
+  tower->X = 100;
+  tower->Y = 190;
+  auto* kamikaze = new TKamikazeSprite(130, 215, &Root());                     // 1
+  auto* paratrooper = new TParatrooperSprite(110, 190, pkRocketMan, &Root());  // none
+  RunTicks(1);
+  for (TSprite* enemy : std::vector<TSprite*>{aircraft, tower, kamikaze, paratrooper})
+    EXPECT_TRUE(enemy->IsDead());
+  EXPECT_EQ(Game.Hero->HealthPoints, 50 - 17 - 10 - 1);
+  EXPECT_TRUE(Game.Smoke->Visible);
+  EXPECT_EQ(Game.LevelKills, 4);
+  EXPECT_EQ(Game.Score, 20 + 10 + 1 + 5);
+  EXPECT_EQ(Explosions("explosion1"), 3);  // the aircraft, the tower and the kamikaze
+  EXPECT_EQ(Explosions("bloodexplosion"), 1);
+  EXPECT_EQ(Game.GamePhase, gpPlaying);
 }
 
 TEST_F(Enemies, ANewLevelClearsEveryEnemyAndShot) {

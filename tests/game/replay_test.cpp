@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/replay_run.h"
 #include "engine/binary_io.h"
 #include "engine/rtl.h"
+#include "engine/surface.h"
 #include "game/game_state.h"
 #include "menu/menu_state.h"
 #include "tests/support/game_scenario.h"
@@ -39,9 +41,11 @@ TReplay SmallReplay() {
   firing.Input = InputBit(isButton1);
   firing.Lag = 0;
   replay.Runs = {{94, TReplayTick{}}, {3, moving}, {1, commands}, {65535, firing}};
-  replay.Checkpoints.push_back({.Tick = 600, .Seed = 5, .Score = 40, .Level = 1, .Lives = 3});
-  replay.Checkpoints.push_back({.Tick = 1200, .Seed = 6, .Score = 65535, .Level = 2, .Lives = -1});
-  replay.End = {.Tick = 94 + 3 + 1 + 65535, .Seed = 9, .Score = 1234, .Level = 3, .Lives = 0};
+  replay.Checkpoints.push_back({.Tick = 600, .Seed = 5, .Score = 40, .Level = 1, .Lives = 3, .Frames = 11});
+  replay.Checkpoints.push_back(
+      {.Tick = 1200, .Seed = 6, .Score = 65535, .Level = 2, .Lives = -1, .Frames = 0xFEDCBA9876543210ull});
+  replay.End = {
+      .Tick = 94 + 3 + 1 + 65535, .Seed = 9, .Score = 1234, .Level = 3, .Lives = 0, .Frames = 1u << 31};
   replay.FrameHash = 0x0123456789ABCDEFull;
   return replay;
 }
@@ -76,7 +80,32 @@ TEST(ReplayFormat, EveryFieldSurvivesTheFileAndEqualTicksShareARun) {
   EXPECT_EQ(loaded.End, replay.End);
   EXPECT_EQ(loaded.FrameHash, replay.FrameHash);
   // 65633 ticks in a few dozen bytes: runs of equal ticks cost one run.
-  EXPECT_LT(bytes.size(), 160u);
+  EXPECT_LT(bytes.size(), 200u);
+}
+
+// The hash of each frame is chained into the checkpoints, so it must see every pixel's colour.
+TEST(ReplayFormat, AFrameHashSeesEveryPixelsColourButNotTheTopByte) {
+  TDirectDrawSurface surface;
+  surface.CreateOffscreen(7, 3);  // 21 pixels: four lanes of eight and a rest
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 7; ++x) surface.WritePixel(x, y, static_cast<uint32_t>(0x010203 * (x + 7 * y)));
+  const uint64_t hash = FrameHash(surface);
+  std::set<uint64_t> seen = {hash};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 7; ++x) {
+      const uint32_t pixel = surface.ReadPixel(x, y);
+      for (uint32_t bit : {1u, 0x8000u, 0x800000u}) {
+        surface.WritePixel(x, y, pixel ^ bit);
+        EXPECT_TRUE(seen.insert(FrameHash(surface)).second) << x << "," << y << " bit " << bit;
+      }
+      surface.WritePixel(x, y, pixel | 0xFF000000u);
+      EXPECT_EQ(FrameHash(surface), hash) << x << "," << y;
+      surface.WritePixel(x, y, pixel);
+    }
+  // The chain depends on each frame and on their order.
+  const uint64_t a = FrameHash(surface), b = hash ^ 1;
+  EXPECT_NE(ChainFrames(ChainFrames(0, a), b), ChainFrames(ChainFrames(0, b), a));
+  EXPECT_NE(ChainFrames(ChainFrames(0, a), b), ChainFrames(ChainFrames(0, a), a));
 }
 
 TEST(ReplayFormat, EveryCutAndEveryChangedByteIsRefusedWithTheFilesName) {
@@ -103,11 +132,11 @@ TEST(ReplayFormat, DamageBehindAMatchingChecksumIsRefusedBeforeItIsRead) {
   };
   const TCase cases[] = {
       {"magic", 0, {'X'}, "The file games/x.replay is not a replay."},
-      {"format", 8, {2, 0}, "The replay games/x.replay has format version 2; this game reads version 1."},
+      {"format", 8, {1, 0}, "The replay games/x.replay has format version 1; this game reads version 2."},
       {"rules",
        10,
        {7, 0},
-       "The replay games/x.replay was recorded under rules version 7; this game plays version 1."},
+       "The replay games/x.replay was recorded under rules version 7; this game plays version 2."},
       {"run count",
        kRuns,
        {0xFF, 0xFF, 0xFF, 0x7F},
@@ -244,6 +273,37 @@ TEST_F(ReplayScenario, ARecordedGamePlaysBackEqualFromAnyStartingStateAndAChange
   outcome = VerifyReplay(changed);
   EXPECT_FALSE(outcome.End == replay.End && outcome.FrameHash == replay.FrameHash);
   EXPECT_EQ(outcome.FirstDifferenceTick, 1200);
+}
+
+// More equal ticks in a row than one run holds: the pause goes on in a second run of the same tick, and
+// the game plays back equal.
+TEST_F(ReplayScenario, APauseLongerThanARunIsKeptAndPlaysBackEqual) {
+  constexpr int kPauseTicks = 65535 + 300;
+  Headless.KeepFrames = false;  // no copy of each frame: the test reads none
+  StartPlaying();
+  RunTicks(30);
+  Press('P');
+  RunTicks(kPauseTicks);
+  Press('P');
+  RunTicks(30);
+  Press(plat::VK_ESCAPE);
+  Press(plat::VK_RETURN);  // "Yes"
+  for (int i = 0; i < 300 && Game.GamePhase != gpMenu; ++i) RunTicks(1);
+  ASSERT_EQ(Game.GamePhase, gpMenu);  // a score of 0 takes no place
+  Form.reset();
+
+  const TReplay replay = LoadReplay("replays/last.replay");
+  EXPECT_GT(replay.End.Tick, static_cast<uint32_t>(kPauseTicks));
+  size_t full = 0;
+  for (size_t i = 0; i + 1 < replay.Runs.size(); ++i)
+    if (replay.Runs[i].Repeat == 65535 && replay.Runs[i + 1].Tick == replay.Runs[i].Tick) full = i;
+  ASSERT_GT(full, 0u) << "no run of 65535 equal ticks followed by more of them";
+  EXPECT_GE(replay.Runs[full + 1].Repeat, 300 - 2);
+  const TReplayOutcome outcome = VerifyReplay(replay);
+  EXPECT_TRUE(outcome.Ended);
+  EXPECT_EQ(outcome.End, replay.End);
+  EXPECT_EQ(outcome.FrameHash, replay.FrameHash);
+  EXPECT_EQ(outcome.FirstDifferenceTick, -1);
 }
 
 TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestTheLastAndTheRecordFile) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The replay options of the program from outside: the JSON line and the exit statuses of
-# --verify-replay, the usage for a bad command line, the display options beside --replay, the messages
-# for a missing, damaged or foreign file. Usage: command_line_test.sh PELLORIN GOLDEN_DIR RUN_DIR
+# --verify-replay (for a replay that plays otherwise than recorded too), the usage for a bad command
+# line, the display options beside --replay, the messages for a missing, damaged or foreign file. Usage: command_line_test.sh PELLORIN GOLDEN_DIR RUN_DIR
 set -uo pipefail
 pellorin=$1 golden=$2 run=$3
 work=$(mktemp -d)
@@ -40,6 +40,29 @@ ln -s "$run/data" "$run/sound" "$work/copy/"
 pellorin=$work/copy/pellorin expect 2 "^No kept replay in $work/copy/replays" --replay --window
 printf 'hello' >"$work/text.replay"
 expect 2 "The file $work/text.replay is not a replay" --verify-replay "$work/text.replay"
+# A well-formed file whose record disagrees with its play: the score at the end, or the last
+# checkpoint's, one more than the game makes, the checksum made to match. It loads, plays and is said
+# to differ. edit FILE OFFSET adds 1 to the 16-bit value OFFSET bytes from the end, reseals the file and
+# prints the tick of the state the value belongs to. From the end: the checksum (4 bytes), the end state
+# (ticks 4, seed 4, score 2, level 1, lives 4, frames 8, frame hash 8), the last checkpoint (the same
+# without the frame hash).
+edit() {
+  python3 -c '
+import struct, sys, zlib
+path, at = sys.argv[1], int(sys.argv[2])
+data = bytearray(open(path, "rb").read())
+at += len(data)
+struct.pack_into("<H", data, at, (struct.unpack_from("<H", data, at)[0] + 1) & 0xFFFF)
+struct.pack_into("<I", data, len(data) - 4, zlib.crc32(bytes(data[:-4])))
+open(path, "wb").write(data)
+print(struct.unpack_from("<I", data, at - 8)[0])' "$@"
+}
+cp "$good" "$work/end.replay"
+edit "$work/end.replay" $((-4 - 31 + 8)) >/dev/null
+expect 1 '"recorded":\{.*\},"result":"diverged","first_difference_tick":null\}$' --verify-replay "$work/end.replay"
+cp "$good" "$work/checkpoint.replay"
+tick=$(edit "$work/checkpoint.replay" $((-4 - 31 - 23 + 8)))
+expect 1 "\"result\":\"diverged\",\"first_difference_tick\":$tick\}\$" --verify-replay "$work/checkpoint.replay"
 # One byte of the input stream changed: refused by the checksum, never a crash.
 cp "$good" "$work/changed.replay"
 printf '\x55' | dd of="$work/changed.replay" bs=1 seek=60 conv=notrunc status=none

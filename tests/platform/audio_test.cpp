@@ -47,10 +47,35 @@ TEST(SdlAudioTest, NoUsableDriverIsSilenceNotAnError) {
   auto output = plat::OpenSdlAudio();
   ::unsetenv("SDL_AUDIODRIVER");
   EXPECT_FALSE(output->Running());
+  EXPECT_NE(output->Problem().find("no-such-driver"), std::string::npos) << output->Problem();
   TConstantSource source;
   output->SetSource(&source);
   output->SetSource(nullptr);
   EXPECT_EQ(source.Frames, 0);
+}
+
+// A machine without a sound card: ALSA's search for one (here for a card of a name no machine has, and
+// through no sound server) fails without a word on standard error, and the output says why it is silent.
+TEST(SdlAudioTest, NoSoundCardIsQuiet) {
+  const char* kNowhere[][2] = {{"SDL_AUDIODRIVER", "alsa"},
+                               {"ALSA_CARD", "PellorinNoSuchCard"},
+                               {"PULSE_SERVER", "unix:/nonexistent/pellorin"},
+                               {"PIPEWIRE_REMOTE", "/nonexistent/pellorin"}};
+  for (const auto& variable : kNowhere) ::setenv(variable[0], variable[1], 1);
+  testing::internal::CaptureStderr();
+  bool running = false;
+  std::string problem;
+  {
+    auto output = plat::OpenSdlAudio();
+    running = output->Running();
+    problem = output->Problem();
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  for (const auto& variable : kNowhere) ::unsetenv(variable[0]);
+  if (!running && problem.find("alsa") != std::string::npos) GTEST_SKIP() << "no ALSA here: " << problem;
+  ASSERT_FALSE(running) << "a sound card named PellorinNoSuchCard";
+  EXPECT_EQ(said, "");
+  EXPECT_NE(problem.find("ALSA"), std::string::npos) << problem;
 }
 
 }  // namespace

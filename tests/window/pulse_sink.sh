@@ -14,6 +14,8 @@
 #   pulse_heard FROM [TO]   succeeds when that stretch holds sound: RMS at or above -50 dBFS
 #   pulse_quiet FROM [TO]   succeeds when that stretch is silent: peak below -60 dBFS
 #                           (both print the stretch's level as pulse_level does)
+#   pulse_clipped FROM [TO] prints "CLIPPED PEAK": how many samples of the stretch stand at full scale
+#                           (32767, or -32767 and below) and its peak in dBFS
 #   pulse_stop              ends the recording and the server; call it from the test's EXIT trap
 # Needs pulseaudio, parec and pactl (scripts/setup.sh --test installs pulseaudio and pulseaudio-utils)
 # and python3. The marks are only as sharp as parec's 50 ms fragments and the player's own latency.
@@ -89,6 +91,23 @@ rms = math.sqrt(sum(s * s for s in samples) / len(samples))
 peak = max(abs(s) for s in samples)
 db = lambda v: max(-120.0, 20 * math.log10(v / 32768)) if v > 0 else -120.0
 print("%.1f %.1f" % (db(rms), db(peak)))
+PY
+}
+
+pulse_clipped() {
+  python3 - "$pulse_recording" "$1" "${2:-}" <<'PY'
+import array, math, sys
+path, start, end = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+start -= start % 4
+with open(path, "rb") as f:
+    f.seek(start)
+    data = f.read(max(0, int(end) - start) if end else -1)
+samples = array.array("h", data[: len(data) - len(data) % 4])
+if sys.byteorder == "big":
+    samples.byteswap()
+clipped = sum(1 for s in samples if s >= 32767 or s <= -32767)
+peak = max((abs(s) for s in samples), default=0)
+print("%d %.2f" % (clipped, 20 * math.log10(peak / 32768) if peak else -120.0))
 PY
 }
 
