@@ -31,8 +31,8 @@ std::string Golden(const std::string& name) {
   return ReadFile(std::string(PELLORIN_GOLDEN_DIR) + "/" + name + ".replay");
 }
 
-constexpr int kLevel3Score = 519;  // the end of reaches-level-3.replay
-constexpr int kLosesScore = 412;   // the end of loses-every-life.replay
+constexpr int kRulesScore = 5194;  // the end of plays-every-rule.replay
+constexpr int kLosesScore = 310;    // the end of loses-every-life.replay
 
 std::string TablePath(const std::string& extra = "") {
   return std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json" + extra;
@@ -90,16 +90,16 @@ class VerifyTest : public ::testing::Test {
 TEST_F(VerifyTest, APlayedGameIsVerifiedAndItsReplayDownloadsAsSent) {
   auto server = Start(PELLORIN_GAME_PROGRAM);
   TGameClient game(server->Port());
-  const std::string ticket = SubmitResult(game, "Ann", kLevel3Score);
+  const std::string ticket = SubmitResult(game, "Ann", kRulesScore);
   ASSERT_EQ(ticket.size(), 32u);
-  const std::string replay = Golden("reaches-level-3");
+  const std::string replay = Golden("plays-every-rule");
   TReply upload = Upload(game, ticket, replay);
   EXPECT_EQ(upload.Status, 200) << upload.Body;
   EXPECT_EQ(upload.Body, "OK");
   EXPECT_EQ(Verdict(1).first, TReplayState::rsVerified) << Verdict(1).second;
 
   TReply json = game.Get(TablePath());
-  EXPECT_NE(json.Body.find("\"score\":519,\"date\":"), std::string::npos) << json.Body;
+  EXPECT_NE(json.Body.find("\"score\":5194,\"date\":"), std::string::npos) << json.Body;
   EXPECT_NE(json.Body.find("\"verified\":true,\"replay\":\"/cgi/replay?id=1\"}"), std::string::npos)
       << json.Body;
   TReply download = game.Get("/cgi/replay?id=1");
@@ -119,7 +119,7 @@ TEST_F(VerifyTest, APlayedGameIsVerifiedAndItsReplayDownloadsAsSent) {
 TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
   auto server = Start(PELLORIN_GAME_PROGRAM);
   TGameClient game(server->Port());
-  std::string damaged = Golden("reaches-level-3");
+  std::string damaged = Golden("plays-every-rule");
   damaged[60] = static_cast<char>(damaged[60] ^ 0x55);
   struct TCase {
     const char* Name;
@@ -128,10 +128,10 @@ TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
     const char* Reason;
   };
   const std::vector<TCase> cases = {
-      {"Other", kLevel3Score, Golden("loses-every-life"),
-       "the replay ends with the score 412, the entry has 519"},
-      {"Forged", 9999, Golden("reaches-level-3"), "the replay ends with the score 519, the entry has 9999"},
-      {"Damaged", kLevel3Score, damaged, "the verifier refused the file: The replay "},
+      {"Other", kRulesScore, Golden("loses-every-life"),
+       "the replay ends with the score 310, the entry has 5194"},
+      {"Forged", 9999, Golden("plays-every-rule"), "the replay ends with the score 5194, the entry has 9999"},
+      {"Damaged", kRulesScore, damaged, "the verifier refused the file: The replay "},
       {"None", kLosesScore, "", ""},
   };
   for (const TCase& c : cases) {
@@ -178,8 +178,8 @@ TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
   }
   auto server = Start(PELLORIN_GAME_PROGRAM);
   TGameClient game(server->Port());
-  const std::string ticket = SubmitResult(game, "New", kLevel3Score);
-  EXPECT_EQ(Upload(game, ticket, Golden("reaches-level-3")).Status, 200);
+  const std::string ticket = SubmitResult(game, "New", kRulesScore);
+  EXPECT_EQ(Upload(game, ticket, Golden("plays-every-rule")).Status, 200);
   EXPECT_EQ(Verdict(2).first, TReplayState::rsVerified);
   const std::string all = game.Get(TablePath()).Body;
   EXPECT_NE(
@@ -195,8 +195,8 @@ TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
 TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
   auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "2048"});
   TGameClient game(server->Port());
-  const std::string ticket = SubmitResult(game, "Big", kLevel3Score);
-  EXPECT_EQ(Upload(game, ticket, Golden("reaches-level-3")).Status, 413);  // 8727 bytes
+  const std::string ticket = SubmitResult(game, "Big", kRulesScore);
+  EXPECT_EQ(Upload(game, ticket, Golden("plays-every-rule")).Status, 413);  // 9296 bytes
   EXPECT_EQ(Upload(game, "nothex", "x").Status, 400);
   EXPECT_EQ(Upload(game, ticket, "").Status, 400);
   // Refused uploads leave the ticket good: a replay within the limit is still taken.
@@ -259,8 +259,8 @@ TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerS
     std::remove(pidFile.c_str());
     auto server = Start(Script(c.Name, c.Script), c.Args);
     TGameClient game(server->Port());
-    const std::string ticket = SubmitResult(game, "Ann", kLevel3Score);
-    EXPECT_EQ(Upload(game, ticket, Golden("reaches-level-3")).Status, 200);
+    const std::string ticket = SubmitResult(game, "Ann", kRulesScore);
+    EXPECT_EQ(Upload(game, ticket, Golden("plays-every-rule")).Status, 200);
     // While the check runs, the server answers as ever.
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(game.Get(TablePath()).Status, 200);
@@ -295,7 +295,7 @@ TEST_F(VerifyTest, TheVerifierHasNoNetwork) {
       Start(Script("reaches-out", "#!/bin/bash\nif exec 3<>/dev/tcp/127.0.0.1/" + port +
                                       "; then echo reached >&2; else echo isolated >&2; fi\nexit 3\n"));
   TGameClient game(server->Port());
-  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kLevel3Score), Golden("reaches-level-3")).Status, 200);
+  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kRulesScore), Golden("plays-every-rule")).Status, 200);
   auto [state, reason] = Verdict(1);
   EXPECT_EQ(state, TReplayState::rsRefused);
   EXPECT_NE(reason.find("(exit status 3): isolated"), std::string::npos) << reason;
