@@ -73,7 +73,9 @@ pulse_record() {
 
 pulse_mark() { stat -c %s "$pulse_recording"; }
 
-pulse_level() {
+# pulse_measure FROM [TO]: "RMS PEAK CLIPPED PEAK2" of the stretch, the levels in dBFS (-120 for
+# digital silence), PEAK2 with two decimals; pulse_level and pulse_clipped print their parts of it.
+pulse_measure() {
   python3 - "$pulse_recording" "$1" "${2:-}" <<'PY'
 import array, math, sys
 path, start, end = sys.argv[1], int(sys.argv[2]), sys.argv[3]
@@ -84,32 +86,17 @@ with open(path, "rb") as f:
 samples = array.array("h", data[: len(data) - len(data) % 4])
 if sys.byteorder == "big":
     samples.byteswap()
-if len(samples) == 0:
-    print("-120.0 -120.0")
-    sys.exit(0)
-rms = math.sqrt(sum(s * s for s in samples) / len(samples))
-peak = max(abs(s) for s in samples)
 db = lambda v: max(-120.0, 20 * math.log10(v / 32768)) if v > 0 else -120.0
-print("%.1f %.1f" % (db(rms), db(peak)))
+rms = math.sqrt(sum(s * s for s in samples) / len(samples)) if samples else 0
+peak = max((abs(s) for s in samples), default=0)
+clipped = sum(1 for s in samples if s >= 32767 or s <= -32767)
+print("%.1f %.1f %d %.2f" % (db(rms), db(peak), clipped, 20 * math.log10(peak / 32768) if peak else -120.0))
 PY
 }
 
-pulse_clipped() {
-  python3 - "$pulse_recording" "$1" "${2:-}" <<'PY'
-import array, math, sys
-path, start, end = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-start -= start % 4
-with open(path, "rb") as f:
-    f.seek(start)
-    data = f.read(max(0, int(end) - start) if end else -1)
-samples = array.array("h", data[: len(data) - len(data) % 4])
-if sys.byteorder == "big":
-    samples.byteswap()
-clipped = sum(1 for s in samples if s >= 32767 or s <= -32767)
-peak = max((abs(s) for s in samples), default=0)
-print("%d %.2f" % (clipped, 20 * math.log10(peak / 32768) if peak else -120.0))
-PY
-}
+pulse_level() { pulse_measure "$@" | awk '{ print $1, $2 }'; }
+
+pulse_clipped() { pulse_measure "$@" | awk '{ print $3, $4 }'; }
 
 pulse_heard() {
   local rms peak
