@@ -30,6 +30,7 @@ struct TRunOptions {
   TReplayOption Replay = TReplayOption::None;
   std::string ReplayFile;      // empty after --replay alone: the best kept game
   int ReplayOptionsGiven = 0;  // more than one is a mistake
+  bool EveryFrame = false;     // --verify-replay draws and compares every frame
 };
 
 // One option of the command line. An option with an Argument takes it as "--name VALUE" or
@@ -62,6 +63,8 @@ constexpr TOption kOptions[] = {
      [](TRunOptions& o, const char* file) { SetReplayOption(o, TReplayOption::Record, file); }},
     {"--verify-replay", "FILE", "play a replay headless and check its result (one JSON line)",
      [](TRunOptions& o, const char* file) { SetReplayOption(o, TReplayOption::Verify, file); }},
+    {"--every-frame", nullptr, "with --verify-replay: draw every frame and compare the frames' hashes too",
+     [](TRunOptions& o, const char*) { o.EveryFrame = true; }},
 };
 
 void PrintUsage(FILE* to) {
@@ -110,6 +113,8 @@ bool ParseCommandLine(int argc, char** argv, TRunOptions& options) {
     problem = "only one of --record, --replay and --verify-replay at a time";
   else if (options.Replay == TReplayOption::Verify && options.WindowMode >= 0)
     problem = "--verify-replay opens no window: --window and --fullscreen do not go with it";
+  else if (options.EveryFrame && options.Replay != TReplayOption::Verify)
+    problem = "--every-frame goes with --verify-replay only";
   if (problem) {
     std::fprintf(stderr, "pellorin: %s\n", problem);
     PrintUsage(stderr);
@@ -134,7 +139,8 @@ int main(int argc, char** argv) {
     std::printf("Pellorin %s\n", PELLORIN_VERSION);
     return 0;
   }
-  if (options.Replay == TReplayOption::Verify) return VerifyReplayFile(options.ReplayFile);
+  if (options.Replay == TReplayOption::Verify) return VerifyReplayFile(
+        options.ReplayFile, options.EveryFrame ? TReplayCheck::EveryFrame : TReplayCheck::LastFrame);
   if (options.Replay == TReplayOption::Watch) return WatchReplay(options.ReplayFile, options.WindowMode);
   if (options.Replay == TReplayOption::Record) RecordGamesTo(options.ReplayFile);
   SetWindowModeForRun(options.WindowMode);

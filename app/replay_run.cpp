@@ -172,12 +172,15 @@ std::string JsonText(const std::string& text) {
   return out + "\"";
 }
 
-std::string StateJson(const TReplayState& state, uint64_t hash) {
+// framesKnown: false for a playback that did not hash every frame ("frames" is then null).
+std::string StateJson(const TReplayState& state, uint64_t hash, bool framesKnown) {
+  char frames[24] = "null";
+  if (framesKnown) std::snprintf(frames, sizeof frames, "\"%016" PRIx64 "\"", state.Frames);
   char text[200];
   std::snprintf(text, sizeof text,
                 "\"ticks\":%" PRIu32 ",\"score\":%u,\"level\":%u,\"lives\":%" PRId32
-                ",\"frame_hash\":\"%016" PRIx64 "\",\"frames\":\"%016" PRIx64 "\"",
-                state.Tick, state.Score, state.Level, state.Lives, hash, state.Frames);
+                ",\"frame_hash\":\"%016" PRIx64 "\",\"frames\":%s",
+                state.Tick, state.Score, state.Level, state.Lives, hash, frames);
   return text;
 }
 
@@ -201,7 +204,7 @@ bool ExistsOrSay(const std::string& path) {
 
 }  // namespace
 
-int VerifyReplayFile(const std::string& path) {
+int VerifyReplayFile(const std::string& path, TReplayCheck check) {
   TReplay replay;
   if (!ExistsOrSay(path) || !LoadOrSay(path, replay)) return 2;
   plat::THeadlessPlatform headless;
@@ -210,7 +213,7 @@ int VerifyReplayFile(const std::string& path) {
   plat::SetPlatform(&headless);
   TReplayOutcome outcome;
   try {
-    outcome = VerifyReplay(replay);
+    outcome = VerifyReplay(replay, check);
   } catch (const std::exception& error) {
     plat::SetPlatform(nullptr);
     std::fprintf(stderr, "The replay %s could not be played: %s\n", path.c_str(), error.what());
@@ -218,10 +221,11 @@ int VerifyReplayFile(const std::string& path) {
   }
   plat::SetPlatform(nullptr);
   // Equal only when every recorded checkpoint was met as well.
-  const bool equal =
-      outcome.End == replay.End && outcome.FrameHash == replay.FrameHash && outcome.FirstDifferenceTick < 0;
-  std::string line = "{\"file\":" + JsonText(path) + "," + StateJson(outcome.End, outcome.FrameHash) +
-                     ",\"recorded\":{" + StateJson(replay.End, replay.FrameHash) + "},\"result\":\"" +
+  const bool equal = SameReplayState(outcome.End, replay.End, check) && outcome.FrameHash == replay.FrameHash &&
+                     outcome.FirstDifferenceTick < 0;
+  const bool everyFrame = check == TReplayCheck::EveryFrame;
+  std::string line = "{\"file\":" + JsonText(path) + "," + StateJson(outcome.End, outcome.FrameHash, everyFrame) +
+                     ",\"recorded\":{" + StateJson(replay.End, replay.FrameHash, true) + "},\"result\":\"" +
                      (equal ? "equal" : "diverged") + "\"";
   if (!equal)
     line += ",\"first_difference_tick\":" + (outcome.FirstDifferenceTick >= 0
@@ -341,14 +345,14 @@ void KeepGameReplay(std::time_t now) {
   for (size_t i = kKeptReplays; i < kept.size(); ++i) fs::remove(kept[i].Path, error);
 }
 
-TReplayOutcome VerifyReplay(const TReplay& replay) {
+TReplayOutcome VerifyReplay(const TReplay& replay, TReplayCheck check) {
   const TSettings saved = Settings;
   Settings.SoundOn = 0;
   Settings.MusicOn = 0;
   TReplayOutcome outcome;
   {
     TReplayHost host(false);
-    StartReplayPlayback(replay);
+    StartReplayPlayback(replay, check);
     try {
       CreateGameField(host);
       while (host.Step()) {

@@ -20,9 +20,10 @@ void RecordGamesTo(const std::string& path);
 // for windowMode 0, in a window for 1, as config.dat says for -1; 0 when it ended or was ended, 1 when
 // there is no display, 2 as above or when no game is kept.
 int WatchReplay(const std::string& path, int windowMode);
-// --verify-replay FILE: plays it headless and prints one JSON line; 0 equal to its recording, 1 diverged,
-// 2 as above.
-int VerifyReplayFile(const std::string& path);
+// --verify-replay FILE [--every-frame]: plays it headless and prints one JSON line; 0 equal to its
+// recording, 1 diverged, 2 as above. Without --every-frame only the last frame is drawn and the played
+// states' "frames" are null.
+int VerifyReplayFile(const std::string& path, TReplayCheck check);
 
 // The folder of the kept replays: replays/ in the folder config.dat is resolved in.
 std::string ReplayFolder();
@@ -43,6 +44,6 @@ void KeepGameReplay(std::time_t now);
 
 // Plays the replay headless as fast as it can and returns where it ended. Needs the headless platform
 // installed and the game's data in reach.
-TReplayOutcome VerifyReplay(const TReplay& replay);
+TReplayOutcome VerifyReplay(const TReplay& replay, TReplayCheck check);
 
 void ResetReplayRunState();

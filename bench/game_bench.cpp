@@ -124,9 +124,10 @@ BENCHMARK(GameFrame)->Arg(20)->Arg(100)->Arg(300);
 }  // namespace
 
 // A golden game checked as `pellorin --verify-replay` checks it: loading the game's pictures, every tick
-// played, drawn and hashed. Items are ticks. The peer copies one whole frame per tick,
-// the least a tick that draws every pixel of the screen costs.
-void VerifyReplay(benchmark::State& state) {
+// played and painted onto a surface that discards drawing, the last frame drawn and hashed. Items are
+// ticks. The peer copies one whole frame per tick, the least a tick that draws every pixel of the screen
+// costs; VerifyReplayEveryFrame is the check that draws and hashes every frame (--every-frame).
+static void CheckGoldenGame(benchmark::State& state, TReplayCheck check) {
   const TReplay replay = LoadReplay(PELLORIN_GOLDEN_DIR "/exit-question.replay");
   BenchGame();  // the game's data in reach
   plat::THeadlessPlatform headless;
@@ -134,7 +135,7 @@ void VerifyReplay(benchmark::State& state) {
   headless.AudioPresent = false;
   plat::SetPlatform(&headless);
   for (auto _ : state) {
-    const TReplayOutcome outcome = ::VerifyReplay(replay);
+    const TReplayOutcome outcome = ::VerifyReplay(replay, check);
     if (outcome.FrameHash != replay.FrameHash) state.SkipWithError("the replay diverged");
   }
   state.SetItemsProcessed(state.iterations() * replay.TickCount());
@@ -143,7 +144,12 @@ void VerifyReplay(benchmark::State& state) {
   while (Game.GamePhase == gpLevelIntro) BenchGame().Tick();
   plat::SetPlatform(&bench::Display().Platform);
 }
+
+void VerifyReplay(benchmark::State& state) { CheckGoldenGame(state, TReplayCheck::LastFrame); }
 BENCHMARK(VerifyReplay)->Unit(benchmark::kMillisecond);
+
+void VerifyReplayEveryFrame(benchmark::State& state) { CheckGoldenGame(state, TReplayCheck::EveryFrame); }
+BENCHMARK(VerifyReplayEveryFrame)->Unit(benchmark::kMillisecond);
 
 void VerifyReplay_Peer(benchmark::State& state) {
   std::vector<uint32_t> from(800 * 600, 0x336699), to(800 * 600);

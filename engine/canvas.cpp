@@ -108,6 +108,7 @@ TDirectDrawSurfaceCanvas::TDirectDrawSurfaceCanvas(TDirectDrawSurface& surface) 
 TDirectDrawSurfaceCanvas::~TDirectDrawSurfaceCanvas() { ReleaseCanvas(); }
 
 bool TDirectDrawSurfaceCanvas::Acquire() {
+  if (Surface.DiscardDrawing) return false;  // every drawing method stops here
   if (Holding) return true;
   TDDSurfaceDesc desc;
   if (!Surface.LockSurface(nullptr, desc)) return false;

@@ -389,6 +389,10 @@ void TPictureCollectionItem::DrawPattern(TDirectDrawSurface& dest, int32_t x, in
     dest.LastResult = DDERR_SURFACEBUSY;
     return;
   }
+  if (dest.DiscardDrawing) {
+    dest.LastResult = DD_OK;
+    return;
+  }
   // Clip the destination to its surface, cutting the source by the same amounts, then the reverse.
   TRect src = pattern.Rect;
   TRect dst = Bounds(x, y, src.Width(), src.Height());
@@ -437,6 +441,10 @@ void TPictureCollectionItem::DrawPatternRotated(TDirectDrawSurface& dest, int32_
     return;
   if (dest.LockCount() > 0 || source.LockCount() > 0) {
     dest.LastResult = DDERR_SURFACEBUSY;
+    return;
+  }
+  if (dest.DiscardDrawing) {
+    dest.LastResult = DD_OK;
     return;
   }
 

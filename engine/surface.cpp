@@ -70,6 +70,7 @@ void TDirectDrawSurface::FillRows(int top, int bottom, uint32_t value) {
     return;
   }
   LastResult = DD_OK;
+  if (DiscardDrawing) return;
   top = std::max(top, 0);
   bottom = std::min(bottom, SurfaceHeight);
   if (top >= bottom) return;
@@ -92,6 +93,7 @@ uint32_t TDirectDrawSurface::ReadPixel(int x, int y) {
 }
 
 void TDirectDrawSurface::WritePixel(int x, int y, uint32_t value) {
+  if (DiscardDrawing) return;
   if (x < 0 || y < 0 || x >= SurfaceWidth || y >= SurfaceHeight) return;
   TDDSurfaceDesc desc;
   if (!LockSurface(nullptr, desc)) return;

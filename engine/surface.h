@@ -111,6 +111,10 @@ class TDirectDrawSurface {
   int32_t LastResult = DD_OK;    // of the last operation
   bool UseGeneralBlits = false;  // draws onto this surface take the general (clipping) path
   bool SystemMemory = false;     // asked for in system memory; every surface here is in memory
+  // Every draw onto this surface (fills, pixel writes, pattern draws, the canvas) does all its work but
+  // the writing of pixels, and succeeds: a frame painted with this set leaves the pixels as they were
+  // while every sprite's Render still runs. Reads and locks are unchanged.
+  bool DiscardDrawing = false;
 
  private:
   std::vector<uint32_t> Pixels;

@@ -212,6 +212,7 @@ struct TReplayGlobals {
   size_t RunIndex = 0;
   uint16_t RunDone = 0;  // ticks of the current run already played
   size_t CheckpointIndex = 0;
+  TReplayCheck Check = TReplayCheck::EveryFrame;
   TReplayOutcome Outcome;
 };
 
@@ -231,8 +232,10 @@ void Checkpoint() {
   const auto& checkpoints = Replay.Recording.Checkpoints;
   if (Replay.CheckpointIndex >= checkpoints.size() || checkpoints[Replay.CheckpointIndex].Tick != now.Tick)
     return;
-  if (!(checkpoints[Replay.CheckpointIndex] == now) && Replay.Outcome.FirstDifferenceTick < 0)
+  if (!SameReplayState(checkpoints[Replay.CheckpointIndex], now, Replay.Check) &&
+      Replay.Outcome.FirstDifferenceTick < 0)
     Replay.Outcome.FirstDifferenceTick = now.Tick;
+  Replay.Outcome.Checkpoints.push_back(now);
   ++Replay.CheckpointIndex;
 }
 
@@ -457,6 +460,10 @@ TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates sta
     Replay.RunDone = 0;
   }
   ++Replay.Ticks;
+  // The recorded end's frame is the only one a last-frame check draws: a game that ends on another tick
+  // differs in its end state anyway.
+  display.Surface.DiscardDrawing =
+      Replay.Check == TReplayCheck::LastFrame && Replay.Ticks != Replay.Recording.End.Tick;
   for (uint8_t command : tick.Commands) ApplyCommand(host, command);
   Game.MouseStepLeft = tick.StepLeft;
   Game.MouseStepRight = tick.StepRight;
@@ -468,8 +475,8 @@ TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates sta
 }
 
 void ReplayFrameDrawn(const TDXDraw& display) {
-  const bool live =
-      Replay.Mode == TMode::Recording || (Replay.Mode == TMode::Playing && !Replay.Outcome.Ended);
+  const bool live = Replay.Mode == TMode::Recording ||
+                    (Replay.Mode == TMode::Playing && !Replay.Outcome.Ended && Replay.Check == TReplayCheck::EveryFrame);
   if (live && Game.GamePhase != gpExitQuery)
     Replay.Frames = ChainFrames(Replay.Frames, FrameHash(display.Surface));
 }
@@ -498,10 +505,16 @@ std::optional<TReplay> TakeFinishedRecording() {
   return std::move(Replay.Recording);
 }
 
-void StartReplayPlayback(const TReplay& replay) {
+void StartReplayPlayback(const TReplay& replay, TReplayCheck check) {
   Replay = TReplayGlobals{};
   Replay.Recording = replay;
+  Replay.Check = check;
   Replay.Armed = true;
+}
+
+bool SameReplayState(const TReplayState& a, const TReplayState& b, TReplayCheck check) {
+  if (check == TReplayCheck::EveryFrame) return a == b;
+  return a.Tick == b.Tick && a.Seed == b.Seed && a.Score == b.Score && a.Level == b.Level && a.Lives == b.Lives;
 }
 
 bool ReplayHasNextTick(int& lag) {
@@ -518,6 +531,7 @@ TReplayOutcome StopReplayPlayback() {
     outcome.End = CurrentState(Replay.Ticks, Replay.Frames);
     outcome.FrameHash = DisplayHash();
   }
+  if (Replay.Display) Replay.Display->Surface.DiscardDrawing = false;
   Replay = TReplayGlobals{};
   return outcome;
 }

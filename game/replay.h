@@ -124,15 +124,29 @@ std::optional<TReplay> TakeFinishedRecording();
 
 // --- playback ---
 
+// How much of the picture a playback draws.
+enum class TReplayCheck : uint8_t {
+  // Every frame drawn and hashed into the states' Frames, as when the game was recorded.
+  EveryFrame,
+  // Every tick's frame painted onto a surface that discards drawing (every sprite's Render still runs,
+  // so the state it sets is the same), but the last recorded tick's frame drawn: only FrameHash tells
+  // of the picture, and states are compared without Frames (left 0).
+  LastFrame,
+};
+
 struct TReplayOutcome {
   TReplayState End;  // where the game stood when it ended or the ticks ran out
   uint64_t FrameHash = 0;
-  int64_t FirstDifferenceTick = -1;  // the first checkpoint that differed; -1: none did
-  bool Ended = false;                // "Game over" ran its time
+  int64_t FirstDifferenceTick = -1;     // the first checkpoint that differed; -1: none did
+  bool Ended = false;                   // "Game over" ran its time
+  std::vector<TReplayState> Checkpoints;  // the states met at the recorded checkpoints' ticks
 };
 
+// Whether two states agree as far as a check of this kind sees them.
+bool SameReplayState(const TReplayState& a, const TReplayState& b, TReplayCheck check);
+
 // The next CreateGameField plays the replay back instead of recording.
-void StartReplayPlayback(const TReplay& replay);
+void StartReplayPlayback(const TReplay& replay, TReplayCheck check = TReplayCheck::EveryFrame);
 // Whether the playback has ticks left and the game has not ended; lag: the timer lag of the next tick.
 bool ReplayHasNextTick(int& lag);
 // Playback ends (the runner's Escape or the last tick); the outcome so far. Recording is on again after.

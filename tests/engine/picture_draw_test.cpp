@@ -2,11 +2,13 @@
 // how the image list rebuilds them when the display changes.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "engine/canvas.h"
 #include "engine/display.h"
 #include "engine/image_archive.h"
 #include "engine/surface.h"
@@ -303,6 +305,55 @@ TEST_F(Pictures, DrawPatternOutOfRangeOrLockedDrawsNothing) {
   EXPECT_EQ(ReadGrid(dest), (Grid{"####", "####", "####"}));
   picture->DrawPattern(dest, 0, 0, 0);
   EXPECT_EQ(dest.LastResult, DD_OK);
+}
+
+// A surface that discards drawing lets every kind of draw run to its end and succeed, and keeps its
+// pixels; the same draws on a surface that draws do change them.
+TEST_F(Pictures, EveryDrawOntoADiscardingSurfaceSucceedsAndLeavesThePixels) {
+  TPictureCollectionItem* picture = Add(GridBitmap(kPattern));
+  picture->BuildPatterns();
+  const std::vector<std::pair<const char*, std::function<void(TDirectDrawSurface&)>>> draws = {
+      {"FillSurface", [](TDirectDrawSurface& s) { s.FillSurface(0); }},
+      {"FillRows", [](TDirectDrawSurface& s) { s.FillRows(1, 2, 0); }},
+      {"WritePixel", [](TDirectDrawSurface& s) { s.WritePixel(2, 2, 0); }},
+      {"DrawPattern", [&](TDirectDrawSurface& s) { picture->DrawPattern(s, 1, 1, 0); }},
+      {"DrawPatternRotated",
+       [&](TDirectDrawSurface& s) { picture->DrawPatternRotated(s, 4, 4, 4, 3, 0, 0.5, 0.5, 64, 255); }},
+      {"canvas text",
+       [](TDirectDrawSurface& s) {
+         TDirectDrawSurfaceCanvas& canvas = s.SurfaceCanvas();
+         canvas.SetFrameTextStyle("Cargo", 14);
+         canvas.Font.Color = 0xFFFFFF;
+         canvas.TextOut(0, -4, "W");
+         canvas.ReleaseCanvas();
+       }},
+      {"canvas shapes",
+       [](TDirectDrawSurface& s) {
+         TDirectDrawSurfaceCanvas& canvas = s.SurfaceCanvas();
+         canvas.Brush.Style = bsSolid;
+         canvas.Rectangle(1, 1, 5, 5);
+         canvas.MoveTo(0, 7);
+         canvas.LineTo(7, 0);
+         canvas.ReleaseCanvas();
+       }},
+  };
+  for (const auto& [name, draw] : draws) {
+    SCOPED_TRACE(name);
+    TDirectDrawSurface drawn, discarding;
+    MakeGreySurface(drawn, 8, 8);
+    MakeGreySurface(discarding, 8, 8);
+    const Grid grey = ReadGrid(drawn);
+    draw(drawn);
+    EXPECT_NE(ReadGrid(drawn), grey);
+    discarding.DiscardDrawing = true;
+    discarding.LastResult = DDERR_SURFACELOST;
+    draw(discarding);
+    EXPECT_EQ(ReadGrid(discarding), grey);
+    // The surface's own fills and the blits say how they went; pixel writes and the canvas do not.
+    if (std::set<std::string>{"FillSurface", "FillRows", "DrawPattern", "DrawPatternRotated"}.count(name)) {
+      EXPECT_EQ(discarding.LastResult, DD_OK);
+    }
+  }
 }
 
 // The pattern rgb/cmy/w.k scaled to 6 x 6 about its middle at (5, 5). The truncated corners of the

@@ -253,7 +253,7 @@ TEST_F(ReplayScenario, ARecordedGamePlaysBackEqualFromAnyStartingStateAndAChange
   // Played back from another program's state: the start state comes from the file.
   ResetGameState();
   RandSeedSet(99);
-  TReplayOutcome outcome = VerifyReplay(replay);
+  TReplayOutcome outcome = VerifyReplay(replay, TReplayCheck::EveryFrame);
   EXPECT_TRUE(outcome.Ended);
   EXPECT_EQ(outcome.End, replay.End);
   EXPECT_EQ(outcome.FrameHash, replay.FrameHash);
@@ -270,7 +270,7 @@ TEST_F(ReplayScenario, ARecordedGamePlaysBackEqualFromAnyStartingStateAndAChange
       run.Tick.Input &= ~InputBit(isButton1);
     at += run.Repeat;
   }
-  outcome = VerifyReplay(changed);
+  outcome = VerifyReplay(changed, TReplayCheck::LastFrame);
   EXPECT_FALSE(outcome.End == replay.End && outcome.FrameHash == replay.FrameHash);
   EXPECT_EQ(outcome.FirstDifferenceTick, 1200);
 }
@@ -299,11 +299,37 @@ TEST_F(ReplayScenario, APauseLongerThanARunIsKeptAndPlaysBackEqual) {
     if (replay.Runs[i].Repeat == 65535 && replay.Runs[i + 1].Tick == replay.Runs[i].Tick) full = i;
   ASSERT_GT(full, 0u) << "no run of 65535 equal ticks followed by more of them";
   EXPECT_GE(replay.Runs[full + 1].Repeat, 300 - 2);
-  const TReplayOutcome outcome = VerifyReplay(replay);
+  const TReplayOutcome outcome = VerifyReplay(replay, TReplayCheck::EveryFrame);
   EXPECT_TRUE(outcome.Ended);
   EXPECT_EQ(outcome.End, replay.End);
   EXPECT_EQ(outcome.FrameHash, replay.FrameHash);
   EXPECT_EQ(outcome.FirstDifferenceTick, -1);
+}
+
+// The check that draws only the last frame still runs every sprite's Render, which sets state (a gun's
+// angle, a soldier's facing): it meets the states of the check that draws every frame at every
+// checkpoint and at the end, and ends on the same picture.
+TEST_F(ReplayScenario, TheGoldenGamesCheckAlikeDrawingEveryFrameOrTheLastOnly) {
+  Headless.KeepFrames = false;
+  for (const char* name : {"loses-every-life", "exit-question", "plays-every-rule", "takes-the-grounds-shots"}) {
+    SCOPED_TRACE(name);
+    const TReplay replay = LoadReplay(std::string(PELLORIN_GOLDEN_DIR "/") + name + ".replay");
+    const TReplayOutcome drawn = VerifyReplay(replay, TReplayCheck::EveryFrame);
+    const TReplayOutcome lastOnly = VerifyReplay(replay, TReplayCheck::LastFrame);
+    EXPECT_EQ(drawn.FirstDifferenceTick, -1);
+    EXPECT_EQ(lastOnly.FirstDifferenceTick, -1);
+    ASSERT_EQ(drawn.Checkpoints.size(), replay.Checkpoints.size());
+    ASSERT_EQ(lastOnly.Checkpoints.size(), drawn.Checkpoints.size());
+    for (size_t i = 0; i < drawn.Checkpoints.size(); ++i)
+      EXPECT_TRUE(SameReplayState(lastOnly.Checkpoints[i], drawn.Checkpoints[i], TReplayCheck::LastFrame))
+          << "checkpoint at tick " << drawn.Checkpoints[i].Tick;
+    EXPECT_TRUE(lastOnly.Ended && drawn.Ended);
+    EXPECT_TRUE(SameReplayState(lastOnly.End, drawn.End, TReplayCheck::LastFrame));
+    EXPECT_EQ(drawn.End, replay.End);
+    EXPECT_EQ(lastOnly.End.Frames, 0u);  // not hashed: nothing was drawn
+    EXPECT_EQ(drawn.FrameHash, replay.FrameHash);
+    EXPECT_EQ(lastOnly.FrameHash, drawn.FrameHash);
+  }
 }
 
 TEST_F(ReplayScenario, AGameThatEntersTheTableIsKeptWithTheTenBestTheLastAndTheRecordFile) {

@@ -22,6 +22,10 @@ expect() {  # expect STATUS PATTERN ARGS...: the exit status and a line of the o
 good=$golden/exit-question.replay
 expect 0 '^\{"file":".*exit-question.replay","ticks":[0-9]+,"score":[0-9]+,"level":[0-9]+,"lives":[0-9-]+,"frame_hash":"[0-9a-f]{16}",.*"result":"equal"\}$' --verify-replay "$good"
 expect 0 '"result":"equal"' --verify-replay="$good"
+# Without --every-frame only the last frame is drawn: the played frames' hash is not known.
+expect 0 '"frame_hash":"[0-9a-f]{16}","frames":null,"recorded":\{.*"frames":"[0-9a-f]{16}"\},"result":"equal"' --verify-replay "$good"
+expect 0 '^\{"file":"[^"]*","ticks":[0-9]+,"score":[0-9]+,"level":[0-9]+,"lives":[0-9-]+,"frame_hash":"[0-9a-f]{16}","frames":"[0-9a-f]{16}",.*"result":"equal"' --every-frame --verify-replay "$good"
+expect 2 '^pellorin: --every-frame goes with --verify-replay only' --every-frame
 expect 2 '^Usage: pellorin' --verify-replay
 expect 2 '^Usage: pellorin' --record
 expect 2 '^Usage: pellorin' --verify-replay "$good" --bogus
@@ -45,7 +49,7 @@ expect 2 "The file $work/text.replay is not a replay" --verify-replay "$work/tex
 # to differ. edit FILE OFFSET adds 1 to the 16-bit value OFFSET bytes from the end, reseals the file and
 # prints the tick of the state the value belongs to. From the end: the checksum (4 bytes), the end state
 # (ticks 4, seed 4, score 2, level 1, lives 4, frames 8, frame hash 8), the last checkpoint (the same
-# without the frame hash).
+# without the frame hash). The checkpoint's frames are compared by --every-frame alone.
 edit() {
   python3 -c '
 import struct, sys, zlib
@@ -63,6 +67,10 @@ expect 1 '"recorded":\{.*\},"result":"diverged","first_difference_tick":null\}$'
 cp "$good" "$work/checkpoint.replay"
 tick=$(edit "$work/checkpoint.replay" $((-4 - 31 - 23 + 8)))
 expect 1 "\"result\":\"diverged\",\"first_difference_tick\":$tick\}\$" --verify-replay "$work/checkpoint.replay"
+cp "$good" "$work/frames.replay"
+edit "$work/frames.replay" $((-4 - 31 - 23 + 15)) >/dev/null  # the same checkpoint's frames
+expect 0 '"result":"equal"' --verify-replay "$work/frames.replay"
+expect 1 "\"result\":\"diverged\",\"first_difference_tick\":$tick\}\$" --verify-replay "$work/frames.replay" --every-frame
 # One byte of the input stream changed: refused by the checksum, never a crash.
 cp "$good" "$work/changed.replay"
 printf '\x55' | dd of="$work/changed.replay" bs=1 seek=60 conv=notrunc status=none

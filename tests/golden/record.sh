@@ -8,5 +8,5 @@ cmake --build "$build" --target record_golden_games pellorin -j2
 PELLORIN_GOLDEN_OUT=$root/tests/golden "$build/tests/record_golden_games"
 rm -f "$root/tests/golden/discarded.replay"
 for f in "$root"/tests/golden/*.replay; do
-  (cd "$build/run" && "$build/run/pellorin" --verify-replay "$f")
+  (cd "$build/run" && "$build/run/pellorin" --verify-replay "$f" --every-frame)
 done
