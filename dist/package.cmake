@@ -35,14 +35,17 @@ if(TARGET pellorin-server)
   list(APPEND CPACK_COMPONENTS_ALL server)
   set(CPACK_DEBIAN_SERVER_PACKAGE_NAME pellorin-server)
   set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
+  # The game's program checks the replays sent with results; without it results are stored unchecked.
+  set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS pellorin)
   string(CONCAT CPACK_DEBIAN_SERVER_DESCRIPTION
     "world high-score server for Pellorin\n"
     "Keeps the world high-score table of the game Pellorin and serves it over\n"
     "HTTP: the results the game sends at the end of a game, the world table it\n"
     "opens in the browser (HTML or JSON) and a home page. The table is an SQLite\n"
-    "file. Runs as a systemd service under a user made up for it, listening on\n"
-    "loopback behind a reverse proxy that serves HTTPS, or on any address set in\n"
-    "/etc/default/pellorin-server.")
+    "file. With the game installed, the replay sent with each result is played\n"
+    "back and the entry marked verified. Runs as a systemd service under a user\n"
+    "made up for it, listening on loopback behind a reverse proxy that serves\n"
+    "HTTPS, or on any address set in /etc/default/pellorin-server.")
   # The unit is enabled and started on installation and stopped on removal; purging deletes the table.
   set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/dist/server-package/postinst ${PROJECT_SOURCE_DIR}/dist/server-package/prerm
