@@ -104,6 +104,9 @@ struct THttpServer::TImpl {
   static void NotifyConnection(void* self, MHD_Connection* connection, void** context,
                                MHD_ConnectionNotificationCode what);
   static TConnection* ConnectionOf(MHD_Connection* connection);
+  // The request as the handler sees it, its header fields not yet read.
+  static THttpRequest RequestOf(MHD_Connection* connection, const TRequestState& request, const char* method,
+                                const char* version);
 
   // The whole answer to a request within the limits, or the layer's own refusal of one beyond them.
   void Respond(const THttpRequest& request, THttpResponse& response, MHD_Connection* connection);
@@ -136,6 +139,16 @@ void* THttpServer::TImpl::StartRequest(void*, const char* uri, MHD_Connection*) 
 TConnection* THttpServer::TImpl::ConnectionOf(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
   return info == nullptr ? nullptr : static_cast<TConnection*>(info->socket_context);
+}
+
+THttpRequest THttpServer::TImpl::RequestOf(MHD_Connection* connection, const TRequestState& request,
+                                           const char* method, const char* version) {
+  THttpRequest http;
+  http.Method = method;
+  http.Target = request.Target;
+  http.Version = version;
+  if (TConnection* open = ConnectionOf(connection)) http.RemoteAddress = open->Address;
+  return http;
 }
 
 MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, const char*, const char* method,
@@ -198,11 +211,7 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
           if (!startAnswer()) return MHD_NO;
           *uploadSize = 0;
           request->Answered = true;
-          THttpRequest http;
-          http.Method = method;
-          http.Target = request->Target;
-          http.Version = version;
-          if (TConnection* open = ConnectionOf(connection)) http.RemoteAddress = open->Address;
+          const THttpRequest http = RequestOf(connection, *request, method, version);
           THttpResponse response;
           impl.Refuse(response, 503, "too many bodies are arriving just now; try again later");
           impl.Queue(connection, http, response);
@@ -220,11 +229,7 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
   *uploadSize = 0;
   request->Answered = true;
 
-  THttpRequest http;
-  http.Method = method;
-  http.Target = request->Target;
-  http.Version = version;
-  if (TConnection* open = ConnectionOf(connection)) http.RemoteAddress = open->Address;
+  THttpRequest http = RequestOf(connection, *request, method, version);
   MHD_get_connection_values(
       connection, MHD_HEADER_KIND,
       [](void* headers, MHD_ValueKind, const char* key, const char* value) {
