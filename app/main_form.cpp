@@ -51,6 +51,12 @@ void SetFormAssigns(TKeyboard& keyboard) {
 
 }  // namespace
 
+void SayWhenSilent(TDXSound& sound) {
+  if (!sound.Initialized())
+    std::fprintf(stderr, "pellorin: no sound device, the game plays without sound (%s)\n",
+                 sound.Output() ? sound.Output()->Problem().c_str() : "no output");
+}
+
 void SetCursorVisible(bool visible) {
   int count = Platform().ShowCursor(true);
   if (visible) {
@@ -110,9 +116,7 @@ TmainForm::TmainForm() {
   DXWaveList1.BindSound(&DXSound1);
   DXSound1.Initialize(Platform().OpenAudio());
   AttachMusicOutput(&DXSound1);
-  if (!DXSound1.Initialized())
-    std::fprintf(stderr, "pellorin: no sound device, the game plays without sound (%s)\n",
-                 DXSound1.Output() ? DXSound1.Output()->Problem().c_str() : "no output");
+  SayWhenSilent(DXSound1);
 
   PlacementKept = LoadWindowPlacement(KeptPlacement);
   if (PlacementKept) Platform().PlaceWindow(KeptPlacement);

@@ -111,6 +111,9 @@ class TmainForm : public TMenuHost, public TGameHost {
 // music off (in memory).
 void StartMusic(const char* path);
 
+// One line on standard error when the sound could not be opened: the game goes on without it.
+void SayWhenSilent(TDXSound& sound);
+
 // Forces the mouse pointer shown or hidden, whatever show and hide calls were made before.
 void SetCursorVisible(bool visible);
 

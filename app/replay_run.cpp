@@ -60,6 +60,7 @@ class TReplayHost : public TGameHost {
     if (watched) {
       Waves.BindSound(&Sound);
       Sound.Initialize(Platform().OpenAudio());
+      SayWhenSilent(Sound);
       AttachMusicOutput(&Sound);
       Waves.LoadWaveArchive("sound\\gamesound.dxw");
     }
@@ -241,7 +242,16 @@ int WatchReplay(const std::string& file, int windowMode) {
   if (path.empty()) {
     const std::vector<std::string> kept = KeptReplays();
     if (kept.empty()) {
-      std::fprintf(stderr, "No kept replay in %s.\n", ReplayFolder().c_str());
+      const std::string text = "No kept replay in " + ReplayFolder() + ".";
+      std::fprintf(stderr, "%s\n", text.c_str());
+      // Started from the desktop's "Watch your best game", nobody reads standard error.
+      std::string error;
+      if (std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error)) {
+        plat::SetPlatform(platform.get());
+        Platform().MessageBox(text + "\nEach game that enters the high-score table is kept there, to be watched again.",
+                              "Pellorin");
+        plat::SetPlatform(nullptr);
+      }
       return 2;
     }
     path = kept.front();

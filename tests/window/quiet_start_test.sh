@@ -3,11 +3,12 @@
 # is told to use): with no display either, the program says so in one line on standard error and ends
 # with status 1; with a display it says in one line that it plays without sound -- and nothing more, none
 # of the sound libraries' own complaints -- then runs silently: the menu is drawn, and the quit question
-# ends it with status 0.
+# ends it with status 0. A game watched again (--replay) says the same one line and plays silently.
 # Needs an X display (test.sh runs it under xvfb-run), xdotool and xwd.
 set -u
 program=$1
 rundir=$2
+golden=$3
 fail() { echo "quiet start test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
 [ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
 command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup.sh installs it)"
@@ -79,5 +80,29 @@ status=$?
 pid=""
 [ "$status" = 0 ] || fail "no sound: the program ended with status $status"
 [ "$(wc -l <err.log)" = 1 ] || fail "no sound: more on standard error by the end: $(cat err.log)"
+
+# A game watched again without sound: the same one line, and Escape ends it with status 0.
+env -u SDL_AUDIODRIVER "${no_sound[@]}" "$work/pellorin" --replay "$golden/loses-every-life.replay" --window \
+  >out.log 2>replay-err.log &
+pid=$!
+wid=""
+for _ in $(seq 1 100); do
+  wid=$(xdotool search --pid "$pid" --name '^Pellorin replay$' 2>/dev/null | tail -1)
+  [ -n "$wid" ] && break
+  kill -0 "$pid" 2>/dev/null || fail "the replay ended early: $(cat replay-err.log)"
+  sleep 0.1
+done
+[ -n "$wid" ] || fail "no window titled 'Pellorin replay' appeared"
+sleep 1
+[ "$(wc -l <replay-err.log)" = 1 ] && grep -qF "$line" replay-err.log ||
+  fail "a replay without sound: standard error is not the one line about the sound: $(cat replay-err.log)"
+xdotool windowfocus --sync "$wid" 2>/dev/null
+xdotool key Escape
+for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "Escape did not end the replay"
+wait "$pid"
+status=$?
+pid=""
+[ "$status" = 0 ] || fail "a replay without sound ended with status $status"
 echo "quiet start test: no display and no sound: status 1, one line; no sound: one line" \
-  "($(cat err.log)), the menu drawn, status 0"
+  "($(cat err.log)), the menu drawn, status 0; a replay without sound: the same line, status 0"

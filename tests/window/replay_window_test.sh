@@ -163,5 +163,28 @@ finish 3000
 
 [ "$(sums)" = "$before" ] || fail "playback changed config.dat or the replays folder:
 $(diff <(echo "$before") <(sums))"
+# No game kept: the desktop's "Watch your best game" says so in a message box, which Return closes.
+mv replays replays.kept
+"$game/pellorin" --replay >"$work/out.log" 2>&1 &
+pid=$!
+box=""
+for _ in $(seq 1 100); do
+  # SDL's message box carries no process id, and xdotool's search passes it by; xwininfo sees it.
+  box=$(xwininfo -root -tree | awk '/"Pellorin": / {print $1}' | tail -1)
+  [ -n "$box" ] && break
+  kill -0 "$pid" 2>/dev/null || fail "with no game kept, --replay ended without a message box"
+  sleep 0.1
+done
+[ -n "$box" ] || fail "with no game kept, --replay showed no message box titled Pellorin"
+xdotool windowfocus --sync "$box" 2>/dev/null
+xdotool key Return
+for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "Return did not close the message box"
+wait "$pid"
+status=$?
+pid=""
+[ "$status" = 2 ] || fail "with no game kept, --replay ended with status $status, not 2"
+grep -q "^No kept replay in $game/replays\.\$" "$work/out.log" || fail "with no game kept, standard error does not say so"
 echo "replay window test: $ticks ticks played alone in $alone ms (at least $length_ms), P held the picture," \
-  "Escape ended it after $elapsed ms, config.dat and replays/ unchanged; sound: RMS and peak in dBFS$levels"
+  "Escape ended it after $elapsed ms, config.dat and replays/ unchanged, no kept game said in a message box;" \
+  "sound: RMS and peak in dBFS$levels"
