@@ -15,16 +15,16 @@ here=$(cd "$(dirname "$0")" && pwd)
 program=$1
 rundir=$2
 fail() { echo "game window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2; exit 1; }
-[ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
-command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup.sh installs it)"
-command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11-apps)"
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$here/window_lib.sh"
+window_need_display
+window_need xdotool xwd python3 pulseaudio parec
 
 work=$(mktemp -d)
 trap 'kill "${pid:-}" 2>/dev/null; pulse_stop; rm -rf "$work"' EXIT
 pulse_start "$work/pulse" || fail "no sound server to listen with"
 pulse_record "$work/sound.raw" || fail "the sound server's monitor cannot be recorded"
-for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$work/"; done
-cp "$program" "$work/pellorin"  # a copy beside its data keeps its files there
+window_copy_game "$work"
 cd "$work"
 # config.dat: a window, music and sound on, F12 as boss key, no country, and a local table of ten
 # scores of 65535 (stored inverted as 0), so that no score of this short game places and "Game over"
@@ -35,14 +35,8 @@ sys.stdout.buffer.write(bytes([0, 0, 0, 0, 0x7b, 0]) + bytes(12) + bytes(14) * 1
 "$work/pellorin" >"$work/out.log" 2>&1 &
 pid=$!
 
-find_window() { wid=$(xdotool search --pid "$pid" --name '^Pellorin$' 2>/dev/null | tail -1); [ -n "$wid" ]; }
-wid=""
-for _ in $(seq 1 100); do
-  find_window && break
-  kill -0 "$pid" 2>/dev/null || fail "the program ended early"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window titled Pellorin appeared"
+find_window() { window_find '^Pellorin$'; }
+window_wait '^Pellorin$'
 menu=$(pulse_mark)
 sleep 1
 # heard WHAT FROM TO: sets level to "RMS PEAK" in dBFS, kept for the summary.
@@ -157,11 +151,7 @@ if kill -0 "$pid" 2>/dev/null; then
   keys Down Down Down Down Down Return
   keys Return
 fi
-for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "the program did not end after the quit question: the menu did not come back"
-wait "$pid"
-status=$?
-pid=""
+window_wait_end 100 || fail "the program did not end after the quit question: the menu did not come back"
 [ "$status" = 0 ] || fail "the program ended with status $status"
 grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' out.log && fail "the sanitizers reported a fault"
 grep -q 'no sound device\|ALSA lib' out.log && fail "with a sound server the program still speaks of the sound: $(cat out.log)"

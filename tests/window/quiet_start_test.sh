@@ -6,18 +6,19 @@
 # ends it with status 0. A game watched again (--replay) says the same one line and plays silently.
 # Needs an X display (test.sh runs it under xvfb-run), xdotool and xwd.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 program=$1
 rundir=$2
 golden=$3
 fail() { echo "quiet start test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-[ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
-command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup.sh installs it)"
-command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11-apps)"
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$here/window_lib.sh"
+window_need_display
+window_need xdotool xwd python3
 
 work=$(mktemp -d)
 trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
-for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$work/"; done
-cp "$program" "$work/pellorin"  # a copy beside its data keeps its files there
+window_copy_game "$work"
 cd "$work" || fail "cannot enter $work"
 
 # No sound anywhere: SDL picks its driver as on a player's machine; the sound servers' addresses lead
@@ -36,48 +37,18 @@ status=$?
 # A display and no sound: one line, then a silent game.
 env -u SDL_AUDIODRIVER "${no_sound[@]}" "$work/pellorin" >out.log 2>err.log &
 pid=$!
-find_window() { wid=$(xdotool search --pid "$pid" --name '^Pellorin$' 2>/dev/null | tail -1); [ -n "$wid" ]; }
-wid=""
-for _ in $(seq 1 100); do
-  find_window && break
-  kill -0 "$pid" 2>/dev/null || fail "the program ended early: $(cat err.log)"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window titled Pellorin appeared"
+window_wait '^Pellorin$' err.log
 sleep 1
 line="pellorin: no sound device, the game plays without sound ("
 [ "$(wc -l <err.log)" = 1 ] && grep -qF "$line" err.log ||
   fail "no sound: standard error is not the one line about the sound: $(cat err.log)"
 
-# The menu is drawn: many colours, little black.
-python3 - <(xwd -silent -id "$wid") <<'PY' || fail "the menu is not drawn without sound"
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-header_size, = struct.unpack(">I", data[0:4])
-width, height = struct.unpack(">II", data[16:24])
-bits_per_pixel, = struct.unpack(">I", data[44:48])
-bytes_per_line, = struct.unpack(">I", data[48:52])
-ncolors, = struct.unpack(">I", data[76:80])
-pixels = data[header_size + 12 * ncolors:]
-step = bits_per_pixel // 8
-seen, dark, total = set(), 0, 0
-for y in range(0, height, 7):
-    row = pixels[y * bytes_per_line:(y + 1) * bytes_per_line]
-    for x in range(0, width, 7):
-        p = row[x * step:x * step + 3]
-        seen.add(p)
-        total += 1
-        dark += p == b"\0\0\0"
-sys.exit(0 if total > 0 and dark < total // 10 and len(seen) > 200 else 1)
-PY
+# The menu is drawn.
+xwd -silent -id "$wid" >menu.xwd 2>/dev/null && window_drawn menu.xwd >/dev/null || fail "the menu is not drawn without sound"
 
 xdotool windowfocus --sync "$wid" 2>/dev/null
 xdotool key --delay 150 Escape Return  # the quit question, "Yes"
-for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "the program did not end after the quit question"
-wait "$pid"
-status=$?
-pid=""
+window_wait_end || fail "the program did not end after the quit question"
 [ "$status" = 0 ] || fail "no sound: the program ended with status $status"
 [ "$(wc -l <err.log)" = 1 ] || fail "no sound: more on standard error by the end: $(cat err.log)"
 
@@ -85,24 +56,13 @@ pid=""
 env -u SDL_AUDIODRIVER "${no_sound[@]}" "$work/pellorin" --replay "$golden/loses-every-life.replay" --window \
   >out.log 2>replay-err.log &
 pid=$!
-wid=""
-for _ in $(seq 1 100); do
-  wid=$(xdotool search --pid "$pid" --name '^Pellorin replay$' 2>/dev/null | tail -1)
-  [ -n "$wid" ] && break
-  kill -0 "$pid" 2>/dev/null || fail "the replay ended early: $(cat replay-err.log)"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window titled 'Pellorin replay' appeared"
+window_wait '^Pellorin replay$' replay-err.log
 sleep 1
 [ "$(wc -l <replay-err.log)" = 1 ] && grep -qF "$line" replay-err.log ||
   fail "a replay without sound: standard error is not the one line about the sound: $(cat replay-err.log)"
 xdotool windowfocus --sync "$wid" 2>/dev/null
 xdotool key Escape
-for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "Escape did not end the replay"
-wait "$pid"
-status=$?
-pid=""
+window_wait_end || fail "Escape did not end the replay"
 [ "$status" = 0 ] || fail "a replay without sound ended with status $status"
 echo "quiet start test: no display and no sound: status 1, one line; no sound: one line" \
   "($(cat err.log)), the menu drawn, status 0; a replay without sound: the same line, status 0"

@@ -19,16 +19,16 @@ program=$1
 rundir=$2
 golden=$3
 fail() { echo "replay window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2; exit 1; }
-[ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
-command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup.sh installs it)"
-command -v xwd >/dev/null || fail "xwd is missing (scripts/setup.sh installs x11-apps)"
-command -v xwininfo >/dev/null || fail "xwininfo is missing (scripts/setup.sh installs x11-utils)"
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$here/window_lib.sh"
+window_need_display
+window_need xdotool xwd xwininfo xprop python3 pulseaudio parec
 
 work=$(mktemp -d)
 trap 'kill "${pid:-}" ${wm:-} 2>/dev/null; pulse_stop; rm -rf "$work"' EXIT
 has_wm() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 if ! has_wm; then
-  command -v openbox >/dev/null || fail "openbox is missing (scripts/setup.sh installs it)"
+  window_need openbox
   # Tried again: a display that has just lost its last client resets and refuses for a moment.
   for _ in 1 2 3 4 5; do
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
@@ -46,9 +46,7 @@ fi
 pulse_start "$work/pulse" || fail "no sound server to listen with"
 pulse_record "$work/sound.raw" || fail "the sound server's monitor cannot be recorded"
 game=$work/game
-mkdir "$game"
-for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$game/"; done
-cp "$program" "$game/pellorin"  # a copy beside its data keeps its files there
+window_copy_game "$game"
 cd "$game" || fail "cannot enter $game"
 
 # config.dat: full screen (the first byte is the mode XOR 1), music and sound on, F12 as boss key, then
@@ -78,14 +76,7 @@ start() {  # start ARGS...: the playback, its window (wid) and the time it start
   started=$(now_ms)
   "$game/pellorin" "$@" >"$work/out.log" 2>&1 &
   pid=$!
-  wid=""
-  for _ in $(seq 1 100); do
-    wid=$(xdotool search --pid "$pid" --name '^Pellorin replay$' 2>/dev/null | tail -1)
-    [ -n "$wid" ] && break
-    kill -0 "$pid" 2>/dev/null || fail "pellorin $* ended before its window opened"
-    sleep 0.1
-  done
-  [ -n "$wid" ] || fail "pellorin $*: no window titled 'Pellorin replay' appeared"
+  window_wait '^Pellorin replay$' "$work/out.log"
   sleep 0.5
   shown=$(pulse_mark)
 }
@@ -178,11 +169,7 @@ done
 [ -n "$box" ] || fail "with no game kept, --replay showed no message box titled Pellorin"
 xdotool windowfocus --sync "$box" 2>/dev/null
 xdotool key Return
-for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "Return did not close the message box"
-wait "$pid"
-status=$?
-pid=""
+window_wait_end || fail "Return did not close the message box"
 [ "$status" = 2 ] || fail "with no game kept, --replay ended with status $status, not 2"
 grep -q "^No kept replay in $game/replays\.\$" "$work/out.log" || fail "with no game kept, standard error does not say so"
 echo "replay window test: $ticks ticks played alone in $alone ms (at least $length_ms), P held the picture," \

@@ -3,15 +3,18 @@
 # shows a window titled Pellorin with an 800 x 600 client area and writes the default config.dat.
 # Needs an X display (test.sh runs it under xvfb-run).
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 program=$1
 rundir=$2
 fail() { echo "window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-[ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$here/window_lib.sh"
+window_need_display
+window_need xwininfo
 
 work=$(mktemp -d)
 trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
-for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$work/"; done
-cp "$program" "$work/pellorin"  # a copy beside its data keeps its files there
+window_copy_game "$work"
 cd "$work"
 SDL_AUDIODRIVER=dummy "$work/pellorin" >"$work/out.log" 2>&1 &
 pid=$!

@@ -18,9 +18,10 @@ fail() {
   [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2
   exit 1
 }
-for tool in Xvfb openbox wmctrl xdotool xwd xwininfo xprop python3; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh --test installs it)"
-done
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$here/window_lib.sh"
+window_need Xvfb openbox wmctrl xdotool xwd xwininfo xprop python3
 
 work=$(mktemp -d)
 trap 'kill ${pid:-} ${wm:-} ${xserver:-} 2>/dev/null; rm -rf "$work"' EXIT
@@ -38,31 +39,18 @@ for _ in $(seq 1 100); do has_wm && break; sleep 0.05; done
 has_wm || fail "openbox did not start: $(cat "$work/openbox.log")"
 
 game=$work/game
-mkdir "$game"
-for d in data sound; do [ -d "$rundir/$d" ] && cp -r "$rundir/$d" "$game/"; done
-cp "$program" "$game/pellorin"  # a copy beside its data keeps its files there
+window_copy_game "$game"
 cd "$game" || fail "cannot enter $game"
 
-find_window() { wid=$(xdotool search --pid "$pid" --name '^Pellorin$' 2>/dev/null | tail -1); [ -n "$wid" ]; }
 start() {
   SDL_AUDIODRIVER=dummy "$game/pellorin" >"$work/out.log" 2>&1 &
   pid=$!
-  wid=""
-  for _ in $(seq 1 100); do
-    find_window && break
-    kill -0 "$pid" 2>/dev/null || fail "the program ended early"
-    sleep 0.1
-  done
-  [ -n "$wid" ] || fail "no window titled Pellorin appeared"
+  window_wait '^Pellorin$'
   sleep 1
 }
 quit() {  # from the main menu: the quit question, "Yes"
   keys Escape Return
-  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$pid" 2>/dev/null && fail "the program did not end after the quit question"
-  wait "$pid"
-  local status=$?
-  pid=""
+  window_wait_end || fail "the program did not end after the quit question"
   [ "$status" = 0 ] || fail "the program ended with status $status"
 }
 size() { xwininfo -id "$wid" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}'; }

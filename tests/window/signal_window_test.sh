@@ -4,11 +4,14 @@
 # with no window of it left and config.dat as it was.
 # Needs an X display with the core fonts of xfonts-base (SDL's message box draws with them) and xwininfo.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 program=$1
 rundir=$2
 fail() { echo "signal window test: $*" >&2; [ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null; exit 1; }
-[ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"
-command -v xwininfo >/dev/null || fail "xwininfo is missing (scripts/setup.sh installs x11-utils)"
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$here/window_lib.sh"
+window_need_display
+window_need xwininfo python3
 
 work=$(mktemp -d)
 trap 'kill -KILL "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
@@ -19,9 +22,7 @@ windows() { xwininfo -root -tree 2>/dev/null | grep -c '^ *0x[0-9a-f]* "Pellorin
 # run_case STATE SIGNAL: STATE is menu or box.
 run_case() {
   local state=$1 signal=$2 dir="$work/$1-$2"
-  mkdir -p "$dir"
-  cp -r "$rundir/data" "$rundir/sound" "$dir/"
-  cp "$program" "$dir/pellorin"
+  window_copy_game "$dir"
   [ "$state" = box ] && printf 'not a song' >"$dir/sound/1.xm"
   # A settings file that must come through untouched: window, music on (stored inverted), sound off, the
   # rest any bytes (every 158 bytes are a valid record).
