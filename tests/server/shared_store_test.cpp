@@ -269,3 +269,38 @@ TEST_P(SharedStoreTest, AReplayWhoseWorkerDiedIsCheckedByAnotherAfterItsLease) {
 }
 
 }  // namespace
+
+namespace {
+
+// The world table's page is kept for --table-cache seconds: another server's results show once it runs
+// out, this server's own at once. With --read-db the table comes from there (a replica; here another
+// database, so that it shows where it was read).
+TEST_P(SharedStoreTest, TheTablePageIsKeptAWhileAndReadWhereTheReplicaIs) {
+  StartServers({"--table-cache", "2"});
+  const std::string table = std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json";
+  TGameClient reader(First()), other(Second());
+  EXPECT_EQ(reader.Get(table).Body, "{\"entries\":[]}\n");
+  EXPECT_EQ(reader.Submit("Own", "", 10).Body, "OK");
+  EXPECT_NE(reader.Get(table).Body.find("\"Own\""), std::string::npos);  // at once: this server stored it
+  EXPECT_NE(reader.Get(std::string(kScriptPath) + "?prg=Pellorin&show&type=0").Body.find(">Own<"),
+            std::string::npos);
+  if (Shared()) {
+    EXPECT_EQ(other.Submit("Other", "", 20).Body, "OK");
+    EXPECT_EQ(reader.Get(table).Body.find("\"Other\""), std::string::npos);  // the page kept
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_NE(reader.Get(table).Body.find("\"Other\""), std::string::npos);
+
+    const std::string replica = SharedPgCluster().NewDatabase();
+    ASSERT_FALSE(replica.empty()) << SharedPgCluster().Failure();
+    TScoreStore(replica, false).Insert({"Replica", "", 30, 0});
+    auto split = StartOne({"--read-db", replica, "--table-cache", "0"});
+    TGameClient game(split->Port());
+    EXPECT_EQ(game.Submit("Primary", "", 40).Body, "OK");
+    const std::string page = game.Get(table).Body;
+    EXPECT_NE(page.find("\"Replica\""), std::string::npos) << page;
+    EXPECT_EQ(page.find("\"Primary\""), std::string::npos) << page;
+    EXPECT_EQ(Store().Count(), 3);
+  }
+}
+
+}  // namespace
