@@ -40,7 +40,8 @@ if(TARGET pellorin-server)
     "Keeps the world high-score table of the game Pellorin and serves it over\n"
     "HTTP: the results the game sends at the end of a game, the world table it\n"
     "opens in the browser (HTML or JSON) and a home page. The table is an SQLite\n"
-    "file. Runs as a systemd service under a user made up for it, listening on\n"
+    "file, or a PostgreSQL database that several servers and verification\n"
+    "workers share. Runs as a systemd service under a user made up for it, listening on\n"
     "loopback behind a reverse proxy that serves HTTPS, or on any address set in\n"
     "/etc/default/pellorin-server.")
   # The unit is enabled and started on installation and stopped on removal; purging deletes the table.
