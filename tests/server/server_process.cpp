@@ -134,20 +134,6 @@ std::string TServerProcess::ErrorOutput() {
   return Errors;
 }
 
-int RunProgram(const std::vector<std::string>& args, std::string& output) {
-  std::string command;
-  for (const std::string& a : args) command += "'" + a + "' ";
-  command += "2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  size_t n;
-  output.clear();
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 namespace {
 
 // A TCP socket bound to a loopback source address, not yet connected; -1 on failure.
