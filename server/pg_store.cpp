@@ -42,44 +42,33 @@ CREATE TABLE tokens (
 CREATE INDEX tokens_address ON tokens (address, serial);
 CREATE INDEX tokens_expires ON tokens (expires);
 CREATE INDEX tokens_serial ON tokens (serial);
--- The tokens held in all, kept with every change, so that the capacity is checked without a count.
-CREATE TABLE token_count (one integer PRIMARY KEY CHECK (one = 1), held bigint NOT NULL);
-INSERT INTO token_count VALUES (1, 0);
 CREATE TABLE rate_hits (kind text NOT NULL, address text NOT NULL, at timestamptz NOT NULL);
 CREATE INDEX rate_hits_address ON rate_hits (kind, address, at);
 CREATE INDEX rate_hits_at ON rate_hits (at);
 
--- Every deletion that may meet a row another transaction holds skips it, and the count row is taken
--- last: a handshake never waits for a result, nor a result for anything but the count.
+-- No row is shared by all handshakes: the capacity is kept by serial, a token going once capacity
+-- newer ones were issued (a little sooner than a count would drop it, as tokens taken meanwhile are
+-- counted too), and every deletion that may meet a row another transaction holds skips it.
 CREATE FUNCTION pellorin_issue_token(p_token text, p_session text, p_address text, p_lifetime integer,
                                      p_per_address integer, p_capacity bigint) RETURNS void
 LANGUAGE plpgsql AS $$
 DECLARE
-  gone bigint;
-  n bigint;
-  held_now bigint;
+  issued bigint;
 BEGIN
   PERFORM pg_advisory_xact_lock(hashtextextended('pellorin token ' || p_address, 0));
-  WITH d AS (DELETE FROM tokens WHERE token = ANY (ARRAY(
-               SELECT token FROM tokens WHERE expires <= now() ORDER BY expires LIMIT 16
-               FOR UPDATE SKIP LOCKED)) RETURNING 1)
-  SELECT count(*) INTO gone FROM d;
-  WITH d AS (DELETE FROM tokens WHERE token = ANY (ARRAY(
-               SELECT token FROM tokens WHERE address = p_address ORDER BY serial DESC
-               OFFSET p_per_address - 1 FOR UPDATE SKIP LOCKED)) RETURNING 1)
-  SELECT count(*) INTO n FROM d;
-  gone := gone + n;
+  DELETE FROM tokens WHERE token = ANY (ARRAY(
+    SELECT token FROM tokens WHERE expires <= now() ORDER BY expires LIMIT 16 FOR UPDATE SKIP LOCKED));
+  DELETE FROM tokens WHERE token = ANY (ARRAY(
+    SELECT token FROM tokens WHERE address = p_address ORDER BY serial DESC OFFSET p_per_address - 1
+    FOR UPDATE SKIP LOCKED));
   INSERT INTO tokens (token, session, address, expires)
     VALUES (p_token, p_session, p_address, now() + make_interval(secs => p_lifetime))
-    ON CONFLICT (token) DO NOTHING;
-  GET DIAGNOSTICS n = ROW_COUNT;
-  UPDATE token_count SET held = held + n - gone RETURNING held INTO held_now;
-  IF held_now > p_capacity THEN
-    WITH d AS (DELETE FROM tokens WHERE token = ANY (ARRAY(
-                 SELECT token FROM tokens ORDER BY serial LIMIT held_now - p_capacity
-                 FOR UPDATE SKIP LOCKED)) RETURNING 1)
-    SELECT count(*) INTO gone FROM d;
-    UPDATE token_count SET held = held - gone;
+    ON CONFLICT (token) DO NOTHING
+    RETURNING serial INTO issued;
+  IF issued > p_capacity THEN
+    DELETE FROM tokens WHERE token = ANY (ARRAY(
+      SELECT token FROM tokens WHERE serial <= issued - p_capacity ORDER BY serial LIMIT 64
+      FOR UPDATE SKIP LOCKED));
   END IF;
 END $$;
 
@@ -99,7 +88,6 @@ BEGIN
     RETURN 2;
   END IF;
   DELETE FROM tokens WHERE token = p_token;
-  UPDATE token_count SET held = held - 1;
   IF until <= now() THEN
     RETURN 3;
   END IF;
@@ -436,17 +424,4 @@ bool TPgStore::AllowRequest(const char* kind, const std::string& address, int pe
   TResult r = c.Run("cannot count requests in", "SELECT pellorin_allow($1, $2, $3)",
                     {Text(kind), Text(address), Number(perMinute)});
   return Field(r.get(), 0, 0) == "t";
-}
-
-int64_t TPgStore::TokenCount() {
-  TConnection c(*this);
-  return NumberField(c.Run("cannot count the tokens of", "SELECT held FROM token_count").get(), 0, 0);
-}
-
-int64_t TPgStore::TokensHeldBy(const std::string& address) {
-  TConnection c(*this);
-  return NumberField(
-      c.Run("cannot count the tokens of", "SELECT count(*) FROM tokens WHERE address = $1", {Text(address)})
-          .get(),
-      0, 0);
 }

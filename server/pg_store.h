@@ -36,8 +36,6 @@ class TPgStore final : public TStoreBackend, public TSharedState {
                   int lifetimeSeconds, int perAddress, int capacity) override;
   TTokenBook::TTake TakeToken(const std::string& token, const std::string& session) override;
   bool AllowRequest(const char* kind, const std::string& address, int perMinute) override;
-  int64_t TokenCount() override;
-  int64_t TokensHeldBy(const std::string& address) override;
 
   class TConnection;  // a pooled connection, given back when it goes
 

@@ -51,7 +51,8 @@ class TSharedState {
  public:
   virtual ~TSharedState() = default;
   // Records token as good for one result from session for lifetimeSeconds. Past perAddress tokens from
-  // address its oldest goes; past capacity in all the oldest go; a few expired ones go on every call.
+  // address its oldest goes; a token goes, too, once capacity newer ones were issued; a few expired ones
+  // go on every call.
   virtual void IssueToken(const std::string& token, const std::string& session, const std::string& address,
                           int lifetimeSeconds, int perAddress, int capacity) = 0;
   // Takes token out if it is good for session; once only, whichever server asks. A token shown from
@@ -60,9 +61,6 @@ class TSharedState {
   // Counts one request of kind ("h" handshakes, "r" results) from address; false (and not counted) when
   // it already sent perMinute (at least 1) in the minute before now.
   virtual bool AllowRequest(const char* kind, const std::string& address, int perMinute) = 0;
-  // Tokens held in all, and by address.
-  virtual int64_t TokenCount() = 0;
-  virtual int64_t TokensHeldBy(const std::string& address) = 0;
 };
 
 // One store's operations; see TScoreStore for what each does.

@@ -55,7 +55,7 @@ std::string ReadAll(const std::string& path) {
 
 }  // namespace
 
-TPgCluster::TPgCluster() {
+TPgCluster::TPgCluster(bool durable) {
   const std::string bin = PgBinFolder();
   if (bin.empty()) {
     Why = "no PostgreSQL server programs in /usr/lib/postgresql/*/bin (Debian's postgresql package)";
@@ -95,11 +95,12 @@ TPgCluster::TPgCluster() {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const int port = FreeLoopbackPort();
     const std::string log = Folder + "/server.log";
-    const int status = run({bin + "/pg_ctl", "-D", data, "-l", log, "-w", "-t", "60", "-o",
-                            "-p " + std::to_string(port) + " -k " + Folder +
-                                " -h 127.0.0.1 -c fsync=off -c max_connections=300 -c shared_buffers=32MB",
-                            "start"},
-                           output);
+    const int status = run(
+        {bin + "/pg_ctl", "-D", data, "-l", log, "-w", "-t", "60", "-o",
+         "-p " + std::to_string(port) + " -k " + Folder +
+             " -h 127.0.0.1 -c max_connections=300 -c shared_buffers=32MB" + (durable ? "" : " -c fsync=off"),
+         "start"},
+        output);
     if (status == 0) {
       Port = port;
       return;

@@ -8,7 +8,9 @@
 
 class TPgCluster {
  public:
-  TPgCluster();
+  // durable: each commit waits for the disk, as a production server's does; otherwise (for the tests,
+  // whose servers die but whose machine does not) it does not.
+  explicit TPgCluster(bool durable = false);
   ~TPgCluster();
   TPgCluster(const TPgCluster&) = delete;
   TPgCluster& operator=(const TPgCluster&) = delete;

@@ -113,6 +113,23 @@ TEST_P(SharedStoreTest, ATokenIsGoodOnEveryServerOnceForItsOwnSession) {
   EXPECT_EQ(Store().Count(), 2);
 }
 
+// The tokens held in all are bounded too: past --max-tokens the oldest goes.
+TEST_P(SharedStoreTest, TheOldestTokenGoesWhenTheBookIsFull) {
+  StartServers({"--max-tokens", "4"});
+  TGameClient early(First());
+  const std::string earlyToken = early.Handshake();
+  std::vector<std::unique_ptr<TGameClient>> later;
+  for (int i = 0; i < 4; ++i) {
+    later.push_back(
+        std::make_unique<TGameClient>(i % 2 == 0 ? Second() : First(), "127.0.0." + std::to_string(i + 2)));
+    ASSERT_FALSE(later.back()->Handshake().empty());
+  }
+  TReply gone = early.SendInf(Inf(earlyToken));
+  EXPECT_EQ(gone.Status, 403) << gone.Body;
+  TGameClient& last = *later.back();
+  EXPECT_EQ(last.Submit("Last", "", 1).Body, "OK");
+}
+
 // Per address, whichever server counts it.
 TEST_P(SharedStoreTest, TheLimitAMinuteCountsTheRequestsOfEveryServer) {
   StartServers({"--max-per-minute", "3"});
