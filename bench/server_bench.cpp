@@ -35,8 +35,10 @@ const std::string kHandshakeTarget = std::string(kScriptPath) + "?" + std::strin
 
 class TBenchScoreServer {
  public:
-  // where: the store, empty for a fresh SQLite file.
-  explicit TBenchScoreServer(const std::string& where = {}, int tableCacheSeconds = 1) {
+  // where: the store, empty for a fresh SQLite file. behindProxy: the client's address is the last of
+  // X-Forwarded-For.
+  explicit TBenchScoreServer(const std::string& where = {}, int tableCacheSeconds = 1,
+                             bool behindProxy = false) {
     std::string pattern = (std::filesystem::temp_directory_path() / "pellorin-bench.XXXXXX").string();
     Folder = mkdtemp(pattern.data()) ? pattern : std::string();
     Log = std::fopen("/dev/null", "w");
@@ -44,6 +46,7 @@ class TBenchScoreServer {
     options.Port = 0;
     options.DatabasePath = where.empty() ? Folder + "/scores.db" : where;
     options.TableCacheSeconds = tableCacheSeconds;
+    options.TrustProxy = behindProxy;
     options.MaxPerMinute = 0;
     options.Http.Threads = kServerThreads;
     // Every client of the benchmark comes from 127.0.0.1, and a connection the client closed counts for
@@ -119,8 +122,11 @@ std::unique_ptr<httplib::Client> NewClient(int port) {
 
 // One submission as the game makes it, the handshake on first and the result on second (which may be
 // the same): the handshake keeps the session cookie and gives the token.
-bool SubmitAcross(httplib::Client& first, httplib::Client& second, std::string& cookie, int score) {
+// address: the client's, as a reverse proxy in front names it (empty: none named).
+bool SubmitAcross(httplib::Client& first, httplib::Client& second, std::string& cookie, int score,
+                  const std::string& address = {}) {
   httplib::Headers headers = {{"Accept", "text/html, */*"}};
+  if (!address.empty()) headers.emplace("X-Forwarded-For", address);
   if (!cookie.empty()) headers.emplace("Cookie", cookie);
   auto handshake = first.Get(kHandshakeTarget.c_str(), headers);
   if (!handshake || handshake->status != 200 || handshake->body.rfind("OK", 0) != 0) return false;
@@ -208,14 +214,17 @@ void SubmitPostgresPair(benchmark::State& state) {
     state.SkipWithError(("PostgreSQL did not start: " + error).c_str());
     return;
   }
-  static TBenchScoreServer first(uri), second(uri);
+  // Behind a balancer, each client thread with an address of its own: a server takes one handshake of
+  // an address at a time, to hold it to its tokens.
+  static TBenchScoreServer first(uri, 1, true), second(uri, 1, true);
+  const std::string address = "10.0.0." + std::to_string(state.thread_index() + 1);
   const bool even = state.thread_index() % 2 == 0;
   auto a = NewClient(even ? first.Port : second.Port);
   auto b = NewClient(even ? second.Port : first.Port);
   std::string cookie;
   int score = 0;
   for (auto _ : state) {
-    if (!SubmitAcross(*a, *b, cookie, ++score & 0xFFFF)) {
+    if (!SubmitAcross(*a, *b, cookie, ++score & 0xFFFF, address)) {
       state.SkipWithError("a submission was refused or failed");
       break;
     }

@@ -403,12 +403,24 @@ void TPgStore::IssueToken(const std::string& token, const std::string& session, 
          Number(capacity)});
 }
 
-TTokenBook::TTake TPgStore::TakeToken(const std::string& token, const std::string& session) {
+TTokenBook::TTake TPgStore::InsertWithToken(const std::string& token, const std::string& session,
+                                            const TStoredEntry& entry, const std::string& ticket,
+                                            int64_t ticketExpires, int64_t& id) {
   TConnection c(*this);
+  // One statement, so one transaction: the entry is stored only when the token was taken.
   TResult r =
-      c.Run("cannot take a token from", "SELECT pellorin_take_token($1, $2)", {Text(token), Text(session)});
+      c.Run("cannot store an entry in",
+            "WITH t AS (SELECT pellorin_take_token($1, $2) AS took), "
+            "e AS (INSERT INTO scores (name, country, score, submitted) SELECT $3::text, $4::text, "
+            "$5::integer, $6::bigint FROM t WHERE took = 0 RETURNING id), "
+            "r AS (INSERT INTO replays (entry, ticket, expires) SELECT id, $7::text, $8::bigint FROM e "
+            "WHERE $7::text <> '') "
+            "SELECT t.took, e.id FROM t LEFT JOIN e ON true",
+            {Text(token), Text(session), Text(entry.Name), Text(entry.Country), Number(entry.Score),
+             Number(entry.Submitted), Text(ticket), Number(ticketExpires)});
   switch (NumberField(r.get(), 0, 0)) {
     case 0:
+      id = NumberField(r.get(), 0, 1);
       return TTokenBook::TTake::tkTaken;
     case 2:
       return TTokenBook::TTake::tkOtherSession;

@@ -34,7 +34,9 @@ class TPgStore final : public TStoreBackend, public TSharedState {
 
   void IssueToken(const std::string& token, const std::string& session, const std::string& address,
                   int lifetimeSeconds, int perAddress, int capacity) override;
-  TTokenBook::TTake TakeToken(const std::string& token, const std::string& session) override;
+  TTokenBook::TTake InsertWithToken(const std::string& token, const std::string& session,
+                                    const TStoredEntry& entry, const std::string& ticket,
+                                    int64_t ticketExpires, int64_t& id) override;
   bool AllowRequest(const char* kind, const std::string& address, int perMinute) override;
 
   class TConnection;  // a pooled connection, given back when it goes

@@ -351,14 +351,22 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
   std::string session = SessionOf(req);
   if (session.empty()) return Refuse(res, 403, "no session; fetch a token first");
 
+  // With replays taken, the answer carries the ticket the game uploads this game's replay with; a game
+  // that does not send replays reads only the "OK" before it.
+  const std::string ticket = Checks ? RandomHex(16) : std::string();
+  const int64_t submitted = static_cast<int64_t>(std::time(nullptr));
+  const TStoredEntry entry{record.Name, record.Country, record.Score, submitted};
+  const int64_t ticketExpires = submitted + Options.TokenLifetime;
   const auto now = TServerClock::now();
-  TSharedState* shared = Scores.Shared();
+  // Shared tokens are taken in the transaction that stores the entry; a token of this process's own
+  // book is taken first and put back when the entry cannot be stored.
+  const bool shared = Scores.Shared() != nullptr;
   TTokenBook::TTake taken;
   try {
-    taken = shared != nullptr ? shared->TakeToken(record.Token, session)
-                              : Tokens.Take(record.Token, session, now);
+    taken = shared ? Scores.InsertWithToken(record.Token, session, entry, ticket, ticketExpires)
+                   : Tokens.Take(record.Token, session, now);
   } catch (const EStoreError&) {
-    return Refuse(res, 503, "the result cannot be taken just now; try again");
+    return Refuse(res, 500, "the result could not be stored; try again");
   }
   switch (taken) {
     case TTokenBook::TTake::tkTaken:
@@ -370,25 +378,13 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
     case TTokenBook::TTake::tkExpired:
       return Refuse(res, 403, "the token has expired");
   }
-  // With replays taken, the answer carries the ticket the game uploads this game's replay with; a game
-  // that does not send replays reads only the "OK" before it.
-  const std::string ticket = Checks ? RandomHex(16) : std::string();
-  const int64_t submitted = static_cast<int64_t>(std::time(nullptr));
-  try {
-    Scores.Insert(TStoredEntry{record.Name, record.Country, record.Score, submitted}, ticket,
-                  submitted + Options.TokenLifetime);
-  } catch (const EStoreError&) {
+  if (!shared) {
     try {
-      if (shared != nullptr) {
-        shared->IssueToken(record.Token, session, address, Options.TokenLifetime, Options.MaxTokensPerAddress,
-                           Options.MaxTokens);
-      } else {
-        Tokens.Return(record.Token, session, address, now);
-      }
+      Scores.Insert(entry, ticket, ticketExpires);
     } catch (const EStoreError&) {
-      // The token is lost with the result; the game asks for a new one when it tries again.
+      Tokens.Return(record.Token, session, address, now);
+      return Refuse(res, 500, "the result could not be stored; try again");
     }
-    return Refuse(res, 500, "the result could not be stored; try again");
   }
   Reply(res, 200, ticket.empty() ? "OK" : "OK|" + ticket);
 }

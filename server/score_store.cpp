@@ -58,6 +58,15 @@ int64_t TScoreStore::Insert(const TStoredEntry& entry, const std::string& ticket
   return id;
 }
 
+TTokenBook::TTake TScoreStore::InsertWithToken(const std::string& token, const std::string& session,
+                                               const TStoredEntry& entry, const std::string& ticket,
+                                               int64_t ticketExpires) {
+  int64_t id = 0;
+  const TTokenBook::TTake taken = Shared()->InsertWithToken(token, session, entry, ticket, ticketExpires, id);
+  if (taken == TTokenBook::TTake::tkTaken) ++ChangeCount;
+  return taken;
+}
+
 std::vector<TStoredEntry> TScoreStore::Best(int limit, bool verifiedOnly) {
   return (Reader ? Reader : Writer)->Best(limit, verifiedOnly);
 }

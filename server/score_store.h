@@ -55,9 +55,12 @@ class TSharedState {
   // go on every call.
   virtual void IssueToken(const std::string& token, const std::string& session, const std::string& address,
                           int lifetimeSeconds, int perAddress, int capacity) = 0;
-  // Takes token out if it is good for session; once only, whichever server asks. A token shown from
-  // another session stays for its own; an expired one is dropped.
-  virtual TTokenBook::TTake TakeToken(const std::string& token, const std::string& session) = 0;
+  // Takes token out if it is good for session, and stores entry (with ticket, as Insert does) in the
+  // same transaction: once only, whichever server asks, and the token is spent only when the entry is
+  // stored. A token shown from another session stays for its own; an expired one is dropped. Sets id.
+  virtual TTokenBook::TTake InsertWithToken(const std::string& token, const std::string& session,
+                                            const TStoredEntry& entry, const std::string& ticket,
+                                            int64_t ticketExpires, int64_t& id) = 0;
   // Counts one request of kind ("h" handshakes, "r" results) from address; false (and not counted) when
   // it already sent perMinute (at least 1) in the minute before now.
   virtual bool AllowRequest(const char* kind, const std::string& address, int perMinute) = 0;
@@ -129,6 +132,10 @@ class TScoreStore {
 
   // The tokens and rate counts kept in the store; null when they are this process's own (SQLite).
   TSharedState* Shared() { return Writer->Shared(); }
+  // Shared()'s InsertWithToken, counted as a change when the entry is stored.
+  TTokenBook::TTake InsertWithToken(const std::string& token, const std::string& session,
+                                    const TStoredEntry& entry, const std::string& ticket,
+                                    int64_t ticketExpires);
   // Grows whenever this object stores an entry or a verdict: what was read before is out of date.
   uint64_t Changes() const { return ChangeCount.load(); }
   // The store's name as it may be shown (no password).
