@@ -52,9 +52,17 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : FilePath(pa
 
   Execute("PRAGMA journal_mode=WAL");
   Execute(fullSync ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
-  if (found == 2) Execute("BEGIN; ALTER TABLE replays ADD COLUMN leased INTEGER; COMMIT;");
+  // The write lock first, waited for: a transaction that reads and then writes fails at once when
+  // another process (a worker on the same file) wrote in between. Under it, the version again, as
+  // another process may have brought the file up to date meanwhile.
+  Execute("BEGIN IMMEDIATE");
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK) Fail("cannot read");
+  version.reset(raw);
+  if (sqlite3_step(raw) != SQLITE_ROW) Fail("cannot read");
+  found = sqlite3_column_int(raw, 0);
+  version.reset();
+  if (found == 2) Execute("ALTER TABLE replays ADD COLUMN leased INTEGER");
   Execute(
-      "BEGIN;"
       "CREATE TABLE IF NOT EXISTS scores ("
       "  id INTEGER PRIMARY KEY,"
       "  name TEXT NOT NULL CHECK (length(name) <= 10),"
