@@ -41,9 +41,9 @@ if(TARGET pellorin-server)
     "HTTP: the results the game sends at the end of a game, the world table it\n"
     "opens in the browser (HTML or JSON) and a home page. The table is an SQLite\n"
     "file, or a PostgreSQL database that several servers and verification\n"
-    "workers share. Runs as a systemd service under a user made up for it, listening on\n"
-    "loopback behind a reverse proxy that serves HTTPS, or on any address set in\n"
-    "/etc/default/pellorin-server.")
+    "workers share. Runs as a systemd service under a user made up for it,\n"
+    "listening on loopback behind a reverse proxy that serves HTTPS, or on any\n"
+    "address set in /etc/default/pellorin-server.")
   # The unit is enabled and started on installation and stopped on removal; purging deletes the table.
   set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/dist/server-package/postinst ${PROJECT_SOURCE_DIR}/dist/server-package/prerm

@@ -267,7 +267,7 @@ TEST_P(SharedStoreTest, AReplayWhoseWorkerDiedIsCheckedByAnotherAfterItsLease) {
     for (int pid; in >> pid;) pids.push_back(pid);
     return pids;
   };
-  for (int i = 0; i < 100 && claimers().empty(); ++i)
+  for (int i = 0; i < 400 && claimers().empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_EQ(claimers().size(), 1u);
   const int first = claimers()[0];
@@ -286,7 +286,7 @@ TEST_P(SharedStoreTest, AReplayWhoseWorkerDiedIsCheckedByAnotherAfterItsLease) {
   TScoreStore store = Store();
   TReplayState state = TReplayState::rsQueued;
   std::string reason;
-  for (int i = 0; i < 300 && state == TReplayState::rsQueued; ++i) {
+  for (int i = 0; i < 1200 && state == TReplayState::rsQueued; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(store.ReplayStateOf(1, state, reason));
   }
