@@ -194,6 +194,10 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
     error = "--verify-lease is not longer than --verify-timeout";
     return TParseResult::prError;
   }
+  if (!options.ReadDatabase.empty() && !IsPostgresUri(options.DatabasePath)) {
+    error = "--read-db goes with a postgresql:// --db";
+    return TParseResult::prError;
+  }
   if (options.VerifyOnly && options.VerifyWorkers == 0) {
     error = "--verify-only with --verify-workers 0 has nothing to do";
     return TParseResult::prError;
