@@ -161,19 +161,24 @@ TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
   EXPECT_EQ(game.Get("/cgi/replay?id=1").Status, 404);  // a refused replay is not handed out
 }
 
+// The scores of a table of the first version, as a server before replays made it.
+const std::string kFirstVersionScores =
+    "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
+    " country TEXT NOT NULL CHECK (length(country) <= 10),"
+    " score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535), submitted INTEGER NOT NULL);"
+    "CREATE INDEX scores_best ON scores (score DESC, id);";
+
 TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
   {
     // A table of the first version, as a server before replays left it.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
-    const char* firstVersion =
-        "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
-        " country TEXT NOT NULL CHECK (length(country) <= 10),"
-        " score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535), submitted INTEGER NOT NULL);"
-        "CREATE INDEX scores_best ON scores (score DESC, id);"
+    const std::string firstVersion =
+        kFirstVersionScores +
         "INSERT INTO scores (name, country, score, submitted) VALUES ('Old', '', 60000, 0);"
         "PRAGMA user_version=1;";
-    EXPECT_EQ(sqlite3_exec(db, firstVersion, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    EXPECT_EQ(sqlite3_exec(db, firstVersion.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
   }
   auto server = Start(PELLORIN_GAME_PROGRAM);
@@ -198,18 +203,16 @@ TEST_F(VerifyTest, AReplayQueuedInASecondVersionTableIsCheckedAfterTheStart) {
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
-    const char* secondVersion =
-        "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
-        " country TEXT NOT NULL CHECK (length(country) <= 10),"
-        " score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535), submitted INTEGER NOT NULL);"
-        "CREATE INDEX scores_best ON scores (score DESC, id);"
+    const std::string secondVersion =
+        kFirstVersionScores +
         "CREATE TABLE replays (entry INTEGER PRIMARY KEY REFERENCES scores (id), ticket TEXT NOT NULL UNIQUE,"
         " expires INTEGER NOT NULL, data BLOB, state INTEGER NOT NULL DEFAULT 0, reason TEXT, checked "
         "INTEGER);"
         "CREATE INDEX replays_state ON replays (state, entry);"
         "INSERT INTO scores (name, country, score, submitted) VALUES ('Queued', '', 5194, 0);"
         "PRAGMA user_version=2;";
-    EXPECT_EQ(sqlite3_exec(db, secondVersion, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    EXPECT_EQ(sqlite3_exec(db, secondVersion.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     const std::string replay = Golden("plays-every-rule");
     sqlite3_stmt* insert = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(
