@@ -5,6 +5,11 @@
 // answers "OK", which is the floor the HTTP library itself sets. Both servers have the same threads,
 // event loop and accept queue. SubmitNewConnection and its peer open a new connection for each
 // submission, as a client that keeps none would. TokenIssue is one handshake's token on a full book.
+// SubmitPostgresPair is Submit against two servers sharing one PostgreSQL database (a cluster of the
+// benchmark's own, as the tests start it), each handshake sent to one and its result to the other, as a
+// round-robin balancer would; its commits wait for the disk, as SQLite's do not (without --full-sync).
+// WorldTable reads the world table's JSON page of a table of 1000 entries, on SQLite and on PostgreSQL, with
+// the page kept for a second (the default) and read every time.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <microhttpd.h>
@@ -12,12 +17,15 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "online/score_record.h"
 #include "server/score_server.h"
 #include "server/tokens.h"
+#include "tests/server/pg_cluster.h"
 
 namespace {
 
@@ -27,13 +35,18 @@ const std::string kHandshakeTarget = std::string(kScriptPath) + "?" + std::strin
 
 class TBenchScoreServer {
  public:
-  TBenchScoreServer() {
+  // where: the store, empty for a fresh SQLite file. behindProxy: the client's address is the last of
+  // X-Forwarded-For.
+  explicit TBenchScoreServer(const std::string& where = {}, int tableCacheSeconds = 1,
+                             bool behindProxy = false) {
     std::string pattern = (std::filesystem::temp_directory_path() / "pellorin-bench.XXXXXX").string();
     Folder = mkdtemp(pattern.data()) ? pattern : std::string();
     Log = std::fopen("/dev/null", "w");
     TServerOptions options;
     options.Port = 0;
-    options.DatabasePath = Folder + "/scores.db";
+    options.DatabasePath = where.empty() ? Folder + "/scores.db" : where;
+    options.TableCacheSeconds = tableCacheSeconds;
+    options.TrustProxy = behindProxy;
     options.MaxPerMinute = 0;
     options.Http.Threads = kServerThreads;
     // Every client of the benchmark comes from 127.0.0.1, and a connection the client closed counts for
@@ -100,11 +113,22 @@ class TBenchPeerServer {
   MHD_Daemon* Daemon = nullptr;
 };
 
-// One submission as the game makes it: the handshake keeps the session cookie and gives the token.
-bool SubmitOnce(httplib::Client& client, std::string& cookie, int score) {
+std::unique_ptr<httplib::Client> NewClient(int port) {
+  auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+  client->set_keep_alive(true);
+  client->set_tcp_nodelay(true);
+  return client;
+}
+
+// One submission as the game makes it, the handshake on first and the result on second (which may be
+// the same): the handshake keeps the session cookie and gives the token.
+// address: the client's, as a reverse proxy in front names it (empty: none named).
+bool SubmitAcross(httplib::Client& first, httplib::Client& second, std::string& cookie, int score,
+                  const std::string& address = {}) {
   httplib::Headers headers = {{"Accept", "text/html, */*"}};
+  if (!address.empty()) headers.emplace("X-Forwarded-For", address);
   if (!cookie.empty()) headers.emplace("Cookie", cookie);
-  auto handshake = client.Get(kHandshakeTarget.c_str(), headers);
+  auto handshake = first.Get(kHandshakeTarget.c_str(), headers);
   if (!handshake || handshake->status != 200 || handshake->body.rfind("OK", 0) != 0) return false;
   std::string setCookie = handshake->get_header_value("Set-Cookie");
   if (!setCookie.empty()) {
@@ -115,15 +139,8 @@ bool SubmitOnce(httplib::Client& client, std::string& cookie, int score) {
   std::string target = std::string(kScriptPath) + "?" +
                        BuildResultQuery("Bench", "Loopback", static_cast<uint16_t>(score),
                                         TServerOptions().Key, ServerTokenFromReply(handshake->body));
-  auto result = client.Get(target.c_str(), headers);
+  auto result = second.Get(target.c_str(), headers);
   return result && result->status == 200 && result->body.rfind("OK", 0) == 0;
-}
-
-std::unique_ptr<httplib::Client> NewClient(int port) {
-  auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
-  client->set_keep_alive(true);
-  client->set_tcp_nodelay(true);
-  return client;
 }
 
 // newConnection: each submission on a connection of its own, closed after it.
@@ -133,7 +150,7 @@ void RunSubmissions(benchmark::State& state, int port, bool newConnection) {
   int score = 0;
   for (auto _ : state) {
     if (newConnection) client = NewClient(port);
-    if (!SubmitOnce(*client, cookie, ++score & 0xFFFF)) {
+    if (!SubmitAcross(*client, *client, cookie, ++score & 0xFFFF)) {
       state.SkipWithError("a submission was refused or failed");
       break;
     }
@@ -180,5 +197,91 @@ void TokenIssue(benchmark::State& state) {
   state.counters["tokens"] = static_cast<double>(book.Size());
 }
 BENCHMARK(TokenIssue)->Unit(benchmark::kMicrosecond);
+
+// A new database in the benchmark's own PostgreSQL cluster; empty (and the reason in error) when it cannot
+// start.
+std::string NewPostgresDatabase(std::string& error) {
+  static TPgCluster cluster(true);
+  std::string uri = cluster.NewDatabase();
+  if (uri.empty()) error = cluster.Failure();
+  return uri;
+}
+
+void SubmitPostgresPair(benchmark::State& state) {
+  static std::string error;
+  static const std::string uri = NewPostgresDatabase(error);
+  if (uri.empty()) {
+    state.SkipWithError(("PostgreSQL did not start: " + error).c_str());
+    return;
+  }
+  // Behind a balancer, each client thread with an address of its own: a server takes one handshake of
+  // an address at a time, to hold it to its tokens.
+  static TBenchScoreServer first(uri, 1, true), second(uri, 1, true);
+  const std::string address = "10.0.0." + std::to_string(state.thread_index() + 1);
+  const bool even = state.thread_index() % 2 == 0;
+  auto a = NewClient(even ? first.Port : second.Port);
+  auto b = NewClient(even ? second.Port : first.Port);
+  std::string cookie;
+  int score = 0;
+  for (auto _ : state) {
+    if (!SubmitAcross(*a, *b, cookie, ++score & 0xFFFF, address)) {
+      state.SkipWithError("a submission was refused or failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(SubmitPostgresPair)
+    ->Threads(1)
+    ->Threads(4)
+    ->Threads(16)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// state.range(0): 0 SQLite, 1 PostgreSQL; state.range(1): the seconds the page is kept.
+void WorldTable(benchmark::State& state) {
+  static std::map<std::pair<int64_t, int64_t>, std::unique_ptr<TBenchScoreServer>> servers;
+  static std::mutex lock;
+  TBenchScoreServer* server;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    auto& slot = servers[{state.range(0), state.range(1)}];
+    if (!slot) {
+      std::string where, error;
+      if (state.range(0) == 1) {
+        where = NewPostgresDatabase(error);
+        if (where.empty()) {
+          state.SkipWithError(("PostgreSQL did not start: " + error).c_str());
+          return;
+        }
+      }
+      slot = std::make_unique<TBenchScoreServer>(where, static_cast<int>(state.range(1)));
+      for (int i = 0; i < 1000; ++i)
+        slot->Server->Store().Insert(
+            {"Player" + std::to_string(i), "Land", static_cast<uint16_t>(i * 37 % 65536), 0});
+    }
+    server = slot.get();
+  }
+  auto client = NewClient(server->Port);
+  const std::string target = std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json";
+  for (auto _ : state) {
+    auto page = client->Get(target.c_str());
+    if (!page || page->status != 200) {
+      state.SkipWithError("the table could not be read");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(WorldTable)
+    ->ArgNames({"postgres", "cache"})
+    ->Args({0, 1})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({1, 0})
+    ->Threads(1)
+    ->Threads(16)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

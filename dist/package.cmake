@@ -42,10 +42,11 @@ if(TARGET pellorin-server)
     "Keeps the world high-score table of the game Pellorin and serves it over\n"
     "HTTP: the results the game sends at the end of a game, the world table it\n"
     "opens in the browser (HTML or JSON) and a home page. The table is an SQLite\n"
-    "file. With the game installed, the replay sent with each result is played\n"
-    "back and the entry marked verified. Runs as a systemd service under a user\n"
-    "made up for it, listening on loopback behind a reverse proxy that serves\n"
-    "HTTPS, or on any address set in /etc/default/pellorin-server.")
+    "file, or a PostgreSQL database that several servers and verification\n"
+    "workers share. With the game installed, the replay sent with each result\n"
+    "is played back and the entry marked verified. Runs as a systemd service\n"
+    "under a user made up for it, listening on loopback behind a reverse proxy\n"
+    "that serves HTTPS, or on any address set in /etc/default/pellorin-server.")
   # The unit is enabled and started on installation and stopped on removal; purging deletes the table.
   set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/dist/server-package/postinst ${PROJECT_SOURCE_DIR}/dist/server-package/prerm

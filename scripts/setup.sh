@@ -16,15 +16,17 @@ packages=(build-essential cmake pkg-config
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core
   libcurl4-openssl-dev libopenmpt-dev libpng-dev librsvg2-dev libcairo2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev
-  libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev)
+  libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev libpq-dev)
 # xfonts-base: the core fonts SDL's message box draws with under Xvfb. desktop-file-utils, appstream and
 # man-db check the desktop entry, the AppStream metadata and the manual page. openbox: a window manager
 # under Xvfb, without which no window goes full screen; wmctrl asks it to maximise a window. pulseaudio
 # and pulseaudio-utils: a sound server with a null sink whose monitor the window tests record (parec) to
 # hear the game. chromium: the browser the server's pages are tried in, headless. lintian and curl: the
-# server's package is checked by Debian's own checker and, installed, spoken to over HTTP.
+# server's package is checked by Debian's own checker and, installed, spoken to over HTTP. postgresql:
+# the database server the server's tests start a cluster of their own from (initdb, pg_ctl).
 test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp xfonts-base
-  desktop-file-utils appstream man-db openbox wmctrl pulseaudio pulseaudio-utils chromium lintian curl)
+  desktop-file-utils appstream man-db openbox wmctrl pulseaudio pulseaudio-utils chromium lintian curl
+  postgresql)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -24,6 +24,27 @@ void RaiseFileLimit() {
   }
 }
 
+// --verify-only: the workers on the shared store until SIGTERM or SIGINT (blocked in every thread).
+int RunWorkersOnly(const TServerOptions& options, sigset_t& stopSignals) {
+  const std::string verifier = VerifierOf(options);
+  if (verifier.empty()) {
+    std::fprintf(stderr,
+                 "pellorin-server: no pellorin program found to check replays with (see --verifier)\n");
+    return 1;
+  }
+  TScoreStore store(options.DatabasePath, options.FullSync, {}, options.VerifyWorkers + 1);
+  auto workers = MakeVerifyQueue(store, options, verifier);
+  workers->Start();
+  std::fprintf(stderr, "pellorin-server: checking the replays queued in %s by %s, %d at a time\n",
+               store.Path().c_str(), verifier.c_str(), options.VerifyWorkers);
+  std::fflush(stderr);
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  workers->Stop();
+  std::fprintf(stderr, "pellorin-server: stopped checking replays\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +71,7 @@ int main(int argc, char** argv) {
   RaiseFileLimit();
 
   try {
+    if (options.VerifyOnly) return RunWorkersOnly(options, stopSignals);
     TScoreServer server(options, stderr);
     int port = server.Bind();
     if (server.ConnectionLimit() < options.Http.MaxConnections) {
@@ -60,7 +82,7 @@ int main(int argc, char** argv) {
     }
     std::string host = options.Host.find(':') != std::string::npos ? "[" + options.Host + "]" : options.Host;
     std::fprintf(stderr, "pellorin-server: listening on http://%s:%d, table %s with %lld entries\n",
-                 host.c_str(), port, options.DatabasePath.c_str(),
+                 host.c_str(), port, server.Store().Path().c_str(),
                  static_cast<long long>(server.Store().Count()));
     if (server.VerifierProgram().empty()) {
       std::fprintf(stderr, "pellorin-server: results get a plain OK; no replays are taken (%s)\n",
@@ -90,7 +112,7 @@ int main(int argc, char** argv) {
     stopper.join();
     if (!failure.empty()) std::fprintf(stderr, "pellorin-server: %s\n", failure.c_str());
     std::fprintf(stderr, "pellorin-server: %s; table %s has %lld entries\n",
-                 asked ? "stopped" : "stopped on an error", options.DatabasePath.c_str(),
+                 asked ? "stopped" : "stopped on an error", server.Store().Path().c_str(),
                  static_cast<long long>(server.Store().Count()));
     if (!asked) return 1;
   } catch (const std::exception& e) {

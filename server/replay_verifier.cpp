@@ -212,30 +212,22 @@ TVerdict RunVerifier(const TVerifierLimits& limits, const std::string& replay, u
 
 // -------------------------------------------------------------------------------------------- the queue
 
-TVerifyQueue::TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, int workers, size_t capacity)
-    : Store(store), Limits(limits), Workers(workers), Capacity(capacity) {}
+TVerifyQueue::TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, int workers, size_t capacity,
+                           int leaseSeconds)
+    : Store(store), Limits(limits), Workers(workers), Capacity(capacity), LeaseSeconds(leaseSeconds) {}
 
 TVerifyQueue::~TVerifyQueue() { Stop(); }
 
 void TVerifyQueue::Start() {
-  {
-    std::lock_guard<std::mutex> hold(Lock);
-    for (int64_t entry : Store.QueuedReplays(static_cast<int>(Capacity))) Waiting.push_back(entry);
-  }
   for (int i = 0; i < Workers; ++i) Threads.emplace_back([this] { Work(); });
 }
 
-bool TVerifyQueue::HasRoom() {
-  std::lock_guard<std::mutex> hold(Lock);
-  return Waiting.size() < Capacity;
-}
+bool TVerifyQueue::HasRoom() { return Store.QueuedCount() < static_cast<int64_t>(Capacity); }
 
-bool TVerifyQueue::Offer(int64_t entry) {
+void TVerifyQueue::Wake() {
   std::lock_guard<std::mutex> hold(Lock);
-  if (Waiting.size() >= Capacity) return false;
-  Waiting.push_back(entry);
+  ++Woken;
   Changed.notify_one();
-  return true;
 }
 
 void TVerifyQueue::Stop() {
@@ -249,22 +241,30 @@ void TVerifyQueue::Stop() {
 }
 
 void TVerifyQueue::Work() {
-  for (;;) {
-    int64_t entry;
-    {
-      std::unique_lock<std::mutex> hold(Lock);
-      Changed.wait(hold, [this] { return Stopping.load() || !Waiting.empty(); });
-      if (Stopping) return;
-      entry = Waiting.front();
-      Waiting.pop_front();
-    }
+  constexpr auto kLookAgain = std::chrono::milliseconds(500);
+  while (!Stopping) {
+    TReplayUpload upload;
+    bool claimed = false;
     try {
-      TReplayUpload upload;
-      if (!Store.QueuedReplay(entry, upload)) continue;
-      const TVerdict verdict = RunVerifier(Limits, upload.Data, upload.Score, Stopping);
-      if (verdict.Judged) Store.SetVerdict(entry, verdict.Verified, verdict.Reason, std::time(nullptr));
+      claimed = Store.ClaimReplay(LeaseSeconds, upload);
     } catch (const EStoreError&) {
-      // The replay stays queued in the store, for the next start.
+      // The store cannot be reached just now: the replays wait there for the next look.
+    }
+    if (!claimed) {
+      std::unique_lock<std::mutex> hold(Lock);
+      Changed.wait_for(hold, kLookAgain, [this] { return Stopping.load() || Woken > 0; });
+      if (Woken > 0) --Woken;
+      continue;
+    }
+    const TVerdict verdict = RunVerifier(Limits, upload.Data, upload.Score, Stopping);
+    try {
+      if (verdict.Judged) {
+        Store.SetVerdict(upload.Entry, verdict.Verified, verdict.Reason, std::time(nullptr));
+      } else {
+        Store.ReleaseReplay(upload.Entry);
+      }
+    } catch (const EStoreError&) {
+      // Left leased: another worker takes it up when the lease runs out.
     }
   }
 }

@@ -1,13 +1,14 @@
 // The check of uploaded replays: each is played back by the game itself (`pellorin --verify-replay
 // FILE`) in a process of its own, held to limits of CPU time, memory and wall-clock time, without
-// network and in a private temporary folder; its verdict goes to the store. A bounded queue of entries
-// feeds a few worker threads. Owned by the score server.
+// network and in a private temporary folder; its verdict goes to the store. A few worker threads claim
+// the queued replays from the store, each under a lease, so that the workers of every process sharing
+// the store divide them up, and a replay whose worker died is claimed again once its lease runs out.
+// Owned by the score server, or by a process that runs only workers.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,20 +49,22 @@ std::string DefaultVerifierProgram();
 
 class TVerifyQueue {
  public:
-  // workers threads take entries from a queue of at most capacity; nothing runs before Start.
-  TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, int workers, size_t capacity);
+  // workers threads check the replays queued in store, at most capacity of them waiting; each check
+  // holds its replay for leaseSeconds (longer than limits' WallSeconds, so that a live check keeps it).
+  // Nothing runs before Start.
+  TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, int workers, size_t capacity,
+               int leaseSeconds);
   ~TVerifyQueue();  // Stop
   TVerifyQueue(const TVerifyQueue&) = delete;
   TVerifyQueue& operator=(const TVerifyQueue&) = delete;
 
-  // Queues the replays the store holds unchecked (from before a restart), then starts the workers.
+  // Starts the workers; they take up the replays left queued, by this process or another.
   void Start();
-  // Whether Offer would take one more now.
+  // Whether the store's queue has room for one more replay (EStoreError when it cannot be asked).
   bool HasRoom();
-  // Queues entry's stored replay; false when the queue is full (the replay stays stored, unchecked,
-  // and is taken up at the next start).
-  bool Offer(int64_t entry);
-  // Ends the workers; a check under way is killed and left queued in the store.
+  // Wakes a worker for a replay just stored. Without it a worker looks at the store every half second.
+  void Wake();
+  // Ends the workers; a check under way is killed and its replay left queued, free to be claimed.
   void Stop();
 
  private:
@@ -71,9 +74,10 @@ class TVerifyQueue {
   const TVerifierLimits Limits;
   const int Workers;
   const size_t Capacity;
+  const int LeaseSeconds;
   std::mutex Lock;
   std::condition_variable Changed;
-  std::deque<int64_t> Waiting;
+  size_t Woken = 0;  // Wake calls not yet taken up by a worker
   std::atomic<bool> Stopping{false};
   std::vector<std::thread> Threads;
 };

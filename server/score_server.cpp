@@ -98,11 +98,6 @@ std::string UtcNowText() {
   return text;
 }
 
-std::string VerifierOf(const TServerOptions& options) {
-  if (options.VerifyWorkers == 0) return {};
-  return options.VerifierPath.empty() ? DefaultVerifierProgram() : options.VerifierPath;
-}
-
 // A POST's body is read only when replays are taken.
 THttpLimits HttpLimitsOf(const TServerOptions& options, const std::string& verifier) {
   THttpLimits limits = options.Http;
@@ -114,11 +109,30 @@ bool IsTicket(std::string_view text) { return IsSessionId(text); }
 
 }  // namespace
 
+std::string VerifierOf(const TServerOptions& options) {
+  if (options.VerifyWorkers == 0) return {};
+  return options.VerifierPath.empty() ? DefaultVerifierProgram() : options.VerifierPath;
+}
+
+std::unique_ptr<TVerifyQueue> MakeVerifyQueue(TScoreStore& store, const TServerOptions& options,
+                                              const std::string& verifier) {
+  if (access(verifier.c_str(), X_OK) != 0)
+    throw EServerError("the verifier " + verifier + " is not a program this server may run");
+  TVerifierLimits limits;
+  limits.Program = verifier;
+  limits.CpuSeconds = options.VerifyCpuSeconds;
+  limits.MemoryMegabytes = options.VerifyMemoryMegabytes;
+  limits.WallSeconds = options.VerifyTimeout;
+  return std::make_unique<TVerifyQueue>(store, limits, options.VerifyWorkers,
+                                        static_cast<size_t>(options.VerifyQueue), options.VerifyLease);
+}
+
 TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
     : Options(options),
       Verifier(VerifierOf(options)),
       Log(log),
-      Scores(options.DatabasePath, options.FullSync),
+      Scores(options.DatabasePath, options.FullSync, options.ReadDatabase,
+             options.Http.Threads + options.VerifyWorkers + 2),
       Tokens(std::chrono::seconds(options.TokenLifetime), static_cast<size_t>(options.MaxTokens),
              static_cast<size_t>(options.MaxTokensPerAddress)),
       HandshakeLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
@@ -127,17 +141,7 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
           HttpLimitsOf(options, Verifier),
           [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); },
           [this](const THttpRequest& req, const THttpResponse& res) { LogRequest(req, res); }) {
-  if (!Verifier.empty()) {
-    if (access(Verifier.c_str(), X_OK) != 0)
-      throw EServerError("the verifier " + Verifier + " is not a program this server may run");
-    TVerifierLimits limits;
-    limits.Program = Verifier;
-    limits.CpuSeconds = options.VerifyCpuSeconds;
-    limits.MemoryMegabytes = options.VerifyMemoryMegabytes;
-    limits.WallSeconds = options.VerifyTimeout;
-    Checks = std::make_unique<TVerifyQueue>(Scores, limits, options.VerifyWorkers,
-                                            static_cast<size_t>(options.VerifyQueue));
-  }
+  if (!Verifier.empty()) Checks = MakeVerifyQueue(Scores, options, Verifier);
   if (Log != nullptr) LogWriter = std::thread([this] { LogLoop(); });
 }
 
@@ -300,15 +304,26 @@ void TScoreServer::HandleScript(const THttpRequest& req, THttpResponse& res) {
 void TScoreServer::HandleHandshake(const THttpRequest& req, THttpResponse& res) {
   const auto now = TServerClock::now();
   const std::string address = ClientAddress(req);
-  if (!HandshakeLimit.Allow(address, now))
-    return Refuse(res, 429, "too many requests from this address; wait a minute");
+  TSharedState* shared = Scores.Shared();
   std::string session = SessionOf(req);
-  if (session.empty()) {
-    session = RandomHex(16);
+  std::string token;
+  try {
+    if (!Allow(HandshakeLimit, "h", address, now))
+      return Refuse(res, 429, "too many requests from this address; wait a minute");
+    if (session.empty()) session = RandomHex(16);
+    if (shared != nullptr) {
+      token = RandomHex(16);
+      shared->IssueToken(token, session, address, Options.TokenLifetime, Options.MaxTokensPerAddress,
+                         Options.MaxTokens);
+    } else {
+      token = Tokens.Issue(session, address, now);
+    }
+  } catch (const EStoreError&) {
+    return Refuse(res, 503, "the server cannot hand out a token just now; try again");
+  }
+  if (SessionOf(req).empty())
     res.SetHeader("Set-Cookie",
                   std::string(kSessionCookie) + "=" + session + "; Path=/; HttpOnly; SameSite=Lax");
-  }
-  std::string token = Tokens.Issue(session, address, now);
   // The game takes the fifth "|"-separated field as the token.
   Reply(res, 200,
         "OK|" + std::string(kProductWord) + "|" + kProtocolVersion + "|" +
@@ -317,8 +332,12 @@ void TScoreServer::HandleHandshake(const THttpRequest& req, THttpResponse& res) 
 
 void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res) {
   const std::string address = ClientAddress(req);
-  if (!ResultLimit.Allow(address, TServerClock::now()))
-    return Refuse(res, 429, "too many results from this address; wait a minute");
+  try {
+    if (!Allow(ResultLimit, "r", address, TServerClock::now()))
+      return Refuse(res, 429, "too many results from this address; wait a minute");
+  } catch (const EStoreError&) {
+    return Refuse(res, 503, "the result cannot be taken just now; try again");
+  }
   auto inf = query.find("inf");
   if (inf == query.end() || !inf->second) return Refuse(res, 400, "the result has no inf");
 
@@ -332,8 +351,24 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
   std::string session = SessionOf(req);
   if (session.empty()) return Refuse(res, 403, "no session; fetch a token first");
 
+  // With replays taken, the answer carries the ticket the game uploads this game's replay with; a game
+  // that does not send replays reads only the "OK" before it.
+  const std::string ticket = Checks ? RandomHex(16) : std::string();
+  const int64_t submitted = static_cast<int64_t>(std::time(nullptr));
+  const TStoredEntry entry{record.Name, record.Country, record.Score, submitted};
+  const int64_t ticketExpires = submitted + Options.TokenLifetime;
   const auto now = TServerClock::now();
-  switch (Tokens.Take(record.Token, session, now)) {
+  // Shared tokens are taken in the transaction that stores the entry; a token of this process's own
+  // book is taken first and put back when the entry cannot be stored.
+  const bool shared = Scores.Shared() != nullptr;
+  TTokenBook::TTake taken;
+  try {
+    taken = shared ? Scores.InsertWithToken(record.Token, session, entry, ticket, ticketExpires)
+                   : Tokens.Take(record.Token, session, now);
+  } catch (const EStoreError&) {
+    return Refuse(res, 500, "the result could not be stored; try again");
+  }
+  switch (taken) {
     case TTokenBook::TTake::tkTaken:
       break;
     case TTokenBook::TTake::tkUnknown:
@@ -343,16 +378,13 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
     case TTokenBook::TTake::tkExpired:
       return Refuse(res, 403, "the token has expired");
   }
-  // With replays taken, the answer carries the ticket the game uploads this game's replay with; a game
-  // that does not send replays reads only the "OK" before it.
-  const std::string ticket = Checks ? RandomHex(16) : std::string();
-  const int64_t submitted = static_cast<int64_t>(std::time(nullptr));
-  try {
-    Scores.Insert(TStoredEntry{record.Name, record.Country, record.Score, submitted}, ticket,
-                  submitted + Options.TokenLifetime);
-  } catch (const EStoreError&) {
-    Tokens.Return(record.Token, session, address, now);
-    return Refuse(res, 500, "the result could not be stored; try again");
+  if (!shared) {
+    try {
+      Scores.Insert(entry, ticket, ticketExpires);
+    } catch (const EStoreError&) {
+      Tokens.Return(record.Token, session, address, now);
+      return Refuse(res, 500, "the result could not be stored; try again");
+    }
   }
   Reply(res, 200, ticket.empty() ? "OK" : "OK|" + ticket);
 }
@@ -399,9 +431,9 @@ void TScoreServer::HandleUpload(const THttpRequest& req, const TQuery& query, TH
     if (type != "application/octet-stream")
       return Refuse(res, 415, "a replay is sent as application/octet-stream");
   if (req.Body.empty()) return Refuse(res, 400, "the replay is empty");
-  if (!Checks->HasRoom()) return Refuse(res, 503, "too many replays wait for their check; try later");
   int64_t entry = 0;
   try {
+    if (!Checks->HasRoom()) return Refuse(res, 503, "too many replays wait for their check; try later");
     switch (Scores.StoreReplay(*ticket->second, req.Body, static_cast<int64_t>(std::time(nullptr)), entry)) {
       case TUploadResult::urStored:
         break;
@@ -415,8 +447,7 @@ void TScoreServer::HandleUpload(const THttpRequest& req, const TQuery& query, TH
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the replay could not be stored");
   }
-  // A full queue now leaves the replay stored for the check at the next start.
-  Checks->Offer(entry);
+  Checks->Wake();
   Reply(res, 200, "OK");
 }
 
@@ -433,19 +464,45 @@ void TScoreServer::HandleWorldTable(const TQuery& query, THttpResponse& res) {
   if (verified != query.end() && !verifiedOnly && verified->second != "0")
     return Refuse(res, 400, "verified is 1 or 0");
 
+  res.SetHeader("Cache-Control", "no-cache");
+  const bool json = wanted == "json";
+  if (json) {
+    res.ContentType = "application/json";
+  } else {
+    res.SetHeader("Content-Security-Policy", kPageSecurity);
+    res.ContentType = kHtml;
+  }
+  TTablePage& page = TablePages[(json ? 2 : 0) + (verifiedOnly ? 1 : 0)];
+  const auto now = TServerClock::now();
+  // Read before the table, so that a page read while an entry is stored counts as out of date.
+  const uint64_t changes = Scores.Changes();
+  if (Options.TableCacheSeconds > 0) {
+    std::lock_guard<std::mutex> hold(TablePageLock);
+    if (page.Made && page.Changes == changes &&
+        now - page.At < std::chrono::seconds(Options.TableCacheSeconds)) {
+      res.Body = page.Body;
+      return;
+    }
+  }
   std::vector<TStoredEntry> best;
   try {
     best = Scores.Best(kWorldTableSize, verifiedOnly);
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the table cannot be read just now");
   }
-  res.SetHeader("Cache-Control", "no-cache");
-  if (wanted == "json") {
-    res.ContentType = "application/json";
-    res.Body = WorldTableJson(best);
-  } else {
-    res.SetHeader("Content-Security-Policy", kPageSecurity);
-    res.ContentType = kHtml;
-    res.Body = WorldTableHtml(best, verifiedOnly);
+  res.Body = json ? WorldTableJson(best) : WorldTableHtml(best, verifiedOnly);
+  if (Options.TableCacheSeconds > 0) {
+    std::lock_guard<std::mutex> hold(TablePageLock);
+    page.Body = res.Body;
+    page.At = now;
+    page.Changes = changes;
+    page.Made = true;
   }
+}
+
+bool TScoreServer::Allow(TRateLimiter& limiter, const char* kind, const std::string& address,
+                         TServerClock::time_point now) {
+  if (TSharedState* shared = Scores.Shared())
+    return Options.MaxPerMinute == 0 || shared->AllowRequest(kind, address, Options.MaxPerMinute);
+  return limiter.Allow(address, now);
 }

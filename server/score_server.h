@@ -1,6 +1,7 @@
 // pellorin-server's requests: the handshake, the result, the world table and the home page, served by
 // the HTTP layer (http_server.h), with the table in a TScoreStore and the tokens and rate limits in
-// memory. main runs one; the tests and the benchmark run one in their own process, too.
+// memory, or in the store when it is shared (PostgreSQL). main runs one; the tests and the benchmark
+// run one in their own process, too.
 #pragma once
 
 #include <condition_variable>
@@ -25,6 +26,13 @@ class EServerError : public std::runtime_error {
 };
 
 inline constexpr const char* kSessionCookie = "pellorin_session";
+
+// The verifier program options ask for; empty when no replays are taken.
+std::string VerifierOf(const TServerOptions& options);
+// The workers that check store's replays with verifier as options limit them. Throws EServerError when
+// verifier is not a program that may be run.
+std::unique_ptr<TVerifyQueue> MakeVerifyQueue(TScoreStore& store, const TServerOptions& options,
+                                              const std::string& verifier);
 
 class TScoreServer {
  public:
@@ -64,6 +72,9 @@ class TScoreServer {
   void HandleReplay(const THttpRequest& req, THttpResponse& res);
   void HandleUpload(const THttpRequest& req, const TQuery& query, THttpResponse& res);
   std::string ClientAddress(const THttpRequest& req) const;
+  // Counts a request of kind from address in limiter, or in the store when it is shared; EStoreError.
+  bool Allow(TRateLimiter& limiter, const char* kind, const std::string& address,
+             TServerClock::time_point now);
   void LogRequest(const THttpRequest& req, const THttpResponse& res);
   void WriteLog();  // writes out what the log holds
   void LogLoop();
@@ -83,5 +94,14 @@ class TScoreServer {
   TRateLimiter HandshakeLimit;
   TRateLimiter ResultLimit;
   std::unique_ptr<TVerifyQueue> Checks;  // null when no replays are taken
+  // The world table's pages as last served: HTML, HTML verified only, JSON, JSON verified only.
+  struct TTablePage {
+    std::string Body;
+    TServerClock::time_point At;
+    uint64_t Changes = 0;  // the store's Changes() when it was read
+    bool Made = false;
+  };
+  std::mutex TablePageLock;
+  TTablePage TablePages[4];
   THttpServer Http;
 };

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "server/score_store.h"
+
 #ifndef PELLORIN_SCORE_KEY
 #define PELLORIN_SCORE_KEY 'P'
 #endif
@@ -106,6 +108,12 @@ const std::vector<TNumber>& Numbers() {
        "uploaded replays waiting for their check (503 past it)", ""},
       {"--max-replay-bytes", "BYTES", 1024, 67108864, Field(&TServerOptions::MaxReplayBytes),
        "size of one uploaded replay (413 past it)", ""},
+      {"--verify-lease", "SECS", 2, 172800, Field(&TServerOptions::VerifyLease),
+       "how long a check holds its replay; past it a replay whose worker died is checked again",
+       "; more than --verify-timeout"},
+      {"--table-cache", "SECS", 0, 60, Field(&TServerOptions::TableCacheSeconds),
+       "how long the world table's page is served from memory; this server's own results show at once",
+       "; 0: read every time"},
       {"--max-replay-bytes-held", "BYTES", 1024, 1073741824, HttpField(&THttpLimits::MaxBodyBytesHeld),
        "bytes of uploaded replays held in memory at once, those arriving included (503 past it)", ""},
   };
@@ -129,6 +137,10 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
       options.FullSync = true;
       continue;
     }
+    if (name == "--verify-only") {
+      options.VerifyOnly = true;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument " + name;
       return TParseResult::prError;
@@ -141,6 +153,9 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
     } else if (name == "--db") {
       ok = !value.empty();
       options.DatabasePath = value;
+    } else if (name == "--read-db") {
+      ok = IsPostgresUri(value);
+      options.ReadDatabase = value;
     } else if (name == "--verifier") {
       ok = !value.empty();
       options.VerifierPath = value;
@@ -173,6 +188,18 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
   }
   if (options.Http.IdleTimeout > options.Http.RequestTimeout) {
     error = "--idle-timeout is longer than --request-timeout";
+    return TParseResult::prError;
+  }
+  if (options.VerifyLease <= options.VerifyTimeout) {
+    error = "--verify-lease is not longer than --verify-timeout";
+    return TParseResult::prError;
+  }
+  if (!options.ReadDatabase.empty() && !IsPostgresUri(options.DatabasePath)) {
+    error = "--read-db goes with a postgresql:// --db";
+    return TParseResult::prError;
+  }
+  if (options.VerifyOnly && options.VerifyWorkers == 0) {
+    error = "--verify-only with --verify-workers 0 has nothing to do";
     return TParseResult::prError;
   }
   if (options.TrustProxy && !options.PerAddressConnectionsGiven) options.Http.MaxConnectionsPerAddress = 0;
@@ -213,8 +240,10 @@ std::string ServerUsage() {
   text += line("--listen HOST:PORT", "address to listen on (default " + defaults.Host + ":" +
                                          std::to_string(defaults.Port) +
                                          "; [::1]:PORT for IPv6; port 0 picks a free one)");
-  text += line("--db PATH",
-               "the SQLite database, created on first start (default " + defaults.DatabasePath + ")");
+  text +=
+      line("--db PATH|URI", "the SQLite database, created on first start (default " + defaults.DatabasePath +
+                                "), or a postgresql:// URI of a database several servers share");
+  text += line("--read-db URI", "a postgresql:// URI the world table is read from, such as a replica's");
   text += line("--key LETTER",
                "the key letter the game was built with (default " + std::string(1, defaults.Key) + ")");
   for (const TNumber& number : Numbers()) {
@@ -226,7 +255,10 @@ std::string ServerUsage() {
                "the game's program that checks uploaded replays (default pellorin beside this program, "
                "else on PATH)");
   text += line("--trust-proxy", "take the client's address from X-Forwarded-For (behind a reverse proxy)");
-  text += line("--full-sync", "write each result through to the disk before answering \"OK\"");
+  text += line("--full-sync", "write each result through to the disk before answering \"OK\" (SQLite)");
+  text += line("--verify-only",
+               "run only the verification workers on --db, without HTTP (PostgreSQL, or "
+               "beside a server on the same SQLite file)");
   text += line("--help", "this text");
   text +=
       "\n"

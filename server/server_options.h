@@ -10,12 +10,16 @@
 struct TServerOptions {
   std::string Host = "127.0.0.1";  // a name or an IPv4 or IPv6 address to listen on
   int Port = 8080;                 // 0: any free port, which the server reports when it starts
-  std::string DatabasePath = "pellorin-scores.db";  // created on first start
-  char Key;                                         // the key letter results must carry, one of A to Z
-  int MaxPerMinute = 10;            // results and handshakes per client address a minute; 0: no limit
-  int TokenLifetime = 600;          // seconds a handshake's token stays good
-  int MaxTokens = 200000;           // tokens waiting for their result, in all
-  int MaxTokensPerAddress = 16;     // tokens waiting for their result, from one client address
+  // An SQLite file, created on first start, or a postgresql:// URI of a database several servers share.
+  std::string DatabasePath = "pellorin-scores.db";
+  std::string
+      ReadDatabase;  // a postgresql:// URI the world table is read from (a replica); empty: DatabasePath
+  int TableCacheSeconds = 1;     // how long the world table's page is served from memory; 0: read every time
+  char Key;                      // the key letter results must carry, one of A to Z
+  int MaxPerMinute = 10;         // results and handshakes per client address a minute; 0: no limit
+  int TokenLifetime = 600;       // seconds a handshake's token stays good
+  int MaxTokens = 200000;        // tokens waiting for their result, in all
+  int MaxTokensPerAddress = 16;  // tokens waiting for their result, from one client address
   int MaxTrackedAddresses = 50000;  // addresses each per-minute count remembers
   bool TrustProxy = false;          // the client is the last address of X-Forwarded-For
   bool FullSync = false;            // every result reaches the disk before "OK" (slower)
@@ -28,7 +32,11 @@ struct TServerOptions {
   int VerifyTimeout = 300;          // seconds one check may take from its start
   int VerifyQueue = 1000;           // replays waiting for a check; past it an upload gets a 503
   int MaxReplayBytes = 1048576;     // bytes of one uploaded replay
-  THttpLimits Http;                 // connections, their time and their size; Threads is --threads
+  // How long a check holds its replay: past it, a replay whose worker died is claimed by another. More
+  // than VerifyTimeout, so that a check still running keeps its replay.
+  int VerifyLease = 360;
+  bool VerifyOnly = false;  // run only the verification workers on DatabasePath, no HTTP
+  THttpLimits Http;         // connections, their time and their size; Threads is --threads
   // Whether --max-connections-per-address was given: without it, --trust-proxy lifts that limit, as
   // every connection then comes from the proxy.
   bool PerAddressConnectionsGiven = false;

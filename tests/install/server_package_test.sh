@@ -57,7 +57,7 @@ grep -E '(^|/)(bin/pellorin|share/pellorin/.*|man6/.*)$' <<<"$contents" && fail 
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles)" = "/etc/default/$name" ] ||
   fail "/etc/default/$name is not the package's conffile"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libsqlite3 libstdc++6; do
+for library in libc6 libsqlite3 libpq5 libstdc++6; do
   grep -q "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
 done
 lintian --allow-root --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1
@@ -86,6 +86,9 @@ fi
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 grep -q '^PELLORIN_LISTEN=127.0.0.1:8080$' /etc/default/$name || fail "the settings file does not listen on 127.0.0.1:8080"
 sed -i "s/^PELLORIN_LISTEN=.*/PELLORIN_LISTEN=127.0.0.1:$port/" /etc/default/$name
+# And the table: the unit takes it from the settings file too.
+grep -q '^PELLORIN_DB=/var/lib/pellorin-server/scores.db$' /etc/default/$name || fail "the settings file does not name the table"
+sed -i "s|^PELLORIN_DB=.*|PELLORIN_DB=/var/lib/pellorin-server/world.db|" /etc/default/$name
 
 # The unit as systemd reads it.
 settings=$(python3 "$here/unit_command.py" "$unit" "$work") || fail "the unit cannot be read: $settings"
@@ -175,8 +178,8 @@ table=$(curl -sS --noproxy '*' "$script?prg=Pellorin&show&type=0&format=json")
 grep -q '"name":"Packaged","country":"Debian","score":4321' <<<"$table" || fail "the entry is not in the table: $table"
 page=$(curl -sS --noproxy '*' "$script?prg=Pellorin&show&type=0")
 grep -q '<td>Packaged</td><td>Debian</td>' <<<"$page" || fail "the entry is not on the world page"
-[ "$(stat -c '%u %a' "$state/scores.db")" = "$uid 600" ] ||
-  fail "the table is not the user's own: $(stat -c '%u %a %n' "$state/scores.db")"
+[ "$(stat -c '%u %a' "$state/world.db")" = "$uid 600" ] ||
+  fail "the table named in the settings file is not the user's own: $(stat -c '%u %a %n' "$state"/*.db)"
 
 # SIGTERM, as systemctl stop sends it, within the unit's stop time-out.
 kill -TERM "$pid"
@@ -194,7 +197,7 @@ note "started as the unit starts it: $(head -1 "$work/server.log")"
 
 # Removed: the table stays; purged: nothing of the package stays.
 dpkg -r "$name" >"$work/dpkg.log" 2>&1 || fail "dpkg -r failed: $(cat "$work/dpkg.log")"
-[ -f "$state/scores.db" ] || fail "removing the package deleted the table"
+[ -f "$state/world.db" ] || fail "removing the package deleted the table"
 [ -e /usr/bin/$name ] && fail "dpkg -r left the program"
 dpkg -P "$name" >"$work/dpkg.log" 2>&1 || fail "dpkg -P failed: $(cat "$work/dpkg.log")"
 installed=""

@@ -49,8 +49,10 @@ TTempFolder::~TTempFolder() {
   std::filesystem::remove_all(Folder, ignored);
 }
 
-TServerProcess::TServerProcess(const std::string& folder, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0"};
+TServerProcess::TServerProcess(const std::string& folder, const std::vector<std::string>& args,
+                               bool listens) {
+  std::vector<std::string> argv = {PELLORIN_SERVER_PROGRAM};
+  if (listens) argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> raw;
   for (std::string& a : argv) raw.push_back(a.data());
@@ -75,7 +77,7 @@ TServerProcess::TServerProcess(const std::string& folder, const std::vector<std:
   Reader = std::thread([this, fd = pipeFds[0]] { ReadErrors(fd); });
 
   std::unique_lock<std::mutex> hold(Lock);
-  const std::string marker = "listening on http://127.0.0.1:";
+  const std::string marker = listens ? "listening on http://127.0.0.1:" : "checking the replays queued in ";
   Changed.wait_for(hold, kStartTimeout,
                    [&] { return ErrorsClosed || Errors.find(marker) != std::string::npos; });
   size_t at = Errors.find(marker);
@@ -83,7 +85,8 @@ TServerProcess::TServerProcess(const std::string& folder, const std::vector<std:
     ADD_FAILURE() << "pellorin-server did not start:\n" << Errors;
     return;
   }
-  ListenPort = std::atoi(Errors.c_str() + at + marker.size());
+  // A worker has no port; Started() still says it runs.
+  ListenPort = listens ? std::atoi(Errors.c_str() + at + marker.size()) : 1;
 }
 
 TServerProcess::~TServerProcess() {
@@ -118,23 +121,17 @@ int TServerProcess::Stop() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void TServerProcess::Kill() {
+  if (Child <= 0) return;
+  kill(Child, SIGKILL);
+  waitpid(Child, nullptr, 0);
+  Child = -1;
+  if (Reader.joinable()) Reader.join();
+}
+
 std::string TServerProcess::ErrorOutput() {
   std::lock_guard<std::mutex> hold(Lock);
   return Errors;
-}
-
-int RunProgram(const std::vector<std::string>& args, std::string& output) {
-  std::string command;
-  for (const std::string& a : args) command += "'" + a + "' ";
-  command += "2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  size_t n;
-  output.clear();
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 namespace {

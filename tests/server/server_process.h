@@ -36,14 +36,18 @@ class TTempFolder {
 class TServerProcess {
  public:
   // Starts the server in folder with args (a --listen on port 0 of 127.0.0.1 comes first), and waits
-  // until it says where it listens. Fails the test when it does not.
-  TServerProcess(const std::string& folder, const std::vector<std::string>& args);
+  // until it says where it listens. Fails the test when it does not. listens false: a server with
+  // --verify-only, waited for until it says it checks replays.
+  TServerProcess(const std::string& folder, const std::vector<std::string>& args, bool listens = true);
   ~TServerProcess();  // kills a server still running
 
   int Port() const { return ListenPort; }
   bool Started() const { return ListenPort > 0; }
   // SIGTERM, then the exit status (-1 when it did not exit normally).
   int Stop();
+  // SIGKILL, as a machine that dies would stop it; waits until it is gone.
+  void Kill();
+  pid_t Pid() const { return Child; }
   // Everything the server wrote to standard error so far.
   std::string ErrorOutput();
 

@@ -32,7 +32,7 @@ std::string Golden(const std::string& name) {
 }
 
 constexpr int kRulesScore = 5194;  // the end of plays-every-rule.replay
-constexpr int kLosesScore = 310;    // the end of loses-every-life.replay
+constexpr int kLosesScore = 310;   // the end of loses-every-life.replay
 
 std::string TablePath(const std::string& extra = "") {
   return std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json" + extra;
@@ -161,19 +161,24 @@ TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
   EXPECT_EQ(game.Get("/cgi/replay?id=1").Status, 404);  // a refused replay is not handed out
 }
 
+// The scores of a table of the first version, as a server before replays made it.
+const std::string kFirstVersionScores =
+    "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
+    " country TEXT NOT NULL CHECK (length(country) <= 10),"
+    " score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535), submitted INTEGER NOT NULL);"
+    "CREATE INDEX scores_best ON scores (score DESC, id);";
+
 TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
   {
     // A table of the first version, as a server before replays left it.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
-    const char* firstVersion =
-        "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
-        " country TEXT NOT NULL CHECK (length(country) <= 10),"
-        " score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535), submitted INTEGER NOT NULL);"
-        "CREATE INDEX scores_best ON scores (score DESC, id);"
+    const std::string firstVersion =
+        kFirstVersionScores +
         "INSERT INTO scores (name, country, score, submitted) VALUES ('Old', '', 60000, 0);"
         "PRAGMA user_version=1;";
-    EXPECT_EQ(sqlite3_exec(db, firstVersion, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    EXPECT_EQ(sqlite3_exec(db, firstVersion.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
   }
   auto server = Start(PELLORIN_GAME_PROGRAM);
@@ -190,6 +195,37 @@ TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
   const std::string verified = game.Get(TablePath("&verified=1")).Body;
   EXPECT_EQ(verified.find("Old"), std::string::npos) << verified;
   EXPECT_NE(verified.find("{\"place\":1,\"name\":\"New\""), std::string::npos) << verified;
+}
+
+// A table of the second version, left by a server that stopped with a replay queued: taken over as it
+// is, and the replay checked after the start.
+TEST_F(VerifyTest, AReplayQueuedInASecondVersionTableIsCheckedAfterTheStart) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
+    const std::string secondVersion =
+        kFirstVersionScores +
+        "CREATE TABLE replays (entry INTEGER PRIMARY KEY REFERENCES scores (id), ticket TEXT NOT NULL UNIQUE,"
+        " expires INTEGER NOT NULL, data BLOB, state INTEGER NOT NULL DEFAULT 0, reason TEXT, checked "
+        "INTEGER);"
+        "CREATE INDEX replays_state ON replays (state, entry);"
+        "INSERT INTO scores (name, country, score, submitted) VALUES ('Queued', '', 5194, 0);"
+        "PRAGMA user_version=2;";
+    EXPECT_EQ(sqlite3_exec(db, secondVersion.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    const std::string replay = Golden("plays-every-rule");
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(
+                  db, "INSERT INTO replays (entry, ticket, expires, data, state) VALUES (1, 't', 0, ?, 1)",
+                  -1, &insert, nullptr),
+              SQLITE_OK);
+    sqlite3_bind_blob(insert, 1, replay.data(), static_cast<int>(replay.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+  }
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  EXPECT_EQ(Verdict(1).first, TReplayState::rsVerified) << Verdict(1).second;
 }
 
 TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {

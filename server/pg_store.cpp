@@ -1,0 +1,439 @@
+#include "server/pg_store.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Held while the schema is created or updated, so that of servers starting together one does it.
+constexpr int64_t kSchemaLock = 0x70656c6c6f72;
+
+// The schema, one step per version: step i brings a database of version i to version i + 1. Each runs
+// in the transaction that records its version.
+const char* const kMigrations[] = {
+    R"sql(
+CREATE TABLE scores (
+  id bigserial PRIMARY KEY,
+  name text NOT NULL CHECK (length(name) <= 10),
+  country text NOT NULL CHECK (length(country) <= 10),
+  score integer NOT NULL CHECK (score BETWEEN 0 AND 65535),
+  submitted bigint NOT NULL);
+CREATE INDEX scores_best ON scores (score DESC, id);
+-- expires, checked, leased: seconds since 1970; state: 0 awaiting, 1 queued, 2 verified, 3 refused.
+CREATE TABLE replays (
+  entry bigint PRIMARY KEY REFERENCES scores (id),
+  ticket text NOT NULL UNIQUE,
+  expires bigint NOT NULL,
+  data bytea,
+  state integer NOT NULL DEFAULT 0,
+  reason text,
+  checked bigint,
+  leased bigint);
+CREATE INDEX replays_state ON replays (state, entry);
+CREATE TABLE tokens (
+  token text PRIMARY KEY,
+  session text NOT NULL,
+  address text NOT NULL,
+  expires timestamptz NOT NULL,
+  serial bigserial NOT NULL);
+CREATE INDEX tokens_address ON tokens (address, serial);
+CREATE INDEX tokens_expires ON tokens (expires);
+CREATE INDEX tokens_serial ON tokens (serial);
+CREATE TABLE rate_hits (kind text NOT NULL, address text NOT NULL, at timestamptz NOT NULL);
+CREATE INDEX rate_hits_address ON rate_hits (kind, address, at);
+CREATE INDEX rate_hits_at ON rate_hits (at);
+
+-- No row is shared by all handshakes: the capacity is kept by serial, a token going once capacity
+-- newer ones were issued (a little sooner than a count would drop it, as tokens taken meanwhile are
+-- counted too), and every deletion that may meet a row another transaction holds skips it.
+CREATE FUNCTION pellorin_issue_token(p_token text, p_session text, p_address text, p_lifetime integer,
+                                     p_per_address integer, p_capacity bigint) RETURNS void
+LANGUAGE plpgsql AS $$
+DECLARE
+  issued bigint;
+BEGIN
+  PERFORM pg_advisory_xact_lock(hashtextextended('pellorin token ' || p_address, 0));
+  DELETE FROM tokens WHERE token = ANY (ARRAY(
+    SELECT token FROM tokens WHERE expires <= now() ORDER BY expires LIMIT 16 FOR UPDATE SKIP LOCKED));
+  DELETE FROM tokens WHERE token = ANY (ARRAY(
+    SELECT token FROM tokens WHERE address = p_address ORDER BY serial DESC OFFSET p_per_address - 1
+    FOR UPDATE SKIP LOCKED));
+  INSERT INTO tokens (token, session, address, expires)
+    VALUES (p_token, p_session, p_address, now() + make_interval(secs => p_lifetime))
+    ON CONFLICT (token) DO NOTHING
+    RETURNING serial INTO issued;
+  IF issued > p_capacity THEN
+    DELETE FROM tokens WHERE token = ANY (ARRAY(
+      SELECT token FROM tokens WHERE serial <= issued - p_capacity ORDER BY serial LIMIT 64
+      FOR UPDATE SKIP LOCKED));
+  END IF;
+END $$;
+
+-- 0 taken, 1 unknown, 2 another session's, 3 expired. Of two takers at once the second waits for the
+-- first's row lock, then finds the row gone.
+CREATE FUNCTION pellorin_take_token(p_token text, p_session text) RETURNS integer
+LANGUAGE plpgsql AS $$
+DECLARE
+  owner text;
+  until timestamptz;
+BEGIN
+  SELECT session, expires INTO owner, until FROM tokens WHERE token = p_token FOR UPDATE;
+  IF NOT FOUND THEN
+    RETURN 1;
+  END IF;
+  IF until > now() AND owner <> p_session THEN
+    RETURN 2;
+  END IF;
+  DELETE FROM tokens WHERE token = p_token;
+  IF until <= now() THEN
+    RETURN 3;
+  END IF;
+  RETURN 0;
+END $$;
+
+-- A sliding minute per kind and address; the hits of the minute are its rows, and a few rows of
+-- minutes gone are swept on every call.
+CREATE FUNCTION pellorin_allow(p_kind text, p_address text, p_per_minute integer) RETURNS boolean
+LANGUAGE plpgsql AS $$
+DECLARE
+  n integer;
+BEGIN
+  PERFORM pg_advisory_xact_lock(hashtextextended('pellorin rate ' || p_kind || ' ' || p_address, 0));
+  DELETE FROM rate_hits WHERE ctid = ANY (ARRAY(
+    SELECT ctid FROM rate_hits WHERE at <= now() - interval '1 minute' ORDER BY at LIMIT 16
+    FOR UPDATE SKIP LOCKED));
+  DELETE FROM rate_hits WHERE kind = p_kind AND address = p_address AND at <= now() - interval '1 minute';
+  SELECT count(*) INTO n FROM rate_hits WHERE kind = p_kind AND address = p_address;
+  IF n >= p_per_minute THEN
+    RETURN false;
+  END IF;
+  INSERT INTO rate_hits VALUES (p_kind, p_address, now());
+  RETURN true;
+END $$;
+)sql",
+};
+constexpr int kSchemaVersion = static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);
+
+struct TResultFree {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using TResult = std::unique_ptr<PGresult, TResultFree>;
+
+// One parameter of a statement: text, or bytes sent as they are.
+struct TParam {
+  std::string Value;
+  bool Binary = false;
+  bool Null = false;
+};
+TParam Text(const std::string& value) { return {value, false, false}; }
+TParam Number(int64_t value) { return {std::to_string(value), false, false}; }
+TParam Bytes(const std::string& value) { return {value, true, false}; }
+TParam Null() { return {{}, false, true}; }
+
+std::string Field(const PGresult* result, int row, int column) {
+  return std::string(PQgetvalue(result, row, column), static_cast<size_t>(PQgetlength(result, row, column)));
+}
+
+int64_t NumberField(const PGresult* result, int row, int column) {
+  return std::strtoll(PQgetvalue(result, row, column), nullptr, 10);
+}
+
+std::string BytesField(const PGresult* result, int row, int column) {
+  size_t length = 0;
+  unsigned char* bytes =
+      PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, column)), &length);
+  if (bytes == nullptr) return {};
+  std::string data(reinterpret_cast<const char*>(bytes), length);
+  PQfreemem(bytes);
+  return data;
+}
+
+// The first line of libpq's message.
+std::string MessageOf(const char* message) {
+  std::string text = message != nullptr ? message : "";
+  size_t end = text.find('\n');
+  return end == std::string::npos ? text : text.substr(0, end);
+}
+
+}  // namespace
+
+// A connection of the pool for one request; it goes back to the pool when done, or is closed when it
+// broke meanwhile.
+class TPgStore::TConnection {
+ public:
+  explicit TConnection(TPgStore& store) : Store(store), Connection(store.Acquire()) {}
+  ~TConnection() { Store.Release(Connection); }
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+
+  // Runs one statement; throws EStoreError saying what failed. what: "cannot WHAT the database".
+  TResult Run(const char* what, const char* sql, const std::vector<TParam>& params = {}) {
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    for (const TParam& p : params) {
+      values.push_back(p.Null ? nullptr : p.Value.data());
+      lengths.push_back(static_cast<int>(p.Value.size()));
+      formats.push_back(p.Binary ? 1 : 0);
+    }
+    return Check(what, TResult(PQexecParams(Connection, sql, static_cast<int>(params.size()), nullptr,
+                                            values.data(), lengths.data(), formats.data(), 0)));
+  }
+
+  // Runs sql of several statements, without parameters.
+  void RunScript(const char* what, const char* sql) { Check(what, TResult(PQexec(Connection, sql))); }
+
+ private:
+  TResult Check(const char* what, TResult result) {
+    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+      throw EStoreError(
+          "%s: %s the database: %s", Store.Name.c_str(), what,
+          MessageOf(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(Connection)).c_str());
+    }
+    return result;
+  }
+
+  TPgStore& Store;
+  PGconn* Connection;
+};
+
+TPgStore::TPgStore(const std::string& uri, int connections, bool setUp)
+    : Uri(uri),
+      Name(ShownStoreName(uri)),
+      MaxConnections(connections > 0 ? static_cast<size_t>(connections) : 1) {
+  if (setUp) {
+    SetUpSchema();
+    return;
+  }
+  TConnection c(*this);
+  TResult version = c.Run("cannot read", "SELECT max(version) FROM pellorin_schema");
+  if (PQntuples(version.get()) != 1 || NumberField(version.get(), 0, 0) > kSchemaVersion)
+    throw EStoreError("%s: the table is of a version this server does not know", Name.c_str());
+}
+
+TPgStore::~TPgStore() {
+  for (PGconn* c : Idle) PQfinish(c);
+}
+
+PGconn* TPgStore::Acquire() {
+  std::unique_lock<std::mutex> hold(Lock);
+  Returned.wait(hold, [this] { return !Idle.empty() || Open < MaxConnections; });
+  if (!Idle.empty()) {
+    PGconn* c = Idle.back();
+    Idle.pop_back();
+    return c;
+  }
+  ++Open;
+  hold.unlock();
+  PGconn* c = PQconnectdb(Uri.c_str());
+  if (c == nullptr || PQstatus(c) != CONNECTION_OK) {
+    const std::string message = MessageOf(c != nullptr ? PQerrorMessage(c) : "out of memory");
+    PQfinish(c);
+    hold.lock();
+    --Open;
+    Returned.notify_one();
+    throw EStoreError("%s: cannot connect to the database: %s", Name.c_str(), message.c_str());
+  }
+  // The server's notices ("already exists, skipping") are no concern of the log.
+  PQsetNoticeProcessor(
+      c, [](void*, const char*) {}, nullptr);
+  return c;
+}
+
+void TPgStore::Release(PGconn* connection) {
+  // A connection that broke, or was left inside a transaction by a failure, is not used again.
+  const bool good = PQstatus(connection) == CONNECTION_OK && PQtransactionStatus(connection) == PQTRANS_IDLE;
+  if (!good) PQfinish(connection);
+  std::lock_guard<std::mutex> hold(Lock);
+  if (good) {
+    Idle.push_back(connection);
+  } else {
+    --Open;
+  }
+  Returned.notify_one();
+}
+
+void TPgStore::SetUpSchema() {
+  TConnection c(*this);
+  c.Run("cannot set up", "BEGIN");
+  c.Run("cannot set up", "SELECT pg_advisory_xact_lock($1)", {Number(kSchemaLock)});
+  c.Run("cannot set up", "CREATE TABLE IF NOT EXISTS pellorin_schema (version integer NOT NULL)");
+  TResult found = c.Run("cannot set up", "SELECT coalesce(max(version), 0) FROM pellorin_schema");
+  const int64_t version = NumberField(found.get(), 0, 0);
+  if (version > kSchemaVersion)
+    throw EStoreError("%s: the table is of a newer version (%lld) than this server knows (%d)", Name.c_str(),
+                      static_cast<long long>(version), kSchemaVersion);
+  for (int64_t step = version; step < kSchemaVersion; ++step) c.RunScript("cannot set up", kMigrations[step]);
+  if (version < kSchemaVersion) {
+    c.Run("cannot set up", "DELETE FROM pellorin_schema");
+    c.Run("cannot set up", "INSERT INTO pellorin_schema VALUES ($1)", {Number(kSchemaVersion)});
+  }
+  // A failure leaves the connection in its failed transaction: it is closed when it goes back, which
+  // rolls the transaction back.
+  c.Run("cannot set up", "COMMIT");
+}
+
+int64_t TPgStore::Insert(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
+  TConnection c(*this);
+  // The entry and its ticket in one statement, so in one transaction.
+  TResult r =
+      c.Run("cannot store an entry in",
+            "WITH e AS (INSERT INTO scores (name, country, score, submitted) VALUES ($1, $2, $3, $4) "
+            "RETURNING id), t AS (INSERT INTO replays (entry, ticket, expires) SELECT id, $5, $6 FROM e "
+            "WHERE $5 <> '') SELECT id FROM e",
+            {Text(entry.Name), Text(entry.Country), Number(entry.Score), Number(entry.Submitted),
+             Text(ticket), Number(ticketExpires)});
+  return NumberField(r.get(), 0, 0);
+}
+
+std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
+  TConnection c(*this);
+  TResult r =
+      c.Run("cannot read the table of",
+            verifiedOnly ? "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s "
+                           "JOIN replays r ON r.entry = s.id AND r.state = 2 ORDER BY s.score DESC, "
+                           "s.id LIMIT $1"
+                         : "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s "
+                           "LEFT JOIN replays r ON r.entry = s.id ORDER BY s.score DESC, s.id LIMIT $1",
+            {Number(limit)});
+  std::vector<TStoredEntry> entries;
+  for (int row = 0; row < PQntuples(r.get()); ++row) {
+    TStoredEntry e;
+    e.Id = NumberField(r.get(), row, 0);
+    e.Name = Field(r.get(), row, 1);
+    e.Country = Field(r.get(), row, 2);
+    e.Score = static_cast<uint16_t>(NumberField(r.get(), row, 3));
+    e.Submitted = NumberField(r.get(), row, 4);
+    e.Verified = !PQgetisnull(r.get(), row, 5) &&
+                 NumberField(r.get(), row, 5) == static_cast<int>(TReplayState::rsVerified);
+    entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+int64_t TPgStore::Count() {
+  TConnection c(*this);
+  return NumberField(c.Run("cannot count the entries of", "SELECT count(*) FROM scores").get(), 0, 0);
+}
+
+TUploadResult TPgStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
+                                    int64_t& entry) {
+  TConnection c(*this);
+  TResult found =
+      c.Run("cannot read the replays of",
+            "SELECT entry, expires, data IS NOT NULL FROM replays WHERE ticket = $1", {Text(ticket)});
+  if (PQntuples(found.get()) == 0) return TUploadResult::urUnknown;
+  entry = NumberField(found.get(), 0, 0);
+  if (Field(found.get(), 0, 2) == "t") return TUploadResult::urTaken;
+  if (now >= NumberField(found.get(), 0, 1)) return TUploadResult::urExpired;
+  // "data IS NULL" again: of two uploads with one ticket, the first to be written is the one kept.
+  TResult stored = c.Run("cannot store a replay in",
+                         "UPDATE replays SET data = $1, state = 1 WHERE entry = $2 AND data IS NULL",
+                         {Bytes(data), Number(entry)});
+  return std::strcmp(PQcmdTuples(stored.get()), "1") == 0 ? TUploadResult::urStored : TUploadResult::urTaken;
+}
+
+int64_t TPgStore::QueuedCount() {
+  TConnection c(*this);
+  return NumberField(
+      c.Run("cannot count the replays of", "SELECT count(*) FROM replays WHERE state = 1").get(), 0, 0);
+}
+
+bool TPgStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
+  TConnection c(*this);
+  // A replay another worker is claiming at this moment is skipped, not waited for.
+  TResult r = c.Run(
+      "cannot claim a replay in",
+      "UPDATE replays r SET leased = extract(epoch FROM now())::bigint + $1 FROM scores s "
+      "WHERE r.entry = (SELECT entry FROM replays WHERE state = 1 AND (leased IS NULL OR leased <= "
+      "extract(epoch FROM now())::bigint) ORDER BY entry LIMIT 1 FOR UPDATE SKIP LOCKED) AND s.id = r.entry "
+      "RETURNING r.entry, s.score, r.data",
+      {Number(leaseSeconds)});
+  if (PQntuples(r.get()) == 0) return false;
+  upload.Entry = NumberField(r.get(), 0, 0);
+  upload.Score = static_cast<uint16_t>(NumberField(r.get(), 0, 1));
+  upload.Data = BytesField(r.get(), 0, 2);
+  return true;
+}
+
+void TPgStore::ReleaseReplay(int64_t entry) {
+  TConnection c(*this);
+  c.Run("cannot release a replay in", "UPDATE replays SET leased = NULL WHERE entry = $1 AND state = 1",
+        {Number(entry)});
+}
+
+void TPgStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
+  TConnection c(*this);
+  c.Run("cannot store a verdict in",
+        "UPDATE replays SET state = $1, reason = $2, checked = $3, leased = NULL WHERE entry = $4 AND state "
+        "= 1",
+        {Number(static_cast<int>(verified ? TReplayState::rsVerified : TReplayState::rsRefused)),
+         verified ? Null() : Text(reason), Number(now), Number(entry)});
+}
+
+bool TPgStore::ReplayStateOf(int64_t entry, TReplayState& state, std::string& reason) {
+  TConnection c(*this);
+  TResult r = c.Run("cannot read the replays of", "SELECT state, reason FROM replays WHERE entry = $1",
+                    {Number(entry)});
+  if (PQntuples(r.get()) == 0) return false;
+  state = static_cast<TReplayState>(NumberField(r.get(), 0, 0));
+  reason = Field(r.get(), 0, 1);
+  return true;
+}
+
+bool TPgStore::VerifiedReplay(int64_t entry, std::string& data) {
+  TConnection c(*this);
+  TResult r = c.Run("cannot read the replays of", "SELECT data FROM replays WHERE entry = $1 AND state = 2",
+                    {Number(entry)});
+  if (PQntuples(r.get()) == 0) return false;
+  data = BytesField(r.get(), 0, 0);
+  return true;
+}
+
+// ---------------------------------------------------------------------------- tokens and rate counts
+
+void TPgStore::IssueToken(const std::string& token, const std::string& session, const std::string& address,
+                          int lifetimeSeconds, int perAddress, int capacity) {
+  TConnection c(*this);
+  c.Run("cannot issue a token in", "SELECT pellorin_issue_token($1, $2, $3, $4, $5, $6)",
+        {Text(token), Text(session), Text(address), Number(lifetimeSeconds), Number(perAddress),
+         Number(capacity)});
+}
+
+TTokenBook::TTake TPgStore::InsertWithToken(const std::string& token, const std::string& session,
+                                            const TStoredEntry& entry, const std::string& ticket,
+                                            int64_t ticketExpires, int64_t& id) {
+  TConnection c(*this);
+  // One statement, so one transaction: the entry is stored only when the token was taken.
+  TResult r =
+      c.Run("cannot store an entry in",
+            "WITH t AS (SELECT pellorin_take_token($1, $2) AS took), "
+            "e AS (INSERT INTO scores (name, country, score, submitted) SELECT $3::text, $4::text, "
+            "$5::integer, $6::bigint FROM t WHERE took = 0 RETURNING id), "
+            "r AS (INSERT INTO replays (entry, ticket, expires) SELECT id, $7::text, $8::bigint FROM e "
+            "WHERE $7::text <> '') "
+            "SELECT t.took, e.id FROM t LEFT JOIN e ON true",
+            {Text(token), Text(session), Text(entry.Name), Text(entry.Country), Number(entry.Score),
+             Number(entry.Submitted), Text(ticket), Number(ticketExpires)});
+  switch (NumberField(r.get(), 0, 0)) {
+    case 0:
+      id = NumberField(r.get(), 0, 1);
+      return TTokenBook::TTake::tkTaken;
+    case 2:
+      return TTokenBook::TTake::tkOtherSession;
+    case 3:
+      return TTokenBook::TTake::tkExpired;
+    default:
+      return TTokenBook::TTake::tkUnknown;
+  }
+}
+
+bool TPgStore::AllowRequest(const char* kind, const std::string& address, int perMinute) {
+  TConnection c(*this);
+  TResult r = c.Run("cannot count requests in", "SELECT pellorin_allow($1, $2, $3)",
+                    {Text(kind), Text(address), Number(perMinute)});
+  return Field(r.get(), 0, 0) == "t";
+}

@@ -1,0 +1,339 @@
+#include "server/sqlite_store.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+// 1: the scores; 2: and the replays uploaded for them (a table of its own, so a file of version 1 is
+// taken over as it is); 3: and the leases of their checks.
+constexpr int kSchemaVersion = 3;
+
+// Resets a statement whatever way its use ends.
+struct TResetter {
+  sqlite3_stmt* Statement;
+  ~TResetter() {
+    sqlite3_reset(Statement);
+    sqlite3_clear_bindings(Statement);
+  }
+};
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+  const unsigned char* text = sqlite3_column_text(statement, column);
+  return text ? std::string(reinterpret_cast<const char*>(text),
+                            static_cast<size_t>(sqlite3_column_bytes(statement, column)))
+              : std::string();
+}
+
+}  // namespace
+
+void TSqliteStore::TCloser::operator()(sqlite3* db) const { sqlite3_close(db); }
+void TSqliteStore::TCloser::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+
+TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : FilePath(path) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  Db.reset(db);
+  if (rc != SQLITE_OK) Fail("cannot open");
+  sqlite3_busy_timeout(db, 5000);
+  // A file that is not a database fails here, on its first read.
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK) Fail("cannot read");
+  TStatement version(raw);
+  if (sqlite3_step(raw) != SQLITE_ROW) Fail("cannot read");
+  int found = sqlite3_column_int(raw, 0);
+  version.reset();
+  if (found > kSchemaVersion)
+    throw EStoreError("%s: the table is of a newer version (%d) than this server knows (%d)", path.c_str(),
+                      found, kSchemaVersion);
+
+  Execute("PRAGMA journal_mode=WAL");
+  Execute(fullSync ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+  // The write lock first, waited for: a transaction that reads and then writes fails at once when
+  // another process (a worker on the same file) wrote in between. Under it, the version again, as
+  // another process may have brought the file up to date meanwhile.
+  Execute("BEGIN IMMEDIATE");
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK) Fail("cannot read");
+  version.reset(raw);
+  if (sqlite3_step(raw) != SQLITE_ROW) Fail("cannot read");
+  found = sqlite3_column_int(raw, 0);
+  version.reset();
+  if (found == 2) Execute("ALTER TABLE replays ADD COLUMN leased INTEGER");
+  Execute(
+      "CREATE TABLE IF NOT EXISTS scores ("
+      "  id INTEGER PRIMARY KEY,"
+      "  name TEXT NOT NULL CHECK (length(name) <= 10),"
+      "  country TEXT NOT NULL CHECK (length(country) <= 10),"
+      "  score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535),"
+      "  submitted INTEGER NOT NULL);"
+      "CREATE INDEX IF NOT EXISTS scores_best ON scores (score DESC, id);"
+      "CREATE TABLE IF NOT EXISTS replays ("
+      "  entry INTEGER PRIMARY KEY REFERENCES scores (id),"
+      "  ticket TEXT NOT NULL UNIQUE,"
+      "  expires INTEGER NOT NULL,"          // the upload must come before, seconds since 1970
+      "  data BLOB,"                         // the replay file; NULL until it comes
+      "  state INTEGER NOT NULL DEFAULT 0,"  // TReplayState
+      "  reason TEXT,"                       // why it was refused
+      "  checked INTEGER,"                   // when the verifier's verdict came
+      "  leased INTEGER);"                   // a worker checks it until then, seconds since 1970
+      "CREATE INDEX IF NOT EXISTS replays_state ON replays (state, entry);"
+      "PRAGMA user_version=3;"
+      "COMMIT;");
+  InsertStatement = Prepare("INSERT INTO scores (name, country, score, submitted) VALUES (?, ?, ?, ?)");
+  InsertTicketStatement = Prepare("INSERT INTO replays (entry, ticket, expires) VALUES (?, ?, ?)");
+  BeginStatement = Prepare("BEGIN IMMEDIATE");
+  CommitStatement = Prepare("COMMIT");
+  RollbackStatement = Prepare("ROLLBACK");
+  BestStatement = Prepare(
+      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s LEFT JOIN replays r "
+      "ON r.entry = s.id ORDER BY s.score DESC, s.id LIMIT ?");
+  BestVerifiedStatement = Prepare(
+      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s JOIN replays r "
+      "ON r.entry = s.id AND r.state = 2 ORDER BY s.score DESC, s.id LIMIT ?");
+  CountStatement = Prepare("SELECT count(*) FROM scores");
+}
+
+TSqliteStore::~TSqliteStore() = default;
+
+void TSqliteStore::Fail(const char* what) {
+  throw EStoreError("%s: %s the database: %s", FilePath.c_str(), what,
+                    Db ? sqlite3_errmsg(Db.get()) : "out of memory");
+}
+
+TSqliteStore::TStatement TSqliteStore::Prepare(const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(Db.get(), sql, -1, &statement, nullptr) != SQLITE_OK)
+    Fail("cannot prepare a statement on");
+  return TStatement(statement);
+}
+
+void TSqliteStore::Execute(const char* sql) {
+  if (sqlite3_exec(Db.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    std::string message = sqlite3_errmsg(Db.get());
+    sqlite3_exec(Db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw EStoreError("%s: cannot set up the database: %s", FilePath.c_str(), message.c_str());
+  }
+}
+
+int64_t TSqliteStore::Insert(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
+  // The first thread to find no transaction being written writes one with every entry waiting; the
+  // others wait for theirs to be written, by it or by the next such thread. A commit costs about the
+  // same for one entry as for many (with --full-sync, a flush to the disk each), so entries that come
+  // while one is written share the next, and an entry alone waits for nothing.
+  TPending pending{&entry, &ticket, ticketExpires, 0, false, {}};
+  std::unique_lock<std::mutex> queue(QueueLock);
+  Waiting.push_back(&pending);
+  while (!pending.Finished) {
+    if (Writing) {
+      Written.wait(queue);
+      continue;
+    }
+    Writing = true;
+    std::vector<TPending*> batch;
+    batch.swap(Waiting);
+    queue.unlock();
+    std::string error;
+    {
+      std::lock_guard<std::mutex> hold(Lock);
+      error = WriteLocked(batch);
+    }
+    queue.lock();
+    for (TPending* p : batch) {
+      p->Error = error;
+      p->Finished = true;
+    }
+    Writing = false;
+    Written.notify_all();
+  }
+  if (!pending.Error.empty()) throw EStoreError("%s", pending.Error.c_str());
+  return pending.Id;
+}
+
+std::string TSqliteStore::WriteLocked(const std::vector<TPending*>& batch) {
+  sqlite3* db = Db.get();
+  auto step = [](sqlite3_stmt* statement) {
+    TResetter reset{statement};
+    return sqlite3_step(statement) == SQLITE_DONE;
+  };
+  // The message of the failure, after the transaction is rolled back if it is still open.
+  auto failed = [&] {
+    std::string error = FilePath;
+    error += ": cannot store an entry in the database: ";
+    error += sqlite3_errmsg(db);
+    if (!sqlite3_get_autocommit(db)) step(RollbackStatement.get());
+    return error;
+  };
+  if (!step(BeginStatement.get())) return failed();
+  for (TPending* p : batch) {
+    {
+      sqlite3_stmt* s = InsertStatement.get();
+      TResetter reset{s};
+      const TStoredEntry& entry = *p->Entry;
+      sqlite3_bind_text(s, 1, entry.Name.data(), static_cast<int>(entry.Name.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 2, entry.Country.data(), static_cast<int>(entry.Country.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_int(s, 3, entry.Score);
+      sqlite3_bind_int64(s, 4, entry.Submitted);
+      if (sqlite3_step(s) != SQLITE_DONE) return failed();
+      p->Id = sqlite3_last_insert_rowid(db);
+    }
+    if (p->Ticket->empty()) continue;
+    sqlite3_stmt* t = InsertTicketStatement.get();
+    TResetter reset{t};
+    sqlite3_bind_int64(t, 1, p->Id);
+    sqlite3_bind_text(t, 2, p->Ticket->data(), static_cast<int>(p->Ticket->size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(t, 3, p->TicketExpires);
+    if (sqlite3_step(t) != SQLITE_DONE) return failed();
+  }
+  if (!step(CommitStatement.get())) return failed();
+  return {};
+}
+
+std::vector<TStoredEntry> TSqliteStore::Best(int limit, bool verifiedOnly) {
+  std::lock_guard<std::mutex> hold(Lock);
+  sqlite3_stmt* s = verifiedOnly ? BestVerifiedStatement.get() : BestStatement.get();
+  TResetter reset{s};
+  sqlite3_bind_int(s, 1, limit);
+  std::vector<TStoredEntry> entries;
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    TStoredEntry e;
+    e.Id = sqlite3_column_int64(s, 0);
+    e.Name = ColumnText(s, 1);
+    e.Country = ColumnText(s, 2);
+    e.Score = static_cast<uint16_t>(sqlite3_column_int(s, 3));
+    e.Submitted = sqlite3_column_int64(s, 4);
+    e.Verified = sqlite3_column_type(s, 5) != SQLITE_NULL &&
+                 sqlite3_column_int(s, 5) == static_cast<int>(TReplayState::rsVerified);
+    entries.push_back(std::move(e));
+  }
+  if (rc != SQLITE_DONE) Fail("cannot read the table of");
+  return entries;
+}
+
+int64_t TSqliteStore::Count() {
+  std::lock_guard<std::mutex> hold(Lock);
+  sqlite3_stmt* s = CountStatement.get();
+  TResetter reset{s};
+  if (sqlite3_step(s) != SQLITE_ROW) Fail("cannot count the entries of");
+  return sqlite3_column_int64(s, 0);
+}
+
+// ------------------------------------------------------------------------------------------ the replays
+// Rare next to the table's reads, so their statements are prepared when used.
+
+TUploadResult TSqliteStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
+                                        int64_t& entry) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement find = Prepare("SELECT entry, expires, data IS NOT NULL FROM replays WHERE ticket = ?");
+  sqlite3_bind_text(find.get(), 1, ticket.data(), static_cast<int>(ticket.size()), SQLITE_TRANSIENT);
+  int rc = sqlite3_step(find.get());
+  if (rc == SQLITE_DONE) return TUploadResult::urUnknown;
+  if (rc != SQLITE_ROW) Fail("cannot read the replays of");
+  entry = sqlite3_column_int64(find.get(), 0);
+  const int64_t expires = sqlite3_column_int64(find.get(), 1);
+  const bool taken = sqlite3_column_int(find.get(), 2) != 0;
+  find.reset();
+  if (taken) return TUploadResult::urTaken;
+  if (now >= expires) return TUploadResult::urExpired;
+  // "data IS NULL" again: of two uploads with one ticket, the first to be written is the one kept.
+  TStatement store = Prepare("UPDATE replays SET data = ?, state = 1 WHERE entry = ? AND data IS NULL");
+  sqlite3_bind_blob(store.get(), 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(store.get(), 2, entry);
+  if (sqlite3_step(store.get()) != SQLITE_DONE) Fail("cannot store a replay in");
+  return sqlite3_changes(Db.get()) == 1 ? TUploadResult::urStored : TUploadResult::urTaken;
+}
+
+int64_t TSqliteStore::QueuedCount() {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement s = Prepare("SELECT count(*) FROM replays WHERE state = 1");
+  if (sqlite3_step(s.get()) != SQLITE_ROW) Fail("cannot count the replays of");
+  return sqlite3_column_int64(s.get(), 0);
+}
+
+bool TSqliteStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
+  std::lock_guard<std::mutex> hold(Lock);
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  // The write lock first, so that of two processes on the file only one finds a replay free.
+  if (sqlite3_exec(Db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    Fail("cannot claim a replay in");
+  struct TEnd {
+    sqlite3* Db;
+    bool Committed = false;
+    ~TEnd() {
+      if (!Committed) sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  } end{Db.get()};
+  TStatement find = Prepare(
+      "SELECT r.entry, s.score, r.data FROM replays r JOIN scores s ON s.id = r.entry WHERE r.state = 1 "
+      "AND (r.leased IS NULL OR r.leased <= ?) ORDER BY r.entry LIMIT 1");
+  sqlite3_bind_int64(find.get(), 1, now);
+  int rc = sqlite3_step(find.get());
+  if (rc == SQLITE_DONE) return false;
+  if (rc != SQLITE_ROW) Fail("cannot claim a replay in");
+  upload.Entry = sqlite3_column_int64(find.get(), 0);
+  upload.Score = static_cast<uint16_t>(sqlite3_column_int(find.get(), 1));
+  const void* blob = sqlite3_column_blob(find.get(), 2);
+  upload.Data.assign(static_cast<const char*>(blob),
+                     blob ? static_cast<size_t>(sqlite3_column_bytes(find.get(), 2)) : 0);
+  find.reset();
+  TStatement lease = Prepare("UPDATE replays SET leased = ? WHERE entry = ?");
+  sqlite3_bind_int64(lease.get(), 1, now + leaseSeconds);
+  sqlite3_bind_int64(lease.get(), 2, upload.Entry);
+  if (sqlite3_step(lease.get()) != SQLITE_DONE) Fail("cannot claim a replay in");
+  lease.reset();
+  if (sqlite3_exec(Db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+    Fail("cannot claim a replay in");
+  end.Committed = true;
+  return true;
+}
+
+void TSqliteStore::ReleaseReplay(int64_t entry) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement s = Prepare("UPDATE replays SET leased = NULL WHERE entry = ? AND state = 1");
+  sqlite3_bind_int64(s.get(), 1, entry);
+  if (sqlite3_step(s.get()) != SQLITE_DONE) Fail("cannot release a replay in");
+}
+
+void TSqliteStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement s = Prepare(
+      "UPDATE replays SET state = ?, reason = ?, checked = ?, leased = NULL WHERE entry = ? AND state = 1");
+  sqlite3_bind_int(s.get(), 1,
+                   static_cast<int>(verified ? TReplayState::rsVerified : TReplayState::rsRefused));
+  if (verified) {
+    sqlite3_bind_null(s.get(), 2);
+  } else {
+    sqlite3_bind_text(s.get(), 2, reason.data(), static_cast<int>(reason.size()), SQLITE_TRANSIENT);
+  }
+  sqlite3_bind_int64(s.get(), 3, now);
+  sqlite3_bind_int64(s.get(), 4, entry);
+  if (sqlite3_step(s.get()) != SQLITE_DONE) Fail("cannot store a verdict in");
+}
+
+bool TSqliteStore::ReplayStateOf(int64_t entry, TReplayState& state, std::string& reason) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement s = Prepare("SELECT state, reason FROM replays WHERE entry = ?");
+  sqlite3_bind_int64(s.get(), 1, entry);
+  int rc = sqlite3_step(s.get());
+  if (rc == SQLITE_DONE) return false;
+  if (rc != SQLITE_ROW) Fail("cannot read the replays of");
+  state = static_cast<TReplayState>(sqlite3_column_int(s.get(), 0));
+  reason = ColumnText(s.get(), 1);
+  return true;
+}
+
+bool TSqliteStore::VerifiedReplay(int64_t entry, std::string& data) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement s = Prepare("SELECT data FROM replays WHERE entry = ? AND state = 2");
+  sqlite3_bind_int64(s.get(), 1, entry);
+  int rc = sqlite3_step(s.get());
+  if (rc == SQLITE_DONE) return false;
+  if (rc != SQLITE_ROW) Fail("cannot read the replays of");
+  const void* blob = sqlite3_column_blob(s.get(), 0);
+  data.assign(static_cast<const char*>(blob),
+              blob ? static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)) : 0);
+  return true;
+}
