@@ -18,7 +18,8 @@ bool NumberAfter(const std::string& text, const std::string& key, size_t from, s
   while (end < text.size() && end - at < 12 && text[end] >= '0' && text[end] <= '9') ++end;
   const size_t digits = text[at] == '-' ? at + 1 : at;
   if (end == digits) return false;
-  if (text[digits] == '0' && end > digits + 1) return false;  // the game writes no leading zeros
+  // The game writes no leading zeros, and no sign before a 0.
+  if (text[digits] == '0' && (end > digits + 1 || digits > at)) return false;
   value = std::strtoll(text.c_str() + at, nullptr, 10);
   return true;
 }

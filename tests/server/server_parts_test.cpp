@@ -4,6 +4,7 @@
 #include <set>
 #include <thread>
 
+#include "server/replay_verifier.h"
 #include "server/score_store.h"
 #include "server/server_options.h"
 #include "server/tokens.h"
@@ -201,6 +202,41 @@ TEST(RateLimiter, RemembersAtMostItsAddressesAndForgetsTheLeastRecent) {
 // Threads that store at once share transactions (with a flush to the disk each, so that they do);
 // every entry is stored once, and a failing transaction fails its own entries and leaves the table
 // ready for the next.
+// The verifier's answer as the game writes it verifies an entry of its score only; any other number,
+// or one written otherwise than the game writes it, refuses with a reason.
+TEST(VerifierOutput, OnlyAnEqualCheckEndingWithTheEntrysScoreVerifies) {
+  const auto line = [](const std::string& score, const std::string& result) {
+    return "{\"file\":\"x.replay\",\"ticks\":9,\"score\":" + score +
+           ",\"level\":1,\"lives\":0,\"recorded\":{\"ticks\":9,\"score\":412},\"result\":\"" + result +
+           "\"}\n";
+  };
+  struct Case {
+    int Status;
+    std::string Output;
+    const char* Reason;  // the start of the reason; null: verified
+  };
+  const Case cases[] = {
+      {0, line("412", "equal"), nullptr},
+      {0, line("411", "equal"), "the replay ends with the score 411, the entry has 412"},
+      {0, line("0412", "equal"), "the verifier's answer could not be read"},
+      {0, line("-412", "equal"), "the replay ends with the score -412"},
+      {1, line("412", "diverged"), "the replay does not play back as it was recorded"},
+      {2, "", "the verifier refused the file"},
+      {0, "", "the verifier's answer could not be read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Output);
+    const TVerdict verdict = ReadVerifierOutput(c.Status, c.Output, "", 412, "");
+    EXPECT_EQ(verdict.Verified, c.Reason == nullptr);
+    if (c.Reason) {
+      EXPECT_EQ(verdict.Reason.rfind(c.Reason, 0), 0u) << verdict.Reason;
+    }
+  }
+  // A score of 0 written "-0" is not the game's.
+  EXPECT_FALSE(ReadVerifierOutput(0, line("-0", "equal"), "", 0, "").Verified);
+  EXPECT_TRUE(ReadVerifierOutput(0, line("0", "equal"), "", 0, "").Verified);
+}
+
 TEST(ScoreStore, EntriesFromManyThreadsAreStoredOnceEachAndAFailureLeavesNoTrace) {
   TTempFolder folder;
   const std::string path = folder.Path() + "/scores.db";
