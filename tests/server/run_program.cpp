@@ -8,7 +8,7 @@ int RunProgram(const std::vector<std::string>& args, std::string& output) {
   std::string command;
   for (const std::string& a : args) command += "'" + a + "' ";
   command += "2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
+  FILE* pipe = popen(command.c_str(), "re");  // not inherited by programs other threads start
   if (pipe == nullptr) return -1;
   char buffer[4096];
   size_t n;

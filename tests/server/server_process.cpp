@@ -1,6 +1,7 @@
 #include "tests/server/server_process.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -58,8 +59,10 @@ TServerProcess::TServerProcess(const std::string& folder, const std::vector<std:
   for (std::string& a : argv) raw.push_back(a.data());
   raw.push_back(nullptr);
 
+  // Closed on exec: a server started by another thread at the same moment must not keep this pipe open,
+  // or the reader here would wait for its end as long as that other server runs.
   int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe";
     return;
   }
