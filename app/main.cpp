@@ -139,8 +139,9 @@ int main(int argc, char** argv) {
     std::printf("Pellorin %s\n", PELLORIN_VERSION);
     return 0;
   }
-  if (options.Replay == TReplayOption::Verify) return VerifyReplayFile(
-        options.ReplayFile, options.EveryFrame ? TReplayCheck::EveryFrame : TReplayCheck::LastFrame);
+  if (options.Replay == TReplayOption::Verify)
+    return VerifyReplayFile(options.ReplayFile,
+                            options.EveryFrame ? TReplayCheck::EveryFrame : TReplayCheck::LastFrame);
   if (options.Replay == TReplayOption::Watch) return WatchReplay(options.ReplayFile, options.WindowMode);
   if (options.Replay == TReplayOption::Record) RecordGamesTo(options.ReplayFile);
   SetWindowModeForRun(options.WindowMode);

@@ -222,11 +222,12 @@ int VerifyReplayFile(const std::string& path, TReplayCheck check) {
   }
   plat::SetPlatform(nullptr);
   // Equal only when every recorded checkpoint was met as well.
-  const bool equal = SameReplayState(outcome.End, replay.End, check) && outcome.FrameHash == replay.FrameHash &&
-                     outcome.FirstDifferenceTick < 0;
+  const bool equal = SameReplayState(outcome.End, replay.End, check) &&
+                     outcome.FrameHash == replay.FrameHash && outcome.FirstDifferenceTick < 0;
   const bool everyFrame = check == TReplayCheck::EveryFrame;
-  std::string line = "{\"file\":" + JsonText(path) + "," + StateJson(outcome.End, outcome.FrameHash, everyFrame) +
-                     ",\"recorded\":{" + StateJson(replay.End, replay.FrameHash, true) + "},\"result\":\"" +
+  std::string line = "{\"file\":" + JsonText(path) + "," +
+                     StateJson(outcome.End, outcome.FrameHash, everyFrame) + ",\"recorded\":{" +
+                     StateJson(replay.End, replay.FrameHash, true) + "},\"result\":\"" +
                      (equal ? "equal" : "diverged") + "\"";
   if (!equal)
     line += ",\"first_difference_tick\":" + (outcome.FirstDifferenceTick >= 0
@@ -248,8 +249,9 @@ int WatchReplay(const std::string& file, int windowMode) {
       std::string error;
       if (std::unique_ptr<plat::TPlatform> platform = plat::CreateSdlPlatform(error)) {
         plat::SetPlatform(platform.get());
-        Platform().MessageBox(text + "\nEach game that enters the high-score table is kept there, to be watched again.",
-                              "Pellorin");
+        Platform().MessageBox(
+            text + "\nEach game that enters the high-score table is kept there, to be watched again.",
+            "Pellorin");
         plat::SetPlatform(nullptr);
       }
       return 2;

@@ -475,8 +475,9 @@ TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates sta
 }
 
 void ReplayFrameDrawn(const TDXDraw& display) {
-  const bool live = Replay.Mode == TMode::Recording ||
-                    (Replay.Mode == TMode::Playing && !Replay.Outcome.Ended && Replay.Check == TReplayCheck::EveryFrame);
+  const bool live =
+      Replay.Mode == TMode::Recording ||
+      (Replay.Mode == TMode::Playing && !Replay.Outcome.Ended && Replay.Check == TReplayCheck::EveryFrame);
   if (live && Game.GamePhase != gpExitQuery)
     Replay.Frames = ChainFrames(Replay.Frames, FrameHash(display.Surface));
 }
@@ -514,7 +515,9 @@ void StartReplayPlayback(const TReplay& replay, TReplayCheck check) {
 
 bool SameReplayState(const TReplayState& a, const TReplayState& b, TReplayCheck check) {
   if (check == TReplayCheck::EveryFrame) return a == b;
-  return a.Tick == b.Tick && a.Seed == b.Seed && a.Score == b.Score && a.Level == b.Level && a.Lives == b.Lives;
+  TReplayState withoutFrames = b;  // every other field, as many as the state has
+  withoutFrames.Frames = a.Frames;
+  return a == withoutFrames;
 }
 
 bool ReplayHasNextTick(int& lag) {

@@ -137,8 +137,8 @@ enum class TReplayCheck : uint8_t {
 struct TReplayOutcome {
   TReplayState End;  // where the game stood when it ended or the ticks ran out
   uint64_t FrameHash = 0;
-  int64_t FirstDifferenceTick = -1;     // the first checkpoint that differed; -1: none did
-  bool Ended = false;                   // "Game over" ran its time
+  int64_t FirstDifferenceTick = -1;       // the first checkpoint that differed; -1: none did
+  bool Ended = false;                     // "Game over" ran its time
   std::vector<TReplayState> Checkpoints;  // the states met at the recorded checkpoints' ticks
 };
 

@@ -311,7 +311,8 @@ TEST_F(ReplayScenario, APauseLongerThanARunIsKeptAndPlaysBackEqual) {
 // checkpoint and at the end, and ends on the same picture.
 TEST_F(ReplayScenario, TheGoldenGamesCheckAlikeDrawingEveryFrameOrTheLastOnly) {
   Headless.KeepFrames = false;
-  for (const char* name : {"loses-every-life", "exit-question", "plays-every-rule", "takes-the-grounds-shots"}) {
+  for (const char* name :
+       {"loses-every-life", "exit-question", "plays-every-rule", "takes-the-grounds-shots"}) {
     SCOPED_TRACE(name);
     const TReplay replay = LoadReplay(std::string(PELLORIN_GOLDEN_DIR "/") + name + ".replay");
     const TReplayOutcome drawn = VerifyReplay(replay, TReplayCheck::EveryFrame);
