@@ -145,13 +145,18 @@ levels+="; the busy game: $busy_clipped clipped, peak $busy_peak"
 awk -v p="$busy_peak" 'BEGIN { exit !(p <= -0.3) }' || fail "the busy game peaks at $busy_peak dBFS, over -0.3"
 
 # Out of the game (if it still runs: "Exit the game?" "Yes", "Game over"), then "Exit" and "Yes" in the menu.
-keys Escape Return
-sleep 2.5
-if kill -0 "$pid" 2>/dev/null; then
-  keys Down Down Down Down Down Return
-  keys Return
-fi
-window_wait_end 100 || fail "the program did not end after the quit question: the menu did not come back"
+# Keys are passed by over "Game over" (a game that ended on its own just then, drawn slowly by the
+# sanitizer build): then they go again.
+for _ in 1 2 3; do
+  keys Escape Return
+  sleep 2.5
+  if kill -0 "$pid" 2>/dev/null; then
+    keys Down Down Down Down Down Return
+    keys Return
+  fi
+  window_wait_end 50 && break
+done
+[ -z "$pid" ] || fail "the program did not end after the quit question: the menu did not come back"
 [ "$status" = 0 ] || fail "the program ended with status $status"
 grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' out.log && fail "the sanitizers reported a fault"
 grep -q 'no sound device\|ALSA lib' out.log && fail "with a sound server the program still speaks of the sound: $(cat out.log)"
