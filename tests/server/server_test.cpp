@@ -369,10 +369,11 @@ TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
   std::vector<std::thread> clients;
   for (size_t i = 0; i < cases.size(); ++i) {
     connections.push_back(std::make_unique<TRawConnection>(port, "127.0.1." + std::to_string(i + 1)));
-    clients.emplace_back([&, i] {
+    // The connection itself, not its place in the vector, which moves as the vector grows.
+    clients.emplace_back([&, i, connection = connections.back().get()] {
       const auto start = std::chrono::steady_clock::now();
-      cases[i].Act(*connections[i]);
-      connections[i]->ReadUntilClosed(std::chrono::duration_cast<std::chrono::milliseconds>(
+      cases[i].Act(*connection);
+      connection->ReadUntilClosed(std::chrono::duration_cast<std::chrono::milliseconds>(
           start + cases[i].Within - std::chrono::steady_clock::now()));
     });
   }
