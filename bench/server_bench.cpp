@@ -22,8 +22,10 @@
 #include <string>
 #include <thread>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
 #include "server/score_server.h"
+#include "server/random.h"
 #include "server/tokens.h"
 #include "tests/server/pg_cluster.h"
 

@@ -44,7 +44,8 @@
 #include <thread>
 #include <vector>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "engine/binary_io.h"
-#include "engine/format.h"
+#include "common/format.h"
 #include "platform/files.h"
 
 EArchiveError::EArchiveError(const char* format, ...) {

@@ -1,6 +1,6 @@
 #include "engine/display.h"
 
-#include "engine/format.h"
+#include "common/format.h"
 
 #include <cstdarg>
 #include <cstdio>

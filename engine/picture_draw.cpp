@@ -12,7 +12,7 @@
 
 #include "engine/colors.h"
 #include "engine/display.h"
-#include "engine/format.h"
+#include "common/format.h"
 #include "engine/image_archive.h"
 #include "engine/surface.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/format.h"
+#include "common/format.h"
 #include "platform/audio.h"
 
 // A sound as recorded: the fields of the wave format block the mixer needs, and the raw data bytes.

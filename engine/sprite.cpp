@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/format.h"
+#include "common/format.h"
 #include "engine/rtl.h"
 #include "engine/surface.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/canvas.h"
-#include "engine/format.h"
+#include "common/format.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "online/score_record.h"
+#include "protocol/score_record.h"
 
 namespace {
 

@@ -9,8 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "online/score_record.h"
-#include "server/replay_verifier.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
+#include "server/verifier_process.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -7,7 +7,7 @@
 
 #include "engine/binary_io.h"
 #include "engine/display.h"
-#include "engine/format.h"
+#include "common/format.h"
 #include "engine/rtl.h"
 #include "engine/surface.h"
 #include "game/game_input.h"

@@ -3,7 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
 #include "platform/http_client.h"
 
 namespace {

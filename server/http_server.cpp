@@ -110,7 +110,7 @@ struct THttpServer::TImpl {
 
   // The whole answer to a request within the limits, or the layer's own refusal of one beyond them.
   void Respond(const THttpRequest& request, THttpResponse& response, MHD_Connection* connection);
-  void Refuse(THttpResponse& response, int status, const std::string& why);
+  void RefuseAndClose(THttpResponse& response, int status, const std::string& why);
   void Queue(MHD_Connection* connection, const THttpRequest& request, const THttpResponse& response);
   void ReapLoop();
   void Reap(TConnection& connection);
@@ -213,7 +213,7 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
           request->Answered = true;
           const THttpRequest http = RequestOf(connection, *request, method, version);
           THttpResponse response;
-          impl.Refuse(response, 503, "too many bodies are arriving just now; try again later");
+          impl.RefuseAndClose(response, 503, "too many bodies are arriving just now; try again later");
           impl.Queue(connection, http, response);
           return MHD_YES;
         }
@@ -239,9 +239,9 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
       &http);
   THttpResponse response;
   if (refusal == 411) {
-    impl.Refuse(response, 411, "a POST needs a Content-Length");
+    impl.RefuseAndClose(response, 411, "a POST needs a Content-Length");
   } else if (refusal == 413) {
-    impl.Refuse(
+    impl.RefuseAndClose(
         response, 413,
         "the body is longer than " + std::to_string(impl.Limits.MaxBodyBytes) + " bytes or its length");
   } else {
@@ -264,25 +264,31 @@ void THttpServer::TImpl::Respond(const THttpRequest& request, THttpResponse& res
   }
   const size_t lineBytes = request.Method.size() + request.Target.size() + request.Version.size() + 2;
   if (lineBytes > Limits.MaxRequestLine)
-    return Refuse(response, 414,
-                  "the request line is longer than " + std::to_string(Limits.MaxRequestLine) + " bytes");
+    return RefuseAndClose(
+        response, 414, "the request line is longer than " + std::to_string(Limits.MaxRequestLine) + " bytes");
   if (request.Headers.size() > Limits.MaxHeaderCount)
-    return Refuse(response, 431, "more than " + std::to_string(Limits.MaxHeaderCount) + " header fields");
+    return RefuseAndClose(response, 431,
+                          "more than " + std::to_string(Limits.MaxHeaderCount) + " header fields");
   if (headerBytes > Limits.MaxHeaderBytes)
-    return Refuse(response, 431,
-                  "the request's header is longer than " + std::to_string(Limits.MaxHeaderBytes) + " bytes");
+    return RefuseAndClose(
+        response, 431,
+        "the request's header is longer than " + std::to_string(Limits.MaxHeaderBytes) + " bytes");
   try {
     Handler(request, response);
   } catch (const std::exception&) {
     response = THttpResponse();
-    Refuse(response, 500, "the server failed on this request");
+    RefuseAndClose(response, 500, "the server failed on this request");
   }
 }
 
-void THttpServer::TImpl::Refuse(THttpResponse& response, int status, const std::string& why) {
-  response.Status = status;
-  response.ContentType = "text/plain; charset=utf-8";
-  response.Body = "Error: " + why + "\n";
+void Refuse(THttpResponse& res, int status, const std::string& why) {
+  res.Status = status;
+  res.ContentType = "text/plain; charset=utf-8";
+  res.Body = "Error: " + why + "\n";
+}
+
+void THttpServer::TImpl::RefuseAndClose(THttpResponse& response, int status, const std::string& why) {
+  Refuse(response, status, why);
   response.Close = true;
 }
 
@@ -402,7 +408,8 @@ void THttpServer::TImpl::Reap(TConnection& open) {
   int waiting = TConnection::kWaiting;
   if (open.Fd < 0 || !open.Phase.compare_exchange_strong(waiting, TConnection::kReaped)) return;
   THttpResponse response;
-  Refuse(response, 408, "the request was not whole within " + std::to_string(Limits.RequestTimeout) + " s");
+  RefuseAndClose(response, 408,
+                 "the request was not whole within " + std::to_string(Limits.RequestTimeout) + " s");
   const std::string reply =
       "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: " + response.ContentType +
       "\r\nContent-Length: " + std::to_string(response.Body.size()) + "\r\n\r\n" + response.Body;

@@ -62,6 +62,9 @@ struct THttpResponse {
   }
 };
 
+// A refusal: status and the text "Error: WHY\n", which a game cannot take for "OK".
+void Refuse(THttpResponse& res, int status, const std::string& why);
+
 class THttpServer {
  public:
   // Runs on the serving threads, several at once.

@@ -32,11 +32,11 @@ int RunWorkersOnly(const TServerOptions& options, sigset_t& stopSignals) {
                  "pellorin-server: no pellorin program found to check replays with (see --verifier)\n");
     return 1;
   }
-  TScoreStore store(options.DatabasePath, options.FullSync, {}, options.VerifyWorkers + 1);
-  auto workers = MakeVerifyQueue(store, options, verifier);
+  const auto store = OpenScoreStore(options.DatabasePath, options.FullSync, {}, options.VerifyWorkers + 1);
+  auto workers = MakeVerifyQueue(*store, options, verifier);
   workers->Start();
   std::fprintf(stderr, "pellorin-server: checking the replays queued in %s by %s, %d at a time\n",
-               store.Path().c_str(), verifier.c_str(), options.VerifyWorkers);
+               store->Path().c_str(), verifier.c_str(), options.VerifyWorkers);
   std::fflush(stderr);
   int signal = 0;
   sigwait(&stopSignals, &signal);

@@ -16,9 +16,6 @@ inline constexpr int kWorldTableSize = 100;  // entries on the world table
 
 // text for an HTML page: the five markup characters as entities.
 std::string EscapeHtml(std::string_view text);
-// text as the inside of a JSON string, in ASCII: quotes, backslashes, control characters and every
-// character beyond ASCII as \uXXXX (a pair of them beyond U+FFFF).
-std::string EscapeJson(std::string_view text);
 // "YYYY-MM-DD" of the UTC day.
 std::string DateText(int64_t secondsSince1970);
 

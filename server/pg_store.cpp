@@ -1,10 +1,19 @@
-#include "server/pg_store.h"
-
+// The world table, the replays and their queue, the tokens and the rate counts in a PostgreSQL
+// database that any number of servers and verification workers share. Each object keeps a pool of
+// connections, opened as requests need them; a connection found broken is opened anew for the next
+// request. Its admission (TPgAdmission) keeps the tokens and rate counts in the database too.
 #include <libpq-fe.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <vector>
+
+#include "server/admission.h"
+#include "server/random.h"
+#include "server/score_store.h"
 
 namespace {
 
@@ -158,7 +167,49 @@ std::string MessageOf(const char* message) {
   return end == std::string::npos ? text : text.substr(0, end);
 }
 
-}  // namespace
+class TPgStore final : public TScoreStore {
+ public:
+  // Connects to uri (at most connections at once). setUp: creates or updates the schema; otherwise
+  // (a read replica) the schema must be there already. Throws EStoreError naming the database.
+  TPgStore(const std::string& uri, int connections, bool setUp);
+  ~TPgStore() override;
+
+  std::vector<TStoredEntry> Best(int limit, bool verifiedOnly) override;
+  int64_t Count() override;
+  int64_t QueuedCount() override;
+  bool ClaimReplay(int leaseSeconds, TReplayUpload& upload) override;
+  void ReleaseReplay(int64_t entry) override;
+  bool ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& reason) override;
+  bool VerifiedReplay(int64_t entry, std::string& data) override;
+  std::unique_ptr<TAdmission> MakeAdmission(const TAdmissionLimits& limits) override;
+
+  // The world table is read from the replica at uri from now on.
+  void ReadFrom(const std::string& uri, int connections) {
+    Replica = std::make_unique<TPgStore>(uri, connections, false);
+  }
+
+  class TConnection;  // a pooled connection, given back when it goes
+  friend class TPgAdmission;
+
+ private:
+  int64_t InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) override;
+  bool FindTicket(const std::string& ticket, TTicketRow& row) override;
+  bool QueueReplay(int64_t entry, const std::string& data) override;
+  void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) override;
+
+  pg_conn* Acquire();
+  void Release(pg_conn* connection);
+  void SetUpSchema();
+
+  const std::string Uri;
+  const std::string Name;  // Uri as shown
+  const size_t MaxConnections;
+  std::mutex Lock;
+  std::condition_variable Returned;
+  std::vector<pg_conn*> Idle;
+  size_t Open = 0;                    // connections made and not closed, idle or in use
+  std::unique_ptr<TPgStore> Replica;  // where Best reads, or null for this database
+};
 
 // A connection of the pool for one request; it goes back to the pool when done, or is closed when it
 // broke meanwhile.
@@ -201,7 +252,8 @@ class TPgStore::TConnection {
 };
 
 TPgStore::TPgStore(const std::string& uri, int connections, bool setUp)
-    : Uri(uri),
+    : TScoreStore(ShownStoreName(uri)),
+      Uri(uri),
       Name(ShownStoreName(uri)),
       MaxConnections(connections > 0 ? static_cast<size_t>(connections) : 1) {
   if (setUp) {
@@ -276,7 +328,7 @@ void TPgStore::SetUpSchema() {
   c.Run("cannot set up", "COMMIT");
 }
 
-int64_t TPgStore::Insert(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
+int64_t TPgStore::InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
   TConnection c(*this);
   // The entry and its ticket in one statement, so in one transaction.
   TResult r =
@@ -290,12 +342,15 @@ int64_t TPgStore::Insert(const TStoredEntry& entry, const std::string& ticket, i
 }
 
 std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
+  static const std::string kBestVerified = WithReplayStates(
+      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s JOIN replays r ON r.entry "
+      "= "
+      "s.id AND r.state = {verified} ORDER BY s.score DESC, s.id LIMIT $1");
+  if (Replica) return Replica->Best(limit, verifiedOnly);
   TConnection c(*this);
   TResult r =
       c.Run("cannot read the table of",
-            verifiedOnly ? "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s "
-                           "JOIN replays r ON r.entry = s.id AND r.state = 2 ORDER BY s.score DESC, "
-                           "s.id LIMIT $1"
+            verifiedOnly ? kBestVerified.c_str()
                          : "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s "
                            "LEFT JOIN replays r ON r.entry = s.id ORDER BY s.score DESC, s.id LIMIT $1",
             {Number(limit)});
@@ -308,7 +363,7 @@ std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
     e.Score = static_cast<uint16_t>(NumberField(r.get(), row, 3));
     e.Submitted = NumberField(r.get(), row, 4);
     e.Verified = !PQgetisnull(r.get(), row, 5) &&
-                 NumberField(r.get(), row, 5) == static_cast<int>(TReplayState::rsVerified);
+                 NumberField(r.get(), row, 5) == static_cast<int>(TReplayStatus::rsVerified);
     entries.push_back(std::move(e));
   }
   return entries;
@@ -319,39 +374,41 @@ int64_t TPgStore::Count() {
   return NumberField(c.Run("cannot count the entries of", "SELECT count(*) FROM scores").get(), 0, 0);
 }
 
-TUploadResult TPgStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
-                                    int64_t& entry) {
+bool TPgStore::FindTicket(const std::string& ticket, TTicketRow& row) {
   TConnection c(*this);
   TResult found =
       c.Run("cannot read the replays of",
             "SELECT entry, expires, data IS NOT NULL FROM replays WHERE ticket = $1", {Text(ticket)});
-  if (PQntuples(found.get()) == 0) return TUploadResult::urUnknown;
-  entry = NumberField(found.get(), 0, 0);
-  if (Field(found.get(), 0, 2) == "t") return TUploadResult::urTaken;
-  if (now >= NumberField(found.get(), 0, 1)) return TUploadResult::urExpired;
-  // "data IS NULL" again: of two uploads with one ticket, the first to be written is the one kept.
-  TResult stored = c.Run("cannot store a replay in",
-                         "UPDATE replays SET data = $1, state = 1 WHERE entry = $2 AND data IS NULL",
-                         {Bytes(data), Number(entry)});
-  return std::strcmp(PQcmdTuples(stored.get()), "1") == 0 ? TUploadResult::urStored : TUploadResult::urTaken;
+  if (PQntuples(found.get()) == 0) return false;
+  row.Entry = NumberField(found.get(), 0, 0);
+  row.Expires = NumberField(found.get(), 0, 1);
+  row.HasReplay = Field(found.get(), 0, 2) == "t";
+  return true;
+}
+
+bool TPgStore::QueueReplay(int64_t entry, const std::string& data) {
+  static const std::string kQueue =
+      WithReplayStates("UPDATE replays SET data = $1, state = {queued} WHERE entry = $2 AND data IS NULL");
+  TConnection c(*this);
+  TResult stored = c.Run("cannot store a replay in", kQueue.c_str(), {Bytes(data), Number(entry)});
+  return std::strcmp(PQcmdTuples(stored.get()), "1") == 0;
 }
 
 int64_t TPgStore::QueuedCount() {
+  static const std::string kCount = WithReplayStates("SELECT count(*) FROM replays WHERE state = {queued}");
   TConnection c(*this);
-  return NumberField(
-      c.Run("cannot count the replays of", "SELECT count(*) FROM replays WHERE state = 1").get(), 0, 0);
+  return NumberField(c.Run("cannot count the replays of", kCount.c_str()).get(), 0, 0);
 }
 
 bool TPgStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
-  TConnection c(*this);
   // A replay another worker is claiming at this moment is skipped, not waited for.
-  TResult r = c.Run(
-      "cannot claim a replay in",
+  static const std::string kClaim = WithReplayStates(
       "UPDATE replays r SET leased = extract(epoch FROM now())::bigint + $1 FROM scores s "
-      "WHERE r.entry = (SELECT entry FROM replays WHERE state = 1 AND (leased IS NULL OR leased <= "
+      "WHERE r.entry = (SELECT entry FROM replays WHERE state = {queued} AND (leased IS NULL OR leased <= "
       "extract(epoch FROM now())::bigint) ORDER BY entry LIMIT 1 FOR UPDATE SKIP LOCKED) AND s.id = r.entry "
-      "RETURNING r.entry, s.score, r.data",
-      {Number(leaseSeconds)});
+      "RETURNING r.entry, s.score, r.data");
+  TConnection c(*this);
+  TResult r = c.Run("cannot claim a replay in", kClaim.c_str(), {Number(leaseSeconds)});
   if (PQntuples(r.get()) == 0) return false;
   upload.Entry = NumberField(r.get(), 0, 0);
   upload.Score = static_cast<uint16_t>(NumberField(r.get(), 0, 1));
@@ -360,34 +417,37 @@ bool TPgStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
 }
 
 void TPgStore::ReleaseReplay(int64_t entry) {
+  static const std::string kRelease =
+      WithReplayStates("UPDATE replays SET leased = NULL WHERE entry = $1 AND state = {queued}");
   TConnection c(*this);
-  c.Run("cannot release a replay in", "UPDATE replays SET leased = NULL WHERE entry = $1 AND state = 1",
-        {Number(entry)});
+  c.Run("cannot release a replay in", kRelease.c_str(), {Number(entry)});
 }
 
-void TPgStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
+void TPgStore::WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
+  static const std::string kVerdict = WithReplayStates(
+      "UPDATE replays SET state = $1, reason = $2, checked = $3, leased = NULL WHERE entry = $4 AND state = "
+      "{queued}");
   TConnection c(*this);
-  c.Run("cannot store a verdict in",
-        "UPDATE replays SET state = $1, reason = $2, checked = $3, leased = NULL WHERE entry = $4 AND state "
-        "= 1",
-        {Number(static_cast<int>(verified ? TReplayState::rsVerified : TReplayState::rsRefused)),
+  c.Run("cannot store a verdict in", kVerdict.c_str(),
+        {Number(static_cast<int>(verified ? TReplayStatus::rsVerified : TReplayStatus::rsRefused)),
          verified ? Null() : Text(reason), Number(now), Number(entry)});
 }
 
-bool TPgStore::ReplayStateOf(int64_t entry, TReplayState& state, std::string& reason) {
+bool TPgStore::ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& reason) {
   TConnection c(*this);
   TResult r = c.Run("cannot read the replays of", "SELECT state, reason FROM replays WHERE entry = $1",
                     {Number(entry)});
   if (PQntuples(r.get()) == 0) return false;
-  state = static_cast<TReplayState>(NumberField(r.get(), 0, 0));
+  state = static_cast<TReplayStatus>(NumberField(r.get(), 0, 0));
   reason = Field(r.get(), 0, 1);
   return true;
 }
 
 bool TPgStore::VerifiedReplay(int64_t entry, std::string& data) {
   TConnection c(*this);
-  TResult r = c.Run("cannot read the replays of", "SELECT data FROM replays WHERE entry = $1 AND state = 2",
-                    {Number(entry)});
+  static const std::string kVerified =
+      WithReplayStates("SELECT data FROM replays WHERE entry = $1 AND state = {verified}");
+  TResult r = c.Run("cannot read the replays of", kVerified.c_str(), {Number(entry)});
   if (PQntuples(r.get()) == 0) return false;
   data = BytesField(r.get(), 0, 0);
   return true;
@@ -395,45 +455,76 @@ bool TPgStore::VerifiedReplay(int64_t entry, std::string& data) {
 
 // ---------------------------------------------------------------------------- tokens and rate counts
 
-void TPgStore::IssueToken(const std::string& token, const std::string& session, const std::string& address,
-                          int lifetimeSeconds, int perAddress, int capacity) {
-  TConnection c(*this);
-  c.Run("cannot issue a token in", "SELECT pellorin_issue_token($1, $2, $3, $4, $5, $6)",
-        {Text(token), Text(session), Text(address), Number(lifetimeSeconds), Number(perAddress),
-         Number(capacity)});
-}
+// The admission of servers sharing the database: every server hands out, takes and counts in it. Times
+// are the database's clock, so that every server agrees on them.
+class TPgAdmission final : public TAdmission {
+ public:
+  TPgAdmission(TPgStore& store, const TAdmissionLimits& limits) : Store(store), Limits(limits) {}
 
-TTokenBook::TTake TPgStore::InsertWithToken(const std::string& token, const std::string& session,
-                                            const TStoredEntry& entry, const std::string& ticket,
-                                            int64_t ticketExpires, int64_t& id) {
-  TConnection c(*this);
-  // One statement, so one transaction: the entry is stored only when the token was taken.
-  TResult r =
-      c.Run("cannot store an entry in",
-            "WITH t AS (SELECT pellorin_take_token($1, $2) AS took), "
-            "e AS (INSERT INTO scores (name, country, score, submitted) SELECT $3::text, $4::text, "
-            "$5::integer, $6::bigint FROM t WHERE took = 0 RETURNING id), "
-            "r AS (INSERT INTO replays (entry, ticket, expires) SELECT id, $7::text, $8::bigint FROM e "
-            "WHERE $7::text <> '') "
-            "SELECT t.took, e.id FROM t LEFT JOIN e ON true",
-            {Text(token), Text(session), Text(entry.Name), Text(entry.Country), Number(entry.Score),
-             Number(entry.Submitted), Text(ticket), Number(ticketExpires)});
-  switch (NumberField(r.get(), 0, 0)) {
-    case 0:
-      id = NumberField(r.get(), 0, 1);
-      return TTokenBook::TTake::tkTaken;
-    case 2:
-      return TTokenBook::TTake::tkOtherSession;
-    case 3:
-      return TTokenBook::TTake::tkExpired;
-    default:
-      return TTokenBook::TTake::tkUnknown;
+  // A sliding minute per kind and address (pellorin_allow).
+  bool Allow(TRequestKind kind, const std::string& address) override {
+    if (Limits.MaxPerMinute == 0) return true;
+    TPgStore::TConnection c(Store);
+    TResult r = c.Run(
+        "cannot count requests in", "SELECT pellorin_allow($1, $2, $3)",
+        {Text(kind == TRequestKind::rkHandshake ? "h" : "r"), Text(address), Number(Limits.MaxPerMinute)});
+    return Field(r.get(), 0, 0) == "t";
   }
+
+  // Past MaxTokensPerAddress tokens from address its oldest goes; a token goes, too, once MaxTokens newer
+  // ones were issued; a few expired ones go on every call (pellorin_issue_token).
+  std::string Handshake(const std::string& session, const std::string& address) override {
+    const std::string token = RandomHex(16);
+    TPgStore::TConnection c(Store);
+    c.Run("cannot issue a token in", "SELECT pellorin_issue_token($1, $2, $3, $4, $5, $6)",
+          {Text(token), Text(session), Text(address), Number(Limits.TokenLifetime),
+           Number(Limits.MaxTokensPerAddress), Number(Limits.MaxTokens)});
+    return token;
+  }
+
+  // Once only, whichever server asks: the token is taken in the transaction that stores the entry.
+  TTokenTake TakeAndStore(const std::string& token, const std::string& session, const std::string&,
+                          const TStoredEntry& entry, const std::string& ticket,
+                          int64_t ticketExpires) override {
+    TPgStore::TConnection c(Store);
+    // One statement, so one transaction: the entry is stored only when the token was taken.
+    TResult r =
+        c.Run("cannot store an entry in",
+              "WITH t AS (SELECT pellorin_take_token($1, $2) AS took), "
+              "e AS (INSERT INTO scores (name, country, score, submitted) SELECT $3::text, $4::text, "
+              "$5::integer, $6::bigint FROM t WHERE took = 0 RETURNING id), "
+              "r AS (INSERT INTO replays (entry, ticket, expires) SELECT id, $7::text, $8::bigint FROM e "
+              "WHERE $7::text <> '') "
+              "SELECT t.took, e.id FROM t LEFT JOIN e ON true",
+              {Text(token), Text(session), Text(entry.Name), Text(entry.Country), Number(entry.Score),
+               Number(entry.Submitted), Text(ticket), Number(ticketExpires)});
+    switch (NumberField(r.get(), 0, 0)) {
+      case 0:
+        Store.NoteChange();
+        return TTokenTake::tkTaken;
+      case 2:
+        return TTokenTake::tkOtherSession;
+      case 3:
+        return TTokenTake::tkExpired;
+      default:
+        return TTokenTake::tkUnknown;
+    }
+  }
+
+ private:
+  TPgStore& Store;
+  const TAdmissionLimits Limits;
+};
+
+std::unique_ptr<TAdmission> TPgStore::MakeAdmission(const TAdmissionLimits& limits) {
+  return std::make_unique<TPgAdmission>(*this, limits);
 }
 
-bool TPgStore::AllowRequest(const char* kind, const std::string& address, int perMinute) {
-  TConnection c(*this);
-  TResult r = c.Run("cannot count requests in", "SELECT pellorin_allow($1, $2, $3)",
-                    {Text(kind), Text(address), Number(perMinute)});
-  return Field(r.get(), 0, 0) == "t";
+}  // namespace
+
+std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom,
+                                         int connections) {
+  auto store = std::make_unique<TPgStore>(uri, connections, true);
+  if (!readFrom.empty()) store->ReadFrom(readFrom, connections);
+  return store;
 }

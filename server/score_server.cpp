@@ -4,26 +4,19 @@
 
 #include <chrono>
 #include <ctime>
-#include <map>
-#include <optional>
 #include <string_view>
 #include <vector>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
 #include "server/pages.h"
+#include "server/random.h"
 
 namespace {
 
 constexpr const char* kPlainText = "text/plain; charset=utf-8";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kPageSecurity = "default-src 'none'; style-src 'unsafe-inline'";
-constexpr const char* kProtocolVersion = "1";
-constexpr size_t kLoggedTargetMax = 240;  // characters of a request's target in the log
-constexpr auto kLogInterval = std::chrono::milliseconds(100);
-// The log waiting to be written is woken early past the first, and drops lines past the second (its
-// output blocked, say) rather than grow without bound.
-constexpr size_t kLogSoonBytes = 64 * 1024;
-constexpr size_t kLogMaxBytes = 4 * 1024 * 1024;
 
 void Reply(THttpResponse& res, int status, const std::string& text) {
   res.Status = status;
@@ -31,77 +24,22 @@ void Reply(THttpResponse& res, int status, const std::string& text) {
   res.Body = text;
 }
 
-// A refusal: an error status and a short text that cannot be taken for "OK".
-void Refuse(THttpResponse& res, int status, const std::string& why) {
-  Reply(res, status, "Error: " + why + "\n");
-}
-
 void NoStore(THttpResponse& res) { res.SetHeader("Cache-Control", "no-store"); }
-
-// The query of a target as the game writes it: "&"-separated keys, each with an optional "=value",
-// taken as they are (the game's texts need no percent-encoding). Empty when a key comes twice.
-std::optional<TScoreServer::TQuery> SplitQuery(const std::string& target) {
-  TScoreServer::TQuery query;
-  size_t question = target.find('?');
-  if (question == std::string::npos) return query;
-  std::string_view rest = std::string_view(target).substr(question + 1);
-  while (!rest.empty()) {
-    size_t amp = rest.find('&');
-    std::string_view item = rest.substr(0, amp);
-    rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
-    if (item.empty()) continue;
-    size_t eq = item.find('=');
-    std::string key(item.substr(0, eq));
-    std::optional<std::string> value;
-    if (eq != std::string_view::npos) value = std::string(item.substr(eq + 1));
-    if (!query.emplace(std::move(key), std::move(value)).second) return std::nullopt;
-  }
-  return query;
-}
-
-bool IsSessionId(std::string_view text) {
-  return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
-
-// The session id the request's cookies carry; empty when none is well formed.
-std::string SessionOf(const THttpRequest& req) {
-  const std::string prefix = std::string(kSessionCookie) + "=";
-  for (const std::string& header : req.HeaderValues("Cookie")) {
-    std::string_view cookies = header;
-    while (!cookies.empty()) {
-      size_t semi = cookies.find(';');
-      std::string_view item = cookies.substr(0, semi);
-      cookies = semi == std::string_view::npos ? std::string_view() : cookies.substr(semi + 1);
-      while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-      while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
-      if (item.substr(0, prefix.size()) == prefix && IsSessionId(item.substr(prefix.size())))
-        return std::string(item.substr(prefix.size()));
-    }
-  }
-  return {};
-}
-
-// text with every byte outside printable ASCII as "?", cut at max characters.
-std::string Printable(std::string_view text, size_t max) {
-  std::string out;
-  for (char c : text.substr(0, max)) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
-  if (text.size() > max) out += "...";
-  return out;
-}
-
-std::string UtcNowText() {
-  std::time_t t = std::time(nullptr);
-  std::tm now{};
-  gmtime_r(&t, &now);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &now);
-  return text;
-}
 
 // A POST's body is read only when replays are taken.
 THttpLimits HttpLimitsOf(const TServerOptions& options, const std::string& verifier) {
   THttpLimits limits = options.Http;
   limits.MaxBodyBytes = verifier.empty() ? 0 : static_cast<size_t>(options.MaxReplayBytes);
+  return limits;
+}
+
+TAdmissionLimits AdmissionLimitsOf(const TServerOptions& options) {
+  TAdmissionLimits limits;
+  limits.TokenLifetime = options.TokenLifetime;
+  limits.MaxTokens = options.MaxTokens;
+  limits.MaxTokensPerAddress = options.MaxTokensPerAddress;
+  limits.MaxPerMinute = options.MaxPerMinute;
+  limits.MaxTrackedAddresses = options.MaxTrackedAddresses;
   return limits;
 }
 
@@ -131,58 +69,19 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
     : Options(options),
       Verifier(VerifierOf(options)),
       Log(log),
-      Scores(options.DatabasePath, options.FullSync, options.ReadDatabase,
-             options.Http.Threads + options.VerifyWorkers + 2),
-      Tokens(std::chrono::seconds(options.TokenLifetime), static_cast<size_t>(options.MaxTokens),
-             static_cast<size_t>(options.MaxTokensPerAddress)),
-      HandshakeLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
-      ResultLimit(options.MaxPerMinute, static_cast<size_t>(options.MaxTrackedAddresses)),
+      Scores(OpenScoreStore(options.DatabasePath, options.FullSync, options.ReadDatabase,
+                            options.Http.Threads + options.VerifyWorkers + 2)),
+      Admission(Scores->MakeAdmission(AdmissionLimitsOf(options))),
+      TablePages(options.TableCacheSeconds),
       Http(
           HttpLimitsOf(options, Verifier),
           [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); },
           [this](const THttpRequest& req, const THttpResponse& res) { LogRequest(req, res); }) {
-  if (!Verifier.empty()) Checks = MakeVerifyQueue(Scores, options, Verifier);
-  if (Log != nullptr) LogWriter = std::thread([this] { LogLoop(); });
+  if (!Verifier.empty()) Checks = MakeVerifyQueue(*Scores, options, Verifier);
 }
 
 TScoreServer::~TScoreServer() {
   if (Checks) Checks->Stop();
-  if (LogWriter.joinable()) {
-    {
-      std::lock_guard<std::mutex> hold(LogLock);
-      LogStopping = true;
-      LogWake.notify_all();
-    }
-    LogWriter.join();
-  }
-  WriteLog();
-}
-
-void TScoreServer::LogLoop() {
-  std::unique_lock<std::mutex> hold(LogLock);
-  while (!LogStopping) {
-    LogWake.wait_for(hold, kLogInterval);
-    hold.unlock();
-    WriteLog();
-    hold.lock();
-  }
-}
-
-void TScoreServer::WriteLog() {
-  if (Log == nullptr) return;
-  std::lock_guard<std::mutex> writing(LogWriting);
-  std::string lines;
-  size_t dropped;
-  {
-    std::lock_guard<std::mutex> hold(LogLock);
-    lines.swap(LogLines);
-    dropped = LogDropped;
-    LogDropped = 0;
-  }
-  if (dropped > 0) lines += UtcNowText() + " - " + std::to_string(dropped) + " log lines dropped\n";
-  if (lines.empty()) return;
-  std::fwrite(lines.data(), 1, lines.size(), Log);
-  std::fflush(Log);
 }
 
 int TScoreServer::Bind() {
@@ -199,66 +98,21 @@ void TScoreServer::Run() {
     Http.Run();
   } catch (const EHttpError& e) {
     if (Checks) Checks->Stop();
-    WriteLog();
+    Log.Flush();
     throw EServerError(e.what());
   } catch (const EStoreError& e) {
-    WriteLog();
+    Log.Flush();
     throw EServerError(e.what());
   }
   if (Checks) Checks->Stop();
-  WriteLog();
+  Log.Flush();
 }
 
 void TScoreServer::Stop() { Http.Stop(); }
 
-std::string TScoreServer::ClientAddress(const THttpRequest& req) const {
-  if (Options.TrustProxy) {
-    // The proxy appends the address it saw, to the last field; anything before it came from the client.
-    const std::vector<std::string> forwarded = req.HeaderValues("X-Forwarded-For");
-    if (!forwarded.empty()) {
-      const std::string& field = forwarded.back();
-      size_t comma = field.rfind(',');
-      std::string last = comma == std::string::npos ? field : field.substr(comma + 1);
-      size_t begin = last.find_first_not_of(" \t");
-      size_t end = last.find_last_not_of(" \t");
-      if (begin != std::string::npos) return last.substr(begin, end - begin + 1);
-    }
-  }
-  return req.RemoteAddress;
-}
-
 void TScoreServer::LogRequest(const THttpRequest& req, const THttpResponse& res) {
-  if (Log == nullptr) return;
-  const std::string address = ClientAddress(req);
-  std::string line = UtcNowText();
-  line += ' ';
-  line += address.empty() ? "-" : Printable(address, 64);
-  line += " \"";
-  line += req.Method.empty() ? "-" : Printable(req.Method, 16);
-  if (!req.Target.empty()) {
-    line += ' ';
-    line += Printable(req.Target, kLoggedTargetMax);
-  }
-  line += "\" ";
-  if (res.Status == 0) {
-    // Closed before it had an answer: the body says why.
-    line += "- ";
-    line += Printable(res.Body, 120);
-  } else {
-    line += std::to_string(res.Status) + " " + std::to_string(res.Body.size());
-    if (res.Status >= 400) {
-      line += ' ';
-      line += Printable(res.Body.substr(0, res.Body.find('\n')), 120);
-    }
-  }
-  line += "\n";
-  std::lock_guard<std::mutex> hold(LogLock);
-  if (LogLines.size() + line.size() > kLogMaxBytes) {
-    ++LogDropped;
-    return;
-  }
-  LogLines += line;
-  if (LogLines.size() > kLogSoonBytes) LogWake.notify_all();
+  if (!Log.Enabled()) return;
+  Log.Add(RequestLogLine(UtcNowText(), ClientAddress(req, Options.TrustProxy), req, res));
 }
 
 void TScoreServer::Handle(const THttpRequest& req, THttpResponse& res) {
@@ -302,38 +156,27 @@ void TScoreServer::HandleScript(const THttpRequest& req, THttpResponse& res) {
 }
 
 void TScoreServer::HandleHandshake(const THttpRequest& req, THttpResponse& res) {
-  const auto now = TServerClock::now();
-  const std::string address = ClientAddress(req);
-  TSharedState* shared = Scores.Shared();
+  const std::string address = ClientAddress(req, Options.TrustProxy);
   std::string session = SessionOf(req);
   std::string token;
   try {
-    if (!Allow(HandshakeLimit, "h", address, now))
+    if (!Admission->Allow(TRequestKind::rkHandshake, address))
       return Refuse(res, 429, "too many requests from this address; wait a minute");
     if (session.empty()) session = RandomHex(16);
-    if (shared != nullptr) {
-      token = RandomHex(16);
-      shared->IssueToken(token, session, address, Options.TokenLifetime, Options.MaxTokensPerAddress,
-                         Options.MaxTokens);
-    } else {
-      token = Tokens.Issue(session, address, now);
-    }
+    token = Admission->Handshake(session, address);
   } catch (const EStoreError&) {
     return Refuse(res, 503, "the server cannot hand out a token just now; try again");
   }
   if (SessionOf(req).empty())
     res.SetHeader("Set-Cookie",
                   std::string(kSessionCookie) + "=" + session + "; Path=/; HttpOnly; SameSite=Lax");
-  // The game takes the fifth "|"-separated field as the token.
-  Reply(res, 200,
-        "OK|" + std::string(kProductWord) + "|" + kProtocolVersion + "|" +
-            std::to_string(Options.TokenLifetime) + "|" + token + "|");
+  Reply(res, 200, BuildHandshakeReply(Options.TokenLifetime, token));
 }
 
 void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res) {
-  const std::string address = ClientAddress(req);
+  const std::string address = ClientAddress(req, Options.TrustProxy);
   try {
-    if (!Allow(ResultLimit, "r", address, TServerClock::now()))
+    if (!Admission->Allow(TRequestKind::rkResult, address))
       return Refuse(res, 429, "too many results from this address; wait a minute");
   } catch (const EStoreError&) {
     return Refuse(res, 503, "the result cannot be taken just now; try again");
@@ -356,37 +199,24 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
   const std::string ticket = Checks ? RandomHex(16) : std::string();
   const int64_t submitted = static_cast<int64_t>(std::time(nullptr));
   const TStoredEntry entry{record.Name, record.Country, record.Score, submitted};
-  const int64_t ticketExpires = submitted + Options.TokenLifetime;
-  const auto now = TServerClock::now();
-  // Shared tokens are taken in the transaction that stores the entry; a token of this process's own
-  // book is taken first and put back when the entry cannot be stored.
-  const bool shared = Scores.Shared() != nullptr;
-  TTokenBook::TTake taken;
+  TTokenTake taken;
   try {
-    taken = shared ? Scores.InsertWithToken(record.Token, session, entry, ticket, ticketExpires)
-                   : Tokens.Take(record.Token, session, now);
+    taken = Admission->TakeAndStore(record.Token, session, address, entry, ticket,
+                                    submitted + Options.TokenLifetime);
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the result could not be stored; try again");
   }
   switch (taken) {
-    case TTokenBook::TTake::tkTaken:
+    case TTokenTake::tkTaken:
       break;
-    case TTokenBook::TTake::tkUnknown:
+    case TTokenTake::tkUnknown:
       return Refuse(res, 403, "unknown or already used token");
-    case TTokenBook::TTake::tkOtherSession:
+    case TTokenTake::tkOtherSession:
       return Refuse(res, 403, "the token belongs to another session");
-    case TTokenBook::TTake::tkExpired:
+    case TTokenTake::tkExpired:
       return Refuse(res, 403, "the token has expired");
   }
-  if (!shared) {
-    try {
-      Scores.Insert(entry, ticket, ticketExpires);
-    } catch (const EStoreError&) {
-      Tokens.Return(record.Token, session, address, now);
-      return Refuse(res, 500, "the result could not be stored; try again");
-    }
-  }
-  Reply(res, 200, ticket.empty() ? "OK" : "OK|" + ticket);
+  Reply(res, 200, BuildResultReply(ticket));
 }
 
 void TScoreServer::HandleReplay(const THttpRequest& req, THttpResponse& res) {
@@ -407,7 +237,7 @@ void TScoreServer::HandleReplay(const THttpRequest& req, THttpResponse& res) {
     return Refuse(res, 400, "ask for a replay with id=ENTRY");
   std::string data;
   try {
-    if (!Scores.VerifiedReplay(std::stoll(*id->second), data))
+    if (!Scores->VerifiedReplay(std::stoll(*id->second), data))
       return Refuse(res, 404, "no verified replay for this entry");
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the replay cannot be read just now");
@@ -434,7 +264,7 @@ void TScoreServer::HandleUpload(const THttpRequest& req, const TQuery& query, TH
   int64_t entry = 0;
   try {
     if (!Checks->HasRoom()) return Refuse(res, 503, "too many replays wait for their check; try later");
-    switch (Scores.StoreReplay(*ticket->second, req.Body, static_cast<int64_t>(std::time(nullptr)), entry)) {
+    switch (Scores->StoreReplay(*ticket->second, req.Body, static_cast<int64_t>(std::time(nullptr)), entry)) {
       case TUploadResult::urStored:
         break;
       case TUploadResult::urUnknown:
@@ -472,37 +302,17 @@ void TScoreServer::HandleWorldTable(const TQuery& query, THttpResponse& res) {
     res.SetHeader("Content-Security-Policy", kPageSecurity);
     res.ContentType = kHtml;
   }
-  TTablePage& page = TablePages[(json ? 2 : 0) + (verifiedOnly ? 1 : 0)];
-  const auto now = TServerClock::now();
+  const size_t page = (json ? 2u : 0u) + (verifiedOnly ? 1u : 0u);
+  const auto now = TTableCache::TClock::now();
   // Read before the table, so that a page read while an entry is stored counts as out of date.
-  const uint64_t changes = Scores.Changes();
-  if (Options.TableCacheSeconds > 0) {
-    std::lock_guard<std::mutex> hold(TablePageLock);
-    if (page.Made && page.Changes == changes &&
-        now - page.At < std::chrono::seconds(Options.TableCacheSeconds)) {
-      res.Body = page.Body;
-      return;
-    }
-  }
+  const uint64_t changes = Scores->Changes();
+  if (TablePages.Find(page, changes, now, res.Body)) return;
   std::vector<TStoredEntry> best;
   try {
-    best = Scores.Best(kWorldTableSize, verifiedOnly);
+    best = Scores->Best(kWorldTableSize, verifiedOnly);
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the table cannot be read just now");
   }
   res.Body = json ? WorldTableJson(best) : WorldTableHtml(best, verifiedOnly);
-  if (Options.TableCacheSeconds > 0) {
-    std::lock_guard<std::mutex> hold(TablePageLock);
-    page.Body = res.Body;
-    page.At = now;
-    page.Changes = changes;
-    page.Made = true;
-  }
-}
-
-bool TScoreServer::Allow(TRateLimiter& limiter, const char* kind, const std::string& address,
-                         TServerClock::time_point now) {
-  if (TSharedState* shared = Scores.Shared())
-    return Options.MaxPerMinute == 0 || shared->AllowRequest(kind, address, Options.MaxPerMinute);
-  return limiter.Allow(address, now);
+  TablePages.Keep(page, res.Body, changes, now);
 }

@@ -1,18 +1,57 @@
 #include "server/score_store.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include "server/admission.h"
 
-#include "server/pg_store.h"
-#include "server/sqlite_store.h"
+int64_t TScoreStore::Insert(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
+  const int64_t id = InsertEntry(entry, ticket, ticketExpires);
+  NoteChange();
+  return id;
+}
 
-EStoreError::EStoreError(const char* format, ...) : std::runtime_error("") {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  static_cast<std::runtime_error&>(*this) = std::runtime_error(text);
+// The ticket rules, for every store: the row is read, then the replay written only where none is yet,
+// so that of two uploads at once the first written wins and the other is told the replay came already.
+TUploadResult TScoreStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
+                                       int64_t& entry) {
+  TTicketRow row;
+  if (!FindTicket(ticket, row)) return TUploadResult::urUnknown;
+  entry = row.Entry;
+  if (row.HasReplay) return TUploadResult::urTaken;
+  if (now >= row.Expires) return TUploadResult::urExpired;
+  return QueueReplay(row.Entry, data) ? TUploadResult::urStored : TUploadResult::urTaken;
+}
+
+void TScoreStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
+  WriteVerdict(entry, verified, reason, now);
+  NoteChange();
+}
+
+std::unique_ptr<TAdmission> TScoreStore::MakeAdmission(const TAdmissionLimits& limits) {
+  return MakeLocalAdmission(*this, limits);
+}
+
+std::string TScoreStore::WithReplayStates(const char* sql) {
+  static const std::pair<const char*, TReplayStatus> kNames[] = {{"{awaiting}", TReplayStatus::rsAwaiting},
+                                                                 {"{queued}", TReplayStatus::rsQueued},
+                                                                 {"{verified}", TReplayStatus::rsVerified},
+                                                                 {"{refused}", TReplayStatus::rsRefused}};
+  std::string text = sql;
+  for (const auto& [name, state] : kNames) {
+    const std::string value = std::to_string(static_cast<int>(state));
+    const std::string_view key = name;
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
+std::unique_ptr<TScoreStore> OpenScoreStore(const std::string& where, bool fullSync,
+                                            const std::string& readFrom, int connections) {
+  if (!readFrom.empty() && !IsPostgresUri(readFrom))
+    throw EStoreError("%s: a table is read from a PostgreSQL replica only", ShownStoreName(readFrom).c_str());
+  if (IsPostgresUri(where)) return OpenPgStore(where, readFrom, connections);
+  if (!readFrom.empty())
+    throw EStoreError("%s: a replica is read from only beside a PostgreSQL database", where.c_str());
+  return OpenSqliteStore(where, fullSync);
 }
 
 bool IsPostgresUri(const std::string& where) {
@@ -32,69 +71,4 @@ std::string ShownStoreName(const std::string& where) {
   const size_t colon = authority.find(':');
   if (colon == std::string::npos || colon > at) return where;
   return where.substr(0, begin + colon + 1) + "***" + where.substr(begin + at);
-}
-
-TScoreStore::TScoreStore(const std::string& where, bool fullSync, const std::string& readFrom,
-                         int connections)
-    : Name(ShownStoreName(where)) {
-  if (IsPostgresUri(where)) {
-    Writer = std::make_unique<TPgStore>(where, connections, true);
-  } else {
-    Writer = std::make_unique<TSqliteStore>(where, fullSync);
-  }
-  if (!readFrom.empty()) {
-    if (!IsPostgresUri(readFrom))
-      throw EStoreError("%s: a table is read from a PostgreSQL replica only",
-                        ShownStoreName(readFrom).c_str());
-    Reader = std::make_unique<TPgStore>(readFrom, connections, false);
-  }
-}
-
-TScoreStore::~TScoreStore() = default;
-
-int64_t TScoreStore::Insert(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
-  const int64_t id = Writer->Insert(entry, ticket, ticketExpires);
-  ++ChangeCount;
-  return id;
-}
-
-TTokenBook::TTake TScoreStore::InsertWithToken(const std::string& token, const std::string& session,
-                                               const TStoredEntry& entry, const std::string& ticket,
-                                               int64_t ticketExpires) {
-  int64_t id = 0;
-  const TTokenBook::TTake taken = Shared()->InsertWithToken(token, session, entry, ticket, ticketExpires, id);
-  if (taken == TTokenBook::TTake::tkTaken) ++ChangeCount;
-  return taken;
-}
-
-std::vector<TStoredEntry> TScoreStore::Best(int limit, bool verifiedOnly) {
-  return (Reader ? Reader : Writer)->Best(limit, verifiedOnly);
-}
-
-int64_t TScoreStore::Count() { return Writer->Count(); }
-
-TUploadResult TScoreStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
-                                       int64_t& entry) {
-  return Writer->StoreReplay(ticket, data, now, entry);
-}
-
-int64_t TScoreStore::QueuedCount() { return Writer->QueuedCount(); }
-
-bool TScoreStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
-  return Writer->ClaimReplay(leaseSeconds, upload);
-}
-
-void TScoreStore::ReleaseReplay(int64_t entry) { Writer->ReleaseReplay(entry); }
-
-void TScoreStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
-  Writer->SetVerdict(entry, verified, reason, now);
-  ++ChangeCount;
-}
-
-bool TScoreStore::ReplayStateOf(int64_t entry, TReplayState& state, std::string& reason) {
-  return Writer->ReplayStateOf(entry, state, reason);
-}
-
-bool TScoreStore::VerifiedReplay(int64_t entry, std::string& data) {
-  return Writer->VerifiedReplay(entry, data);
 }

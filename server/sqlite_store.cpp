@@ -1,9 +1,16 @@
-#include "server/sqlite_store.h"
-
+// The world table in one SQLite file in WAL mode, created on first start. One connection serves all
+// request threads in turn; entries that come while another thread writes go in together, in the next
+// transaction. Several processes may open one file (a server and its verification workers): each
+// transaction that claims or writes takes the file's write lock.
 #include <sqlite3.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <memory>
+#include <mutex>
+
+#include "server/score_store.h"
 
 namespace {
 
@@ -27,12 +34,69 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
               : std::string();
 }
 
-}  // namespace
+class TSqliteStore final : public TScoreStore {
+ public:
+  TSqliteStore(const std::string& path, bool fullSync);
+  ~TSqliteStore() override;
+
+  std::vector<TStoredEntry> Best(int limit, bool verifiedOnly) override;
+  int64_t Count() override;
+  int64_t QueuedCount() override;
+  bool ClaimReplay(int leaseSeconds, TReplayUpload& upload) override;
+  void ReleaseReplay(int64_t entry) override;
+  bool ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& reason) override;
+  bool VerifiedReplay(int64_t entry, std::string& data) override;
+
+ private:
+  int64_t InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) override;
+  bool FindTicket(const std::string& ticket, TTicketRow& row) override;
+  bool QueueReplay(int64_t entry, const std::string& data) override;
+  void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) override;
+
+  struct TCloser {
+    void operator()(sqlite3* db) const;
+    void operator()(sqlite3_stmt* statement) const;
+  };
+  using TStatement = std::unique_ptr<sqlite3_stmt, TCloser>;
+
+  struct TPending {
+    const TStoredEntry* Entry;
+    const std::string* Ticket;
+    int64_t TicketExpires;
+    int64_t Id = 0;
+    bool Finished = false;
+    std::string Error;  // empty when stored
+  };
+
+  TStatement Prepare(const std::string& sql);
+  void Execute(const char* sql);
+  [[noreturn]] void Fail(const char* what);
+  // Writes batch in one transaction; the error message, or empty when all are stored.
+  std::string WriteLocked(const std::vector<TPending*>& batch);
+
+  std::string FilePath;
+  std::mutex Lock;                  // one request at a time on the connection and its statements
+  std::mutex QueueLock;             // Waiting and Writing
+  std::condition_variable Written;  // a transaction is written
+  std::vector<TPending*> Waiting;   // entries for the next transaction
+  bool Writing = false;             // a thread is writing a transaction now
+  // Declared before the statements, so that they are finalized first: the connection closes, and folds
+  // the WAL back into the file, only once no statement is left.
+  std::unique_ptr<sqlite3, TCloser> Db;
+  TStatement InsertStatement;
+  TStatement BeginStatement;
+  TStatement CommitStatement;
+  TStatement RollbackStatement;
+  TStatement InsertTicketStatement;
+  TStatement BestStatement;
+  TStatement BestVerifiedStatement;
+  TStatement CountStatement;
+};
 
 void TSqliteStore::TCloser::operator()(sqlite3* db) const { sqlite3_close(db); }
 void TSqliteStore::TCloser::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
-TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : FilePath(path) {
+TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore(path), FilePath(path) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -75,7 +139,7 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : FilePath(pa
       "  ticket TEXT NOT NULL UNIQUE,"
       "  expires INTEGER NOT NULL,"          // the upload must come before, seconds since 1970
       "  data BLOB,"                         // the replay file; NULL until it comes
-      "  state INTEGER NOT NULL DEFAULT 0,"  // TReplayState
+      "  state INTEGER NOT NULL DEFAULT 0,"  // TReplayStatus
       "  reason TEXT,"                       // why it was refused
       "  checked INTEGER,"                   // when the verifier's verdict came
       "  leased INTEGER);"                   // a worker checks it until then, seconds since 1970
@@ -90,9 +154,9 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : FilePath(pa
   BestStatement = Prepare(
       "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s LEFT JOIN replays r "
       "ON r.entry = s.id ORDER BY s.score DESC, s.id LIMIT ?");
-  BestVerifiedStatement = Prepare(
+  BestVerifiedStatement = Prepare(WithReplayStates(
       "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s JOIN replays r "
-      "ON r.entry = s.id AND r.state = 2 ORDER BY s.score DESC, s.id LIMIT ?");
+      "ON r.entry = s.id AND r.state = {verified} ORDER BY s.score DESC, s.id LIMIT ?"));
   CountStatement = Prepare("SELECT count(*) FROM scores");
 }
 
@@ -103,9 +167,9 @@ void TSqliteStore::Fail(const char* what) {
                     Db ? sqlite3_errmsg(Db.get()) : "out of memory");
 }
 
-TSqliteStore::TStatement TSqliteStore::Prepare(const char* sql) {
+TSqliteStore::TStatement TSqliteStore::Prepare(const std::string& sql) {
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(Db.get(), sql, -1, &statement, nullptr) != SQLITE_OK)
+  if (sqlite3_prepare_v2(Db.get(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
     Fail("cannot prepare a statement on");
   return TStatement(statement);
 }
@@ -118,7 +182,8 @@ void TSqliteStore::Execute(const char* sql) {
   }
 }
 
-int64_t TSqliteStore::Insert(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
+int64_t TSqliteStore::InsertEntry(const TStoredEntry& entry, const std::string& ticket,
+                                  int64_t ticketExpires) {
   // The first thread to find no transaction being written writes one with every entry waiting; the
   // others wait for theirs to be written, by it or by the next such thread. A commit costs about the
   // same for one entry as for many (with --full-sync, a flush to the disk each), so entries that come
@@ -206,7 +271,7 @@ std::vector<TStoredEntry> TSqliteStore::Best(int limit, bool verifiedOnly) {
     e.Score = static_cast<uint16_t>(sqlite3_column_int(s, 3));
     e.Submitted = sqlite3_column_int64(s, 4);
     e.Verified = sqlite3_column_type(s, 5) != SQLITE_NULL &&
-                 sqlite3_column_int(s, 5) == static_cast<int>(TReplayState::rsVerified);
+                 sqlite3_column_int(s, 5) == static_cast<int>(TReplayStatus::rsVerified);
     entries.push_back(std::move(e));
   }
   if (rc != SQLITE_DONE) Fail("cannot read the table of");
@@ -224,31 +289,32 @@ int64_t TSqliteStore::Count() {
 // ------------------------------------------------------------------------------------------ the replays
 // Rare next to the table's reads, so their statements are prepared when used.
 
-TUploadResult TSqliteStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
-                                        int64_t& entry) {
+bool TSqliteStore::FindTicket(const std::string& ticket, TTicketRow& row) {
   std::lock_guard<std::mutex> hold(Lock);
   TStatement find = Prepare("SELECT entry, expires, data IS NOT NULL FROM replays WHERE ticket = ?");
   sqlite3_bind_text(find.get(), 1, ticket.data(), static_cast<int>(ticket.size()), SQLITE_TRANSIENT);
   int rc = sqlite3_step(find.get());
-  if (rc == SQLITE_DONE) return TUploadResult::urUnknown;
+  if (rc == SQLITE_DONE) return false;
   if (rc != SQLITE_ROW) Fail("cannot read the replays of");
-  entry = sqlite3_column_int64(find.get(), 0);
-  const int64_t expires = sqlite3_column_int64(find.get(), 1);
-  const bool taken = sqlite3_column_int(find.get(), 2) != 0;
-  find.reset();
-  if (taken) return TUploadResult::urTaken;
-  if (now >= expires) return TUploadResult::urExpired;
-  // "data IS NULL" again: of two uploads with one ticket, the first to be written is the one kept.
-  TStatement store = Prepare("UPDATE replays SET data = ?, state = 1 WHERE entry = ? AND data IS NULL");
+  row.Entry = sqlite3_column_int64(find.get(), 0);
+  row.Expires = sqlite3_column_int64(find.get(), 1);
+  row.HasReplay = sqlite3_column_int(find.get(), 2) != 0;
+  return true;
+}
+
+bool TSqliteStore::QueueReplay(int64_t entry, const std::string& data) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement store = Prepare(
+      WithReplayStates("UPDATE replays SET data = ?, state = {queued} WHERE entry = ? AND data IS NULL"));
   sqlite3_bind_blob(store.get(), 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(store.get(), 2, entry);
   if (sqlite3_step(store.get()) != SQLITE_DONE) Fail("cannot store a replay in");
-  return sqlite3_changes(Db.get()) == 1 ? TUploadResult::urStored : TUploadResult::urTaken;
+  return sqlite3_changes(Db.get()) == 1;
 }
 
 int64_t TSqliteStore::QueuedCount() {
   std::lock_guard<std::mutex> hold(Lock);
-  TStatement s = Prepare("SELECT count(*) FROM replays WHERE state = 1");
+  TStatement s = Prepare(WithReplayStates("SELECT count(*) FROM replays WHERE state = {queued}"));
   if (sqlite3_step(s.get()) != SQLITE_ROW) Fail("cannot count the replays of");
   return sqlite3_column_int64(s.get(), 0);
 }
@@ -266,9 +332,10 @@ bool TSqliteStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
       if (!Committed) sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
   } end{Db.get()};
-  TStatement find = Prepare(
-      "SELECT r.entry, s.score, r.data FROM replays r JOIN scores s ON s.id = r.entry WHERE r.state = 1 "
-      "AND (r.leased IS NULL OR r.leased <= ?) ORDER BY r.entry LIMIT 1");
+  TStatement find =
+      Prepare(WithReplayStates("SELECT r.entry, s.score, r.data FROM replays r JOIN scores s ON s.id = "
+                               "r.entry WHERE r.state = {queued} "
+                               "AND (r.leased IS NULL OR r.leased <= ?) ORDER BY r.entry LIMIT 1"));
   sqlite3_bind_int64(find.get(), 1, now);
   int rc = sqlite3_step(find.get());
   if (rc == SQLITE_DONE) return false;
@@ -292,17 +359,19 @@ bool TSqliteStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
 
 void TSqliteStore::ReleaseReplay(int64_t entry) {
   std::lock_guard<std::mutex> hold(Lock);
-  TStatement s = Prepare("UPDATE replays SET leased = NULL WHERE entry = ? AND state = 1");
+  TStatement s =
+      Prepare(WithReplayStates("UPDATE replays SET leased = NULL WHERE entry = ? AND state = {queued}"));
   sqlite3_bind_int64(s.get(), 1, entry);
   if (sqlite3_step(s.get()) != SQLITE_DONE) Fail("cannot release a replay in");
 }
 
-void TSqliteStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
+void TSqliteStore::WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
   std::lock_guard<std::mutex> hold(Lock);
-  TStatement s = Prepare(
-      "UPDATE replays SET state = ?, reason = ?, checked = ?, leased = NULL WHERE entry = ? AND state = 1");
+  TStatement s =
+      Prepare(WithReplayStates("UPDATE replays SET state = ?, reason = ?, checked = ?, leased = NULL WHERE "
+                               "entry = ? AND state = {queued}"));
   sqlite3_bind_int(s.get(), 1,
-                   static_cast<int>(verified ? TReplayState::rsVerified : TReplayState::rsRefused));
+                   static_cast<int>(verified ? TReplayStatus::rsVerified : TReplayStatus::rsRefused));
   if (verified) {
     sqlite3_bind_null(s.get(), 2);
   } else {
@@ -313,21 +382,21 @@ void TSqliteStore::SetVerdict(int64_t entry, bool verified, const std::string& r
   if (sqlite3_step(s.get()) != SQLITE_DONE) Fail("cannot store a verdict in");
 }
 
-bool TSqliteStore::ReplayStateOf(int64_t entry, TReplayState& state, std::string& reason) {
+bool TSqliteStore::ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& reason) {
   std::lock_guard<std::mutex> hold(Lock);
   TStatement s = Prepare("SELECT state, reason FROM replays WHERE entry = ?");
   sqlite3_bind_int64(s.get(), 1, entry);
   int rc = sqlite3_step(s.get());
   if (rc == SQLITE_DONE) return false;
   if (rc != SQLITE_ROW) Fail("cannot read the replays of");
-  state = static_cast<TReplayState>(sqlite3_column_int(s.get(), 0));
+  state = static_cast<TReplayStatus>(sqlite3_column_int(s.get(), 0));
   reason = ColumnText(s.get(), 1);
   return true;
 }
 
 bool TSqliteStore::VerifiedReplay(int64_t entry, std::string& data) {
   std::lock_guard<std::mutex> hold(Lock);
-  TStatement s = Prepare("SELECT data FROM replays WHERE entry = ? AND state = 2");
+  TStatement s = Prepare(WithReplayStates("SELECT data FROM replays WHERE entry = ? AND state = {verified}"));
   sqlite3_bind_int64(s.get(), 1, entry);
   int rc = sqlite3_step(s.get());
   if (rc == SQLITE_DONE) return false;
@@ -336,4 +405,10 @@ bool TSqliteStore::VerifiedReplay(int64_t entry, std::string& data) {
   data.assign(static_cast<const char*>(blob),
               blob ? static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)) : 0);
   return true;
+}
+
+}  // namespace
+
+std::unique_ptr<TScoreStore> OpenSqliteStore(const std::string& path, bool fullSync) {
+  return std::make_unique<TSqliteStore>(path, fullSync);
 }

@@ -1,12 +1,12 @@
 #include "server/tokens.h"
 
-#include <sys/random.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
+
+#include "server/random.h"
 
 namespace {
 
@@ -14,28 +14,6 @@ constexpr auto kWindow = std::chrono::minutes(1);
 // Entries that have run out are dropped a few at a time by the calls that come, so that no one call
 // pays for a crowd that ran out together; a full book or table drops what has run out first.
 constexpr int kSweepStep = 64;
-
-void RandomBytes(uint8_t* bytes, size_t count) {
-  size_t got = 0;
-  while (got < count) {
-    ssize_t n = getrandom(bytes + got, count - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error("the system's random generator failed");
-    }
-    got += static_cast<size_t>(n);
-  }
-}
-
-std::string HexOf(const uint8_t* bytes, size_t count) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < count; ++i) {
-    text.push_back(kDigits[bytes[i] >> 4]);
-    text.push_back(kDigits[bytes[i] & 15]);
-  }
-  return text;
-}
 
 // 32 lower-case hex digits as 16 bytes.
 std::optional<TTokenBook::TKey> KeyOf(const std::string& text) {
@@ -57,12 +35,6 @@ TTokenBook::TKey SessionKeyOf(const std::string& session) {
 }
 
 }  // namespace
-
-std::string RandomHex(size_t byteCount) {
-  std::vector<uint8_t> bytes(byteCount);
-  RandomBytes(bytes.data(), byteCount);
-  return HexOf(bytes.data(), byteCount);
-}
 
 // ------------------------------------------------------------------------------------------ TTokenBook
 

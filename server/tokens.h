@@ -1,7 +1,7 @@
-// What the server remembers between requests, in memory only: the tokens handed out by handshakes, and
-// how many requests each client address sent in the last minute. Both are bounded in entries, both
-// forget on their own what has run out, and no call walks all their entries. Each is safe to call from
-// every request thread.
+// What a server on its own remembers between requests, in memory only (the local admission): the
+// tokens handed out by handshakes, and how many requests each client address sent in the last minute.
+// Both are bounded in entries, both forget on their own what has run out, and no call walks all their
+// entries. Each is safe to call from every request thread.
 #pragma once
 
 #include <array>
@@ -14,14 +14,13 @@
 #include <unordered_map>
 #include <vector>
 
-using TServerClock = std::chrono::steady_clock;
+#include "server/admission.h"
 
-// Random bytes from the system's generator, as 2 x byteCount lower-case hex digits.
-std::string RandomHex(size_t byteCount);
+using TServerClock = std::chrono::steady_clock;
 
 class TTokenBook {
  public:
-  enum class TTake { tkTaken, tkUnknown, tkOtherSession, tkExpired };
+  using TTake = TTokenTake;
 
   // capacity tokens in all, perAddress from one client address (both at least 1).
   TTokenBook(TServerClock::duration lifetime, size_t capacity, size_t perAddress);

@@ -1,28 +1,12 @@
-#include <cstdlib>
+#include <optional>
 #include <string>
 
-#include "server/replay_verifier.h"
+#include "protocol/verifier_report.h"
+#include "server/verifier_process.h"
 
 namespace {
 
 constexpr size_t kReasonMax = 300;  // characters of the verifier's own words kept in a reason
-
-// The decimal number after key in text, looked for from from to until; false when there is none.
-bool NumberAfter(const std::string& text, const std::string& key, size_t from, size_t until,
-                 long long& value) {
-  size_t at = text.find(key, from);
-  if (at == std::string::npos || at >= until) return false;
-  at += key.size();
-  size_t end = at;
-  if (end < text.size() && text[end] == '-') ++end;
-  while (end < text.size() && end - at < 12 && text[end] >= '0' && text[end] <= '9') ++end;
-  const size_t digits = text[at] == '-' ? at + 1 : at;
-  if (end == digits) return false;
-  // The game writes no leading zeros, and no sign before a 0.
-  if (text[digits] == '0' && (end > digits + 1 || digits > at)) return false;
-  value = std::strtoll(text.c_str() + at, nullptr, 10);
-  return true;
-}
 
 }  // namespace
 
@@ -50,30 +34,21 @@ TVerdict ReadVerifierOutput(int status, const std::string& output, const std::st
     verdict.Reason = "the verifier refused the file: " + VerifierLastLine(errors);
     return verdict;
   }
-  // One JSON line: {"file":...,"ticks":..,"score":S,...,"recorded":{...},"result":"equal"|"diverged",...}
-  // The file is named by the server, so the first "score" is the played-back end state's.
-  const std::string line = output.substr(0, output.find('\n'));
-  const size_t recorded = line.find(",\"recorded\":{");
-  long long played = 0;
-  if ((status != 0 && status != 1) || line.rfind("{\"file\":", 0) != 0 || recorded == std::string::npos ||
-      !NumberAfter(line, ",\"score\":", 0, recorded, played)) {
+  const std::optional<TVerifierReport> report = ReadVerifierReport(output);
+  if ((status != 0 && status != 1) || !report) {
     verdict.Reason = "the verifier's answer could not be read (exit status " + std::to_string(status) +
                      "): " + VerifierLastLine(errors.empty() ? output : errors);
     return verdict;
   }
-  const size_t result = line.find(",\"result\":\"", recorded);
-  const bool equal =
-      result != std::string::npos && line.compare(result, 19, ",\"result\":\"equal\"}") == 0 && status == 0;
-  if (!equal) {
-    long long tick = -1;
+  if (!report->Equal || status != 0) {
     verdict.Reason = "the replay does not play back as it was recorded";
-    if (NumberAfter(line, "\"first_difference_tick\":", recorded, line.size(), tick))
-      verdict.Reason += " (from tick " + std::to_string(tick) + ")";
+    if (!report->Equal && report->FirstDifferenceTick >= 0)
+      verdict.Reason += " (from tick " + std::to_string(report->FirstDifferenceTick) + ")";
     return verdict;
   }
-  if (played != score) {
-    verdict.Reason = "the replay ends with the score " + std::to_string(played) + ", the entry has " +
-                     std::to_string(score);
+  if (report->Played.Score != score) {
+    verdict.Reason = "the replay ends with the score " + std::to_string(report->Played.Score) +
+                     ", the entry has " + std::to_string(score);
     return verdict;
   }
   verdict.Verified = true;

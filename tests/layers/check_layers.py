@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Checks that every #include of the game's code points down the layers of docs/architecture.md:
+"""Checks that every #include points down the layers of docs/architecture.md:
 
     app -> menu, game, online, settings, music -> engine -> platform
+    server -> protocol -> common           (every folder may use common; online and app use protocol)
 
 menu and game never include each other; online, settings and music stand beside them; engine knows
-nothing of the game; and platform/ is the only folder that includes headers from outside the project,
-the C++ standard library and the compiler's intrinsics (SDL2, libcurl, system headers ...).
+nothing of the game; the server shares only protocol/ and common/ with the game; tools/ may use the
+whole game but not the server. platform/, and the two programs apart from the game (server/ and the
+tools), are the only folders that include headers from outside the project, the C++ standard library
+and the compiler's intrinsics (SDL2, libcurl, SQLite, system headers ...).
 
     check_layers.py ROOT          check the tree at ROOT
     check_layers.py --self-test   check that a wrong include in a small tree is refused
@@ -16,16 +19,23 @@ import sys
 import tempfile
 
 # What each folder may include, besides itself.
+GAME = {"app", "menu", "game", "online", "settings", "music", "engine", "platform", "protocol", "common"}
 ALLOWED = {
-    "platform": set(),
-    "engine": {"platform"},
-    "settings": {"engine", "platform"},
-    "music": {"engine", "platform"},
-    "online": {"settings", "engine", "platform"},
-    "game": {"settings", "music", "engine", "platform"},
-    "menu": {"settings", "music", "engine", "platform"},
-    "app": {"menu", "game", "online", "settings", "music", "engine", "platform"},
+    "common": set(),
+    "protocol": {"common"},
+    "platform": {"common"},
+    "engine": {"platform", "common"},
+    "settings": {"engine", "platform", "common"},
+    "music": {"engine", "platform", "common"},
+    "online": {"settings", "engine", "platform", "protocol", "common"},
+    "game": {"settings", "music", "engine", "platform", "common"},
+    "menu": {"settings", "music", "engine", "platform", "common"},
+    "app": {"menu", "game", "online", "settings", "music", "engine", "platform", "protocol", "common"},
+    "server": {"protocol", "common"},
+    "tools": GAME,
 }
+# The folders that may include outside headers.
+OUTSIDE = {"platform", "server", "tools"}
 
 STANDARD = set("""
 algorithm any array atomic barrier bit bitset cassert cctype cerrno cfenv cfloat charconv chrono cinttypes
@@ -63,8 +73,8 @@ def check(root):
                         kind, target = match.groups()
                         where = f"{rel}:{number}: #include {kind}{target}{'>' if kind == '<' else kind}"
                         if kind == "<":
-                            if folder != "platform" and target not in STANDARD:
-                                faults.append(f"{where}: only platform/ includes outside headers")
+                            if folder not in OUTSIDE and target not in STANDARD:
+                                faults.append(f"{where}: only platform/, server/ and tools/ include outside headers")
                             continue
                         layer = target.split("/")[0] if "/" in target else folder
                         if layer != folder and layer not in allowed:
@@ -82,6 +92,13 @@ def self_test():
         ("app/a.cpp", '#include "game/game_state.h"\n#include <vector>\n', False),
         ("platform/a.cpp", "#include <SDL2/SDL.h>\n", False),
         ("game/a.cpp", '#include "hero.h"\n', False),
+        ("server/a.cpp", '#include "game/replay.h"\n', True),
+        ("server/a.cpp", '#include "app/main_form.h"\n', True),
+        ("server/a.cpp", '#include "protocol/replies.h"\n#include <sqlite3.h>\n', False),
+        ("protocol/a.cpp", '#include "engine/rtl.h"\n', True),
+        ("common/a.cpp", '#include "protocol/replies.h"\n', True),
+        ("tools/a.cpp", '#include "server/tokens.h"\n', True),
+        ("tools/a.cpp", '#include "app/main_form.h"\n#include <unistd.h>\n', False),
     ]
     failed = 0
     for path, text, refused in cases:

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "online/score_record.h"
+#include "protocol/score_record.h"
 #include "tests/support/scripted_http_server.h"
 
 namespace {

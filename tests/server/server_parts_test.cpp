@@ -4,10 +4,12 @@
 #include <set>
 #include <thread>
 
-#include "server/replay_verifier.h"
+#include "protocol/verifier_report.h"
+#include "server/random.h"
 #include "server/score_store.h"
 #include "server/server_options.h"
 #include "server/tokens.h"
+#include "server/verifier_process.h"
 #include "tests/server/server_process.h"
 
 namespace {
@@ -205,22 +207,30 @@ TEST(RateLimiter, RemembersAtMostItsAddressesAndForgetsTheLeastRecent) {
 // The verifier's answer as the game writes it verifies an entry of its score only; any other number,
 // or one written otherwise than the game writes it, refuses with a reason.
 TEST(VerifierOutput, OnlyAnEqualCheckEndingWithTheEntrysScoreVerifies) {
-  const auto line = [](const std::string& score, const std::string& result) {
-    return "{\"file\":\"x.replay\",\"ticks\":9,\"score\":" + score +
-           ",\"level\":1,\"lives\":0,\"recorded\":{\"ticks\":9,\"score\":412},\"result\":\"" + result +
-           "\"}\n";
+  const auto report = [](int64_t score, bool equal) {
+    TVerifierReport r;
+    r.File = "x.replay";
+    r.Played = {9, score, 1, 0, 0x1234, std::nullopt};
+    r.Recorded = {9, 412, 1, 0, 0x1234, 0x99};
+    r.Equal = equal;
+    r.FirstDifferenceTick = equal ? -1 : 600;
+    return WriteVerifierReport(r) + "\n";
   };
+  std::string leadingZero = report(412, true);
+  leadingZero.replace(leadingZero.find("\"score\":412"), 11, "\"score\":0412");
   struct Case {
     int Status;
     std::string Output;
     const char* Reason;  // the start of the reason; null: verified
   };
   const Case cases[] = {
-      {0, line("412", "equal"), nullptr},
-      {0, line("411", "equal"), "the replay ends with the score 411, the entry has 412"},
-      {0, line("0412", "equal"), "the verifier's answer could not be read"},
-      {0, line("-412", "equal"), "the replay ends with the score -412"},
-      {1, line("412", "diverged"), "the replay does not play back as it was recorded"},
+      {0, report(412, true), nullptr},
+      {0, report(411, true), "the replay ends with the score 411, the entry has 412"},
+      {0, leadingZero, "the verifier's answer could not be read"},
+      {0, report(-412, true), "the replay ends with the score -412"},
+      {1, report(412, false), "the replay does not play back as it was recorded (from tick 600)"},
+      {1, report(412, true), "the replay does not play back as it was recorded"},
+      {0, report(412, true).substr(0, 60), "the verifier's answer could not be read"},
       {2, "", "the verifier refused the file"},
       {0, "", "the verifier's answer could not be read"},
   };
@@ -233,33 +243,35 @@ TEST(VerifierOutput, OnlyAnEqualCheckEndingWithTheEntrysScoreVerifies) {
     }
   }
   // A score of 0 written "-0" is not the game's.
-  EXPECT_FALSE(ReadVerifierOutput(0, line("-0", "equal"), "", 0, "").Verified);
-  EXPECT_TRUE(ReadVerifierOutput(0, line("0", "equal"), "", 0, "").Verified);
+  std::string minusZero = report(0, true);
+  minusZero.replace(minusZero.find("\"score\":0"), 9, "\"score\":-0");
+  EXPECT_FALSE(ReadVerifierOutput(0, minusZero, "", 0, "").Verified);
+  EXPECT_TRUE(ReadVerifierOutput(0, report(0, true), "", 0, "").Verified);
 }
 
 TEST(ScoreStore, EntriesFromManyThreadsAreStoredOnceEachAndAFailureLeavesNoTrace) {
   TTempFolder folder;
   const std::string path = folder.Path() + "/scores.db";
-  TScoreStore store(path, true);
+  const auto store = OpenScoreStore(path, true);
   constexpr int kThreads = 8, kEach = 40;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&store, t] {
       for (int i = 0; i < kEach; ++i)
-        store.Insert({"T" + std::to_string(t), "", static_cast<uint16_t>(t * 1000 + i), 0});
+        store->Insert({"T" + std::to_string(t), "", static_cast<uint16_t>(t * 1000 + i), 0});
     });
   }
   for (std::thread& t : threads) t.join();
-  EXPECT_EQ(store.Count(), kThreads * kEach);
-  std::vector<TStoredEntry> best = store.Best(kThreads * kEach);
+  EXPECT_EQ(store->Count(), kThreads * kEach);
+  std::vector<TStoredEntry> best = store->Best(kThreads * kEach);
   std::set<int> scores;
   for (const TStoredEntry& e : best) scores.insert(e.Score);
   EXPECT_EQ(scores.size(), static_cast<size_t>(kThreads * kEach));
 
-  EXPECT_THROW(store.Insert({"Eleven char", "", 1, 0}), EStoreError);  // past the table's own check
-  store.Insert({"After", "", 2, 0});
-  EXPECT_EQ(store.Count(), kThreads * kEach + 1);
-  EXPECT_EQ(TScoreStore(path, false).Count(), kThreads * kEach + 1);
+  EXPECT_THROW(store->Insert({"Eleven char", "", 1, 0}), EStoreError);  // past the table's own check
+  store->Insert({"After", "", 2, 0});
+  EXPECT_EQ(store->Count(), kThreads * kEach + 1);
+  EXPECT_EQ(OpenScoreStore(path, false)->Count(), kThreads * kEach + 1);
 }
 
 }  // namespace

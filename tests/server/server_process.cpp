@@ -17,7 +17,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <memory>
 #include <thread>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
 #include "server/pages.h"
 #include "server/score_store.h"
 #include "tests/server/server_process.h"
@@ -31,7 +32,7 @@ class ServerTest : public ::testing::Test {
     return server;
   }
 
-  int64_t StoredCount() { return TScoreStore(Db(), false).Count(); }
+  int64_t StoredCount() { return OpenScoreStore(Db(), false)->Count(); }
 
   TTempFolder Folder;
 };
@@ -108,11 +109,11 @@ TEST_F(ServerTest, GameSubmissionsShowOnTheWorldTableBestFirst) {
 TEST_F(ServerTest, StoredTextIsEscapedOnEveryPage) {
   {
     // Written past the server, as a damaged or hand-edited table could hold it.
-    TScoreStore store(Db(), false);
-    store.Insert({"<i>x</i>", "a&b\"'", 7, 0});
-    store.Insert({"\\\"\x01", "", 6, 86400});
+    const auto store = OpenScoreStore(Db(), false);
+    store->Insert({"<i>x</i>", "a&b\"'", 7, 0});
+    store->Insert({"\\\"\x01", "", 6, 86400});
     // Beyond ASCII: UTF-8 (two and four bytes), and Latin-1 bytes that are not UTF-8.
-    store.Insert({"Zo\xC3\xAB\xF0\x9F\x98\x80", "\xE9t\xE9", 5, 0});
+    store->Insert({"Zo\xC3\xAB\xF0\x9F\x98\x80", "\xE9t\xE9", 5, 0});
   }
   auto server = Start();
   TGameClient browser(server->Port());

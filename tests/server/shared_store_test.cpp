@@ -15,7 +15,9 @@
 #include <thread>
 #include <tuple>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
+#include "protocol/verifier_report.h"
 #include "server/score_store.h"
 #include "tests/server/pg_cluster.h"
 #include "tests/server/server_process.h"
@@ -66,7 +68,7 @@ class SharedStoreTest : public ::testing::TestWithParam<TKind> {
   int First() const { return Servers.front()->Port(); }
   int Second() const { return Servers.back()->Port(); }
 
-  TScoreStore Store() { return TScoreStore(Where, false); }
+  std::unique_ptr<TScoreStore> Store() { return OpenScoreStore(Where, false); }
 
   TTempFolder Folder;
   std::string Where;  // the SQLite file or the PostgreSQL URI
@@ -111,7 +113,7 @@ TEST_P(SharedStoreTest, ATokenIsGoodOnEveryServerOnceForItsOwnSession) {
     EXPECT_EQ(c.Reply.Status, c.Status) << c.What << ": " << c.Reply.Body;
     EXPECT_NE(c.Reply.Body.find(c.Says), std::string::npos) << c.What << ": " << c.Reply.Body;
   }
-  EXPECT_EQ(Store().Count(), 2);
+  EXPECT_EQ(Store()->Count(), 2);
 }
 
 // The tokens held in all are bounded too: past --max-tokens the oldest goes.
@@ -170,7 +172,7 @@ TEST_P(SharedStoreTest, ATokenSentToTwoServersAtOnceIsTakenOnce) {
     EXPECT_EQ(ok, 1) << "round " << round << ": " << replies[0].Body << " / " << replies[1].Body;
     accepted += ok;
   }
-  EXPECT_EQ(Store().Count(), accepted);
+  EXPECT_EQ(Store()->Count(), accepted);
 }
 
 // 16 games send 50 results each, to the servers in turn. Halfway one server dies (kill -9); its clients
@@ -219,7 +221,7 @@ TEST_P(SharedStoreTest, EveryAnsweredResultIsStoredOnceThoughAServerDies) {
 
   EXPECT_EQ(answered.size(), static_cast<size_t>(kClients * kEach));
   std::map<TKey, int> stored;
-  for (const TStoredEntry& e : Store().Best(kClients * kEach * 2)) ++stored[{e.Name, e.Country, e.Score}];
+  for (const TStoredEntry& e : Store()->Best(kClients * kEach * 2)) ++stored[{e.Name, e.Country, e.Score}];
   for (const TKey& a : answered) EXPECT_EQ(stored[a], 1) << std::get<0>(a) << " " << std::get<2>(a);
   size_t unanswered = 0;
   for (const auto& [key, count] : stored) {
@@ -238,10 +240,12 @@ TEST_P(SharedStoreTest, EveryAnsweredResultIsStoredOnceThoughAServerDies) {
 TEST_P(SharedStoreTest, AReplayWhoseWorkerDiedIsCheckedByAnotherAfterItsLease) {
   const std::string claims = Folder.Path() + "/claims";
   const std::string verifier = Folder.Path() + "/slow-verifier";
-  std::ofstream(verifier) << "#!/bin/sh\necho $PPID >>" << claims
-                          << "\nsleep 2\n"
-                             "echo '{\"file\":\"f\",\"ticks\":1,\"score\":777,\"recorded\":{\"score\":777},"
-                             "\"result\":\"equal\"}'\n";
+  TVerifierReport report;
+  report.File = "f";
+  report.Played = report.Recorded = {1, 777, 1, 0, 0, 0};
+  report.Equal = true;
+  std::ofstream(verifier) << "#!/bin/sh\necho $PPID >>" << claims << "\nsleep 2\necho '"
+                          << WriteVerifierReport(report) << "'\n";
   chmod(verifier.c_str(), 0755);
   const std::vector<std::string> checks = {"--verifier",       verifier, "--verify-workers", "1",
                                            "--verify-timeout", "3",      "--verify-lease",   "4"};
@@ -284,14 +288,14 @@ TEST_P(SharedStoreTest, AReplayWhoseWorkerDiedIsCheckedByAnotherAfterItsLease) {
   }
   ASSERT_TRUE(found) << "the check ran in " << first << ", none of ours";
 
-  TScoreStore store = Store();
-  TReplayState state = TReplayState::rsQueued;
+  const auto store = Store();
+  TReplayStatus state = TReplayStatus::rsQueued;
   std::string reason;
-  for (int i = 0; i < 1200 && state == TReplayState::rsQueued; ++i) {
+  for (int i = 0; i < 1200 && state == TReplayStatus::rsQueued; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(store.ReplayStateOf(1, state, reason));
+    ASSERT_TRUE(store->ReplayStateOf(1, state, reason));
   }
-  EXPECT_EQ(state, TReplayState::rsVerified) << reason;
+  EXPECT_EQ(state, TReplayStatus::rsVerified) << reason;
   // Not before the lease ran out (4 s after the claim, counted in whole seconds), and by another process.
   EXPECT_GE(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(2500));
   ASSERT_EQ(claimers().size(), 2u);
@@ -322,14 +326,14 @@ TEST_P(SharedStoreTest, TheTablePageIsKeptAWhileAndReadWhereTheReplicaIs) {
 
     const std::string replica = SharedPgCluster().NewDatabase();
     ASSERT_FALSE(replica.empty()) << SharedPgCluster().Failure();
-    TScoreStore(replica, false).Insert({"Replica", "", 30, 0});
+    OpenScoreStore(replica, false)->Insert({"Replica", "", 30, 0});
     auto split = StartOne({"--read-db", replica, "--table-cache", "0"});
     TGameClient game(split->Port());
     EXPECT_EQ(game.Submit("Primary", "", 40).Body, "OK");
     const std::string page = game.Get(table).Body;
     EXPECT_NE(page.find("\"Replica\""), std::string::npos) << page;
     EXPECT_EQ(page.find("\"Primary\""), std::string::npos) << page;
-    EXPECT_EQ(Store().Count(), 3);
+    EXPECT_EQ(Store()->Count(), 3);
   }
 }
 
@@ -368,7 +372,7 @@ TEST(PostgresStore, ServersStartTogetherAndRefuseWhatTheyCannotUse) {
   EXPECT_EQ(output.find("secret"), std::string::npos) << output;
 
   const std::string newer = cluster.NewDatabase();
-  TScoreStore(newer, false).Count();
+  OpenScoreStore(newer, false)->Count();
   std::unique_ptr<PGconn, void (*)(PGconn*)> c(PQconnectdb(newer.c_str()), PQfinish);
   PQclear(PQexec(c.get(), "UPDATE pellorin_schema SET version = 99"));
   EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", newer}, output), 1);

@@ -16,7 +16,8 @@
 #include <iterator>
 #include <thread>
 
-#include "online/score_record.h"
+#include "protocol/replies.h"
+#include "protocol/score_record.h"
 #include "server/score_store.h"
 #include "tests/server/server_process.h"
 
@@ -72,13 +73,13 @@ class VerifyTest : public ::testing::Test {
   }
 
   // Waits (up to a minute) until entry's replay has its verdict; the state and the reason.
-  std::pair<TReplayState, std::string> Verdict(int64_t entry) {
-    TScoreStore store(Db(), false);
-    TReplayState state = TReplayState::rsAwaiting;
+  std::pair<TReplayStatus, std::string> Verdict(int64_t entry) {
+    const auto store = OpenScoreStore(Db(), false);
+    TReplayStatus state = TReplayStatus::rsAwaiting;
     std::string reason;
     for (int i = 0; i < 600; ++i) {
-      EXPECT_TRUE(store.ReplayStateOf(entry, state, reason));
-      if (state == TReplayState::rsVerified || state == TReplayState::rsRefused) break;
+      EXPECT_TRUE(store->ReplayStateOf(entry, state, reason));
+      if (state == TReplayStatus::rsVerified || state == TReplayStatus::rsRefused) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return {state, reason};
@@ -96,7 +97,7 @@ TEST_F(VerifyTest, APlayedGameIsVerifiedAndItsReplayDownloadsAsSent) {
   TReply upload = Upload(game, ticket, replay);
   EXPECT_EQ(upload.Status, 200) << upload.Body;
   EXPECT_EQ(upload.Body, "OK");
-  EXPECT_EQ(Verdict(1).first, TReplayState::rsVerified) << Verdict(1).second;
+  EXPECT_EQ(Verdict(1).first, TReplayStatus::rsVerified) << Verdict(1).second;
 
   TReply json = game.Get(TablePath());
   EXPECT_NE(json.Body.find("\"score\":5194,\"date\":"), std::string::npos) << json.Body;
@@ -140,18 +141,18 @@ TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
       EXPECT_EQ(Upload(game, ticket, c.Replay).Status, 200) << c.Name;
     }
   }
-  TScoreStore store(Db(), false);
+  const auto store = OpenScoreStore(Db(), false);
   for (size_t i = 0; i < cases.size(); ++i) {
     const int64_t entry = static_cast<int64_t>(i) + 1;
     if (cases[i].Replay.empty()) {
-      TReplayState state;
+      TReplayStatus state;
       std::string reason;
-      ASSERT_TRUE(store.ReplayStateOf(entry, state, reason));
-      EXPECT_EQ(state, TReplayState::rsAwaiting) << cases[i].Name;
+      ASSERT_TRUE(store->ReplayStateOf(entry, state, reason));
+      EXPECT_EQ(state, TReplayStatus::rsAwaiting) << cases[i].Name;
       continue;
     }
     auto [state, reason] = Verdict(entry);
-    EXPECT_EQ(state, TReplayState::rsRefused) << cases[i].Name;
+    EXPECT_EQ(state, TReplayStatus::rsRefused) << cases[i].Name;
     EXPECT_NE(reason.find(cases[i].Reason), std::string::npos) << cases[i].Name << ": " << reason;
   }
   const std::string json = game.Get(TablePath()).Body;
@@ -185,7 +186,7 @@ TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
   TGameClient game(server->Port());
   const std::string ticket = SubmitResult(game, "New", kRulesScore);
   EXPECT_EQ(Upload(game, ticket, Golden("plays-every-rule")).Status, 200);
-  EXPECT_EQ(Verdict(2).first, TReplayState::rsVerified);
+  EXPECT_EQ(Verdict(2).first, TReplayStatus::rsVerified);
   const std::string all = game.Get(TablePath()).Body;
   EXPECT_NE(
       all.find(
@@ -225,7 +226,7 @@ TEST_F(VerifyTest, AReplayQueuedInASecondVersionTableIsCheckedAfterTheStart) {
     sqlite3_close(db);
   }
   auto server = Start(PELLORIN_GAME_PROGRAM);
-  EXPECT_EQ(Verdict(1).first, TReplayState::rsVerified) << Verdict(1).second;
+  EXPECT_EQ(Verdict(1).first, TReplayStatus::rsVerified) << Verdict(1).second;
 }
 
 TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
@@ -302,7 +303,7 @@ TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerS
     EXPECT_EQ(game.Get(TablePath()).Status, 200);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
     auto [state, reason] = Verdict(1);
-    EXPECT_EQ(state, TReplayState::rsRefused);
+    EXPECT_EQ(state, TReplayStatus::rsRefused);
     EXPECT_NE(reason.find(c.Reason), std::string::npos) << reason;
     const int pid = std::atoi(ReadFile(pidFile).c_str());
     ASSERT_GT(pid, 0);
@@ -333,7 +334,7 @@ TEST_F(VerifyTest, TheVerifierHasNoNetwork) {
   TGameClient game(server->Port());
   EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kRulesScore), Golden("plays-every-rule")).Status, 200);
   auto [state, reason] = Verdict(1);
-  EXPECT_EQ(state, TReplayState::rsRefused);
+  EXPECT_EQ(state, TReplayStatus::rsRefused);
   EXPECT_NE(reason.find("(exit status 3): isolated"), std::string::npos) << reason;
   close(listener);
 }

@@ -1,4 +1,4 @@
-// printf-style formatting for the engine's error messages, of any length.
+// printf-style formatting into a std::string of any length, for error messages and reports.
 #pragma once
 
 #include <cstdarg>

@@ -1,13 +1,14 @@
 // The world high-score record as the game sends it and pellorin-server reads it back: the record text,
-// its 32-symbol encoding, the query texts of the handshake and the result, and the token in the
-// handshake's reply. Plain functions over strings with no state of their own; the game's online code and
-// the server both link this one implementation, so the two ends cannot drift apart.
+// its 32-symbol encoding and the query texts of the handshake and the result (the replies are in
+// replies.h). Plain functions over strings with no state of their own; the game's online code and the
+// server both link this one implementation, so the two ends cannot drift apart.
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "common/error.h"
 
 // Symbol value v (0 to 31) is the character at position v; there is no I, O, Z or 0.
 inline constexpr std::string_view kSymbolAlphabet = "ABCDEFGHJKLMNPQRSTUVWXY123456789";
@@ -21,10 +22,7 @@ inline constexpr size_t kEntryTextMax = 10;  // characters of a name or a countr
 
 // A symbol text or record that cannot be read back; the message says what is wrong and where, and
 // quotes nothing of the input but printable ASCII.
-class ERecordError : public std::runtime_error {
- public:
-  explicit ERecordError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-};
+using ERecordError = EAreaError<struct TRecordArea>;
 
 struct TScoreRecord {
   std::string Name;     // at most 10 letters, digits and blanks; may be empty
@@ -59,12 +57,3 @@ std::string BuildResultQuery(const std::string& name, const std::string& country
                              const std::string& token);
 // The record that an "inf" value carries: SymbolsToBytes, then ParseScoreRecord. Throws ERecordError.
 TScoreRecord DecodeResultSymbols(std::string_view symbols);
-
-// The token in the handshake's reply: its fifth "|"-separated field, which is the text between the
-// fourth and the fifth "|"; empty when the reply has fewer than five. Whether the reply begins with
-// "OK" is the caller's test.
-std::string ServerTokenFromReply(std::string_view reply);
-
-// The ticket of a result reply "OK|TICKET": the text after "OK|" when it is 1 to 64 letters and digits;
-// empty for a plain "OK" or anything else.
-std::string ReplayTicketFromReply(std::string_view reply);

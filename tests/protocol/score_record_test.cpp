@@ -1,4 +1,4 @@
-#include "online/score_record.h"
+#include "protocol/score_record.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "protocol/replies.h"
 
 namespace {
 
@@ -167,6 +169,17 @@ TEST(ServerToken, IsTheTextBetweenTheFourthAndFifthBar) {
       {"OK|" + std::string(300, 'a') + "|b|c|" + std::string(260, 'T') + "|", std::string(260, 'T')},
   };
   for (const TCase& c : cases) EXPECT_EQ(ServerTokenFromReply(c.Reply), c.Token) << c.Reply;
+}
+
+// What the server builds, the game reads back: the token of a handshake, the ticket of a result.
+TEST(ServerReplies, ReadBackWhatTheServerBuilds) {
+  const std::string token = "0123456789abcdef0123456789abcdef";
+  const std::string handshake = BuildHandshakeReply(600, token);
+  EXPECT_EQ(handshake, "OK|Pellorin|1|600|" + token + "|");
+  EXPECT_EQ(ServerTokenFromReply(handshake), token);
+  EXPECT_EQ(BuildResultReply(""), "OK");
+  EXPECT_EQ(ReplayTicketFromReply(BuildResultReply("")), "");
+  EXPECT_EQ(ReplayTicketFromReply(BuildResultReply(token)), token);
 }
 
 #ifdef PELLORIN_FUZZ_INPUTS

@@ -1,4 +1,4 @@
-#include "engine/format.h"
+#include "common/format.h"
 
 #include <cstdio>
 

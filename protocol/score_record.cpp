@@ -1,7 +1,6 @@
-#include "online/score_record.h"
+#include "protocol/score_record.h"
 
 #include <cassert>
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -10,18 +9,6 @@ constexpr std::string_view kResultQuery = "hs&prg=Pellorin&inf=";
 // The record's fields in order; the value of each runs to the next "|" (the fill follows "z=").
 constexpr std::string_view kFieldNames[] = {"type=", "name=", "score=", "key=", "p=", "add=", "z="};
 constexpr int kFieldCount = 7;
-
-std::string FormatV(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (size <= 0) return {};
-  std::string text(static_cast<size_t>(size) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, args);
-  text.resize(static_cast<size_t>(size));
-  return text;
-}
 
 // A character of the input as a message may quote it.
 std::string Quoted(char c) {
@@ -60,13 +47,6 @@ uint16_t ParseScore(std::string_view digits) {
 }
 
 }  // namespace
-
-ERecordError::ERecordError(const char* format, ...) : std::runtime_error("") {
-  va_list args;
-  va_start(args, format);
-  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatV(format, args));
-  va_end(args);
-}
 
 bool IsEntryText(std::string_view text) {
   if (text.size() > kEntryTextMax) return false;
@@ -194,27 +174,4 @@ std::string BuildResultQuery(const std::string& name, const std::string& country
 
 TScoreRecord DecodeResultSymbols(std::string_view symbols) {
   return ParseScoreRecord(SymbolsToBytes(symbols));
-}
-
-std::string ServerTokenFromReply(std::string_view reply) {
-  std::string_view field;
-  for (int pass = 0; pass < 5; ++pass) {
-    size_t bar = reply.find('|');
-    if (bar == std::string_view::npos) {
-      field = {};
-      continue;
-    }
-    field = reply.substr(0, bar);
-    reply.remove_prefix(bar + 1);
-  }
-  return std::string(field);
-}
-
-std::string ReplayTicketFromReply(std::string_view reply) {
-  if (reply.substr(0, 3) != "OK|") return {};
-  std::string_view ticket = reply.substr(3);
-  if (ticket.empty() || ticket.size() > 64) return {};
-  for (char c : ticket)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return {};
-  return std::string(ticket);
 }
