@@ -81,14 +81,7 @@ class TReader {
 
   // A quoted string of 16 lower-case hex digits.
   bool Hash(uint64_t& value) {
-    if (Rest.size() < 18 || Rest[0] != '"' || Rest[17] != '"') return false;
-    value = 0;
-    for (size_t i = 1; i <= 16; ++i) {
-      const char c = Rest[i];
-      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-      if (digit < 0) return false;
-      value = value << 4 | static_cast<uint64_t>(digit);
-    }
+    if (Rest.size() < 18 || Rest[0] != '"' || Rest[17] != '"' || !HexDigits(1, 16, value)) return false;
     Rest.remove_prefix(18);
     return true;
   }
@@ -128,15 +121,22 @@ class TReader {
  private:
   // "uXXXX" after a backslash.
   bool Unit(char32_t& unit) {
-    if (Rest.size() < 5 || Rest[0] != 'u') return false;
-    unit = 0;
-    for (size_t i = 1; i <= 4; ++i) {
+    uint64_t value = 0;
+    if (Rest.size() < 5 || Rest[0] != 'u' || !HexDigits(1, 4, value)) return false;
+    unit = static_cast<char32_t>(value);
+    Rest.remove_prefix(5);
+    return true;
+  }
+
+  // count lower-case hex digits from Rest[from] (which holds them) as a number.
+  bool HexDigits(size_t from, size_t count, uint64_t& value) const {
+    value = 0;
+    for (size_t i = from; i < from + count; ++i) {
       const char c = Rest[i];
       const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
       if (digit < 0) return false;
-      unit = unit << 4 | static_cast<char32_t>(digit);
+      value = value << 4 | static_cast<uint64_t>(digit);
     }
-    Rest.remove_prefix(5);
     return true;
   }
 
