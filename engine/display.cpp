@@ -1,11 +1,10 @@
 #include "engine/display.h"
 
-#include "common/format.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
+#include "common/format.h"
 #include "platform/platform.h"
 
 using plat::Platform;
@@ -14,8 +13,8 @@ namespace {
 
 constexpr TDXDrawOptions kFullScreenOnly =
     OptionBit(doNoWindowChange) | OptionBit(doAllowReboot) | OptionBit(doAllowPalette256) | OptionBit(doFlip);
-constexpr TDXDrawOptions k3DOnly = OptionBit(doDirectX7Mode) | OptionBit(doRetainedMode) | OptionBit(doHardware) |
-                                   OptionBit(doSelectDriver) | OptionBit(doZBuffer);
+constexpr TDXDrawOptions k3DOnly = OptionBit(doDirectX7Mode) | OptionBit(doRetainedMode) |
+                                   OptionBit(doHardware) | OptionBit(doSelectDriver) | OptionBit(doZBuffer);
 // What may change while initialised.
 constexpr TDXDrawOptions kLiveOptions = OptionBit(doWaitVBlank) | OptionBit(doStretch) | OptionBit(doCenter);
 
@@ -28,13 +27,6 @@ const std::vector<TDXDrawDisplayMode>& PlatformModes() {
 }
 
 }  // namespace
-
-EDXDrawError::EDXDrawError(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Message = FormatTextV(format, args);
-  va_end(args);
-}
 
 TDXDrawOptions EffectiveOptions(TDXDrawOptions requested) {
   TDXDrawOptions options = requested;
@@ -75,7 +67,8 @@ bool ChooseDisplayMode(const TDXDrawDisplay& display, const std::vector<TDXDrawD
     for (const TDXDrawDisplayMode& mode : modes) {
       if (!fits(mode, ratio)) continue;
       if (!best || int64_t{mode.Width} * mode.Height < int64_t{best->Width} * best->Height ||
-          (int64_t{mode.Width} * mode.Height == int64_t{best->Width} * best->Height && mode.BitCount < best->BitCount))
+          (int64_t{mode.Width} * mode.Height == int64_t{best->Width} * best->Height &&
+           mode.BitCount < best->BitCount))
         best = &mode;
     }
     if (best) {

@@ -6,11 +6,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "engine/surface.h"
 
 class TDXDraw;
@@ -54,14 +55,7 @@ enum TDXDrawNotifyType : uint8_t {
 using TDXDrawNotifyEvent = std::function<void(TDXDraw& sender, TDXDrawNotifyType type)>;
 
 // Raised by the display; the message names what failed.
-class EDXDrawError : public std::exception {
- public:
-  explicit EDXDrawError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  const char* what() const noexcept override { return Message.c_str(); }
-
- private:
-  std::string Message;
-};
+using EDXDrawError = EAreaError<struct TDisplayArea>;
 
 struct TDXDrawDisplayMode {
   int Width = 0;

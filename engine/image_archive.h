@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "engine/archive_stream.h"
 #include "engine/rect.h"
 #include "engine/surface.h"
@@ -79,10 +80,7 @@ double Cos256(int32_t angle);
 double Sin256(int32_t angle);
 
 // Raised when pictures cannot be bound to the display or given surfaces.
-class EDXImageError : public std::runtime_error {
- public:
-  explicit EDXImageError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-};
+using EDXImageError = EAreaError<struct TImageArea>;
 
 class TPictureCollectionItem : public THashCollectionItem {
  public:

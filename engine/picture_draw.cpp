@@ -10,9 +10,9 @@
 #include <immintrin.h>
 #endif
 
+#include "common/format.h"
 #include "engine/colors.h"
 #include "engine/display.h"
-#include "common/format.h"
 #include "engine/image_archive.h"
 #include "engine/surface.h"
 
@@ -27,13 +27,6 @@ std::array<double, 256> MakeAngleTable() {
 }  // namespace
 
 const std::array<double, 256> AngleTable = MakeAngleTable();
-
-EDXImageError::EDXImageError(const char* format, ...) : std::runtime_error("") {
-  va_list args;
-  va_start(args, format);
-  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatTextV(format, args));
-  va_end(args);
-}
 
 bool TPictureCollection::DisplayInitialized() const { return Display && Display->Initialized(); }
 

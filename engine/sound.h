@@ -32,8 +32,7 @@ bool PcmFormatFromFmtChunk(const uint8_t* block, size_t size, TPcmFormat& format
 class ESoundError : public std::runtime_error {
  public:
   template <typename... TArgs>
-  explicit ESoundError(const char* format, TArgs... args)
-      : std::runtime_error(FormatText(format, args...)) {}
+  explicit ESoundError(const char* format, TArgs... args) : std::runtime_error(FormatText(format, args...)) {}
 };
 
 // Samples converted to the device's rate and channel count, shared by every voice of one sound.

@@ -11,13 +11,6 @@
 #include "engine/rtl.h"
 #include "engine/surface.h"
 
-ESpriteError::ESpriteError(const char* format, ...) : std::runtime_error("") {
-  va_list args;
-  va_start(args, format);
-  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatTextV(format, args));
-  va_end(args);
-}
-
 // ---------------------------------------------------------------------------------------------- TSprite
 
 TSprite::TSprite(TSprite* parent) : ParentSprite(parent) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/error.h"
 #include "engine/rect.h"
 
 class TSpriteEngine;
@@ -19,10 +20,7 @@ class TDirectDrawSurface;
 class TPictureCollectionItem;
 class TDXDraw;
 
-class ESpriteError : public std::runtime_error {
- public:
-  explicit ESpriteError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-};
+using ESpriteError = EAreaError<struct TSpriteArea>;
 
 class TSprite {
  public:

@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "engine/canvas.h"
 #include "common/format.h"
+#include "engine/canvas.h"
 
 namespace {
 
@@ -19,13 +19,6 @@ static_assert(sizeof(wchar_t) == sizeof(uint32_t), "pixels are filled as wide ch
 constexpr int64_t kMaxPixels = int64_t{1} << 28;
 
 }  // namespace
-
-EDirectDrawSurfaceError::EDirectDrawSurfaceError(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Message = FormatTextV(format, args);
-  va_end(args);
-}
 
 TDirectDrawSurface::TDirectDrawSurface() = default;
 

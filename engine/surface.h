@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "engine/rect.h"
 
 class TDirectDrawSurfaceCanvas;
@@ -24,14 +25,7 @@ constexpr int32_t DDERR_NOTLOCKED = static_cast<int32_t>(0x88760248u);
 constexpr int32_t DDERR_INVALIDRECT = static_cast<int32_t>(0x88760096u);
 
 // Raised when a surface cannot be made; the message names what failed.
-class EDirectDrawSurfaceError : public std::exception {
- public:
-  explicit EDirectDrawSurfaceError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  const char* what() const noexcept override { return Message.c_str(); }
-
- private:
-  std::string Message;
-};
+using EDirectDrawSurfaceError = EAreaError<struct TSurfaceArea>;
 
 // What a lock hands out: the locked rectangle's first pixel and the row pitch.
 struct TDDSurfaceDesc {

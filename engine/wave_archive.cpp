@@ -1,8 +1,7 @@
 #include "engine/wave_archive.h"
 
-#include <exception>
-
 #include <cstring>
+#include <exception>
 
 #include "engine/binary_io.h"
 #include "platform/files.h"

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "common/format.h"
 #include "engine/binary_io.h"
 #include "platform/files.h"
 #include "platform/png_codec.h"
@@ -12,17 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string FormatText(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, args);
-  text.resize(text.size() - 1);
-  return text;
-}
 
 enum class TArchiveKind { Image, Wave };
 
@@ -109,7 +99,8 @@ void ListPictures(const TPictureCollection& archive, bool json, std::ostream& ou
           << ", \"skipWidth\": " << p.SkipWidth << ", \"skipHeight\": " << p.SkipHeight
           << ", \"systemMemory\": " << (p.SystemMemory ? "true" : "false")
           << ", \"transparent\": " << (p.Transparent ? "true" : "false")
-          << ", \"transparentColor\": " << p.TransparentColor << ", \"codec\": " << JsonString(p.Codec) << "}";
+          << ", \"transparentColor\": " << p.TransparentColor << ", \"codec\": " << JsonString(p.Codec)
+          << "}";
     } else {
       char color[16];
       std::snprintf(color, sizeof color, "0x%08X", static_cast<uint32_t>(p.TransparentColor));
@@ -128,10 +119,11 @@ void ListSounds(const TWaveCollection& archive, bool json, std::ostream& out) {
     const TWaveCollectionItem& s = *archive.WaveAt(i);
     if (json) {
       out << (i ? ",\n " : "\n ") << "{\"index\": " << i << ", \"name\": " << JsonString(s.Name())
-          << ", \"looped\": " << (s.Looped ? "true" : "false") << ", \"maxPlayingCount\": " << s.MaxPlayingCount
-          << ", \"formatTag\": " << s.Wave.FormatTag() << ", \"channels\": " << s.Wave.Channels()
-          << ", \"samplesPerSec\": " << s.Wave.SamplesPerSec() << ", \"bitsPerSample\": " << s.Wave.BitsPerSample()
-          << ", \"dataBytes\": " << s.Wave.Data.size() << "}";
+          << ", \"looped\": " << (s.Looped ? "true" : "false")
+          << ", \"maxPlayingCount\": " << s.MaxPlayingCount << ", \"formatTag\": " << s.Wave.FormatTag()
+          << ", \"channels\": " << s.Wave.Channels() << ", \"samplesPerSec\": " << s.Wave.SamplesPerSec()
+          << ", \"bitsPerSample\": " << s.Wave.BitsPerSample() << ", \"dataBytes\": " << s.Wave.Data.size()
+          << "}";
     } else {
       out << i << " " << s.Name() << " looped " << s.Looped << " maxPlayingCount " << s.MaxPlayingCount
           << " format " << s.Wave.FormatTag() << " channels " << s.Wave.Channels() << " rate "
@@ -177,14 +169,16 @@ void Pack(const std::string& manifestPath, const std::string& output) {
   TArchiveKind kind = KindOf(output);
   std::vector<uint8_t> bytes;
   std::string reason;
-  if (!plat::ReadFileBytes(manifestPath, bytes, reason)) throw EArchiveToolError(manifestPath, "%s", reason.c_str());
+  if (!plat::ReadFileBytes(manifestPath, bytes, reason))
+    throw EArchiveToolError(manifestPath, "%s", reason.c_str());
   std::vector<TManifestEntry> entries =
       ParseManifest(std::string(bytes.begin(), bytes.end()), manifestPath, kind == TArchiveKind::Image);
   if (kind == TArchiveKind::Image) {
     std::vector<TPackedPicture> pictures;
     for (TManifestEntry& entry : entries) {
       plat::TPngImage png;
-      if (!plat::ReadPng(entry.Source, png, reason)) throw EArchiveToolError(entry.Source, "%s", reason.c_str());
+      if (!plat::ReadPng(entry.Source, png, reason))
+        throw EArchiveToolError(entry.Source, "%s", reason.c_str());
       entry.Picture.Bitmap.Width = png.Width;
       entry.Picture.Bitmap.Height = png.Height;
       entry.Picture.Bitmap.Pixels = std::move(png.Pixels);
@@ -212,7 +206,7 @@ EArchiveToolError::EArchiveToolError(const std::string& file, const char* format
     : std::runtime_error(""), File(file) {
   va_list args;
   va_start(args, format);
-  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatText(format, args));
+  static_cast<std::runtime_error&>(*this) = std::runtime_error(FormatTextV(format, args));
   va_end(args);
 }
 
@@ -278,7 +272,8 @@ std::vector<TManifestEntry> ParseManifest(const std::string& text, const std::st
 
 int RunArchiveTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   try {
-    if (args.size() >= 2 && args[0] == "list" && (args.size() == 2 || (args.size() == 3 && args[2] == "--json"))) {
+    if (args.size() >= 2 && args[0] == "list" &&
+        (args.size() == 2 || (args.size() == 3 && args[2] == "--json"))) {
       bool json = args.size() == 3;
       if (KindOf(args[1]) == TArchiveKind::Image) {
         TPictureCollection archive;
