@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/format.h"
 #include "engine/binary_io.h"
+#include "common/format.h"
 #include "platform/files.h"
 
 EArchiveError::EArchiveError(const char* format, ...) {
@@ -259,8 +259,7 @@ int NameBucket(const std::string& name) {
   return static_cast<int>(hash % 256);
 }
 
-THashCollectionItem::THashCollectionItem(THashBuckets& buckets, int index)
-    : Owner(&buckets), ItemIndex(index) {
+THashCollectionItem::THashCollectionItem(THashBuckets& buckets, int index) : Owner(&buckets), ItemIndex(index) {
   Owner->Link(*this);
 }
 

@@ -21,7 +21,7 @@ class EArchiveError : public std::exception {
   const char* what() const noexcept override { return Message.c_str(); }
 
   std::string Message;
-  std::string File;         // set by the loaders; empty for look-up errors
+  std::string File;      // set by the loaders; empty for look-up errors
   bool InProperty = false;  // already carries the "Error reading" frame of a property
 };
 
@@ -116,7 +116,7 @@ bool SameText(const std::string& a, const std::string& b);
 std::vector<uint8_t> BeginArchive(const std::string& resourceName, const std::string& rootClass);
 void FinishArchive(std::vector<uint8_t>& out);
 void WriteShortString(std::vector<uint8_t>& out, const std::string& text);  // at most 255 characters
-void WriteIntegerValue(std::vector<uint8_t>& out, int32_t value);           // the smallest tag that holds it
+void WriteIntegerValue(std::vector<uint8_t>& out, int32_t value);          // the smallest tag that holds it
 void WriteBooleanValue(std::vector<uint8_t>& out, bool value);
 void WriteStringValue(std::vector<uint8_t>& out, const std::string& text);  // 0x06, or 0x0C when long
 void WriteBinaryValue(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes);

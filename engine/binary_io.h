@@ -24,9 +24,7 @@ inline void AppendU16(std::vector<uint8_t>& out, uint16_t value) {
 inline void AppendU32(std::vector<uint8_t>& out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
-inline void AppendI32(std::vector<uint8_t>& out, int32_t value) {
-  AppendU32(out, static_cast<uint32_t>(value));
-}
+inline void AppendI32(std::vector<uint8_t>& out, int32_t value) { AppendU32(out, static_cast<uint32_t>(value)); }
 // Grows the buffer first and then copies: GCC 12 at -O3 misreads the inlined vector::insert of a short
 // constant and reports a write past the end (-Wstringop-overflow) that cannot happen.
 inline void AppendBytes(std::vector<uint8_t>& out, const void* data, size_t size) {

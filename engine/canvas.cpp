@@ -79,16 +79,11 @@ const std::vector<int>& DashPattern(TPenStyle style) {
   static const std::vector<int> dashDot{9, 6, 3, 6};
   static const std::vector<int> dashDotDot{9, 3, 3, 3, 3, 3};
   switch (style) {
-    case psDash:
-      return dash;
-    case psDot:
-      return dot;
-    case psDashDot:
-      return dashDot;
-    case psDashDotDot:
-      return dashDotDot;
-    default:
-      return none;
+    case psDash: return dash;
+    case psDot: return dot;
+    case psDashDot: return dashDot;
+    case psDashDotDot: return dashDotDot;
+    default: return none;
   }
 }
 
@@ -202,8 +197,7 @@ void TDirectDrawSurfaceCanvas::Rectangle(int x1, int y1, int x2, int y2) {
 void TDirectDrawSurfaceCanvas::Plot(int x, int y, uint32_t pixel) {
   int w = std::max(Pen.Width, 1);
   if (w == 1) {
-    if (x >= 0 && y >= 0 && x < Surface.Width() && y < Surface.Height())
-      Bits[static_cast<ptrdiff_t>(y) * Pitch + x] = pixel;
+    if (x >= 0 && y >= 0 && x < Surface.Width() && y < Surface.Height()) Bits[static_cast<ptrdiff_t>(y) * Pitch + x] = pixel;
     return;
   }
   int left = x - (w - 1) / 2, top = y - (w - 1) / 2;

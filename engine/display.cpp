@@ -1,10 +1,11 @@
 #include "engine/display.h"
 
+#include "common/format.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
-#include "common/format.h"
 #include "platform/platform.h"
 
 using plat::Platform;
@@ -13,8 +14,8 @@ namespace {
 
 constexpr TDXDrawOptions kFullScreenOnly =
     OptionBit(doNoWindowChange) | OptionBit(doAllowReboot) | OptionBit(doAllowPalette256) | OptionBit(doFlip);
-constexpr TDXDrawOptions k3DOnly = OptionBit(doDirectX7Mode) | OptionBit(doRetainedMode) |
-                                   OptionBit(doHardware) | OptionBit(doSelectDriver) | OptionBit(doZBuffer);
+constexpr TDXDrawOptions k3DOnly = OptionBit(doDirectX7Mode) | OptionBit(doRetainedMode) | OptionBit(doHardware) |
+                                   OptionBit(doSelectDriver) | OptionBit(doZBuffer);
 // What may change while initialised.
 constexpr TDXDrawOptions kLiveOptions = OptionBit(doWaitVBlank) | OptionBit(doStretch) | OptionBit(doCenter);
 
@@ -67,8 +68,7 @@ bool ChooseDisplayMode(const TDXDrawDisplay& display, const std::vector<TDXDrawD
     for (const TDXDrawDisplayMode& mode : modes) {
       if (!fits(mode, ratio)) continue;
       if (!best || int64_t{mode.Width} * mode.Height < int64_t{best->Width} * best->Height ||
-          (int64_t{mode.Width} * mode.Height == int64_t{best->Width} * best->Height &&
-           mode.BitCount < best->BitCount))
+          (int64_t{mode.Width} * mode.Height == int64_t{best->Width} * best->Height && mode.BitCount < best->BitCount))
         best = &mode;
     }
     if (best) {

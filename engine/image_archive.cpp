@@ -17,58 +17,22 @@ struct TColorIdent {
 
 // Ordinary colours first, then the system colours 0xFF0000nn, then the two special values.
 constexpr TColorIdent kColorIdents[] = {
-    {"clBlack", 0x000000},
-    {"clMaroon", 0x000080},
-    {"clGreen", 0x008000},
-    {"clOlive", 0x008080},
-    {"clNavy", 0x800000},
-    {"clPurple", 0x800080},
-    {"clTeal", 0x808000},
-    {"clGray", 0x808080},
-    {"clSilver", 0xC0C0C0},
-    {"clRed", 0x0000FF},
-    {"clLime", 0x00FF00},
-    {"clYellow", 0x00FFFF},
-    {"clBlue", 0xFF0000},
-    {"clFuchsia", 0xFF00FF},
-    {"clAqua", 0xFFFF00},
-    {"clWhite", 0xFFFFFF},
-    {"clMoneyGreen", 0xC0DCC0},
-    {"clSkyBlue", 0xF0CAA6},
-    {"clCream", 0xF0FBFF},
-    {"clMedGray", 0xA4A0A0},
-    {"clActiveBorder", 0xFF00000A},
-    {"clActiveCaption", 0xFF000002},
-    {"clAppWorkSpace", 0xFF00000C},
-    {"clBackground", 0xFF000001},
-    {"clBtnFace", 0xFF00000F},
-    {"clBtnHighlight", 0xFF000014},
-    {"clBtnShadow", 0xFF000010},
-    {"clBtnText", 0xFF000012},
-    {"clCaptionText", 0xFF000009},
-    {"clGradientActiveCaption", 0xFF00001B},
-    {"clGradientInactiveCaption", 0xFF00001C},
-    {"clGrayText", 0xFF000011},
-    {"clHighlight", 0xFF00000D},
-    {"clHighlightText", 0xFF00000E},
-    {"clHotLight", 0xFF00001A},
-    {"clInactiveBorder", 0xFF00000B},
-    {"clInactiveCaption", 0xFF000003},
-    {"clInactiveCaptionText", 0xFF000013},
-    {"clInfoBk", 0xFF000018},
-    {"clInfoText", 0xFF000017},
-    {"clMenu", 0xFF000004},
-    {"clMenuBar", 0xFF00001E},
-    {"clMenuHighlight", 0xFF00001D},
-    {"clMenuText", 0xFF000007},
-    {"clScrollBar", 0xFF000000},
-    {"cl3DDkShadow", 0xFF000015},
-    {"cl3DLight", 0xFF000016},
-    {"clWindow", 0xFF000005},
-    {"clWindowFrame", 0xFF000006},
-    {"clWindowText", 0xFF000008},
-    {"clNone", 0x1FFFFFFF},
-    {"clDefault", 0x20000000},
+    {"clBlack", 0x000000}, {"clMaroon", 0x000080}, {"clGreen", 0x008000}, {"clOlive", 0x008080},
+    {"clNavy", 0x800000}, {"clPurple", 0x800080}, {"clTeal", 0x808000}, {"clGray", 0x808080},
+    {"clSilver", 0xC0C0C0}, {"clRed", 0x0000FF}, {"clLime", 0x00FF00}, {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000}, {"clFuchsia", 0xFF00FF}, {"clAqua", 0xFFFF00}, {"clWhite", 0xFFFFFF},
+    {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6}, {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0},
+    {"clActiveBorder", 0xFF00000A}, {"clActiveCaption", 0xFF000002}, {"clAppWorkSpace", 0xFF00000C},
+    {"clBackground", 0xFF000001}, {"clBtnFace", 0xFF00000F}, {"clBtnHighlight", 0xFF000014},
+    {"clBtnShadow", 0xFF000010}, {"clBtnText", 0xFF000012}, {"clCaptionText", 0xFF000009},
+    {"clGradientActiveCaption", 0xFF00001B}, {"clGradientInactiveCaption", 0xFF00001C},
+    {"clGrayText", 0xFF000011}, {"clHighlight", 0xFF00000D}, {"clHighlightText", 0xFF00000E},
+    {"clHotLight", 0xFF00001A}, {"clInactiveBorder", 0xFF00000B}, {"clInactiveCaption", 0xFF000003},
+    {"clInactiveCaptionText", 0xFF000013}, {"clInfoBk", 0xFF000018}, {"clInfoText", 0xFF000017},
+    {"clMenu", 0xFF000004}, {"clMenuBar", 0xFF00001E}, {"clMenuHighlight", 0xFF00001D},
+    {"clMenuText", 0xFF000007}, {"clScrollBar", 0xFF000000}, {"cl3DDkShadow", 0xFF000015},
+    {"cl3DLight", 0xFF000016}, {"clWindow", 0xFF000005}, {"clWindowFrame", 0xFF000006},
+    {"clWindowText", 0xFF000008}, {"clNone", 0x1FFFFFFF}, {"clDefault", 0x20000000},
 };
 static_assert(sizeof kColorIdents / sizeof kColorIdents[0] == 52);
 
@@ -259,9 +223,7 @@ TPictureBitmap DecodeDib(TStreamReader& reader) {
 TPictureCollectionItem::TPictureCollectionItem(TPictureCollection& owner, int index)
     : THashCollectionItem(owner.Buckets, index), Owner(&owner) {}
 
-int32_t TPictureCollectionItem::EffectiveWidth() const {
-  return PatternWidth > 0 ? PatternWidth : Picture.Width;
-}
+int32_t TPictureCollectionItem::EffectiveWidth() const { return PatternWidth > 0 ? PatternWidth : Picture.Width; }
 int32_t TPictureCollectionItem::EffectiveHeight() const {
   return PatternHeight > 0 ? PatternHeight : Picture.Height;
 }

@@ -14,94 +14,53 @@ uint8_t ScanToKey(int scan) {
   if (scan >= SCAN_F1 && scan <= SCAN_F12) return static_cast<uint8_t>(VK_F1 + scan - SCAN_F1);
   if (scan >= SCAN_KP_1 && scan <= SCAN_KP_9) return static_cast<uint8_t>(VK_NUMPAD0 + 1 + scan - SCAN_KP_1);
   switch (scan) {
-    case SCAN_0:
-      return '0';
-    case SCAN_KP_0:
-      return VK_NUMPAD0;
-    case SCAN_KP_MINUS:
-      return VK_SUBTRACT;
-    case SCAN_KP_PLUS:
-      return VK_ADD;
-    case SCAN_KP_PERIOD:
-      return VK_DECIMAL;
-    case SCAN_KP_DIVIDE:
-      return VK_DIVIDE;
-    case SCAN_KP_MULTIPLY:
-      return 42;
-    case SCAN_ESCAPE:
-      return VK_ESCAPE;
-    case SCAN_BACKSPACE:
-      return VK_BACK;
-    case SCAN_TAB:
-      return VK_TAB;
+    case SCAN_0: return '0';
+    case SCAN_KP_0: return VK_NUMPAD0;
+    case SCAN_KP_MINUS: return VK_SUBTRACT;
+    case SCAN_KP_PLUS: return VK_ADD;
+    case SCAN_KP_PERIOD: return VK_DECIMAL;
+    case SCAN_KP_DIVIDE: return VK_DIVIDE;
+    case SCAN_KP_MULTIPLY: return 42;
+    case SCAN_ESCAPE: return VK_ESCAPE;
+    case SCAN_BACKSPACE: return VK_BACK;
+    case SCAN_TAB: return VK_TAB;
     case SCAN_RETURN:
-    case SCAN_KP_ENTER:
-      return VK_RETURN;
+    case SCAN_KP_ENTER: return VK_RETURN;
     case SCAN_LCTRL:
-    case SCAN_RCTRL:
-      return VK_CONTROL;
+    case SCAN_RCTRL: return VK_CONTROL;
     case SCAN_LSHIFT:
-    case SCAN_RSHIFT:
-      return VK_SHIFT;
+    case SCAN_RSHIFT: return VK_SHIFT;
     case SCAN_LALT:
-    case SCAN_RALT:
-      return VK_MENU;
-    case SCAN_SPACE:
-      return VK_SPACE;
-    case SCAN_CAPSLOCK:
-      return VK_CAPITAL;
-    case SCAN_NUMLOCK:
-      return VK_NUMLOCK;
-    case SCAN_SCROLLLOCK:
-      return VK_SCROLL;
-    case SCAN_LEFT:
-      return VK_LEFT;
-    case SCAN_UP:
-      return VK_UP;
-    case SCAN_RIGHT:
-      return VK_RIGHT;
-    case SCAN_DOWN:
-      return VK_DOWN;
-    case SCAN_HOME:
-      return VK_HOME;
-    case SCAN_END:
-      return VK_END;
-    case SCAN_PAGEUP:
-      return VK_PRIOR;
-    case SCAN_PAGEDOWN:
-      return VK_NEXT;
-    case SCAN_INSERT:
-      return VK_INSERT;
-    case SCAN_DELETE:
-      return VK_DELETE;
-    case SCAN_LGUI:
-      return VK_LWIN;
-    case SCAN_RGUI:
-      return VK_RWIN;
-    case SCAN_APPLICATION:
-      return VK_APPS;
+    case SCAN_RALT: return VK_MENU;
+    case SCAN_SPACE: return VK_SPACE;
+    case SCAN_CAPSLOCK: return VK_CAPITAL;
+    case SCAN_NUMLOCK: return VK_NUMLOCK;
+    case SCAN_SCROLLLOCK: return VK_SCROLL;
+    case SCAN_LEFT: return VK_LEFT;
+    case SCAN_UP: return VK_UP;
+    case SCAN_RIGHT: return VK_RIGHT;
+    case SCAN_DOWN: return VK_DOWN;
+    case SCAN_HOME: return VK_HOME;
+    case SCAN_END: return VK_END;
+    case SCAN_PAGEUP: return VK_PRIOR;
+    case SCAN_PAGEDOWN: return VK_NEXT;
+    case SCAN_INSERT: return VK_INSERT;
+    case SCAN_DELETE: return VK_DELETE;
+    case SCAN_LGUI: return VK_LWIN;
+    case SCAN_RGUI: return VK_RWIN;
+    case SCAN_APPLICATION: return VK_APPS;
     // Punctuation keys take the code of their unshifted character, so some share a code with another
     // key: the apostrophe counts as Right, "." as Delete, the brackets and backslash as the Windows keys.
-    case SCAN_SEMICOLON:
-      return ';';
-    case SCAN_EQUALS:
-      return '=';
-    case SCAN_COMMA:
-      return ',';
-    case SCAN_PERIOD:
-      return '.';
-    case SCAN_SLASH:
-      return '/';
-    case SCAN_LEFTBRACKET:
-      return '[';
-    case SCAN_BACKSLASH:
-      return '\\';
-    case SCAN_RIGHTBRACKET:
-      return ']';
-    case SCAN_APOSTROPHE:
-      return '\'';
-    default:
-      return 0;
+    case SCAN_SEMICOLON: return ';';
+    case SCAN_EQUALS: return '=';
+    case SCAN_COMMA: return ',';
+    case SCAN_PERIOD: return '.';
+    case SCAN_SLASH: return '/';
+    case SCAN_LEFTBRACKET: return '[';
+    case SCAN_BACKSLASH: return '\\';
+    case SCAN_RIGHTBRACKET: return ']';
+    case SCAN_APOSTROPHE: return '\'';
+    default: return 0;
   }
 }
 

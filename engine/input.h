@@ -11,12 +11,7 @@
 
 // State numbers; the set holds 36 of them, member k in bit k (byte k div 8, bit k mod 8).
 enum TDXInputState : int {
-  isUp = 0,
-  isDown = 1,
-  isLeft = 2,
-  isRight = 3,
-  isButton1 = 4,
-  isButton2 = 5,
+  isUp = 0, isDown = 1, isLeft = 2, isRight = 3, isButton1 = 4, isButton2 = 5,
   isButton3 = 6,  // buttons 3 to 32 are states 6 to 35
   isButton9 = 12,
 };

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <thread>
@@ -91,8 +91,7 @@ std::shared_ptr<const TSampleData> ConvertPcm(const TPcmFormat& format, const ui
 TMixer::TMixer(plat::TAudioFormat format) : Fmt(format) {
   assert(Fmt.Channels == 1 || Fmt.Channels == 2);
   HoldFrames = Fmt.Rate * kLimiterHoldMs / 1000;
-  ReleaseStep =
-      static_cast<float>(1.0 - std::exp(-1000.0 / (kLimiterReleaseMs * static_cast<double>(Fmt.Rate))));
+  ReleaseStep = static_cast<float>(1.0 - std::exp(-1000.0 / (kLimiterReleaseMs * static_cast<double>(Fmt.Rate))));
   Sum.resize(static_cast<size_t>(kMaxChunk) * 2);
   StreamBuffer.resize(static_cast<size_t>(kMaxChunk) * 2);
   Working.reserve(64);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/format.h"
+#include "common/error.h"
 #include "platform/audio.h"
 
 // A sound as recorded: the fields of the wave format block the mixer needs, and the raw data bytes.
@@ -29,11 +29,7 @@ struct TPcmFormat {
 bool PcmFormatFromFmtChunk(const uint8_t* block, size_t size, TPcmFormat& format);
 
 // Raised when a sound's buffer cannot be made; the message is printf-style.
-class ESoundError : public std::runtime_error {
- public:
-  template <typename... TArgs>
-  explicit ESoundError(const char* format, TArgs... args) : std::runtime_error(FormatText(format, args...)) {}
-};
+using ESoundError = EAreaError<struct TSoundArea>;
 
 // Samples converted to the device's rate and channel count, shared by every voice of one sound.
 struct TSampleData {

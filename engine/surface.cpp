@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "common/format.h"
 #include "engine/canvas.h"
+#include "common/format.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 #include "engine/wave_archive.h"
 
-#include <cstring>
 #include <exception>
+
+#include <cstring>
 
 #include "engine/binary_io.h"
 #include "platform/files.h"
