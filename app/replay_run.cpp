@@ -21,6 +21,7 @@
 #include "game/game_host.h"
 #include "game/game_services.h"
 #include "game/game_state.h"
+#include "game/replay_file.h"
 #include "menu/menu_loop.h"
 #include "menu/menu_state.h"
 #include "music/music.h"

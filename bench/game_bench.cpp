@@ -23,6 +23,7 @@
 #include "game/ground_enemies.h"
 #include "game/hero.h"
 #include "game/replay.h"
+#include "game/replay_file.h"
 #include "game/weapons.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
