@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/main_form.h"
-#include "app/replay_run.h"
+#include "app/replay_host.h"
 #include "bench/bench_pictures.h"
 #include "engine/rtl.h"
 #include "game/enemies.h"

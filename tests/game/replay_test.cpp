@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/replay_run.h"
+#include "app/kept_replays.h"
+#include "app/replay_host.h"
 #include "engine/rtl.h"
 #include "game/game_state.h"
 #include "game/replay_file.h"
