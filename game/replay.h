@@ -60,7 +60,7 @@ bool SameReplayState(const TReplayState& a, const TReplayState& b, TReplayCheck 
 void StartReplayPlayback(const TReplay& replay, TReplayCheck check = TReplayCheck::EveryFrame);
 // Whether the playback has ticks left and the game has not ended; lag: the timer lag of the next tick.
 bool ReplayHasNextTick(int& lag);
-// Playback ends (the runner's Escape or the last tick); the outcome so far. Recording is on again after.
+// Playback ends (the replay host's Escape or the last tick); the outcome so far. Recording is on again after.
 TReplayOutcome StopReplayPlayback();
 
 void ResetReplayState();
