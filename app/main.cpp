@@ -5,8 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "app/kept_replays.h"
 #include "app/main_form.h"
-#include "app/replay_run.h"
+#include "app/replay_host.h"
 #include "platform/files.h"
 #include "platform/sdl_platform.h"
 #include "settings/settings.h"

@@ -5,8 +5,8 @@
 #include <exception>
 #include <string>
 
+#include "app/kept_replays.h"
 #include "app/keyboard_mouse.h"
-#include "app/replay_run.h"
 #include "app/window_placement.h"
 #include "engine/canvas.h"
 #include "engine/rtl.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/main_form.h"
-#include "app/replay_run.h"
+#include "app/replay_host.h"
 #include "bench/bench_pictures.h"
 #include "engine/rtl.h"
 #include "game/enemies.h"
@@ -23,6 +23,7 @@
 #include "game/ground_enemies.h"
 #include "game/hero.h"
 #include "game/replay.h"
+#include "game/replay_file.h"
 #include "game/weapons.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"

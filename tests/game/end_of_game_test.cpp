@@ -4,7 +4,7 @@
 #include <string>
 #include <thread>
 
-#include "app/replay_run.h"
+#include "app/kept_replays.h"
 #include "game/game_state.h"
 #include "game/hero.h"
 #include "menu/menu_state.h"

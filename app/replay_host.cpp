@@ -1,13 +1,12 @@
-#include "app/replay_run.h"
+#include "app/replay_host.h"
 
-#include <algorithm>
-#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <memory>
-#include <optional>
+#include <vector>
 
+#include "app/kept_replays.h"
 #include "app/main_form.h"
 #include "engine/canvas.h"
 #include "engine/display.h"
@@ -21,6 +20,7 @@
 #include "game/game_host.h"
 #include "game/game_services.h"
 #include "game/game_state.h"
+#include "game/replay_file.h"
 #include "menu/menu_loop.h"
 #include "menu/menu_state.h"
 #include "music/music.h"
@@ -28,21 +28,14 @@
 #include "platform/headless_platform.h"
 #include "platform/platform.h"
 #include "platform/sdl_platform.h"
+#include "protocol/verifier_report.h"
 #include "settings/settings.h"
 
-namespace fs = std::filesystem;
 using plat::Platform;
 
 namespace {
 
-constexpr size_t kKeptReplays = 10;
 constexpr uint32_t kTickInterval = 16;
-
-std::string RecordPath;     // --record FILE; empty: none
-bool EnteredTable = false;  // the current game's name entry was confirmed
-// The finished game's recording once taken before the hand-back to the menu (to be sent with its
-// result); KeepGameReplay keeps it then.
-std::optional<TReplay> Finished;
 
 // The parts a game needs from a main window, for a game played back: no menu, no settings written, no
 // name entry, nothing sent. Audio: the window's playback plays sounds and music as the settings say.
@@ -122,69 +115,6 @@ class TReplayHost : public TGameHost {
   bool Watched = false;
 };
 
-struct TKept {
-  std::string Path;
-  unsigned Score;
-  std::string Date;
-};
-
-// Kept games by their names; other files in the folder are left alone.
-std::vector<TKept> ListKept() {
-  std::vector<TKept> kept;
-  std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(ReplayFolder(), error)) {
-    const std::string name = entry.path().filename().string();
-    unsigned score = 0;
-    char date[16] = {};
-    int used = 0;
-    if (name.size() == 28 && std::sscanf(name.c_str(), "%5u-%15[0-9-].replay%n", &score, date, &used) == 2 &&
-        used == 28 && score <= 65535)
-      kept.push_back({entry.path().string(), score, date});
-  }
-  std::sort(kept.begin(), kept.end(), [](const TKept& a, const TKept& b) {
-    return a.Score != b.Score ? a.Score > b.Score : a.Date < b.Date;
-  });
-  return kept;
-}
-
-void Save(const std::string& path, const TReplay& replay) {
-  try {
-    SaveReplay(path, replay);
-  } catch (const std::exception& error) {
-    Platform().MessageBox(error.what(), "Pellorin");
-  }
-}
-
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-// framesKnown: false for a playback that did not hash every frame ("frames" is then null).
-std::string StateJson(const TReplayState& state, uint64_t hash, bool framesKnown) {
-  char frames[24] = "null";
-  if (framesKnown) std::snprintf(frames, sizeof frames, "\"%016" PRIx64 "\"", state.Frames);
-  char text[200];
-  std::snprintf(text, sizeof text,
-                "\"ticks\":%" PRIu32 ",\"score\":%u,\"level\":%u,\"lives\":%" PRId32
-                ",\"frame_hash\":\"%016" PRIx64 "\",\"frames\":%s",
-                state.Tick, state.Score, state.Level, state.Lives, hash, frames);
-  return text;
-}
-
 // Loads the replay; a file that is not one is said on standard error.
 bool LoadOrSay(const std::string& path, TReplay& replay) {
   try {
@@ -201,6 +131,25 @@ bool ExistsOrSay(const std::string& path) {
   if (plat::FileExists(path)) return true;
   std::fprintf(stderr, "The replay %s does not exist.\n", path.c_str());
   return false;
+}
+
+// The report of --verify-replay, which a world server reads: the played end, the recorded end, and
+// whether they are equal. The played "frames" is known only when every frame was drawn.
+TReportState ReportStateOf(const TReplayState& state, uint64_t frameHash, bool framesKnown) {
+  TReportState out{state.Tick, state.Score, state.Level, state.Lives, frameHash, std::nullopt};
+  if (framesKnown) out.Frames = state.Frames;
+  return out;
+}
+
+TVerifierReport VerifyReportOf(const std::string& path, const TReplay& replay, const TReplayOutcome& outcome,
+                               TReplayCheck check, bool equal) {
+  TVerifierReport report;
+  report.File = path;
+  report.Played = ReportStateOf(outcome.End, outcome.FrameHash, check == TReplayCheck::EveryFrame);
+  report.Recorded = ReportStateOf(replay.End, replay.FrameHash, true);
+  report.Equal = equal;
+  report.FirstDifferenceTick = outcome.FirstDifferenceTick;
+  return report;
 }
 
 }  // namespace
@@ -224,16 +173,7 @@ int VerifyReplayFile(const std::string& path, TReplayCheck check) {
   // Equal only when every recorded checkpoint was met as well.
   const bool equal = SameReplayState(outcome.End, replay.End, check) &&
                      outcome.FrameHash == replay.FrameHash && outcome.FirstDifferenceTick < 0;
-  const bool everyFrame = check == TReplayCheck::EveryFrame;
-  std::string line = "{\"file\":" + JsonText(path) + "," +
-                     StateJson(outcome.End, outcome.FrameHash, everyFrame) + ",\"recorded\":{" +
-                     StateJson(replay.End, replay.FrameHash, true) + "},\"result\":\"" +
-                     (equal ? "equal" : "diverged") + "\"";
-  if (!equal)
-    line += ",\"first_difference_tick\":" + (outcome.FirstDifferenceTick >= 0
-                                                 ? std::to_string(outcome.FirstDifferenceTick)
-                                                 : std::string("null"));
-  std::printf("%s}\n", line.c_str());
+  std::printf("%s\n", WriteVerifierReport(VerifyReportOf(path, replay, outcome, check, equal)).c_str());
   return equal ? 0 : 1;
 }
 
@@ -306,57 +246,6 @@ int WatchReplay(const std::string& file, int windowMode) {
   return 0;
 }
 
-std::string ReplayFolder() {
-  const fs::path config(plat::UserFilePath(kSettingsFile));
-  return (config.parent_path() / "replays").string();
-}
-
-std::vector<std::string> KeptReplays() {
-  std::vector<std::string> paths;
-  for (const TKept& kept : ListKept()) paths.push_back(kept.Path);
-  return paths;
-}
-
-std::string KeptReplayName(uint16_t score, std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
-  char name[96];
-  std::snprintf(name, sizeof name, "%05u-%04d%02d%02d-%02d%02d%02d.replay", score, local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return name;
-}
-
-void NoteReplayEnteredTable() { EnteredTable = true; }
-
-std::string FinishedGameReplayBytes(uint16_t score) {
-  if (!Finished) Finished = TakeFinishedRecording();
-  if (!Finished || Finished->End.Score != score) return {};
-  const std::vector<uint8_t> bytes = EncodeReplay(*Finished);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-void KeepGameReplay(std::time_t now) {
-  const bool entered = EnteredTable;
-  EnteredTable = false;
-  std::optional<TReplay> replay = Finished ? std::move(Finished) : TakeFinishedRecording();
-  Finished.reset();
-  if (!replay) return;
-  if (!RecordPath.empty()) Save(RecordPath, *replay);
-  const fs::path folder(ReplayFolder());
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error) {
-    Platform().MessageBox("The folder " + folder.string() + " cannot be made: " + error.message(),
-                          "Pellorin");
-    return;
-  }
-  Save((folder / "last.replay").string(), *replay);
-  if (!entered) return;
-  Save((folder / KeptReplayName(replay->End.Score, now)).string(), *replay);
-  const std::vector<TKept> kept = ListKept();
-  for (size_t i = kKeptReplays; i < kept.size(); ++i) fs::remove(kept[i].Path, error);
-}
-
 TReplayOutcome VerifyReplay(const TReplay& replay, TReplayCheck check) {
   const TSettings saved = Settings;
   Settings.SoundOn = 0;
@@ -378,12 +267,4 @@ TReplayOutcome VerifyReplay(const TReplay& replay, TReplayCheck check) {
   }
   Settings = saved;
   return outcome;
-}
-
-void RecordGamesTo(const std::string& path) { RecordPath = path; }
-
-void ResetReplayRunState() {
-  RecordPath.clear();
-  EnteredTable = false;
-  Finished.reset();
 }

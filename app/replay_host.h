@@ -1,0 +1,23 @@
+// The replay host: a recorded game played back outside the menu, in a window to watch (--replay) or
+// headless to check (--verify-replay, and the tests and benchmarks through VerifyReplay), with a
+// stand-in for the main window as the game's host. Called by main before the normal start.
+#pragma once
+
+#include <string>
+
+#include "game/replay.h"
+
+// The replay options of the command line, once main has read it. Statuses: 2 for a file that is missing,
+// not a replay, damaged or of other rules (said on standard error).
+// --replay [FILE]: plays FILE (empty: the best kept game) in a window at the game's pace, full screen
+// for windowMode 0, in a window for 1, as config.dat says for -1; 0 when it ended or was ended, 1 when
+// there is no display, 2 as above or when no game is kept.
+int WatchReplay(const std::string& path, int windowMode);
+// --verify-replay FILE [--every-frame]: plays it headless and prints one JSON line; 0 equal to its
+// recording, 1 diverged, 2 as above. Without --every-frame only the last frame is drawn and the played
+// states' "frames" are null.
+int VerifyReplayFile(const std::string& path, TReplayCheck check);
+
+// Plays the replay headless as fast as it can and returns where it ended. Needs the headless platform
+// installed and the game's data in reach.
+TReplayOutcome VerifyReplay(const TReplay& replay, TReplayCheck check);
