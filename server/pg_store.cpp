@@ -1,18 +1,12 @@
 // The world table, the replays and their queue, the tokens and the rate counts in a PostgreSQL
-// database that any number of servers and verification workers share. Each object keeps a pool of
-// connections, opened as requests need them; a connection found broken is opened anew for the next
-// request. Its admission (TPgAdmission) keeps the tokens and rate counts in the database too.
-#include <libpq-fe.h>
-
-#include <condition_variable>
-#include <cstdlib>
+// database that any number of servers and verification workers share, each store over a pool of its
+// own (pg_pool.h); its admission (pg_admission.h) keeps the tokens and rate counts in the database too.
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <vector>
 
-#include "server/admission.h"
-#include "server/random.h"
+#include "server/pg_admission.h"
+#include "server/pg_pool.h"
 #include "server/score_store.h"
 
 namespace {
@@ -126,53 +120,11 @@ END $$;
 };
 constexpr int kSchemaVersion = static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);
 
-struct TResultFree {
-  void operator()(PGresult* result) const { PQclear(result); }
-};
-using TResult = std::unique_ptr<PGresult, TResultFree>;
-
-// One parameter of a statement: text, or bytes sent as they are.
-struct TParam {
-  std::string Value;
-  bool Binary = false;
-  bool Null = false;
-};
-TParam Text(const std::string& value) { return {value, false, false}; }
-TParam Number(int64_t value) { return {std::to_string(value), false, false}; }
-TParam Bytes(const std::string& value) { return {value, true, false}; }
-TParam Null() { return {{}, false, true}; }
-
-std::string Field(const PGresult* result, int row, int column) {
-  return std::string(PQgetvalue(result, row, column), static_cast<size_t>(PQgetlength(result, row, column)));
-}
-
-int64_t NumberField(const PGresult* result, int row, int column) {
-  return std::strtoll(PQgetvalue(result, row, column), nullptr, 10);
-}
-
-std::string BytesField(const PGresult* result, int row, int column) {
-  size_t length = 0;
-  unsigned char* bytes =
-      PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, column)), &length);
-  if (bytes == nullptr) return {};
-  std::string data(reinterpret_cast<const char*>(bytes), length);
-  PQfreemem(bytes);
-  return data;
-}
-
-// The first line of libpq's message.
-std::string MessageOf(const char* message) {
-  std::string text = message != nullptr ? message : "";
-  size_t end = text.find('\n');
-  return end == std::string::npos ? text : text.substr(0, end);
-}
-
 class TPgStore final : public TScoreStore {
  public:
   // Connects to uri (at most connections at once). setUp: creates or updates the schema; otherwise
   // (a read replica) the schema must be there already. Throws EStoreError naming the database.
   TPgStore(const std::string& uri, int connections, bool setUp);
-  ~TPgStore() override;
 
   std::vector<TStoredEntry> Best(int limit, bool verifiedOnly) override;
   int64_t Count() override;
@@ -188,136 +140,40 @@ class TPgStore final : public TScoreStore {
     Replica = std::make_unique<TPgStore>(uri, connections, false);
   }
 
-  class TConnection;  // a pooled connection, given back when it goes
-  friend class TPgAdmission;
-
  private:
   int64_t InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) override;
   bool FindTicket(const std::string& ticket, TTicketRow& row) override;
   bool QueueReplay(int64_t entry, const std::string& data) override;
   void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) override;
 
-  pg_conn* Acquire();
-  void Release(pg_conn* connection);
   void SetUpSchema();
 
-  const std::string Uri;
-  const std::string Name;  // Uri as shown
-  const size_t MaxConnections;
-  std::mutex Lock;
-  std::condition_variable Returned;
-  std::vector<pg_conn*> Idle;
-  size_t Open = 0;                    // connections made and not closed, idle or in use
+  TPgPool Pool;
   std::unique_ptr<TPgStore> Replica;  // where Best reads, or null for this database
 };
 
-// A connection of the pool for one request; it goes back to the pool when done, or is closed when it
-// broke meanwhile.
-class TPgStore::TConnection {
- public:
-  explicit TConnection(TPgStore& store) : Store(store), Connection(store.Acquire()) {}
-  ~TConnection() { Store.Release(Connection); }
-  TConnection(const TConnection&) = delete;
-  TConnection& operator=(const TConnection&) = delete;
-
-  // Runs one statement; throws EStoreError saying what failed. what: "cannot WHAT the database".
-  TResult Run(const char* what, const char* sql, const std::vector<TParam>& params = {}) {
-    std::vector<const char*> values;
-    std::vector<int> lengths, formats;
-    for (const TParam& p : params) {
-      values.push_back(p.Null ? nullptr : p.Value.data());
-      lengths.push_back(static_cast<int>(p.Value.size()));
-      formats.push_back(p.Binary ? 1 : 0);
-    }
-    return Check(what, TResult(PQexecParams(Connection, sql, static_cast<int>(params.size()), nullptr,
-                                            values.data(), lengths.data(), formats.data(), 0)));
-  }
-
-  // Runs sql of several statements, without parameters.
-  void RunScript(const char* what, const char* sql) { Check(what, TResult(PQexec(Connection, sql))); }
-
- private:
-  TResult Check(const char* what, TResult result) {
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-      throw EStoreError(
-          "%s: %s the database: %s", Store.Name.c_str(), what,
-          MessageOf(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(Connection)).c_str());
-    }
-    return result;
-  }
-
-  TPgStore& Store;
-  PGconn* Connection;
-};
-
 TPgStore::TPgStore(const std::string& uri, int connections, bool setUp)
-    : TScoreStore(ShownStoreName(uri)),
-      Uri(uri),
-      Name(ShownStoreName(uri)),
-      MaxConnections(connections > 0 ? static_cast<size_t>(connections) : 1) {
+    : TScoreStore(ShownStoreName(uri)), Pool(uri, connections) {
   if (setUp) {
     SetUpSchema();
     return;
   }
-  TConnection c(*this);
+  TPgConnection c(Pool);
   TResult version = c.Run("cannot read", "SELECT max(version) FROM pellorin_schema");
   if (PQntuples(version.get()) != 1 || NumberField(version.get(), 0, 0) > kSchemaVersion)
-    throw EStoreError("%s: the table is of a version this server does not know", Name.c_str());
-}
-
-TPgStore::~TPgStore() {
-  for (PGconn* c : Idle) PQfinish(c);
-}
-
-PGconn* TPgStore::Acquire() {
-  std::unique_lock<std::mutex> hold(Lock);
-  Returned.wait(hold, [this] { return !Idle.empty() || Open < MaxConnections; });
-  if (!Idle.empty()) {
-    PGconn* c = Idle.back();
-    Idle.pop_back();
-    return c;
-  }
-  ++Open;
-  hold.unlock();
-  PGconn* c = PQconnectdb(Uri.c_str());
-  if (c == nullptr || PQstatus(c) != CONNECTION_OK) {
-    const std::string message = MessageOf(c != nullptr ? PQerrorMessage(c) : "out of memory");
-    PQfinish(c);
-    hold.lock();
-    --Open;
-    Returned.notify_one();
-    throw EStoreError("%s: cannot connect to the database: %s", Name.c_str(), message.c_str());
-  }
-  // The server's notices ("already exists, skipping") are no concern of the log.
-  PQsetNoticeProcessor(
-      c, [](void*, const char*) {}, nullptr);
-  return c;
-}
-
-void TPgStore::Release(PGconn* connection) {
-  // A connection that broke, or was left inside a transaction by a failure, is not used again.
-  const bool good = PQstatus(connection) == CONNECTION_OK && PQtransactionStatus(connection) == PQTRANS_IDLE;
-  if (!good) PQfinish(connection);
-  std::lock_guard<std::mutex> hold(Lock);
-  if (good) {
-    Idle.push_back(connection);
-  } else {
-    --Open;
-  }
-  Returned.notify_one();
+    throw EStoreError("%s: the table is of a version this server does not know", Path().c_str());
 }
 
 void TPgStore::SetUpSchema() {
-  TConnection c(*this);
+  TPgConnection c(Pool);
   c.Run("cannot set up", "BEGIN");
   c.Run("cannot set up", "SELECT pg_advisory_xact_lock($1)", {Number(kSchemaLock)});
   c.Run("cannot set up", "CREATE TABLE IF NOT EXISTS pellorin_schema (version integer NOT NULL)");
   TResult found = c.Run("cannot set up", "SELECT coalesce(max(version), 0) FROM pellorin_schema");
   const int64_t version = NumberField(found.get(), 0, 0);
   if (version > kSchemaVersion)
-    throw EStoreError("%s: the table is of a newer version (%lld) than this server knows (%d)", Name.c_str(),
-                      static_cast<long long>(version), kSchemaVersion);
+    throw EStoreError("%s: the table is of a newer version (%lld) than this server knows (%d)",
+                      Path().c_str(), static_cast<long long>(version), kSchemaVersion);
   for (int64_t step = version; step < kSchemaVersion; ++step) c.RunScript("cannot set up", kMigrations[step]);
   if (version < kSchemaVersion) {
     c.Run("cannot set up", "DELETE FROM pellorin_schema");
@@ -329,7 +185,7 @@ void TPgStore::SetUpSchema() {
 }
 
 int64_t TPgStore::InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
-  TConnection c(*this);
+  TPgConnection c(Pool);
   // The entry and its ticket in one statement, so in one transaction.
   TResult r =
       c.Run("cannot store an entry in",
@@ -347,7 +203,7 @@ std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
       "= "
       "s.id AND r.state = {verified} ORDER BY s.score DESC, s.id LIMIT $1");
   if (Replica) return Replica->Best(limit, verifiedOnly);
-  TConnection c(*this);
+  TPgConnection c(Pool);
   TResult r =
       c.Run("cannot read the table of",
             verifiedOnly ? kBestVerified.c_str()
@@ -370,12 +226,12 @@ std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
 }
 
 int64_t TPgStore::Count() {
-  TConnection c(*this);
+  TPgConnection c(Pool);
   return NumberField(c.Run("cannot count the entries of", "SELECT count(*) FROM scores").get(), 0, 0);
 }
 
 bool TPgStore::FindTicket(const std::string& ticket, TTicketRow& row) {
-  TConnection c(*this);
+  TPgConnection c(Pool);
   TResult found =
       c.Run("cannot read the replays of",
             "SELECT entry, expires, data IS NOT NULL FROM replays WHERE ticket = $1", {Text(ticket)});
@@ -389,14 +245,14 @@ bool TPgStore::FindTicket(const std::string& ticket, TTicketRow& row) {
 bool TPgStore::QueueReplay(int64_t entry, const std::string& data) {
   static const std::string kQueue =
       WithReplayStates("UPDATE replays SET data = $1, state = {queued} WHERE entry = $2 AND data IS NULL");
-  TConnection c(*this);
+  TPgConnection c(Pool);
   TResult stored = c.Run("cannot store a replay in", kQueue.c_str(), {Bytes(data), Number(entry)});
   return std::strcmp(PQcmdTuples(stored.get()), "1") == 0;
 }
 
 int64_t TPgStore::QueuedCount() {
   static const std::string kCount = WithReplayStates("SELECT count(*) FROM replays WHERE state = {queued}");
-  TConnection c(*this);
+  TPgConnection c(Pool);
   return NumberField(c.Run("cannot count the replays of", kCount.c_str()).get(), 0, 0);
 }
 
@@ -407,7 +263,7 @@ bool TPgStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
       "WHERE r.entry = (SELECT entry FROM replays WHERE state = {queued} AND (leased IS NULL OR leased <= "
       "extract(epoch FROM now())::bigint) ORDER BY entry LIMIT 1 FOR UPDATE SKIP LOCKED) AND s.id = r.entry "
       "RETURNING r.entry, s.score, r.data");
-  TConnection c(*this);
+  TPgConnection c(Pool);
   TResult r = c.Run("cannot claim a replay in", kClaim.c_str(), {Number(leaseSeconds)});
   if (PQntuples(r.get()) == 0) return false;
   upload.Entry = NumberField(r.get(), 0, 0);
@@ -419,7 +275,7 @@ bool TPgStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
 void TPgStore::ReleaseReplay(int64_t entry) {
   static const std::string kRelease =
       WithReplayStates("UPDATE replays SET leased = NULL WHERE entry = $1 AND state = {queued}");
-  TConnection c(*this);
+  TPgConnection c(Pool);
   c.Run("cannot release a replay in", kRelease.c_str(), {Number(entry)});
 }
 
@@ -427,14 +283,14 @@ void TPgStore::WriteVerdict(int64_t entry, bool verified, const std::string& rea
   static const std::string kVerdict = WithReplayStates(
       "UPDATE replays SET state = $1, reason = $2, checked = $3, leased = NULL WHERE entry = $4 AND state = "
       "{queued}");
-  TConnection c(*this);
+  TPgConnection c(Pool);
   c.Run("cannot store a verdict in", kVerdict.c_str(),
         {Number(static_cast<int>(verified ? TReplayStatus::rsVerified : TReplayStatus::rsRefused)),
          verified ? Null() : Text(reason), Number(now), Number(entry)});
 }
 
 bool TPgStore::ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& reason) {
-  TConnection c(*this);
+  TPgConnection c(Pool);
   TResult r = c.Run("cannot read the replays of", "SELECT state, reason FROM replays WHERE entry = $1",
                     {Number(entry)});
   if (PQntuples(r.get()) == 0) return false;
@@ -444,7 +300,7 @@ bool TPgStore::ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& r
 }
 
 bool TPgStore::VerifiedReplay(int64_t entry, std::string& data) {
-  TConnection c(*this);
+  TPgConnection c(Pool);
   static const std::string kVerified =
       WithReplayStates("SELECT data FROM replays WHERE entry = $1 AND state = {verified}");
   TResult r = c.Run("cannot read the replays of", kVerified.c_str(), {Number(entry)});
@@ -455,69 +311,9 @@ bool TPgStore::VerifiedReplay(int64_t entry, std::string& data) {
 
 // ---------------------------------------------------------------------------- tokens and rate counts
 
-// The admission of servers sharing the database: every server hands out, takes and counts in it. Times
-// are the database's clock, so that every server agrees on them.
-class TPgAdmission final : public TAdmission {
- public:
-  TPgAdmission(TPgStore& store, const TAdmissionLimits& limits) : Store(store), Limits(limits) {}
-
-  // A sliding minute per kind and address (pellorin_allow).
-  bool Allow(TRequestKind kind, const std::string& address) override {
-    if (Limits.MaxPerMinute == 0) return true;
-    TPgStore::TConnection c(Store);
-    TResult r = c.Run(
-        "cannot count requests in", "SELECT pellorin_allow($1, $2, $3)",
-        {Text(kind == TRequestKind::rkHandshake ? "h" : "r"), Text(address), Number(Limits.MaxPerMinute)});
-    return Field(r.get(), 0, 0) == "t";
-  }
-
-  // Past MaxTokensPerAddress tokens from address its oldest goes; a token goes, too, once MaxTokens newer
-  // ones were issued; a few expired ones go on every call (pellorin_issue_token).
-  std::string Handshake(const std::string& session, const std::string& address) override {
-    const std::string token = RandomHex(16);
-    TPgStore::TConnection c(Store);
-    c.Run("cannot issue a token in", "SELECT pellorin_issue_token($1, $2, $3, $4, $5, $6)",
-          {Text(token), Text(session), Text(address), Number(Limits.TokenLifetime),
-           Number(Limits.MaxTokensPerAddress), Number(Limits.MaxTokens)});
-    return token;
-  }
-
-  // Once only, whichever server asks: the token is taken in the transaction that stores the entry.
-  TTokenTake TakeAndStore(const std::string& token, const std::string& session, const std::string&,
-                          const TStoredEntry& entry, const std::string& ticket,
-                          int64_t ticketExpires) override {
-    TPgStore::TConnection c(Store);
-    // One statement, so one transaction: the entry is stored only when the token was taken.
-    TResult r =
-        c.Run("cannot store an entry in",
-              "WITH t AS (SELECT pellorin_take_token($1, $2) AS took), "
-              "e AS (INSERT INTO scores (name, country, score, submitted) SELECT $3::text, $4::text, "
-              "$5::integer, $6::bigint FROM t WHERE took = 0 RETURNING id), "
-              "r AS (INSERT INTO replays (entry, ticket, expires) SELECT id, $7::text, $8::bigint FROM e "
-              "WHERE $7::text <> '') "
-              "SELECT t.took, e.id FROM t LEFT JOIN e ON true",
-              {Text(token), Text(session), Text(entry.Name), Text(entry.Country), Number(entry.Score),
-               Number(entry.Submitted), Text(ticket), Number(ticketExpires)});
-    switch (NumberField(r.get(), 0, 0)) {
-      case 0:
-        Store.NoteChange();
-        return TTokenTake::tkTaken;
-      case 2:
-        return TTokenTake::tkOtherSession;
-      case 3:
-        return TTokenTake::tkExpired;
-      default:
-        return TTokenTake::tkUnknown;
-    }
-  }
-
- private:
-  TPgStore& Store;
-  const TAdmissionLimits Limits;
-};
-
 std::unique_ptr<TAdmission> TPgStore::MakeAdmission(const TAdmissionLimits& limits) {
-  return std::make_unique<TPgAdmission>(*this, limits);
+  return MakePgAdmission(
+      Pool, [this] { NoteChange(); }, limits);
 }
 
 }  // namespace
