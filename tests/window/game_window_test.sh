@@ -8,15 +8,12 @@
 # well over the music, and no sample of the whole recording is clipped (the busy game's peak stays at
 # -0.3 dBFS or under).
 # Needs an X display (test.sh runs it under xvfb-run), xdotool, xwd, python3, pulseaudio and parec.
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$(dirname "$0")/window_lib.sh" "game window test"
 # shellcheck source=SCRIPTDIR/pulse_sink.sh
 . "$here/pulse_sink.sh"
 program=$1
 rundir=$2
-fail() { echo "game window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2; exit 1; }
-# shellcheck source=SCRIPTDIR/window_lib.sh
-. "$here/window_lib.sh"
 window_need_display
 window_need xdotool xwd python3 pulseaudio parec
 
@@ -29,9 +26,7 @@ cd "$work"
 # config.dat: a window, music and sound on, F12 as boss key, no country, and a local table of ten
 # scores of 65535 (stored inverted as 0), so that no score of this short game places and "Game over"
 # leads straight back to the menu.
-python3 -c '
-import sys
-sys.stdout.buffer.write(bytes([0, 0, 0, 0, 0x7b, 0]) + bytes(12) + bytes(14) * 10)' >config.dat
+window_config_dat window zeros >config.dat
 "$work/pellorin" >"$work/out.log" 2>&1 &
 pid=$!
 
@@ -53,27 +48,20 @@ shot() { find_window && xwd -silent -id "$wid" >"$1" 2>/dev/null; }
 # the same bullets, but seldom along that line), the number of pure red pixels where "Level 1" stands
 # while the level is announced, and a digest of the landscape below the status bar.
 cat >measure.py <<'PY'
-import hashlib, struct, sys
+import hashlib, sys, xwd
 for name in sys.argv[1:]:
-    data = open(name, "rb").read()
-    header_size, = struct.unpack(">I", data[0:4])
-    width, height = struct.unpack(">II", data[16:24])
-    bits_per_pixel, = struct.unpack(">I", data[44:48])
-    bytes_per_line, = struct.unpack(">I", data[48:52])
-    ncolors, = struct.unpack(">I", data[76:80])
-    pixels = data[header_size + 12 * ncolors:]
-    step = bits_per_pixel // 8
+    shot = xwd.read(name)
+    width, height = shot.width, shot.height
     tracer, red, land = 0, 0, hashlib.sha1()
     for y in range(40, min(height, 600)):
-        row = pixels[y * bytes_per_line:(y + 1) * bytes_per_line]
-        land.update(row[:800 * step])
+        land.update(shot.row(y)[:800 * shot.step])
         if 216 <= y < 228:
             for x in range(120, min(width, 800)):
-                b, g, r = row[x * step], row[x * step + 1], row[x * step + 2]
+                b, g, r = shot.pixel(x, y)
                 tracer += r == 0xff and g == 0xed and b in (0xad, 0xae)
         if 270 <= y < 330:
             for x in range(300, min(width, 560)):
-                red += row[x * step:x * step + 3] == b"\0\0\xff"
+                red += shot.pixel(x, y) == b"\0\0\xff"
     print(tracer, red, land.hexdigest()[:12])
 PY
 
@@ -83,7 +71,7 @@ keys() { find_window; xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key
 wait_for_play() {
   local _ red
   for _ in $(seq 1 60); do
-    shot play.xwd && read -r _ red _ < <(python3 measure.py play.xwd) && [ "$red" = 0 ] && return 0
+    shot play.xwd && read -r _ red _ < <(window_python measure.py play.xwd) && [ "$red" = 0 ] && return 0
     kill -0 "$pid" 2>/dev/null || fail "the program ended in the level's announcement"
     sleep 0.25
   done
@@ -97,8 +85,8 @@ heard "the music under \"Level 1\"" "$started" "$(pulse_mark)"
 music=${level#* }
 wait_for_play
 shot a.xwd && sleep 0.4 && shot b.xwd || fail "no screenshot of the game"
-read -r tracer_a _ land_a < <(python3 measure.py a.xwd)
-read -r _ _ land_b < <(python3 measure.py b.xwd)
+read -r tracer_a _ land_a < <(window_python measure.py a.xwd)
+read -r _ _ land_b < <(window_python measure.py b.xwd)
 [ "$land_a" != "$land_b" ] || fail "the field does not move: two frames 0.4 s apart are the same"
 
 # Fire held until a few shots show on the hero's line, looked at 15 times 0.4 s apart (over 6 s): an
@@ -110,7 +98,7 @@ xdotool keydown space
 for _ in $(seq 1 15); do
   sleep 0.4
   shot c.xwd || continue
-  read -r tracer _ < <(python3 measure.py c.xwd)
+  read -r tracer _ < <(window_python measure.py c.xwd)
   [ "$tracer" -gt "$tracer_c" ] && tracer_c=$tracer
   [ "$tracer_c" -ge $((tracer_a + 12)) ] && break
 done

@@ -4,13 +4,10 @@
 # are in config.dat, and Escape then Enter (the quit question answered "Yes") ends the program with
 # status 0.
 # Needs an X display (test.sh runs it under xvfb-run), xdotool and xwd.
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$(dirname "$0")/window_lib.sh" "menu window test"
 program=$1
 rundir=$2
-fail() { echo "menu window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-# shellcheck source=SCRIPTDIR/window_lib.sh
-. "$here/window_lib.sh"
 window_need_display
 window_need xdotool xwd python3
 

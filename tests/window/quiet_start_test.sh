@@ -5,14 +5,11 @@
 # of the sound libraries' own complaints -- then runs silently: the menu is drawn, and the quit question
 # ends it with status 0. A game watched again (--replay) says the same one line and plays silently.
 # Needs an X display (test.sh runs it under xvfb-run), xdotool and xwd.
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$(dirname "$0")/window_lib.sh" "quiet start test"
 program=$1
 rundir=$2
 golden=$3
-fail() { echo "quiet start test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-# shellcheck source=SCRIPTDIR/window_lib.sh
-. "$here/window_lib.sh"
 window_need_display
 window_need xdotool xwd python3
 

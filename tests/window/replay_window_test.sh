@@ -11,16 +11,13 @@
 # and parec and, when the display has no window manager, openbox: without one a window cannot go full
 # screen.
 # Usage: replay_window_test.sh PELLORIN RUN_DIR GOLDEN_DIR
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$(dirname "$0")/window_lib.sh" "replay window test"
 # shellcheck source=SCRIPTDIR/pulse_sink.sh
 . "$here/pulse_sink.sh"
 program=$1
 rundir=$2
 golden=$3
-fail() { echo "replay window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2; exit 1; }
-# shellcheck source=SCRIPTDIR/window_lib.sh
-. "$here/window_lib.sh"
 window_need_display
 window_need xdotool xwd xwininfo xprop python3 pulseaudio parec
 
@@ -51,9 +48,7 @@ cd "$game" || fail "cannot enter $game"
 
 # config.dat: full screen (the first byte is the mode XOR 1), music and sound on, F12 as boss key, then
 # varied bytes for the country and the table.
-python3 -c '
-import sys
-sys.stdout.buffer.write(bytes([1, 0, 0, 0, 0x7b, 0]) + bytes((i * 7 + 3) % 256 for i in range(152)))' >config.dat
+window_config_dat full-screen varied >config.dat
 mkdir replays
 short=$golden/loses-every-life.replay
 # The best kept game: the highest score, the older of equal scores. The others are no replays, so a

@@ -2,13 +2,10 @@
 # The real program in a real window: copied with its data files into an empty directory, it
 # shows a window titled Pellorin with an 800 x 600 client area and writes the default config.dat.
 # Needs an X display (test.sh runs it under xvfb-run).
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$(dirname "$0")/window_lib.sh" "window test"
 program=$1
 rundir=$2
-fail() { echo "window test: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-# shellcheck source=SCRIPTDIR/window_lib.sh
-. "$here/window_lib.sh"
 window_need_display
 window_need xwininfo
 

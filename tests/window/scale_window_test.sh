@@ -9,18 +9,10 @@
 # again, and the window comes back to 1000 x 900 when it is no longer maximised.
 # Needs Xvfb, openbox, wmctrl, xdotool, xwd, xwininfo, xprop and python3. It runs its own X server, so the display it
 # is started on (if any) plays no part.
-set -u
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$(dirname "$0")/window_lib.sh" "scale window test"
 program=$1
 rundir=$2
-fail() {
-  echo "scale window test: $*" >&2
-  [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null
-  [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2
-  exit 1
-}
-here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=SCRIPTDIR/window_lib.sh
-. "$here/window_lib.sh"
 window_need Xvfb openbox wmctrl xdotool xwd xwininfo xprop python3
 
 work=$(mktemp -d)
@@ -70,20 +62,11 @@ shot() { xdotool mousemove 0 0; sleep 0.5; xwd -silent -id "$wid" >"$work/$1" 2>
 # the median and the 95th percentile of those differences, and the share of pixel blocks that are whole
 # squares of one colour when the box is a whole multiple.
 cat >"$work/picture.py" <<'PY'
-import struct, sys
-def load(name):
-    data = open(name, "rb").read()
-    header_size, = struct.unpack(">I", data[0:4])
-    width, height = struct.unpack(">II", data[16:24])
-    bits, = struct.unpack(">I", data[44:48])
-    line, = struct.unpack(">I", data[48:52])
-    ncolors, = struct.unpack(">I", data[76:80])
-    pixels = data[header_size + 12 * ncolors:]
-    step = bits // 8
-    return width, height, lambda x, y: tuple(pixels[y * line + x * step:y * line + x * step + 3])
-_, _, ref = load(sys.argv[1])
-width, height, shot = load(sys.argv[2])
-black = (0, 0, 0)
+import sys, xwd
+ref = xwd.read(sys.argv[1]).pixel
+screenshot = xwd.read(sys.argv[2])
+width, height, shot = screenshot.width, screenshot.height, screenshot.pixel
+black = b"\0\0\0"
 rows = [y for y in range(height) if any(shot(x, y) != black for x in range(0, width, 3))]
 cols = [x for x in range(width) if any(shot(x, y) != black for y in range(0, height, 3))]
 left, top, right, bottom = cols[0], rows[0], cols[-1] + 1, rows[-1] + 1
@@ -106,7 +89,7 @@ print(left, top, right, bottom, diffs[len(diffs) // 2], diffs[len(diffs) * 95 //
 PY
 # picture SHOT: sets box (LEFT TOP RIGHT BOTTOM), median, p95 and squares from picture.py
 picture() {
-  read -r b_left b_top b_right b_bottom median p95 squares < <(python3 "$work/picture.py" "$work/ref.xwd" "$work/$1")
+  read -r b_left b_top b_right b_bottom median p95 squares < <(window_python "$work/picture.py" "$work/ref.xwd" "$work/$1")
   box="$b_left $b_top $b_right $b_bottom"
 }
 

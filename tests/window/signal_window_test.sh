@@ -3,13 +3,10 @@
 # ("Can't load music." over a damaged song) -- the way the signal ends a program (status 128 + signal),
 # with no window of it left and config.dat as it was.
 # Needs an X display with the core fonts of xfonts-base (SDL's message box draws with them) and xwininfo.
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/window_lib.sh
+. "$(dirname "$0")/window_lib.sh" "signal window test"
 program=$1
 rundir=$2
-fail() { echo "signal window test: $*" >&2; [ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null; exit 1; }
-# shellcheck source=SCRIPTDIR/window_lib.sh
-. "$here/window_lib.sh"
 window_need_display
 window_need xwininfo python3
 

@@ -1,6 +1,36 @@
-# What the window tests share. A test sources it once it has defined fail MESSAGE (which ends the test)
-# and set program and rundir (the program and the folder that holds its data); the running program's
-# process is pid.
+# shellcheck shell=bash
+# The preamble of every window test and what they share. A test sources it first, with its name:
+#   . "$(dirname "$0")/window_lib.sh" "menu window test"
+# then sets program and rundir (the program and the folder that holds its data). The running program's
+# process is pid; its output goes to $work/out.log, which fail shows.
+set -u
+window_test_name=$1
+# The window tests' folder: this library, xwd.py and pulse_sink.sh.
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# fail MESSAGE: ends the test with MESSAGE under its name, stops the program under test and shows its
+# output when there is some.
+fail() {
+  echo "$window_test_name: $*" >&2
+  [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null
+  [ -f "${work:-}/out.log" ] && cat "$work/out.log" >&2
+  exit 1
+}
+
+# window_python ARGS...: python3 able to import xwd (the screenshot reader).
+window_python() { PYTHONPATH="$here${PYTHONPATH:+:$PYTHONPATH}" python3 "$@"; }
+
+# window_config_dat window|full-screen zeros|varied: prints a config.dat of 158 bytes: the display mode,
+# music and sound on, F12 as the boss key, then 152 bytes for the country and the local table: all zero
+# (no country, ten scores of 65535 stored inverted, so that no score places) or varied bytes.
+window_config_dat() {
+  python3 - "$1" "$2" <<'PY'
+import sys
+mode = {"window": 0, "full-screen": 1}[sys.argv[1]]  # stored as the mode XOR 1
+rest = {"zeros": bytes(152), "varied": bytes((i * 7 + 3) % 256 for i in range(152))}[sys.argv[2]]
+sys.stdout.buffer.write(bytes([mode, 0, 0, 0, 0x7b, 0]) + rest)
+PY
+}
 
 # window_need_display: the test runs on an X display.
 window_need_display() { [ -n "${DISPLAY:-}" ] || fail "no DISPLAY; run it under xvfb-run"; }
@@ -68,25 +98,17 @@ window_wait_end() {
 # window_drawn XWD: the screenshot's first 800 x 600 pixels hold a picture: many colours, little black.
 # Prints what it sampled.
 window_drawn() {
-  python3 - "$1" <<'PY'
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-header_size, = struct.unpack(">I", data[0:4])
-width, height = struct.unpack(">II", data[16:24])
-bits_per_pixel, = struct.unpack(">I", data[44:48])
-bytes_per_line, = struct.unpack(">I", data[48:52])
-ncolors, = struct.unpack(">I", data[76:80])
-pixels = data[header_size + 12 * ncolors:]
-step = bits_per_pixel // 8
+  window_python - "$1" <<'PY'
+import sys, xwd
+shot = xwd.read(sys.argv[1])
 seen, dark, total = set(), 0, 0
-for y in range(0, min(height, 600), 7):
-    row = pixels[y * bytes_per_line:(y + 1) * bytes_per_line]
-    for x in range(0, min(width, 800), 7):
-        p = row[x * step:x * step + 3]
+for y in range(0, min(shot.height, 600), 7):
+    for x in range(0, min(shot.width, 800), 7):
+        p = shot.pixel(x, y)
         seen.add(p)
         total += 1
         dark += p == b"\0\0\0"
-print("screenshot %dx%d, %d colours sampled, %d of %d black" % (width, height, len(seen), dark, total))
+print("screenshot %dx%d, %d colours sampled, %d of %d black" % (shot.width, shot.height, len(seen), dark, total))
 sys.exit(0 if total > 0 and dark < total // 10 and len(seen) > 200 else 1)
 PY
 }

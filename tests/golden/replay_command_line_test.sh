@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The replay options of the program from outside: the JSON line and the exit statuses of
 # --verify-replay (for a replay that plays otherwise than recorded too), the usage for a bad command
-# line, the display options beside --replay, the messages for a missing, damaged or foreign file. Usage: command_line_test.sh PELLORIN GOLDEN_DIR RUN_DIR
+# line, the display options beside --replay, the messages for a missing, damaged or foreign file. Usage: replay_command_line_test.sh PELLORIN GOLDEN_DIR RUN_DIR
 set -uo pipefail
 pellorin=$1 golden=$2 run=$3
 work=$(mktemp -d)
