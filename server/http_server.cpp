@@ -31,6 +31,9 @@ constexpr auto kStopGrace = std::chrono::seconds(1);
 // Files the process keeps besides its connections: the listening socket, each serving thread's event
 // loop and wake-up pipe, the table and its journal, the standard streams.
 constexpr rlim_t kOtherFiles = 64;
+// Connections past the limit that libmicrohttpd may take at once besides one for each serving thread;
+// each is held only from its acceptance until NotifyConnection closes it.
+constexpr unsigned kSpareConnections = 16;
 
 int64_t Ticks(TClock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
@@ -78,6 +81,7 @@ struct TConnection {
   std::string Address;
   std::atomic<int64_t> Deadline{0};  // Ticks of the steady clock by which the request must be whole
   std::atomic<int> Phase{kWaiting};  // kWaiting -> kAnswering (handler) or kReaped (reaper), never both
+  bool PastLimit = false;            // shut down at its start, never answered; not in the ring
   TConnection* Next = nullptr;       // the ring of open connections, under TImpl::Lock
   TConnection* Previous = nullptr;
 };
@@ -115,6 +119,9 @@ struct THttpServer::TImpl {
   void ReapLoop();
   void Reap(TConnection& connection);
   unsigned ConnectionLimit() const;
+  // The connections libmicrohttpd takes beyond ConnectionLimit, only to close them: with its limit at
+  // ours, it would stop accepting at ours and leave new connections waiting in the listen queue.
+  unsigned Headroom() const;
 
   const THttpLimits Limits;
   const THandler Handler;
@@ -128,6 +135,8 @@ struct THttpServer::TImpl {
   TConnection* Connections = nullptr;
   std::atomic<int> Answering{0};  // connections in kAnswering
   std::atomic<size_t> BodyBytesHeld{0};
+  unsigned Limit = 0;             // ConnectionLimit, as Run started the daemon with it
+  std::atomic<unsigned> Open{0};  // connections within Limit, those past it not counted
 };
 
 void* THttpServer::TImpl::StartRequest(void*, const char* uri, MHD_Connection*) {
@@ -155,6 +164,7 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
                                       const char* version, const char* upload, size_t* uploadSize,
                                       void** state) {
   TImpl& impl = *static_cast<TImpl*>(self);
+  if (const TConnection* open = ConnectionOf(connection); open != nullptr && open->PastLimit) return MHD_NO;
   auto* request = static_cast<TRequestState*>(*state);
   if (request == nullptr) {
     request = new TRequestState;
@@ -313,6 +323,7 @@ void THttpServer::TImpl::EndRequest(void* self, MHD_Connection* connection, void
   *state = nullptr;
   if (request && request->ReadingBody) impl.BodyBytesHeld -= request->BodyLength;
   TConnection* open = ConnectionOf(connection);
+  if (open != nullptr && open->PastLimit) return;
   if (open != nullptr) {
     open->Deadline = Ticks(TClock::now() + std::chrono::seconds(impl.Limits.RequestTimeout));
     int answering = TConnection::kAnswering;
@@ -354,7 +365,20 @@ void THttpServer::TImpl::NotifyConnection(void* self, MHD_Connection* connection
   TImpl& impl = *static_cast<TImpl*>(self);
   if (what == MHD_CONNECTION_NOTIFY_STARTED) {
     auto* open = new TConnection;
+    *context = open;
     const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    unsigned count = impl.Open.load();
+    do {
+      if (count >= impl.Limit) break;
+    } while (!impl.Open.compare_exchange_weak(count, count + 1));
+    if (count >= impl.Limit) {
+      // Past the limit: shut down at once, so that the client learns it now rather than after a wait in
+      // the queue. libmicrohttpd then finds the socket closed and lets the connection go; should a
+      // request have come whole before, Answer refuses it unanswered.
+      open->PastLimit = true;
+      if (fd != nullptr) shutdown(fd->connect_fd, SHUT_RDWR);
+      return;
+    }
     if (fd != nullptr) open->Fd = fcntl(fd->connect_fd, F_DUPFD_CLOEXEC, 3);
     const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (peer != nullptr) open->Address = AddressText(peer->client_addr);
@@ -369,11 +393,15 @@ void THttpServer::TImpl::NotifyConnection(void* self, MHD_Connection* connection
       impl.Connections->Previous = open;
     }
     impl.Connections = open;
-    *context = open;
     return;
   }
   auto* open = static_cast<TConnection*>(*context);
   if (open == nullptr) return;
+  *context = nullptr;
+  if (open->PastLimit) {
+    delete open;
+    return;
+  }
   {
     std::lock_guard<std::mutex> hold(impl.Lock);
     if (open->Next == open) {
@@ -387,7 +415,7 @@ void THttpServer::TImpl::NotifyConnection(void* self, MHD_Connection* connection
   }
   if (open->Phase == TConnection::kAnswering) --impl.Answering;
   delete open;
-  *context = nullptr;
+  --impl.Open;
 }
 
 void THttpServer::TImpl::ReapLoop() {
@@ -426,10 +454,16 @@ void THttpServer::TImpl::Reap(TConnection& open) {
 unsigned THttpServer::TImpl::ConnectionLimit() const {
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return Limits.MaxConnections;
-  const rlim_t reserved = kOtherFiles + 4 * static_cast<rlim_t>(Limits.Threads);
-  // Two files a connection: its socket and the reaper's duplicate.
+  // Two files a connection: its socket and the reaper's duplicate; one for each of the headroom's.
+  const rlim_t reserved = kOtherFiles + 4 * static_cast<rlim_t>(Limits.Threads) + Headroom();
   const rlim_t fit = files.rlim_cur > reserved ? (files.rlim_cur - reserved) / 2 : 1;
   return static_cast<unsigned>(std::min<rlim_t>(Limits.MaxConnections, std::max<rlim_t>(fit, 1)));
+}
+
+unsigned THttpServer::TImpl::Headroom() const {
+  // libmicrohttpd divides its limit among the serving threads, and a thread at its share stops
+  // accepting: one more a thread keeps some thread accepting while ours are all taken.
+  return static_cast<unsigned>(std::max(Limits.Threads, 1)) + kSpareConnections;
 }
 
 // ------------------------------------------------------------------------------------------ THttpServer
@@ -492,11 +526,12 @@ void THttpServer::Run() {
   // twice the header limit lets every request within it reach the check above, and stops reading one
   // far beyond it.
   const size_t memory = std::max<size_t>(2 * limits.MaxHeaderBytes, 8192);
+  impl.Limit = impl.ConnectionLimit();
   impl.Daemon = MHD_start_daemon(
       MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_TURBO, 0, nullptr, nullptr, &TImpl::Answer, &impl,
       MHD_OPTION_LISTEN_SOCKET, impl.ListenFd, MHD_OPTION_THREAD_POOL_SIZE,
       static_cast<unsigned>(limits.Threads > 1 ? limits.Threads : 0), MHD_OPTION_CONNECTION_LIMIT,
-      impl.ConnectionLimit(), MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxConnectionsPerAddress,
+      impl.Limit + impl.Headroom(), MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxConnectionsPerAddress,
       MHD_OPTION_CONNECTION_TIMEOUT, limits.IdleTimeout, MHD_OPTION_CONNECTION_MEMORY_LIMIT, memory,
       MHD_OPTION_URI_LOG_CALLBACK, &TImpl::StartRequest, &impl, MHD_OPTION_NOTIFY_COMPLETED,
       &TImpl::EndRequest, &impl, MHD_OPTION_NOTIFY_CONNECTION, &TImpl::NotifyConnection, &impl,

@@ -417,6 +417,49 @@ TEST_F(ServerTest, HostileConnectionsAreRefusedAndClosedWhileTheServerGoesOn) {
   EXPECT_NE(log.find(" 127.0.1.6 \"GET /\" 431 "), std::string::npos) << log;
 }
 
+// Past --max-connections a new connection is closed at once, without an answer, however many more the
+// process's files would allow; once one of those open closes, the next is served.
+TEST_F(ServerTest, TheConnectionPastTheLimitIsClosedAtOnceAndTheNextServedOnceOneCloses) {
+  using namespace std::chrono_literals;
+  auto server = Start({"--max-connections", "4", "--max-connections-per-address", "0"});
+  const int port = server->Port();
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  // Sends the request on c and reads until its answer's status line has come, for up to wait.
+  auto answered = [&request](TRawConnection& c, std::chrono::milliseconds wait) {
+    c.Received.clear();
+    if (!c.Send(request)) return false;
+    const auto end = std::chrono::steady_clock::now() + wait;
+    while (c.Received.find("\r\n\r\n") == std::string::npos && std::chrono::steady_clock::now() < end &&
+           c.Poll())
+      std::this_thread::sleep_for(10ms);
+    return c.Received.rfind("HTTP/1.1 200 ", 0) == 0;
+  };
+  std::vector<std::unique_ptr<TRawConnection>> open;
+  for (int i = 0; i < 4; ++i) {
+    open.push_back(std::make_unique<TRawConnection>(port));
+    ASSERT_TRUE(answered(*open.back(), 2s)) << "connection " << i + 1 << ": " << open.back()->Received;
+  }
+
+  TRawConnection fifth(port);
+  ASSERT_TRUE(fifth.Connected());
+  fifth.Send(request);
+  const auto connected = std::chrono::steady_clock::now();
+  EXPECT_TRUE(fifth.ReadUntilClosed(1s)) << "the connection past the limit is still open";
+  EXPECT_LT(std::chrono::steady_clock::now() - connected, 1s);
+  EXPECT_EQ(fifth.Received, "");
+  for (auto& c : open) EXPECT_TRUE(c->Poll()) << "an open connection was closed";
+
+  open.erase(open.begin());
+  bool served = false;
+  const auto closed = std::chrono::steady_clock::now();
+  while (!served && std::chrono::steady_clock::now() - closed < 2s) {
+    TRawConnection next(port);
+    served = answered(next, 500ms);
+  }
+  EXPECT_TRUE(served) << "no connection was served after one of the four closed";
+  for (auto& c : open) EXPECT_TRUE(answered(*c, 2s)) << c->Received;
+}
+
 TEST_F(ServerTest, AClientThatHalfClosesAfterItsRequestGetsItsAnswer) {
   auto server = Start({"--idle-timeout", "1"});
   TGameClient game(server->Port());

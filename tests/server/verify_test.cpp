@@ -18,6 +18,7 @@
 
 #include "protocol/replies.h"
 #include "protocol/score_record.h"
+#include "protocol/verifier_report.h"
 #include "server/score_store.h"
 #include "tests/server/server_process.h"
 
@@ -162,6 +163,41 @@ TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
   EXPECT_EQ(game.Get("/cgi/replay?id=1").Status, 404);  // a refused replay is not handed out
 }
 
+// A verdict needs the very score: a replay that plays to more than its entry says is refused, as one
+// that plays to less is.
+TEST_F(VerifyTest, OnlyTheExactScoreIsVerified) {
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  TGameClient game(server->Port());
+  struct TCase {
+    int Score;
+    TReplayStatus State;
+    const char* Reason;
+  };
+  const std::vector<TCase> cases = {
+      {kRulesScore - 1, TReplayStatus::rsRefused, "the replay ends with the score 5194, the entry has 5193"},
+      {kRulesScore + 1, TReplayStatus::rsRefused, "the replay ends with the score 5194, the entry has 5195"},
+      {kRulesScore, TReplayStatus::rsVerified, ""},
+  };
+  const std::string replay = Golden("plays-every-rule");
+  for (const TCase& c : cases) {
+    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", c.Score), replay).Status, 200) << c.Score;
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    auto [state, reason] = Verdict(static_cast<int64_t>(i) + 1);
+    EXPECT_EQ(state, cases[i].State) << cases[i].Score << ": " << reason;
+    EXPECT_EQ(reason, cases[i].Reason) << cases[i].Score;
+  }
+}
+
+// --verify-memory 0 sets no limit on the check's address space: the check runs and verifies.
+TEST_F(VerifyTest, WithoutAMemoryLimitAPlayedGameIsVerified) {
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--verify-memory", "0"});
+  TGameClient game(server->Port());
+  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kLosesScore), Golden("loses-every-life")).Status, 200);
+  auto [state, reason] = Verdict(1);
+  EXPECT_EQ(state, TReplayStatus::rsVerified) << reason;
+}
+
 // The scores of a table of the first version, as a server before replays made it.
 const std::string kFirstVersionScores =
     "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
@@ -244,6 +280,41 @@ TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
           .substr(0, 12),
       "HTTP/1.1 411");
   EXPECT_EQ(game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery)).Status, 200);
+}
+
+// The size limit at its edge: a replay of exactly --max-replay-bytes is taken, one byte more is not.
+TEST_F(VerifyTest, AReplayOfExactlyTheSizeLimitIsTakenAndOneByteMoreIsNot) {
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "4096"});
+  TGameClient game(server->Port());
+  const std::string ticket = SubmitResult(game, "Edge", kRulesScore);
+  TReply over = Upload(game, ticket, std::string(4097, 'r'));
+  EXPECT_EQ(over.Status, 413) << over.Body;
+  TReply exact = Upload(game, ticket, std::string(4096, 'r'));
+  EXPECT_EQ(exact.Status, 200) << exact.Body;
+}
+
+// With --verify-queue 3, three replays wait for their check (the one being checked among them) and the
+// fourth upload gets a 503; once the checks are done, it is taken.
+TEST_F(VerifyTest, TheCheckQueueHoldsItsBoundAndTakesMoreOnceChecked) {
+  const std::string go = Folder.Path() + "/go";
+  TVerifierReport report;
+  report.File = "f";
+  report.Played = report.Recorded = {1, 777, 1, 0, 0, 0};
+  report.Equal = true;
+  auto server = Start(Script("waits", "#!/bin/sh\nwhile [ ! -e " + go + " ]; do sleep 0.05; done\necho '" +
+                                          WriteVerifierReport(report) + "'\n"),
+                      {"--verify-queue", "3"});
+  TGameClient game(server->Port());
+  std::vector<std::string> tickets;
+  for (int i = 0; i < 4; ++i) tickets.push_back(SubmitResult(game, "Q" + std::to_string(i), 777));
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(Upload(game, tickets[i], "replay").Status, 200) << i;
+  TReply full = Upload(game, tickets[3], "replay");
+  EXPECT_EQ(full.Status, 503) << full.Body;
+
+  std::ofstream(go).put('\n');
+  for (int64_t entry = 1; entry <= 3; ++entry) EXPECT_EQ(Verdict(entry).first, TReplayStatus::rsVerified);
+  EXPECT_EQ(Upload(game, tickets[3], "replay").Status, 200);
+  EXPECT_EQ(Verdict(4).first, TReplayStatus::rsVerified);
 }
 
 // Replays still arriving hold their whole length: past the bytes held at once, the next is refused before
