@@ -72,7 +72,6 @@ int THeadlessPlatform::ShowCursor(bool show) { return show ? ++CursorCount : --C
 void THeadlessPlatform::SetCursorPos(int x, int y) {
   CursorX = x;
   CursorY = y;
-  CursorMoves.emplace_back(x, y);
 }
 
 void THeadlessPlatform::GetCursorPos(int& x, int& y) const {

@@ -67,9 +67,9 @@ class THeadlessPlatform : public TPlatform {
   bool KeepFrames = true;                 // false: presenting only counts (benchmarks)
   std::vector<std::string> MessageBoxes;  // texts, in order
   std::vector<std::string> OpenedDocuments;
-  std::vector<std::pair<int, int>> CursorMoves;  // SetCursorPos calls
-  int CursorCount = 0;                           // display count; the pointer shows while it is >= 0
-  int CursorX = 0, CursorY = 0;
+  int CursorCount = 0;           // display count; the pointer shows while it is >= 0
+  int CursorX = 0, CursorY = 0;  // where the last SetCursorPos or pointer event put it; no history is
+                                 // kept, so a game that moves the pointer every tick holds no more memory
   int WaitCalls = 0;
   std::vector<TRectArea> DesktopAreas{{0, 0, 1920, 1080}};  // the displays' usable areas, primary first
   TWindowPlacement Placement;  // the window's; before OpenWindow, what PlaceWindow gave

@@ -208,7 +208,6 @@ TSoakResult Soak(const TSoakOptions& options, plat::THeadlessPlatform& headless)
     lastPhase = phase;
     if (phase != gpMenu || !awaitingMeasure || ++menuTicks < kSettleTicks) continue;
     awaitingMeasure = false;
-    headless.CursorMoves.clear();  // the platform's own record of pointer moves, not the program's memory
     const long held = HeldMemoryKb();
     if (result.Games == 1) result.FirstKb = held;
     result.EndKb = held;
