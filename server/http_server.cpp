@@ -91,6 +91,8 @@ struct TRequestState {
   std::string Target;  // as the request line had it
   bool HeaderSeen = false;
   bool Answered = false;
+  int Refusal = 0;           // the layer's own refusal (411, 413), answered instead of the handler
+  bool BodyFollows = false;  // the header announces a body: a Content-Length above 0, or chunks
   bool ReadingBody = false;  // a POST's body is coming, to be answered once it is whole
   size_t BodyLength = 0;     // its Content-Length, held in TImpl::BodyBytesHeld until the request ends
   std::string Body;
@@ -119,6 +121,8 @@ struct THttpServer::TImpl {
   void ReapLoop();
   void Reap(TConnection& connection);
   unsigned ConnectionLimit() const;
+  // Whether a POST to target (path and query, as sent) has its body read: BodyPath's.
+  bool TakesBody(const std::string& target) const;
   // The connections libmicrohttpd takes beyond ConnectionLimit, only to close them: with its limit at
   // ours, it would stop accepting at ours and leave new connections waiting in the listen queue.
   unsigned Headroom() const;
@@ -183,7 +187,7 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
     ++impl.Answering;
     return true;
   };
-  int refusal = 0;  // the layer's own refusal of the body
+  int& refusal = request->Refusal;
   if (request->ReadingBody) {
     // The body comes in pieces; the reaper may still end a request whose body is not whole in time.
     if (*uploadSize > 0) {
@@ -197,15 +201,17 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
   } else if (!request->HeaderSeen) {
     // The first call, with the header whole. The answer waits for the next call, which comes at once,
     // so that the connection can stay open for another request; a request with a body other than a
-    // POST within the limit is answered now, and its body is never read: the connection closes after
-    // the answer.
+    // POST to BodyPath within the limit is answered now, and its body is never read: the connection
+    // closes after the answer. A refusal decided here waits for that next call, too, when no body
+    // follows.
     request->HeaderSeen = true;
     const char* length =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     const bool chunked = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                      MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
     const bool body = (length != nullptr && std::strspn(length, "0") != std::strlen(length)) || chunked;
-    if (impl.Limits.MaxBodyBytes > 0 && std::strcmp(method, "POST") == 0) {
+    request->BodyFollows = body;
+    if (impl.Limits.MaxBodyBytes > 0 && std::strcmp(method, "POST") == 0 && impl.TakesBody(request->Target)) {
       if (chunked || length == nullptr) {
         refusal = 411;
       } else if (std::strlen(length) > 12 || std::strspn(length, "0123456789") != std::strlen(length) ||
@@ -257,6 +263,8 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
   } else {
     http.Body = std::move(request->Body);
     impl.Respond(http, response, connection);
+    // What is left of an unread body would be taken for the next request.
+    if (request->BodyFollows && !request->ReadingBody) response.Close = true;
   }
   impl.Queue(connection, http, response);
   return MHD_YES;
@@ -449,6 +457,11 @@ void THttpServer::TImpl::Reap(TConnection& open) {
     request.RemoteAddress = open.Address;
     Logger(request, response);
   }
+}
+
+bool THttpServer::TImpl::TakesBody(const std::string& target) const {
+  if (Limits.BodyPath.empty()) return true;
+  return std::string_view(target).substr(0, target.find('?')) == Limits.BodyPath;
 }
 
 unsigned THttpServer::TImpl::ConnectionLimit() const {

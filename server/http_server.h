@@ -1,8 +1,8 @@
 // pellorin-server's HTTP layer: libmicrohttpd, event-driven, over a listening socket of our own. It holds
 // every connection to its limits (memory, time, count per address) and refuses what breaks them itself;
 // requests within them go to one handler, which builds the whole answer from the request line, the
-// header and, for a POST with a Content-Length within MaxBodyBytes, the body (no other body is ever
-// read). Owned by the score server.
+// header and, for a POST to BodyPath with a Content-Length within MaxBodyBytes, the body (no other body
+// is ever read). Owned by the score server.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +33,9 @@ struct THttpLimits {
   // Bytes of a POST's body that are read (it counts in RequestTimeout); a longer one gets a 413, one
   // without a Content-Length a 411. 0: no body is read, and a POST is answered from its header.
   size_t MaxBodyBytes = 0;
+  // The path (the target before any "?") whose POSTs have their body read; a POST to any other path is
+  // answered from its header, its body unread and the connection closed after. Empty: every path's.
+  std::string BodyPath;
   // Bytes of bodies held at once, those still arriving included; a POST that would go past it gets a
   // 503 before its body is read.
   size_t MaxBodyBytesHeld = 32 * 1024 * 1024;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <string_view>
@@ -26,10 +27,12 @@ void Reply(THttpResponse& res, int status, const std::string& text) {
 
 void NoStore(THttpResponse& res) { res.SetHeader("Cache-Control", "no-store"); }
 
-// A POST's body is read only when replays are taken.
+// A POST's body is read only when replays are taken, and only a replay's: a POST anywhere else is
+// refused (405) before its body, which so never counts in the bytes held.
 THttpLimits HttpLimitsOf(const TServerOptions& options, const std::string& verifier) {
   THttpLimits limits = options.Http;
   limits.MaxBodyBytes = verifier.empty() ? 0 : static_cast<size_t>(options.MaxReplayBytes);
+  limits.BodyPath = std::string(kReplayPath);
   return limits;
 }
 
@@ -58,9 +61,11 @@ std::unique_ptr<TVerifyQueue> MakeVerifyQueue(TScoreStore& store, const TServerO
     throw EServerError("the verifier " + verifier + " is not a program this server may run");
   TVerifierLimits limits;
   limits.Program = verifier;
-  limits.CpuSeconds = options.VerifyCpuSeconds;
+  // Both limits count the verifier's CPU time, so that a check kept waiting on a busy machine is not
+  // refused for time; the wall clock only stops a check about to outlive its lease.
+  limits.CpuSeconds = std::min(options.VerifyCpuSeconds, options.VerifyTimeout);
   limits.MemoryMegabytes = options.VerifyMemoryMegabytes;
-  limits.WallSeconds = options.VerifyTimeout;
+  limits.WallSeconds = options.VerifyLease - 1;
   return std::make_unique<TVerifyQueue>(store, limits, options.VerifyWorkers,
                                         static_cast<size_t>(options.VerifyQueue), options.VerifyLease);
 }

@@ -5,7 +5,9 @@
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -24,6 +27,13 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 constexpr size_t kOutputMax = 64 * 1024;  // bytes kept of each of the verifier's streams
+// A check's private folder is TMPDIR/pellorin-verify-PID-XXXXXX, PID the process that made it.
+constexpr std::string_view kFolderPrefix = "pellorin-verify-";
+
+std::string TempBase() {
+  const char* base = std::getenv("TMPDIR");
+  return base != nullptr && *base ? base : "/tmp";
+}
 
 // Reads all of the child's two streams until both close or the deadline passes; false on the latter.
 bool Drain(int outFd, int errFd, std::string& output, std::string& errors,
@@ -64,10 +74,10 @@ class TVerifierChild {
   TVerifierChild(const TVerifierChild&) = delete;
   TVerifierChild& operator=(const TVerifierChild&) = delete;
 
-  // Makes the private folder with the replay in it; false when it cannot.
-  bool MakeFolder(const std::string& replay);
-  // Starts limits' program on the replay; false when the streams or the process cannot be made.
-  bool Start(const TVerifierLimits& limits);
+  // Makes the private folder with the replay in it; empty, or what failed.
+  std::string MakeFolder(const std::string& replay);
+  // Starts limits' program on the replay; empty, or which of the streams or the process failed.
+  std::string Start(const TVerifierLimits& limits);
   // Reads the child's streams into Output and Errors until both close; false when stop or the
   // deadline comes first.
   bool Read(TClock::time_point deadline, const std::atomic<bool>& stop) {
@@ -97,17 +107,18 @@ TVerifierChild::~TVerifierChild() {
   }
 }
 
-bool TVerifierChild::MakeFolder(const std::string& replay) {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/pellorin-verify-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return false;
+std::string TVerifierChild::MakeFolder(const std::string& replay) {
+  std::string pattern = TempBase() + "/" + std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr)
+    return "cannot make a folder in " + TempBase() + ": " + std::strerror(errno);
   Folder = pattern;
   std::ofstream out(Folder + "/entry.replay", std::ios::binary);
   out.write(replay.data(), static_cast<std::streamsize>(replay.size()));
-  return static_cast<bool>(out.flush());
+  if (!out.flush()) return "cannot write the replay into " + Folder;
+  return {};
 }
 
-bool TVerifierChild::Start(const TVerifierLimits& limits) {
+std::string TVerifierChild::Start(const TVerifierLimits& limits) {
   // Everything the child needs is made before the fork: after it, only system calls.
   const std::string& folder = Folder;
   const std::string file = folder + "/entry.replay";
@@ -124,16 +135,19 @@ bool TVerifierChild::Start(const TVerifierLimits& limits) {
   const rlimit memory{static_cast<rlim_t>(limits.MemoryMegabytes) << 20,
                       static_cast<rlim_t>(limits.MemoryMegabytes) << 20};
   const rlimit noCore{0, 0};
+  const pid_t parent = getpid();
 
   int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  if (pipe2(outPipe, O_CLOEXEC) != 0) return std::string("cannot make a pipe: ") + std::strerror(errno);
   OutFd = outPipe[0];
   if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    const int error = errno;
     close(outPipe[1]);
-    return false;
+    return std::string("cannot make a pipe: ") + std::strerror(error);
   }
   ErrFd = errPipe[0];
   Pid = fork();
+  const int forkError = errno;
   if (Pid == 0) {
     setpgid(0, 0);  // a group of its own, so that a kill reaches whatever it starts
     // No network: a namespace of its own holds only a loopback that is down. As root, or where
@@ -142,6 +156,10 @@ bool TVerifierChild::Start(const TVerifierLimits& limits) {
     setrlimit(RLIMIT_CPU, &cpu);
     if (limits.MemoryMegabytes > 0) setrlimit(RLIMIT_AS, &memory);
     setrlimit(RLIMIT_CORE, &noCore);
+    // Killed when the thread that started it ends, with its process or not. Set after unshare, whose
+    // change of credentials clears it; a parent gone before it was set is caught by the second test.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(126);
     int devNull = open("/dev/null", O_RDONLY);
     if (devNull >= 0) dup2(devNull, 0);
     dup2(outPipe[1], 1);
@@ -153,7 +171,8 @@ bool TVerifierChild::Start(const TVerifierLimits& limits) {
   }
   close(outPipe[1]);
   close(errPipe[1]);
-  return Pid > 0;
+  if (Pid < 0) return std::string("cannot start a process: ") + std::strerror(forkError);
+  return {};
 }
 
 bool TVerifierChild::AwaitExit(TClock::time_point deadline, const std::atomic<bool>& stop) {
@@ -180,19 +199,26 @@ int TVerifierChild::Reap() {
 
 TVerdict RunVerifier(const TVerifierLimits& limits, const std::string& replay, uint16_t score,
                      const std::atomic<bool>& stop) {
-  TVerdict unjudged;
-  unjudged.Judged = false;
+  const auto unjudged = [&limits](const std::string& why) {
+    TVerdict verdict;
+    verdict.Judged = false;
+    if (!why.empty()) verdict.Reason = "the verifier " + limits.Program + " " + why;
+    return verdict;
+  };
   TVerifierChild child;
-  if (!child.MakeFolder(replay) || !child.Start(limits)) return unjudged;
+  std::string failed = child.MakeFolder(replay);
+  if (failed.empty()) failed = child.Start(limits);
+  if (!failed.empty()) return unjudged("could not be started: " + failed);
   const auto deadline = TClock::now() + std::chrono::seconds(limits.WallSeconds);
   const bool exited = child.Read(deadline, stop) && child.AwaitExit(deadline, stop);
   const int status = child.Reap();
-  if (stop.load()) return unjudged;
+  if (stop.load()) return unjudged({});
   const std::string& output = child.Output;
   const std::string& errors = child.Errors;
   if (!exited)
-    return ReadVerifierOutput(-1, output, errors, score,
-                              "it ran past the time limit of " + std::to_string(limits.WallSeconds) + " s");
+    return unjudged("was stopped after " + std::to_string(limits.WallSeconds) +
+                    " s of wall-clock time before it used up its CPU time: the machine is too busy, or the "
+                    "verifier hangs");
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     if (signal == SIGXCPU || signal == SIGKILL)
@@ -203,10 +229,29 @@ TVerdict RunVerifier(const TVerifierLimits& limits, const std::string& replay, u
                                   (errors.empty() ? "" : ": " + VerifierLastLine(errors)));
   }
   const int code = WEXITSTATUS(status);
-  if (code == 127 || code == 126) {
-    TVerdict failed;
-    failed.Reason = "the verifier " + limits.Program + " could not be started";
-    return failed;
-  }
+  if (code == 127 || code == 126)
+    return unjudged("could not be started (exit status " + std::to_string(code) + ")" +
+                    (errors.empty() ? "" : ": " + VerifierLastLine(errors)));
   return ReadVerifierOutput(code, output, errors, score);
+}
+
+void RemoveStaleVerifierFolders() {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(TempBase(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, kFolderPrefix.size(), kFolderPrefix) != 0) continue;
+    const std::string rest = name.substr(kFolderPrefix.size());
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || dash > 10 || rest.find_first_not_of("0123456789") != dash)
+      continue;
+    const long owner = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
+    if (owner <= 0 || owner == getpid() || kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+      continue;
+    // Only our own folders: another user's, or a link planted in the shared folder, is left alone.
+    struct stat seen {};
+    if (lstat(entry.path().c_str(), &seen) != 0 || !S_ISDIR(seen.st_mode) || seen.st_uid != geteuid())
+      continue;
+    std::error_code ignored;
+    fs::remove_all(entry.path(), ignored);
+  }
 }

@@ -1,6 +1,8 @@
 #include "server/verify_queue.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 #include "server/score_store.h"
@@ -12,6 +14,7 @@ TVerifyQueue::TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, in
 TVerifyQueue::~TVerifyQueue() { Stop(); }
 
 void TVerifyQueue::Start() {
+  RemoveStaleVerifierFolders();
   for (int i = 0; i < Workers; ++i) Threads.emplace_back([this] { Work(); });
 }
 
@@ -33,8 +36,30 @@ void TVerifyQueue::Stop() {
   Threads.clear();
 }
 
+void TVerifyQueue::ReportPutOff(const std::string& why) {
+  constexpr auto kReportEvery = std::chrono::minutes(1);
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> hold(Lock);
+  if (Reported && now - LastReport < kReportEvery) {
+    ++Untold;
+    return;
+  }
+  std::fprintf(stderr, "pellorin-server: a check was put off and its replay left queued: %s", why.c_str());
+  if (Untold > 0) std::fprintf(stderr, " (and %zu more since the last such line)", Untold);
+  std::fprintf(stderr, "\n");
+  std::fflush(stderr);
+  Reported = true;
+  LastReport = now;
+  Untold = 0;
+}
+
 void TVerifyQueue::Work() {
   constexpr auto kLookAgain = std::chrono::milliseconds(500);
+  // After a check the server's state stopped, the worker pauses before its next claim, longer each time
+  // in a row (up to kLongestPause), so that a verifier that cannot start does not keep it spinning.
+  constexpr auto kFirstPause = std::chrono::seconds(1);
+  constexpr auto kLongestPause = std::chrono::seconds(60);
+  std::chrono::steady_clock::duration pause{};
   while (!Stopping) {
     TReplayUpload upload;
     bool claimed = false;
@@ -59,5 +84,15 @@ void TVerifyQueue::Work() {
     } catch (const EStoreError&) {
       // Left leased: another worker takes it up when the lease runs out.
     }
+    if (verdict.Judged || verdict.Reason.empty()) {
+      pause = {};
+      continue;
+    }
+    ReportPutOff(verdict.Reason);
+    pause = pause == std::chrono::steady_clock::duration{}
+                ? std::chrono::steady_clock::duration(kFirstPause)
+                : std::min<std::chrono::steady_clock::duration>(2 * pause, kLongestPause);
+    std::unique_lock<std::mutex> hold(Lock);
+    Changed.wait_for(hold, pause, [this] { return Stopping.load(); });
   }
 }

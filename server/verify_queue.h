@@ -1,14 +1,17 @@
 // The queue of uploaded replays waiting for their check. A few worker threads claim the queued replays
 // from the store, each under a lease, so that the workers of every process sharing the store divide
 // them up, and a replay whose worker died is claimed again once its lease runs out; each check runs as
-// verifier_process.h says, and its verdict goes to the store. Owned by the score server, or by a process
-// that runs only workers.
+// verifier_process.h says, and its verdict goes to the store. A check stopped by the server's own state
+// is no verdict: its replay is released for a later try, and the operator told on standard error.
+// Owned by the score server, or by a process that runs only workers.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,7 +30,8 @@ class TVerifyQueue {
   TVerifyQueue(const TVerifyQueue&) = delete;
   TVerifyQueue& operator=(const TVerifyQueue&) = delete;
 
-  // Starts the workers; they take up the replays left queued, by this process or another.
+  // Removes the folders of checks left by processes that died, then starts the workers; they take up
+  // the replays left queued, by this process or another.
   void Start();
   // Whether the store's queue has room for one more replay (EStoreError when it cannot be asked).
   bool HasRoom();
@@ -38,6 +42,8 @@ class TVerifyQueue {
 
  private:
   void Work();
+  // Tells the operator why a check was put off, at most once a minute (with the count of those untold).
+  void ReportPutOff(const std::string& why);
 
   TScoreStore& Store;
   const TVerifierLimits Limits;
@@ -46,7 +52,10 @@ class TVerifyQueue {
   const int LeaseSeconds;
   std::mutex Lock;
   std::condition_variable Changed;
-  size_t Woken = 0;  // Wake calls not yet taken up by a worker
+  size_t Woken = 0;                                    // Wake calls not yet taken up by a worker
+  std::chrono::steady_clock::time_point LastReport{};  // of ReportPutOff, under Lock
+  bool Reported = false;
+  size_t Untold = 0;  // checks put off since LastReport, not reported
   std::atomic<bool> Stopping{false};
   std::vector<std::thread> Threads;
 };

@@ -10,9 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -86,8 +89,32 @@ class VerifyTest : public ::testing::Test {
     return {state, reason};
   }
 
+  // A verifier script that stands for the game: it reports an equal game ending with score.
+  static std::string GoodReport(int score) {
+    TVerifierReport report;
+    report.File = "f";
+    report.Played = report.Recorded = {1, score, 1, 0, 0, 0};
+    report.Equal = true;
+    return "echo '" + WriteVerifierReport(report) + "'\n";
+  }
+
   TTempFolder Folder;
 };
+
+// Whether pid is a process that still runs (a zombie left to a parent that does not reap is not).
+bool Runs(int pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds within) {
+  for (const auto until = std::chrono::steady_clock::now() + within; !condition();) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
 
 TEST_F(VerifyTest, APlayedGameIsVerifiedAndItsReplayDownloadsAsSent) {
   auto server = Start(PELLORIN_GAME_PROGRAM);
@@ -279,6 +306,11 @@ TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
                                      " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
           .substr(0, 12),
       "HTTP/1.1 411");
+  // Without a Content-Length (and so without a body), too: the length is what is missing, not the replay.
+  const std::string unmeasured =
+      RawRequest(server->Port(), "POST /cgi/replay?ticket=" + ticket + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(unmeasured.substr(0, 12), "HTTP/1.1 411") << unmeasured;
+  EXPECT_NE(unmeasured.find("Error: a POST needs a Content-Length"), std::string::npos) << unmeasured;
   EXPECT_EQ(game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery)).Status, 200);
 }
 
@@ -337,7 +369,25 @@ TEST_F(VerifyTest, UploadsArrivingAtOnceAreHeldToTheirBytesInAll) {
             "HTTP/1.1 403");
 }
 
-TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerServes) {
+// Only a replay's body is read. A POST anywhere else is refused from its header at once, its body never
+// awaited, so that slow bodies sent to other paths hold nothing of the bytes a replay may use.
+TEST_F(VerifyTest, APostAnywhereButTheReplayPathIsRefusedBeforeItsBody) {
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes-held", "10000"});
+  std::vector<std::unique_ptr<TRawConnection>> slow;
+  for (const char* path : {"/", "/cgi/version.pl?prg=Pellorin&version", "/elsewhere"}) {
+    SCOPED_TRACE(path);
+    slow.push_back(std::make_unique<TRawConnection>(server->Port()));
+    ASSERT_TRUE(slow.back()->Send(std::string("POST ") + path +
+                                  " HTTP/1.1\r\nHost: x\r\nContent-Length: 8000\r\n\r\n"));
+    EXPECT_TRUE(slow.back()->ReadUntilClosed(std::chrono::seconds(2))) << "still open, awaiting the body";
+    EXPECT_EQ(slow.back()->Received.substr(0, 12), "HTTP/1.1 405") << slow.back()->Received;
+  }
+  const std::string head = "POST /cgi/replay?ticket=" + std::string(32, 'a') +
+                           " HTTP/1.1\r\nHost: x\r\nContent-Length: 3000\r\n\r\n" + std::string(3000, 'y');
+  EXPECT_EQ(RawRequest(server->Port(), head).substr(0, 12), "HTTP/1.1 403");  // read whole: unknown ticket
+}
+
+TEST_F(VerifyTest, AVerifierThatRunsAwayIsKilledAtItsLimitWhileTheServerServes) {
   const std::string pidFile = Folder.Path() + "/verifier.pid";
   struct TCase {
     const char* Name;
@@ -346,10 +396,6 @@ TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerS
     const char* Reason;
   };
   const std::vector<TCase> cases = {
-      {"hangs",
-       "#!/bin/sh\necho $$ >" + pidFile + "\nexec sleep 600\n",
-       {"--verify-timeout", "2"},
-       "the check was killed: it ran past the time limit of 2 s"},
       {"spins",
        "#!/bin/sh\necho $$ >" + pidFile + "\nwhile :; do :; done\n",
        {"--verify-cpu", "1"},
@@ -380,6 +426,139 @@ TEST_F(VerifyTest, AVerifierThatHangsOrRunsAwayIsKilledAtItsLimitWhileTheServerS
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the verifier " << pid << " still runs";
     EXPECT_EQ(server->Stop(), 0);
+  }
+}
+
+// The time limit counts the verifier's CPU time: one that waits (here it sleeps, as it would waiting for
+// the CPU on a busy machine) well past --verify-timeout is judged on its report, one that burns the CPU
+// past it is refused for time.
+TEST_F(VerifyTest, TheTimeLimitCountsCpuTimeNotWaiting) {
+  struct TCase {
+    const char* Name;
+    std::string Script;
+    TReplayStatus State;
+    const char* Reason;
+  };
+  const std::vector<TCase> cases = {
+      {"sleeps", "#!/bin/sh\nsleep 3\n" + GoodReport(777), TReplayStatus::rsVerified, ""},
+      {"burns", "#!/bin/sh\nwhile :; do :; done\n", TReplayStatus::rsRefused,
+       "the check was killed: it used up its 1 s of CPU time"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::remove(Db().c_str());
+    auto server = Start(Script(c.Name, c.Script), {"--verify-timeout", "1"});
+    TGameClient game(server->Port());
+    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777), "replay").Status, 200);
+    auto [state, reason] = Verdict(1);
+    EXPECT_EQ(state, c.State) << reason;
+    EXPECT_EQ(reason, c.Reason);
+    EXPECT_EQ(server->Stop(), 0);
+  }
+}
+
+// A check stopped by the server's own state says nothing of the replay: a verifier that cannot be
+// started, or one still running when its lease is about to end. The replay stays queued, the worker
+// pauses before it tries again rather than spinning, the log says why once, and once the verifier works
+// the replay gets its verdict.
+TEST_F(VerifyTest, ACheckStoppedByTheServersOwnStateIsTriedAgainAndNeverRefused) {
+  const std::string ready = Folder.Path() + "/ready";
+  const std::string tries = Folder.Path() + "/tries";
+  const std::string pidFile = Folder.Path() + "/verifier.pid";
+  struct TCase {
+    const char* Name;
+    const char* Fault;  // what the verifier does until ready exists
+    std::vector<std::string> Args;
+    const char* Logged;
+  };
+  const std::vector<TCase> cases = {
+      {"cannot-start", "exec /nonexistent/pellorin", {}, "could not be started (exit status 127)"},
+      {"hangs",
+       "exec sleep 600",
+       {"--verify-timeout", "1", "--verify-lease", "3"},
+       "was stopped after 2 s of wall-clock time before it used up its CPU time"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::remove(Db().c_str());
+    std::remove(ready.c_str());
+    std::remove(tries.c_str());
+    std::remove(pidFile.c_str());
+    const std::string verifier =
+        Script(c.Name, "#!/bin/sh\necho $$ >" + pidFile + "\necho >>" + tries + "\n[ -e " + ready + " ] || " +
+                           c.Fault + "\n" + GoodReport(777));
+    auto server = Start(verifier, c.Args);
+    TGameClient game(server->Port());
+    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777), "replay").Status, 200);
+    ASSERT_TRUE(Eventually([&] { return server->ErrorOutput().find(c.Logged) != std::string::npos; },
+                           std::chrono::seconds(10)))
+        << server->ErrorOutput();
+    const int pid = std::atoi(ReadFile(pidFile).c_str());  // the first try's, which was put off
+    EXPECT_TRUE(Eventually([&] { return !Runs(pid); }, std::chrono::seconds(2))) << pid << " still runs";
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    {
+      const auto store = OpenScoreStore(Db(), false);
+      TReplayStatus state;
+      std::string reason;
+      ASSERT_TRUE(store->ReplayStateOf(1, state, reason));
+      EXPECT_EQ(state, TReplayStatus::rsQueued) << reason;
+    }
+    const std::string log = server->ErrorOutput();
+    const std::string line =
+        "pellorin-server: a check was put off and its replay left queued: the verifier " + verifier + " " +
+        c.Logged;
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+    size_t told = 0;
+    for (size_t at = log.find("put off"); at != std::string::npos; at = log.find("put off", at + 1)) ++told;
+    EXPECT_EQ(told, 1u) << log;
+    const std::string tried = ReadFile(tries);
+    EXPECT_LE(std::count(tried.begin(), tried.end(), '\n'), 4) << "the worker did not pause";
+
+    std::ofstream(ready).put('\n');
+    auto [state, reason] = Verdict(1);
+    EXPECT_EQ(state, TReplayStatus::rsVerified) << reason;
+    EXPECT_EQ(server->Stop(), 0);
+  }
+}
+
+// A verifier dies with the server that started it, and its folder, with the replay in it, is gone by the
+// server's next start.
+TEST_F(VerifyTest, AVerifierDiesWithItsServerAndLeavesNoFolder) {
+  const std::string tmp = Folder.Path() + "/tmp";
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+  const char* const oldTmp = std::getenv("TMPDIR");
+  const std::string restore = oldTmp != nullptr ? oldTmp : "";
+  setenv("TMPDIR", tmp.c_str(), 1);  // the servers started below inherit it
+  const auto folders = [&tmp] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(tmp))
+      found.push_back(entry.path().filename().string());
+    return found;
+  };
+  const std::string pidFile = Folder.Path() + "/verifier.pid";
+  const std::string verifier = Script("slow", "#!/bin/sh\necho $$ >" + pidFile + "\nexec sleep 600\n");
+  // Another process's folder, alive: left alone.
+  const std::string live = tmp + "/pellorin-verify-" + std::to_string(getpid()) + "-live";
+  ASSERT_EQ(mkdir(live.c_str(), 0700), 0);
+
+  auto server = Start(verifier);
+  TGameClient game(server->Port());
+  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777), "replay").Status, 200);
+  ASSERT_TRUE(Eventually([&] { return std::atoi(ReadFile(pidFile).c_str()) > 0; }, std::chrono::seconds(10)));
+  const int pid = std::atoi(ReadFile(pidFile).c_str());
+  EXPECT_EQ(folders().size(), 2u);
+  server->Kill();
+  EXPECT_TRUE(Eventually([&] { return !Runs(pid); }, std::chrono::seconds(2)))
+      << "the verifier " << pid << " outlived its server";
+
+  server = Start(verifier);  // the replay stays leased by the dead server, so no check starts again
+  EXPECT_TRUE(Eventually([&] { return folders().size() == 1; }, std::chrono::seconds(2)));
+  EXPECT_EQ(folders(), std::vector<std::string>{"pellorin-verify-" + std::to_string(getpid()) + "-live"});
+  EXPECT_EQ(server->Stop(), 0);
+  if (oldTmp != nullptr) {
+    setenv("TMPDIR", restore.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
   }
 }
 
