@@ -166,6 +166,11 @@ std::string TVerifierChild::Start(const TVerifierLimits& limits) {
     dup2(errPipe[1], 2);
     close_range(3, ~0U, 0);
     if (chdir(folder.c_str()) != 0) _exit(126);
+    // The server's threads block SIGTERM and SIGINT for its own signal thread; the game is not to inherit
+    // that, so that a plain kill still ends a stray check.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execve(program.c_str(), argv, env.data());
     _exit(127);
   }

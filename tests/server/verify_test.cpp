@@ -589,4 +589,19 @@ TEST_F(VerifyTest, TheVerifierHasNoNetwork) {
   close(listener);
 }
 
+// The server's threads block SIGTERM and SIGINT for its signal thread; a check must not inherit that, or a
+// plain kill would not end a stray one.
+TEST_F(VerifyTest, TheVerifierStartsWithNoSignalBlocked) {
+  // Python, as a shell clears its mask as it starts.
+  auto server = Start(Script("signals",
+                             "#!/usr/bin/env python3\nimport sys\n"
+                             "sys.stderr.write([l for l in open('/proc/self/status') if "
+                             "l.startswith('SigBlk:')][0])\nsys.exit(3)\n"));
+  TGameClient game(server->Port());
+  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kRulesScore), Golden("plays-every-rule")).Status, 200);
+  auto [state, reason] = Verdict(1);
+  EXPECT_EQ(state, TReplayStatus::rsRefused);
+  EXPECT_NE(reason.find("(exit status 3): SigBlk:?0000000000000000"), std::string::npos) << reason;
+}
+
 }  // namespace
