@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/binary_io.h"
+#include "common/binary_io.h"
 #include "common/format.h"
 #include "platform/files.h"
 

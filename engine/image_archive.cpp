@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/binary_io.h"
+#include "common/binary_io.h"
 #include "platform/files.h"
 
 namespace {

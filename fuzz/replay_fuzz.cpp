@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/binary_io.h"
-#include "game/replay_format.h"
+#include "common/binary_io.h"
+#include "protocol/replay_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/input.h"
-#include "game/replay_format.h"
+#include "protocol/replay_format.h"
 
 class TGameHost;
 class TDXDraw;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "game/replay_format.h"
+#include "protocol/replay_format.h"
 
 // Raises EReplayError naming the file when it cannot be read or is not a replay of these rules.
 TReplay LoadReplay(const std::string& path);

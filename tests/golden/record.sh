@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Records the golden games again, for a change that alters play on purpose (bump kReplayRulesVersion in
-# game/replay_format.h first, and say in the commit why play changed). Usage: tests/golden/record.sh [BUILD_DIR]
+# protocol/replay_format.h first, and say in the commit why play changed). Usage: tests/golden/record.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build}

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/binary_io.h"
+#include "common/binary_io.h"
 #include "platform/files.h"
 #include "platform/png_codec.h"
 #include "tests/engine/archive_bytes.h"

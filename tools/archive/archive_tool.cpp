@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "common/format.h"
-#include "engine/binary_io.h"
+#include "common/binary_io.h"
 #include "platform/files.h"
 #include "platform/png_codec.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/binary_io.h"
+#include "common/binary_io.h"
 
 std::vector<uint8_t> EncodeDib(const TPictureBitmap& bitmap) {
   size_t width = static_cast<size_t>(bitmap.Width), height = static_cast<size_t>(bitmap.Height);

@@ -1,7 +1,8 @@
 // The replay file format: a recorded game as data (start state, runs of equal ticks, checkpoints, end)
 // and its bytes, with the checksum that seals them. Plain values and functions with no state, built as a
-// library of its own (pellorin_replay_format) with no display, game or platform code: the game links it,
-// and so does the replay fuzzer, alone. Reading and writing the files is in game/replay_file.h.
+// library of its own (pellorin_replay_format) with no display, game or platform code: the game writes
+// replays with it, the server reads uploads with it, and the replay fuzzer links it alone. Reading and
+// writing the files is in game/replay_file.h.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // The replay file format: every field through its bytes, and the decoder's refusals of cut, changed
 // and damaged files. Links the format's library alone.
-#include "game/replay_format.h"
+#include "protocol/replay_format.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/binary_io.h"
+#include "common/binary_io.h"
 
 namespace {
 

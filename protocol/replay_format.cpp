@@ -1,10 +1,10 @@
-#include "game/replay_format.h"
+#include "protocol/replay_format.h"
 
 #include <algorithm>
 #include <array>
 
 #include "common/crc32.h"
-#include "engine/binary_io.h"  // inline only: nothing of the engine is linked
+#include "common/binary_io.h"  // inline only: nothing of the engine is linked
 
 // File layout, little-endian:
 //   magic "PLNREPLY", u16 format version, u16 rules version
