@@ -15,6 +15,11 @@ inline constexpr std::string_view kSymbolAlphabet = "ABCDEFGHJKLMNPQRSTUVWXY1234
 inline constexpr std::string_view kProductWord = "Pellorin";
 inline constexpr std::string_view kScriptPath = "/cgi/version.pl";
 inline constexpr std::string_view kHandshakeQuery = "version&prg=Pellorin";
+// The request for a challenge: a seed the server hands out for one game whose result it is to verify
+// (the reply in replies.h). The result of that game quotes the challenge: kChallengeParameter and its
+// id after the result query.
+inline constexpr std::string_view kChallengeQuery = "challenge&prg=Pellorin";
+inline constexpr std::string_view kChallengeParameter = "&challenge=";
 // Where a game's replay goes (POST, "?ticket=" and the result reply's ticket) and is downloaded from
 // ("?id=" and the entry).
 inline constexpr std::string_view kReplayPath = "/cgi/replay";

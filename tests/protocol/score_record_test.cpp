@@ -182,6 +182,32 @@ TEST(ServerReplies, ReadBackWhatTheServerBuilds) {
   EXPECT_EQ(ReplayTicketFromReply(BuildResultReply(token)), token);
 }
 
+// A challenge reads back only as it was written: a server of another kind, or one that hands out none
+// ("Error: ..."), gives the game no seed to play from.
+TEST(ServerReplies, ChallengeReadsBackOnlyAsWritten) {
+  const TChallenge challenge{.Id = "0123456789abcdef0123456789abcdef", .Seed = 4294967295u, .Lifetime = 86400};
+  const std::string reply = BuildChallengeReply(challenge);
+  EXPECT_EQ(reply, "OK|Pellorin|1|86400|0123456789abcdef0123456789abcdef|4294967295|");
+  EXPECT_EQ(ChallengeFromReply(reply), challenge);
+  EXPECT_EQ(ChallengeFromReply("OK|Pellorin|12|1|a|0|"), (TChallenge{.Id = "a", .Seed = 0, .Lifetime = 1}));
+  for (const char* bad : {
+           "Error: this server checks no replays",
+           "OK|Pellorin|1|600|abc|",              // no seed
+           "OK|Pellorin|1|600|abc|7|x",           // something after the last field
+           "OK|Pellorin|1|600|abc|4294967296|",   // a seed past 32 bits
+           "OK|Pellorin|1|600|abc|07|",           // a leading zero
+           "OK|Pellorin|1|600|abc|-7|",           // a sign
+           "OK|Pellorin|1|0|abc|7|",              // a lifetime of nothing
+           "OK|Pellorin|v1|600|abc|7|",           // a version of letters
+           "OK|Pellorin|1|600||7|",               // no id
+           "OK|Pellorin|1|600|a/b|7|",            // an id the result query could not carry
+           "OK|Other|1|600|abc|7|",               // another game's server
+           "ok|Pellorin|1|600|abc|7|",
+       })
+    EXPECT_EQ(ChallengeFromReply(bad), std::nullopt) << bad;
+  EXPECT_EQ(ChallengeFromReply("OK|Pellorin|1|600|" + std::string(65, 'a') + "|7|"), std::nullopt);
+}
+
 #ifdef PELLORIN_FUZZ_INPUTS
 // The fuzzer's seeds are valid records, written by a second encoder (fuzz/make_seeds.py); its kept
 // regressions must be refused or decode without harm.
