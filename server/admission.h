@@ -10,6 +10,7 @@
 
 class TScoreStore;
 struct TStoredEntry;
+struct TEntryProof;
 
 // As the server's options set them (server_options.h).
 struct TAdmissionLimits {
@@ -24,7 +25,7 @@ struct TAdmissionLimits {
 enum class TTokenTake { tkTaken, tkUnknown, tkOtherSession, tkExpired };
 
 // The requests counted per address, each kind on its own.
-enum class TRequestKind { rkHandshake, rkResult };
+enum class TRequestKind { rkHandshake, rkResult, rkChallenge };
 
 class TAdmission {
  public:
@@ -35,12 +36,13 @@ class TAdmission {
   // A fresh token good for one result from session. When address holds too many its oldest goes, so a
   // handshake is never turned away. Throws EStoreError.
   virtual std::string Handshake(const std::string& session, const std::string& address) = 0;
-  // Takes token for session and, when it was good, stores entry with ticket (as TScoreStore::Insert
-  // does): the token is spent only when the entry is stored. A token shown from another session stays
-  // for its own; an expired one is dropped. Throws EStoreError when the entry cannot be stored.
+  // Takes token for session and, when it was good, stores entry with its replay row as proof says (as
+  // TScoreStore::Insert does, which fills proof's Taken): the token is spent only when the entry is
+  // stored. A token shown from another session stays for its own; an expired one is dropped. Throws
+  // EStoreError when the entry cannot be stored.
   virtual TTokenTake TakeAndStore(const std::string& token, const std::string& session,
                                   const std::string& address, const TStoredEntry& entry,
-                                  const std::string& ticket, int64_t ticketExpires) = 0;
+                                  TEntryProof& proof) = 0;
 };
 
 // The tokens and counts in this process's memory, the entries in store.

@@ -15,10 +15,13 @@ class TLocalAdmission final : public TAdmission {
         Tokens(std::chrono::seconds(limits.TokenLifetime), static_cast<size_t>(limits.MaxTokens),
                static_cast<size_t>(limits.MaxTokensPerAddress)),
         HandshakeLimit(limits.MaxPerMinute, static_cast<size_t>(limits.MaxTrackedAddresses)),
-        ResultLimit(limits.MaxPerMinute, static_cast<size_t>(limits.MaxTrackedAddresses)) {}
+        ResultLimit(limits.MaxPerMinute, static_cast<size_t>(limits.MaxTrackedAddresses)),
+        ChallengeLimit(limits.MaxPerMinute, static_cast<size_t>(limits.MaxTrackedAddresses)) {}
 
   bool Allow(TRequestKind kind, const std::string& address) override {
-    TRateLimiter& limiter = kind == TRequestKind::rkHandshake ? HandshakeLimit : ResultLimit;
+    TRateLimiter& limiter = kind == TRequestKind::rkHandshake ? HandshakeLimit
+                            : kind == TRequestKind::rkResult  ? ResultLimit
+                                                              : ChallengeLimit;
     return limiter.Allow(address, TServerClock::now());
   }
 
@@ -28,13 +31,12 @@ class TLocalAdmission final : public TAdmission {
 
   // The token is taken first and put back when the entry cannot be stored.
   TTokenTake TakeAndStore(const std::string& token, const std::string& session, const std::string& address,
-                          const TStoredEntry& entry, const std::string& ticket,
-                          int64_t ticketExpires) override {
+                          const TStoredEntry& entry, TEntryProof& proof) override {
     const auto now = TServerClock::now();
     const TTokenTake taken = Tokens.Take(token, session, now);
     if (taken != TTokenTake::tkTaken) return taken;
     try {
-      Store.Insert(entry, ticket, ticketExpires);
+      Store.Insert(entry, proof);
     } catch (const EStoreError&) {
       Tokens.Return(token, session, address, now);
       throw;
@@ -47,6 +49,7 @@ class TLocalAdmission final : public TAdmission {
   TTokenBook Tokens;
   TRateLimiter HandshakeLimit;
   TRateLimiter ResultLimit;
+  TRateLimiter ChallengeLimit;
 };
 
 }  // namespace

@@ -20,9 +20,41 @@ const char kStyle[] =
     "th,td{padding:.3em .5em;text-align:left;border-bottom:1px solid #ccc}\n"
     "td:nth-child(2),td:nth-child(3){overflow-wrap:anywhere}\n"
     "td.n,th.n{text-align:right}\n"
+    "small{color:#666}\n"
     "tbody tr:nth-child(odd){background:#f4f4f4}\n"
     "@media (max-width:30em){body{padding:.5em}th,td{padding:.25em .3em;font-size:.9em}}\n"
     "</style>\n";
+
+// What the ✓ column says of an entry that is not verified: a word or two, and why in its title.
+struct TCheckText {
+  const char* Short;
+  const char* Why;
+  const char* Status;  // the JSON's
+};
+
+TCheckText CheckText(TStoredEntry::TCheck check) {
+  switch (check) {
+    case TStoredEntry::ckChecking:
+      return {"checking", "its replay is being checked", "checking"};
+    case TStoredEntry::ckVerified:
+      return {"", "", "verified"};
+    case TStoredEntry::ckRefused:
+      return {"refused", "its replay did not prove this score", "refused"};
+    case TStoredEntry::ckNoChallenge:
+      return {"no challenge",
+              "the result came without a good challenge from this server, so no replay was taken",
+              "unchecked"};
+    case TStoredEntry::ckNoReplay:
+      return {"no replay", "no replay came for this result", "unchecked"};
+    case TStoredEntry::ckNone:
+      break;
+  }
+  return {"not checked", "this result was stored without a check", "unchecked"};
+}
+
+// What the mark means, on both tables.
+const char kVerifiedMeans[] =
+    "this score was reached by this game, from a seed this server gave to this entry";
 
 std::string WorldTableAddress() {
   return std::string(kScriptPath) + "?prg=" + std::string(kProductWord) + "&amp;show&amp;type=0";
@@ -87,15 +119,12 @@ std::string ReplayAddress(int64_t entry) { return std::string(kReplayPath) + "?i
 std::string WorldTableHtml(const std::vector<TStoredEntry>& entries, bool verifiedOnly) {
   std::string page = std::string(kPageHead) + "<title>Pellorin: world high scores</title>\n" + kStyle +
                      "</head>\n<body>\n<h1>World high scores</h1>\n";
-  page += verifiedOnly
-              ? "<p>Verified results alone: each game's replay played back on this server to its score. "
-                "<a href=\"" +
-                    WorldTableAddress() + "\">All results</a></p>\n"
-              : "<p>Results marked &#10003; are verified: the game's replay played back on this server to "
-                "its score. <a href=\"" +
-                    WorldTableAddress() +
-                    "&amp;verified=1\">Verified results "
-                    "alone</a></p>\n";
+  page += verifiedOnly ? "<p>Verified results alone, each marked &#10003;: " + std::string(kVerifiedMeans) +
+                             ". Its replay played back on this server to its score. <a href=\"" +
+                             WorldTableAddress() + "\">All results</a></p>\n"
+                       : "<p>Results marked &#10003; are verified: " + std::string(kVerifiedMeans) +
+                             ". Its replay played back on this server to its score. <a href=\"" +
+                             WorldTableAddress() + "&amp;verified=1\">Verified results alone</a></p>\n";
   if (entries.empty()) {
     page += "<p>No results yet.</p>\n";
   } else {
@@ -104,10 +133,12 @@ std::string WorldTableHtml(const std::vector<TStoredEntry>& entries, bool verifi
         "<th class=\"n\">Score</th><th>Date</th><th>Verified</th></tr></thead>\n<tbody>\n";
     int place = 0;
     for (const TStoredEntry& e : entries) {
+      const TCheckText check = CheckText(e.Check);
       page += "<tr><td class=\"n\">" + std::to_string(++place) + "</td><td>" + EscapeHtml(e.Name) +
               "</td><td>" + EscapeHtml(e.Country) + "</td><td class=\"n\">" + std::to_string(e.Score) +
               "</td><td>" + DateText(e.Submitted) + "</td><td>" +
-              (e.Verified ? "&#10003; <a href=\"" + ReplayAddress(e.Id) + "\">replay</a>" : std::string()) +
+              (e.Verified ? "&#10003; <a href=\"" + ReplayAddress(e.Id) + "\">replay</a>"
+                          : "<small title=\"" + std::string(check.Why) + "\">" + check.Short + "</small>") +
               "</td></tr>\n";
     }
     page += "</tbody>\n</table>\n";
@@ -126,7 +157,7 @@ std::string WorldTableJson(const std::vector<TStoredEntry>& entries) {
             "\",\"country\":\"" + EscapeJson(e.Country) + "\",\"score\":" + std::to_string(e.Score) +
             ",\"date\":\"" + DateText(e.Submitted) + "\",\"verified\":" + (e.Verified ? "true" : "false");
     if (e.Verified) json += ",\"replay\":\"" + ReplayAddress(e.Id) + "\"";
-    json += "}";
+    json += ",\"status\":\"" + std::string(e.Verified ? "verified" : CheckText(e.Check).Status) + "\"}";
   }
   json += "]}\n";
   return json;

@@ -23,8 +23,11 @@ std::string HomePageHtml();
 // The address a verified entry's replay is downloaded from: "/cgi/replay?id=ENTRY".
 std::string ReplayAddress(int64_t entry);
 // entries best first; places are numbered from 1 in that order. Verified entries have a mark and a link
-// to their replay. verifiedOnly: the table of verified entries alone (it says so, and links the other).
+// to their replay, the others a word on why not (its title says more). verifiedOnly: the table of
+// verified entries alone (it says so, and links the other).
 std::string WorldTableHtml(const std::vector<TStoredEntry>& entries, bool verifiedOnly = false);
-// {"entries":[{"place":1,"name":...,"country":...,"score":...,"date":"YYYY-MM-DD","verified":false},
-// ...]}, a verified entry with "verified":true,"replay":ReplayAddress.
+// {"entries":[{"place":1,"name":...,"country":...,"score":...,"date":"YYYY-MM-DD","verified":false,
+// "status":"unchecked"},...]}, a verified entry with "verified":true,"replay":ReplayAddress; status is
+// "verified", "checking" (its replay is awaited or queued), "refused" or "unchecked" (no good challenge,
+// no replay came, or the server checks none).
 std::string WorldTableJson(const std::vector<TStoredEntry>& entries);

@@ -2,6 +2,7 @@
 // database that any number of servers and verification workers share, each store over a pool of its
 // own (pg_pool.h); its admission (pg_admission.h) keeps the tokens and rate counts in the database too.
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -117,6 +118,46 @@ BEGIN
   RETURN true;
 END $$;
 )sql",
+    // The challenges, and the seed of each entry's challenge beside its replay (NULL: none was taken;
+    // state 4: stored unchecked, reason says why).
+    R"sql(
+ALTER TABLE replays ADD COLUMN seed bigint;
+-- issued: seconds since 1970 by the database's clock; serial: the order of issue.
+CREATE TABLE challenges (
+  id text PRIMARY KEY,
+  seed bigint NOT NULL,
+  address text NOT NULL,
+  issued bigint NOT NULL,
+  serial bigserial NOT NULL);
+CREATE INDEX challenges_address ON challenges (address, serial);
+CREATE INDEX challenges_issued ON challenges (issued);
+CREATE INDEX challenges_serial ON challenges (serial);
+
+-- As pellorin_issue_token: a few expired ones go, then the address's oldest past its share; a
+-- challenge goes once p_capacity newer ones were issued.
+CREATE FUNCTION pellorin_issue_challenge(p_id text, p_seed bigint, p_address text, p_lifetime integer,
+                                         p_per_address integer, p_capacity bigint) RETURNS void
+LANGUAGE plpgsql AS $$
+DECLARE
+  issued_serial bigint;
+  now_seconds bigint := extract(epoch FROM now())::bigint;
+BEGIN
+  PERFORM pg_advisory_xact_lock(hashtextextended('pellorin challenge ' || p_address, 0));
+  DELETE FROM challenges WHERE id = ANY (ARRAY(
+    SELECT id FROM challenges WHERE issued <= now_seconds - p_lifetime ORDER BY issued LIMIT 16
+    FOR UPDATE SKIP LOCKED));
+  DELETE FROM challenges WHERE id = ANY (ARRAY(
+    SELECT id FROM challenges WHERE address = p_address ORDER BY serial DESC OFFSET p_per_address - 1
+    FOR UPDATE SKIP LOCKED));
+  INSERT INTO challenges (id, seed, address, issued) VALUES (p_id, p_seed, p_address, now_seconds)
+    RETURNING serial INTO issued_serial;
+  IF issued_serial > p_capacity THEN
+    DELETE FROM challenges WHERE id = ANY (ARRAY(
+      SELECT id FROM challenges WHERE serial <= issued_serial - p_capacity ORDER BY serial LIMIT 64
+      FOR UPDATE SKIP LOCKED));
+  END IF;
+END $$;
+)sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);
 
@@ -128,6 +169,8 @@ class TPgStore final : public TScoreStore {
 
   std::vector<TStoredEntry> Best(int limit, bool verifiedOnly) override;
   int64_t Count() override;
+  void IssueChallenge(const std::string& id, uint32_t seed, const std::string& address, int64_t now,
+                      const TChallengeLimits& limits) override;
   int64_t QueuedCount() override;
   bool ClaimReplay(int leaseSeconds, TReplayUpload& upload) override;
   void ReleaseReplay(int64_t entry) override;
@@ -141,9 +184,10 @@ class TPgStore final : public TScoreStore {
   }
 
  private:
-  int64_t InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) override;
+  int64_t InsertEntry(const TStoredEntry& entry, TEntryProof& proof) override;
   bool FindTicket(const std::string& ticket, TTicketRow& row) override;
   bool QueueReplay(int64_t entry, const std::string& data) override;
+  bool RefuseReplay(int64_t entry, const std::string& data, const std::string& reason, int64_t now) override;
   void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) override;
 
   void SetUpSchema();
@@ -184,22 +228,41 @@ void TPgStore::SetUpSchema() {
   c.Run("cannot set up", "COMMIT");
 }
 
-int64_t TPgStore::InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
+int64_t TPgStore::InsertEntry(const TStoredEntry& entry, TEntryProof& proof) {
+  // The entry, the taking of its challenge and its replay row in one statement, so in one transaction.
+  static const std::string kInsert = WithReplayStates(
+      "WITH e AS (INSERT INTO scores (name, country, score, submitted) VALUES ($1, $2, $3, $4) RETURNING "
+      "id), "
+      "c AS (DELETE FROM challenges WHERE $7::boolean AND id = $8::text AND $5::text <> '' "
+      "RETURNING seed, issued > extract(epoch FROM now())::bigint - $9::integer AS good), "
+      "t AS (INSERT INTO replays (entry, ticket, expires, state, reason, seed) SELECT e.id, $5::text, "
+      "CASE WHEN c.good THEN $6::bigint ELSE $4::bigint END, "
+      "CASE WHEN c.good THEN {awaiting} ELSE {unchecked} END, "
+      "CASE WHEN c.good THEN NULL WHEN $7::boolean THEN $10::text ELSE $11::text END, "
+      "CASE WHEN c.good THEN c.seed END FROM e LEFT JOIN c ON true WHERE $5::text <> '') "
+      "SELECT e.id, coalesce((SELECT good FROM c), false) FROM e");
   TPgConnection c(Pool);
-  // The entry and its ticket in one statement, so in one transaction.
-  TResult r =
-      c.Run("cannot store an entry in",
-            "WITH e AS (INSERT INTO scores (name, country, score, submitted) VALUES ($1, $2, $3, $4) "
-            "RETURNING id), t AS (INSERT INTO replays (entry, ticket, expires) SELECT id, $5, $6 FROM e "
-            "WHERE $5 <> '') SELECT id FROM e",
-            {Text(entry.Name), Text(entry.Country), Number(entry.Score), Number(entry.Submitted),
-             Text(ticket), Number(ticketExpires)});
+  TResult r = c.Run("cannot store an entry in", kInsert.c_str(),
+                    {Text(entry.Name), Text(entry.Country), Number(entry.Score), Number(entry.Submitted),
+                     Text(proof.Ticket), Number(proof.TicketExpires), Text(proof.Quoted ? "true" : "false"),
+                     Text(proof.Challenge), Number(proof.ChallengeLifetime), Text(kBadChallengeReason),
+                     Text(kNoChallengeReason)});
+  proof.Taken = !proof.Ticket.empty() && Field(r.get(), 0, 1) == "t";
   return NumberField(r.get(), 0, 0);
+}
+
+void TPgStore::IssueChallenge(const std::string& id, uint32_t seed, const std::string& address, int64_t,
+                              const TChallengeLimits& limits) {
+  TPgConnection c(Pool);
+  c.Run("cannot issue a challenge in", "SELECT pellorin_issue_challenge($1, $2, $3, $4, $5, $6)",
+        {Text(id), Number(seed), Text(address), Number(limits.Lifetime), Number(limits.MaxPerAddress),
+         Number(limits.MaxChallenges)});
 }
 
 std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
   static const std::string kBestVerified = WithReplayStates(
-      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s JOIN replays r ON r.entry "
+      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state, r.expires FROM scores s JOIN replays r "
+      "ON r.entry "
       "= "
       "s.id AND r.state = {verified} ORDER BY s.score DESC, s.id LIMIT $1");
   if (Replica) return Replica->Best(limit, verifiedOnly);
@@ -207,9 +270,11 @@ std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
   TResult r =
       c.Run("cannot read the table of",
             verifiedOnly ? kBestVerified.c_str()
-                         : "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s "
+                         : "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state, r.expires FROM "
+                           "scores s "
                            "LEFT JOIN replays r ON r.entry = s.id ORDER BY s.score DESC, s.id LIMIT $1",
             {Number(limit)});
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::vector<TStoredEntry> entries;
   for (int row = 0; row < PQntuples(r.get()); ++row) {
     TStoredEntry e;
@@ -220,6 +285,8 @@ std::vector<TStoredEntry> TPgStore::Best(int limit, bool verifiedOnly) {
     e.Submitted = NumberField(r.get(), row, 4);
     e.Verified = !PQgetisnull(r.get(), row, 5) &&
                  NumberField(r.get(), row, 5) == static_cast<int>(TReplayStatus::rsVerified);
+    e.Check = CheckOf(!PQgetisnull(r.get(), row, 5), static_cast<int>(NumberField(r.get(), row, 5)),
+                      NumberField(r.get(), row, 6), now);
     entries.push_back(std::move(e));
   }
   return entries;
@@ -232,13 +299,16 @@ int64_t TPgStore::Count() {
 
 bool TPgStore::FindTicket(const std::string& ticket, TTicketRow& row) {
   TPgConnection c(Pool);
-  TResult found =
-      c.Run("cannot read the replays of",
-            "SELECT entry, expires, data IS NOT NULL FROM replays WHERE ticket = $1", {Text(ticket)});
+  TResult found = c.Run("cannot read the replays of",
+                        "SELECT entry, expires, data IS NOT NULL, state, seed FROM replays WHERE ticket = $1",
+                        {Text(ticket)});
   if (PQntuples(found.get()) == 0) return false;
   row.Entry = NumberField(found.get(), 0, 0);
   row.Expires = NumberField(found.get(), 0, 1);
   row.HasReplay = Field(found.get(), 0, 2) == "t";
+  row.State = static_cast<TReplayStatus>(NumberField(found.get(), 0, 3));
+  row.HasSeed = !PQgetisnull(found.get(), 0, 4);
+  row.Seed = static_cast<uint32_t>(NumberField(found.get(), 0, 4));
   return true;
 }
 
@@ -247,6 +317,16 @@ bool TPgStore::QueueReplay(int64_t entry, const std::string& data) {
       WithReplayStates("UPDATE replays SET data = $1, state = {queued} WHERE entry = $2 AND data IS NULL");
   TPgConnection c(Pool);
   TResult stored = c.Run("cannot store a replay in", kQueue.c_str(), {Bytes(data), Number(entry)});
+  return std::strcmp(PQcmdTuples(stored.get()), "1") == 0;
+}
+
+bool TPgStore::RefuseReplay(int64_t entry, const std::string& data, const std::string& reason, int64_t now) {
+  static const std::string kRefuse = WithReplayStates(
+      "UPDATE replays SET data = $1, state = {refused}, reason = $2, checked = $3 WHERE entry = $4 AND data "
+      "IS NULL AND state = {awaiting}");
+  TPgConnection c(Pool);
+  TResult stored = c.Run("cannot store a replay in", kRefuse.c_str(),
+                         {Bytes(data), Text(reason), Number(now), Number(entry)});
   return std::strcmp(PQcmdTuples(stored.get()), "1") == 0;
 }
 

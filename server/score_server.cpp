@@ -48,6 +48,14 @@ TAdmissionLimits AdmissionLimitsOf(const TServerOptions& options) {
 
 bool IsTicket(std::string_view text) { return IsSessionId(text); }
 
+TChallengeLimits ChallengeLimitsOf(const TServerOptions& options) {
+  TChallengeLimits limits;
+  limits.Lifetime = options.ChallengeLifetime;
+  limits.MaxChallenges = options.MaxChallenges;
+  limits.MaxPerAddress = options.MaxChallengesPerAddress;
+  return limits;
+}
+
 }  // namespace
 
 std::string VerifierOf(const TServerOptions& options) {
@@ -149,9 +157,12 @@ void TScoreServer::HandleScript(const THttpRequest& req, THttpResponse& res) {
   const bool handshake = query->count("version") > 0;
   const bool result = query->count("hs") > 0;
   const bool show = query->count("show") > 0;
-  if (handshake + result + show != 1) return Refuse(res, 400, "ask for one of version, hs or show");
+  const bool challenge = query->count("challenge") > 0 && !result;  // a result quotes one
+  if (handshake + result + show + challenge != 1)
+    return Refuse(res, 400, "ask for one of version, challenge, hs or show");
   if (show) return HandleWorldTable(*query, res);
   NoStore(res);
+  if (challenge) return HandleChallenge(req, res);
   if (req.Method != "GET") {
     res.SetHeader("Allow", "GET");
     return Refuse(res, 405, "only GET is served here");
@@ -178,6 +189,32 @@ void TScoreServer::HandleHandshake(const THttpRequest& req, THttpResponse& res) 
   Reply(res, 200, BuildHandshakeReply(Options.TokenLifetime, token));
 }
 
+// A seed for one game whose result is to be verified, kept in the store until that result takes it.
+// A HEAD is answered as a GET would be, but hands out nothing: its body is never sent.
+void TScoreServer::HandleChallenge(const THttpRequest& req, THttpResponse& res) {
+  if (req.Method != "GET" && req.Method != "HEAD") {
+    res.SetHeader("Allow", "GET, HEAD");
+    return Refuse(res, 405, "only GET is served here");
+  }
+  if (!Checks) return Refuse(res, 404, "this server checks no replays, so it hands out no challenges");
+  TChallenge challenge;
+  challenge.Id = RandomHex(16);
+  challenge.Lifetime = static_cast<uint32_t>(Options.ChallengeLifetime);
+  RandomBytes(reinterpret_cast<uint8_t*>(&challenge.Seed), sizeof challenge.Seed);
+  if (req.Method == "GET") {
+    const std::string address = ClientAddress(req, Options.TrustProxy);
+    try {
+      if (!Admission->Allow(TRequestKind::rkChallenge, address))
+        return Refuse(res, 429, "too many challenges for this address; wait a minute");
+      Scores->IssueChallenge(challenge.Id, challenge.Seed, address, static_cast<int64_t>(std::time(nullptr)),
+                             ChallengeLimitsOf(Options));
+    } catch (const EStoreError&) {
+      return Refuse(res, 503, "the server cannot hand out a challenge just now; try again");
+    }
+  }
+  Reply(res, 200, BuildChallengeReply(challenge));
+}
+
 void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res) {
   const std::string address = ClientAddress(req, Options.TrustProxy);
   try {
@@ -199,15 +236,23 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
   std::string session = SessionOf(req);
   if (session.empty()) return Refuse(res, 403, "no session; fetch a token first");
 
-  // With replays taken, the answer carries the ticket the game uploads this game's replay with; a game
-  // that does not send replays reads only the "OK" before it.
-  const std::string ticket = Checks ? RandomHex(16) : std::string();
+  // With replays taken, a result that quotes a good challenge is answered with the ticket the game
+  // uploads this game's replay with; a game that does not send replays reads only the "OK" before it.
+  // Any other result is stored unchecked, and answered a plain "OK", so that no replay is sent.
   const int64_t submitted = static_cast<int64_t>(std::time(nullptr));
   const TStoredEntry entry{record.Name, record.Country, record.Score, submitted};
+  TEntryProof proof;
+  if (Checks) {
+    proof.Ticket = RandomHex(16);
+    proof.TicketExpires = submitted + Options.TokenLifetime;
+    auto quoted = query.find("challenge");
+    proof.Quoted = quoted != query.end();
+    if (proof.Quoted) proof.Challenge = quoted->second.value_or("");
+    proof.ChallengeLifetime = Options.ChallengeLifetime;
+  }
   TTokenTake taken;
   try {
-    taken = Admission->TakeAndStore(record.Token, session, address, entry, ticket,
-                                    submitted + Options.TokenLifetime);
+    taken = Admission->TakeAndStore(record.Token, session, address, entry, proof);
   } catch (const EStoreError&) {
     return Refuse(res, 500, "the result could not be stored; try again");
   }
@@ -221,7 +266,7 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
     case TTokenTake::tkExpired:
       return Refuse(res, 403, "the token has expired");
   }
-  Reply(res, 200, BuildResultReply(ticket));
+  Reply(res, 200, BuildResultReply(proof.Taken ? proof.Ticket : std::string()));
 }
 
 void TScoreServer::HandleReplay(const THttpRequest& req, THttpResponse& res) {
@@ -267,11 +312,15 @@ void TScoreServer::HandleUpload(const THttpRequest& req, const TQuery& query, TH
       return Refuse(res, 415, "a replay is sent as application/octet-stream");
   if (req.Body.empty()) return Refuse(res, 400, "the replay is empty");
   int64_t entry = 0;
+  std::string reason;
   try {
     if (!Checks->HasRoom()) return Refuse(res, 503, "too many replays wait for their check; try later");
-    switch (Scores->StoreReplay(*ticket->second, req.Body, static_cast<int64_t>(std::time(nullptr)), entry)) {
+    switch (Scores->StoreReplay(*ticket->second, req.Body, static_cast<int64_t>(std::time(nullptr)), entry,
+                                reason)) {
       case TUploadResult::urStored:
         break;
+      case TUploadResult::urRefused:  // the verdict is on the table, as a check's would be
+        return Reply(res, 200, "OK");
       case TUploadResult::urUnknown:
         return Refuse(res, 403, "unknown ticket");
       case TUploadResult::urTaken:

@@ -60,6 +60,7 @@ class TScoreServer {
   void Handle(const THttpRequest& req, THttpResponse& res);
   void HandleScript(const THttpRequest& req, THttpResponse& res);
   void HandleHandshake(const THttpRequest& req, THttpResponse& res);
+  void HandleChallenge(const THttpRequest& req, THttpResponse& res);
   void HandleResult(const THttpRequest& req, const TQuery& query, THttpResponse& res);
   void HandleWorldTable(const TQuery& query, THttpResponse& res);
   void HandleReplay(const THttpRequest& req, THttpResponse& res);

@@ -1,22 +1,44 @@
 #include "server/score_store.h"
 
+#include "protocol/replay_format.h"
 #include "server/admission.h"
 
-int64_t TScoreStore::Insert(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) {
-  const int64_t id = InsertEntry(entry, ticket, ticketExpires);
+int64_t TScoreStore::Insert(const TStoredEntry& entry) {
+  TEntryProof none;
+  return Insert(entry, none);
+}
+
+int64_t TScoreStore::Insert(const TStoredEntry& entry, TEntryProof& proof) {
+  proof.Taken = false;
+  const int64_t id = InsertEntry(entry, proof);
   NoteChange();
   return id;
 }
 
 // The ticket rules, for every store: the row is read, then the replay written only where none is yet,
 // so that of two uploads at once the first written wins and the other is told the replay came already.
+// Only a replay of the game the entry's challenge started goes to the queue: one that does not decode,
+// or starts from another seed (a replay of another entry's game), is refused here, unplayed.
 TUploadResult TScoreStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
-                                       int64_t& entry) {
+                                       int64_t& entry, std::string& reason) {
   TTicketRow row;
   if (!FindTicket(ticket, row)) return TUploadResult::urUnknown;
   entry = row.Entry;
-  if (row.HasReplay) return TUploadResult::urTaken;
+  if (row.HasReplay || row.State != TReplayStatus::rsAwaiting) return TUploadResult::urTaken;
   if (now >= row.Expires) return TUploadResult::urExpired;
+  reason.clear();
+  try {
+    const TReplay replay = DecodeReplay(reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                                        "uploaded for entry " + std::to_string(row.Entry));
+    if (!row.HasSeed || replay.Start.Seed != row.Seed) reason = kOtherSeedReason;
+  } catch (const EReplayError& e) {
+    reason = e.what();
+  }
+  if (!reason.empty()) {
+    if (!RefuseReplay(row.Entry, data, reason, now)) return TUploadResult::urTaken;
+    NoteChange();
+    return TUploadResult::urRefused;
+  }
   return QueueReplay(row.Entry, data) ? TUploadResult::urStored : TUploadResult::urTaken;
 }
 
@@ -33,7 +55,8 @@ std::string TScoreStore::WithReplayStates(const char* sql) {
   static const std::pair<const char*, TReplayStatus> kNames[] = {{"{awaiting}", TReplayStatus::rsAwaiting},
                                                                  {"{queued}", TReplayStatus::rsQueued},
                                                                  {"{verified}", TReplayStatus::rsVerified},
-                                                                 {"{refused}", TReplayStatus::rsRefused}};
+                                                                 {"{refused}", TReplayStatus::rsRefused},
+                                                                 {"{unchecked}", TReplayStatus::rsUnchecked}};
   std::string text = sql;
   for (const auto& [name, state] : kNames) {
     const std::string value = std::to_string(static_cast<int>(state));
@@ -42,6 +65,23 @@ std::string TScoreStore::WithReplayStates(const char* sql) {
       text.replace(at, key.size(), value);
   }
   return text;
+}
+
+TStoredEntry::TCheck TScoreStore::CheckOf(bool hasRow, int state, int64_t expires, int64_t now) {
+  if (!hasRow) return TStoredEntry::ckNone;
+  switch (static_cast<TReplayStatus>(state)) {
+    case TReplayStatus::rsAwaiting:
+      return now < expires ? TStoredEntry::ckChecking : TStoredEntry::ckNoReplay;
+    case TReplayStatus::rsQueued:
+      return TStoredEntry::ckChecking;
+    case TReplayStatus::rsVerified:
+      return TStoredEntry::ckVerified;
+    case TReplayStatus::rsRefused:
+      return TStoredEntry::ckRefused;
+    case TReplayStatus::rsUnchecked:
+      return TStoredEntry::ckNoChallenge;
+  }
+  return TStoredEntry::ckNone;
 }
 
 std::unique_ptr<TScoreStore> OpenScoreStore(const std::string& where, bool fullSync,

@@ -25,6 +25,8 @@ struct TStoredEntry {
   int64_t Submitted = 0;  // seconds since 1970-01-01 UTC
   int64_t Id = 0;         // the entry's row; filled when read or stored
   bool Verified = false;  // its replay played back to this score; filled when read
+  // Where its check stands, as the world table says it; filled when read.
+  enum TCheck { ckNone, ckChecking, ckVerified, ckRefused, ckNoChallenge, ckNoReplay } Check = ckNone;
 };
 
 // What became of an entry's replay; the values are those the stores keep in the replays' state column.
@@ -32,7 +34,37 @@ enum class TReplayStatus : int {
   rsAwaiting = 0,  // a ticket was handed out; no replay yet
   rsQueued = 1,    // the replay is stored and waits for the verifier
   rsVerified = 2,
-  rsRefused = 3,  // Reason says why
+  rsRefused = 3,    // Reason says why
+  rsUnchecked = 4,  // the result came without a good challenge, so no replay is taken; Reason says why
+};
+
+// The reasons an entry is stored unchecked.
+inline constexpr const char* kNoChallengeReason = "the result came without a challenge from this server";
+inline constexpr const char* kBadChallengeReason =
+    "the challenge was not issued by this server, or was used or expired";
+// Why an upload whose seed is not its entry's challenge's is refused.
+inline constexpr const char* kOtherSeedReason =
+    "the replay does not start from the seed this server gave to this entry";
+
+// A challenge: a seed handed out for one game, good for one result. Issued by IssueChallenge, taken
+// by the result that quotes it (TEntryProof) in the transaction that stores the result's entry.
+struct TChallengeLimits {
+  int Lifetime = 86400;  // seconds a challenge stays good from its issue
+  int MaxChallenges = 200000;
+  int MaxPerAddress = 16;
+};
+
+// What an entry's replay row is to say, given with the entry to the store. With a ticket, the row is
+// stored beside the entry: waiting for its replay when the result quoted a challenge that is taken
+// now, else unchecked with the reason. Without a ticket (no replays taken) no row is stored.
+struct TEntryProof {
+  std::string Ticket;
+  int64_t TicketExpires = 0;  // seconds since 1970
+  bool Quoted = false;        // the result quoted a challenge
+  std::string Challenge;      // its id
+  int ChallengeLifetime = 0;  // seconds a challenge stays good from its issue
+  // Filled by the store: the challenge was taken, and the ticket is good for the replay.
+  bool Taken = false;
 };
 
 struct TReplayUpload {
@@ -41,8 +73,9 @@ struct TReplayUpload {
   std::string Data;    // the replay file's bytes
 };
 
-// Why an upload was not stored.
-enum class TUploadResult { urStored, urUnknown, urTaken, urExpired };
+// Why an upload was not stored. urRefused: it was stored refused at once (Reason says why) and is not
+// queued.
+enum class TUploadResult { urStored, urUnknown, urTaken, urExpired, urRefused };
 
 class TScoreStore {
  public:
@@ -51,17 +84,26 @@ class TScoreStore {
   TScoreStore& operator=(const TScoreStore&) = delete;
 
   // Stores one entry and returns its id once its transaction is committed; throws EStoreError and stores
-  // nothing on failure. A non-empty ticket is stored with it: the entry's replay may be uploaded with it
-  // until ticketExpires (seconds since 1970).
-  int64_t Insert(const TStoredEntry& entry, const std::string& ticket = {}, int64_t ticketExpires = 0);
+  // nothing on failure. With proof, its replay row as proof says, in the same transaction (which takes
+  // the challenge proof quotes); proof's Taken is filled.
+  int64_t Insert(const TStoredEntry& entry);
+  int64_t Insert(const TStoredEntry& entry, TEntryProof& proof);
+  // Stores a challenge id with seed for address at now (seconds since 1970). Past limits' per-address
+  // count the address's oldest goes; a challenge goes, too, once MaxChallenges newer ones were issued;
+  // a few expired ones go with every call. Throws EStoreError.
+  virtual void IssueChallenge(const std::string& id, uint32_t seed, const std::string& address, int64_t now,
+                              const TChallengeLimits& limits) = 0;
   // The best entries, highest score first; equal scores in the order they came. verifiedOnly: those
   // whose replay was verified. Read from the replica when there is one.
   virtual std::vector<TStoredEntry> Best(int limit, bool verifiedOnly = false) = 0;
   virtual int64_t Count() = 0;
 
   // Stores data as the replay of ticket's entry, queued for the verifier, when the ticket is known, has
-  // no replay yet and has not expired at now (seconds since 1970); sets entry to the ticket's entry.
-  TUploadResult StoreReplay(const std::string& ticket, const std::string& data, int64_t now, int64_t& entry);
+  // no replay yet and has not expired at now (seconds since 1970); sets entry to the ticket's entry. A
+  // replay that does not decode, or does not start from the seed of the entry's challenge, is stored
+  // refused at once (urRefused, reason says why).
+  TUploadResult StoreReplay(const std::string& ticket, const std::string& data, int64_t now, int64_t& entry,
+                            std::string& reason);
   // Replays queued for the verifier, those being checked included.
   virtual int64_t QueuedCount() = 0;
   // Claims the oldest queued replay no one holds a lease on, for leaseSeconds: until then no other
@@ -94,20 +136,29 @@ class TScoreStore {
     int64_t Entry = 0;
     int64_t Expires = 0;     // seconds since 1970
     bool HasReplay = false;  // one was uploaded with it already
+    TReplayStatus State = TReplayStatus::rsAwaiting;
+    bool HasSeed = false;  // its entry's challenge's seed
+    uint32_t Seed = 0;
   };
-  virtual int64_t InsertEntry(const TStoredEntry& entry, const std::string& ticket,
-                              int64_t ticketExpires) = 0;
+  virtual int64_t InsertEntry(const TStoredEntry& entry, TEntryProof& proof) = 0;
   // False when no entry has this ticket.
   virtual bool FindTicket(const std::string& ticket, TTicketRow& row) = 0;
   // Stores data as entry's replay, queued, unless one is stored already (then false): of two uploads
   // with one ticket, the first to be written is the one kept.
   virtual bool QueueReplay(int64_t entry, const std::string& data) = 0;
+  // Stores data as entry's replay, refused for reason, unless one is stored already (then false).
+  virtual bool RefuseReplay(int64_t entry, const std::string& data, const std::string& reason,
+                            int64_t now) = 0;
   virtual void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) = 0;
   // For a store that stores entries in other ways too (a shared admission's).
   void NoteChange() { ++ChangeCount; }
 
-  // sql with "{awaiting}", "{queued}", "{verified}" and "{refused}" replaced by TReplayStatus's values.
+  // sql with "{awaiting}", "{queued}", "{verified}", "{refused}" and "{unchecked}" replaced by
+  // TReplayStatus's values.
   static std::string WithReplayStates(const char* sql);
+  // What the world table says of an entry whose replay row has state (hasRow false: none), its ticket
+  // good until expires, at now.
+  static TStoredEntry::TCheck CheckOf(bool hasRow, int state, int64_t expires, int64_t now);
 
  private:
   const std::string Name;

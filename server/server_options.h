@@ -23,6 +23,11 @@ struct TServerOptions {
   int MaxTrackedAddresses = 50000;  // addresses each per-minute count remembers
   bool TrustProxy = false;          // the client is the last address of X-Forwarded-For
   bool FullSync = false;            // every result reaches the disk before "OK" (slower)
+  // Challenges, kept in the store: a game fetches its one ahead (at start-up) and may last long.
+  // Counted per address and minute as handshakes are (MaxPerMinute), on their own.
+  int ChallengeLifetime = 86400;     // seconds a challenge stays good from its issue
+  int MaxChallenges = 200000;        // challenges waiting for their result, in all
+  int MaxChallengesPerAddress = 16;  // challenges waiting for their result, issued to one address
   // The check of uploaded replays. VerifyWorkers 0: results are answered a plain "OK" and no replay is
   // taken; so they are, too, when no verifier program is found.
   int VerifyWorkers = 1;            // checks run at once

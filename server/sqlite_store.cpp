@@ -15,8 +15,9 @@
 namespace {
 
 // 1: the scores; 2: and the replays uploaded for them (a table of its own, so a file of version 1 is
-// taken over as it is); 3: and the leases of their checks.
-constexpr int kSchemaVersion = 3;
+// taken over as it is); 3: and the leases of their checks; 4: and the challenges, and the seed of each
+// entry's challenge beside its replay.
+constexpr int kSchemaVersion = 4;
 
 // Resets a statement whatever way its use ends.
 struct TResetter {
@@ -41,6 +42,8 @@ class TSqliteStore final : public TScoreStore {
 
   std::vector<TStoredEntry> Best(int limit, bool verifiedOnly) override;
   int64_t Count() override;
+  void IssueChallenge(const std::string& id, uint32_t seed, const std::string& address, int64_t now,
+                      const TChallengeLimits& limits) override;
   int64_t QueuedCount() override;
   bool ClaimReplay(int leaseSeconds, TReplayUpload& upload) override;
   void ReleaseReplay(int64_t entry) override;
@@ -48,9 +51,10 @@ class TSqliteStore final : public TScoreStore {
   bool VerifiedReplay(int64_t entry, std::string& data) override;
 
  private:
-  int64_t InsertEntry(const TStoredEntry& entry, const std::string& ticket, int64_t ticketExpires) override;
+  int64_t InsertEntry(const TStoredEntry& entry, TEntryProof& proof) override;
   bool FindTicket(const std::string& ticket, TTicketRow& row) override;
   bool QueueReplay(int64_t entry, const std::string& data) override;
+  bool RefuseReplay(int64_t entry, const std::string& data, const std::string& reason, int64_t now) override;
   void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) override;
 
   struct TCloser {
@@ -61,9 +65,9 @@ class TSqliteStore final : public TScoreStore {
 
   struct TPending {
     const TStoredEntry* Entry;
-    const std::string* Ticket;
-    int64_t TicketExpires;
+    TEntryProof* Proof;
     int64_t Id = 0;
+    bool Seeded = false;  // its challenge is taken, once the transaction is committed
     bool Finished = false;
     std::string Error;  // empty when stored
   };
@@ -88,6 +92,7 @@ class TSqliteStore final : public TScoreStore {
   TStatement CommitStatement;
   TStatement RollbackStatement;
   TStatement InsertTicketStatement;
+  TStatement TakeChallengeStatement;
   TStatement BestStatement;
   TStatement BestVerifiedStatement;
   TStatement CountStatement;
@@ -126,6 +131,7 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore
   found = sqlite3_column_int(raw, 0);
   version.reset();
   if (found == 2) Execute("ALTER TABLE replays ADD COLUMN leased INTEGER");
+  if (found == 2 || found == 3) Execute("ALTER TABLE replays ADD COLUMN seed INTEGER");
   Execute(
       "CREATE TABLE IF NOT EXISTS scores ("
       "  id INTEGER PRIMARY KEY,"
@@ -142,20 +148,32 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore
       "  state INTEGER NOT NULL DEFAULT 0,"  // TReplayStatus
       "  reason TEXT,"                       // why it was refused
       "  checked INTEGER,"                   // when the verifier's verdict came
-      "  leased INTEGER);"                   // a worker checks it until then, seconds since 1970
+      "  leased INTEGER,"                    // a worker checks it until then, seconds since 1970
+      "  seed INTEGER);"                     // the seed of the entry's challenge; NULL: none was taken
       "CREATE INDEX IF NOT EXISTS replays_state ON replays (state, entry);"
-      "PRAGMA user_version=3;"
+      // Handed out and not yet taken by a result; serial: the order of issue.
+      "CREATE TABLE IF NOT EXISTS challenges ("
+      "  serial INTEGER PRIMARY KEY AUTOINCREMENT,"
+      "  id TEXT NOT NULL UNIQUE,"
+      "  seed INTEGER NOT NULL,"
+      "  address TEXT NOT NULL,"
+      "  issued INTEGER NOT NULL);"  // seconds since 1970
+      "CREATE INDEX IF NOT EXISTS challenges_address ON challenges (address, serial);"
+      "CREATE INDEX IF NOT EXISTS challenges_issued ON challenges (issued);"
+      "PRAGMA user_version=4;"
       "COMMIT;");
   InsertStatement = Prepare("INSERT INTO scores (name, country, score, submitted) VALUES (?, ?, ?, ?)");
-  InsertTicketStatement = Prepare("INSERT INTO replays (entry, ticket, expires) VALUES (?, ?, ?)");
+  InsertTicketStatement =
+      Prepare("INSERT INTO replays (entry, ticket, expires, state, reason, seed) VALUES (?, ?, ?, ?, ?, ?)");
+  TakeChallengeStatement = Prepare("DELETE FROM challenges WHERE id = ? RETURNING seed, issued");
   BeginStatement = Prepare("BEGIN IMMEDIATE");
   CommitStatement = Prepare("COMMIT");
   RollbackStatement = Prepare("ROLLBACK");
   BestStatement = Prepare(
-      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s LEFT JOIN replays r "
-      "ON r.entry = s.id ORDER BY s.score DESC, s.id LIMIT ?");
+      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state, r.expires FROM scores s LEFT JOIN "
+      "replays r ON r.entry = s.id ORDER BY s.score DESC, s.id LIMIT ?");
   BestVerifiedStatement = Prepare(WithReplayStates(
-      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state FROM scores s JOIN replays r "
+      "SELECT s.id, s.name, s.country, s.score, s.submitted, r.state, r.expires FROM scores s JOIN replays r "
       "ON r.entry = s.id AND r.state = {verified} ORDER BY s.score DESC, s.id LIMIT ?"));
   CountStatement = Prepare("SELECT count(*) FROM scores");
 }
@@ -182,13 +200,12 @@ void TSqliteStore::Execute(const char* sql) {
   }
 }
 
-int64_t TSqliteStore::InsertEntry(const TStoredEntry& entry, const std::string& ticket,
-                                  int64_t ticketExpires) {
+int64_t TSqliteStore::InsertEntry(const TStoredEntry& entry, TEntryProof& proof) {
   // The first thread to find no transaction being written writes one with every entry waiting; the
   // others wait for theirs to be written, by it or by the next such thread. A commit costs about the
   // same for one entry as for many (with --full-sync, a flush to the disk each), so entries that come
   // while one is written share the next, and an entry alone waits for nothing.
-  TPending pending{&entry, &ticket, ticketExpires, 0, false, {}};
+  TPending pending{&entry, &proof, 0, false, false, {}};
   std::unique_lock<std::mutex> queue(QueueLock);
   Waiting.push_back(&pending);
   while (!pending.Finished) {
@@ -244,19 +261,50 @@ std::string TSqliteStore::WriteLocked(const std::vector<TPending*>& batch) {
       if (sqlite3_step(s) != SQLITE_DONE) return failed();
       p->Id = sqlite3_last_insert_rowid(db);
     }
-    if (p->Ticket->empty()) continue;
+    TEntryProof& proof = *p->Proof;
+    p->Seeded = false;
+    if (proof.Ticket.empty()) continue;
+    // The challenge is used up whether it is still good or not; of two entries quoting it, in this
+    // transaction or another, only the first finds it.
+    bool seeded = false;
+    int64_t seed = 0;
+    if (proof.Quoted) {
+      sqlite3_stmt* c = TakeChallengeStatement.get();
+      TResetter reset{c};
+      sqlite3_bind_text(c, 1, proof.Challenge.data(), static_cast<int>(proof.Challenge.size()),
+                        SQLITE_TRANSIENT);
+      int rc = sqlite3_step(c);
+      if (rc == SQLITE_ROW) {
+        seed = sqlite3_column_int64(c, 0);
+        seeded = sqlite3_column_int64(c, 1) > p->Entry->Submitted - proof.ChallengeLifetime;
+        rc = sqlite3_step(c);
+      }
+      if (rc != SQLITE_DONE) return failed();
+    }
     sqlite3_stmt* t = InsertTicketStatement.get();
     TResetter reset{t};
     sqlite3_bind_int64(t, 1, p->Id);
-    sqlite3_bind_text(t, 2, p->Ticket->data(), static_cast<int>(p->Ticket->size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int64(t, 3, p->TicketExpires);
+    sqlite3_bind_text(t, 2, proof.Ticket.data(), static_cast<int>(proof.Ticket.size()), SQLITE_TRANSIENT);
+    // An unchecked entry's ticket is never handed out, and has expired with its entry's storing.
+    sqlite3_bind_int64(t, 3, seeded ? proof.TicketExpires : p->Entry->Submitted);
+    sqlite3_bind_int(t, 4, static_cast<int>(seeded ? TReplayStatus::rsAwaiting : TReplayStatus::rsUnchecked));
+    if (seeded) {
+      sqlite3_bind_null(t, 5);
+      sqlite3_bind_int64(t, 6, seed);
+    } else {
+      sqlite3_bind_text(t, 5, proof.Quoted ? kBadChallengeReason : kNoChallengeReason, -1, SQLITE_STATIC);
+      sqlite3_bind_null(t, 6);
+    }
     if (sqlite3_step(t) != SQLITE_DONE) return failed();
+    p->Seeded = seeded;
   }
   if (!step(CommitStatement.get())) return failed();
+  for (TPending* p : batch) p->Proof->Taken = p->Seeded;
   return {};
 }
 
 std::vector<TStoredEntry> TSqliteStore::Best(int limit, bool verifiedOnly) {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::lock_guard<std::mutex> hold(Lock);
   sqlite3_stmt* s = verifiedOnly ? BestVerifiedStatement.get() : BestStatement.get();
   TResetter reset{s};
@@ -272,6 +320,8 @@ std::vector<TStoredEntry> TSqliteStore::Best(int limit, bool verifiedOnly) {
     e.Submitted = sqlite3_column_int64(s, 4);
     e.Verified = sqlite3_column_type(s, 5) != SQLITE_NULL &&
                  sqlite3_column_int(s, 5) == static_cast<int>(TReplayStatus::rsVerified);
+    e.Check = CheckOf(sqlite3_column_type(s, 5) != SQLITE_NULL, sqlite3_column_int(s, 5),
+                      sqlite3_column_int64(s, 6), now);
     entries.push_back(std::move(e));
   }
   if (rc != SQLITE_DONE) Fail("cannot read the table of");
@@ -286,12 +336,60 @@ int64_t TSqliteStore::Count() {
   return sqlite3_column_int64(s, 0);
 }
 
+// -------------------------------------------------------------------------------------- the challenges
+
+// In one transaction: a few expired challenges go, then the address's oldest past its share, then the
+// one that the new one pushes past the capacity (counted by serial: a challenge goes once MaxChallenges
+// newer ones were issued, so no issue counts the table). Each step follows an index.
+void TSqliteStore::IssueChallenge(const std::string& id, uint32_t seed, const std::string& address,
+                                  int64_t now, const TChallengeLimits& limits) {
+  std::lock_guard<std::mutex> hold(Lock);
+  if (sqlite3_exec(Db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    Fail("cannot issue a challenge in");
+  struct TEnd {
+    sqlite3* Db;
+    bool Committed = false;
+    ~TEnd() {
+      if (!Committed) sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  } end{Db.get()};
+  auto run = [this](TStatement statement) {
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) Fail("cannot issue a challenge in");
+  };
+  TStatement expired = Prepare(
+      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE issued <= ? ORDER BY "
+      "issued LIMIT 16)");
+  sqlite3_bind_int64(expired.get(), 1, now - limits.Lifetime);
+  run(std::move(expired));
+  TStatement share = Prepare(
+      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE address = ? ORDER BY "
+      "serial DESC LIMIT -1 OFFSET ?)");
+  sqlite3_bind_text(share.get(), 1, address.data(), static_cast<int>(address.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int(share.get(), 2, limits.MaxPerAddress - 1);
+  run(std::move(share));
+  TStatement insert = Prepare("INSERT INTO challenges (id, seed, address, issued) VALUES (?, ?, ?, ?)");
+  sqlite3_bind_text(insert.get(), 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(insert.get(), 2, seed);
+  sqlite3_bind_text(insert.get(), 3, address.data(), static_cast<int>(address.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(insert.get(), 4, now);
+  run(std::move(insert));
+  TStatement capacity = Prepare(
+      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE serial <= ? ORDER BY "
+      "serial LIMIT 64)");
+  sqlite3_bind_int64(capacity.get(), 1, sqlite3_last_insert_rowid(Db.get()) - limits.MaxChallenges);
+  run(std::move(capacity));
+  if (sqlite3_exec(Db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+    Fail("cannot issue a challenge in");
+  end.Committed = true;
+}
+
 // ------------------------------------------------------------------------------------------ the replays
 // Rare next to the table's reads, so their statements are prepared when used.
 
 bool TSqliteStore::FindTicket(const std::string& ticket, TTicketRow& row) {
   std::lock_guard<std::mutex> hold(Lock);
-  TStatement find = Prepare("SELECT entry, expires, data IS NOT NULL FROM replays WHERE ticket = ?");
+  TStatement find =
+      Prepare("SELECT entry, expires, data IS NOT NULL, state, seed FROM replays WHERE ticket = ?");
   sqlite3_bind_text(find.get(), 1, ticket.data(), static_cast<int>(ticket.size()), SQLITE_TRANSIENT);
   int rc = sqlite3_step(find.get());
   if (rc == SQLITE_DONE) return false;
@@ -299,6 +397,9 @@ bool TSqliteStore::FindTicket(const std::string& ticket, TTicketRow& row) {
   row.Entry = sqlite3_column_int64(find.get(), 0);
   row.Expires = sqlite3_column_int64(find.get(), 1);
   row.HasReplay = sqlite3_column_int(find.get(), 2) != 0;
+  row.State = static_cast<TReplayStatus>(sqlite3_column_int(find.get(), 3));
+  row.HasSeed = sqlite3_column_type(find.get(), 4) != SQLITE_NULL;
+  row.Seed = static_cast<uint32_t>(sqlite3_column_int64(find.get(), 4));
   return true;
 }
 
@@ -308,6 +409,20 @@ bool TSqliteStore::QueueReplay(int64_t entry, const std::string& data) {
       WithReplayStates("UPDATE replays SET data = ?, state = {queued} WHERE entry = ? AND data IS NULL"));
   sqlite3_bind_blob(store.get(), 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(store.get(), 2, entry);
+  if (sqlite3_step(store.get()) != SQLITE_DONE) Fail("cannot store a replay in");
+  return sqlite3_changes(Db.get()) == 1;
+}
+
+bool TSqliteStore::RefuseReplay(int64_t entry, const std::string& data, const std::string& reason,
+                                int64_t now) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement store = Prepare(WithReplayStates(
+      "UPDATE replays SET data = ?, state = {refused}, reason = ?, checked = ? WHERE entry = "
+      "? AND data IS NULL AND state = {awaiting}"));
+  sqlite3_bind_blob(store.get(), 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(store.get(), 2, reason.data(), static_cast<int>(reason.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(store.get(), 3, now);
+  sqlite3_bind_int64(store.get(), 4, entry);
   if (sqlite3_step(store.get()) != SQLITE_DONE) Fail("cannot store a replay in");
   return sqlite3_changes(Db.get()) == 1;
 }

@@ -44,7 +44,12 @@ STORED = [
     ("&lt;&amp;", "'\"><img", 500),
 ]
 # What the pages are made of; anything else in them came from the entries.
-PAGE_TAGS = {"H1", "P", "A", "TABLE", "THEAD", "TBODY", "TR", "TH", "TD", "CODE"}
+PAGE_TAGS = {"H1", "P", "A", "TABLE", "THEAD", "TBODY", "TR", "TH", "TD", "CODE", "SMALL"}
+# Where the check of some entries stands, put into the table's file as a server that checks replays
+# leaves it (entry, state), and what the last column says of each entry (the others: "not checked").
+REPLAY_STATES = [(1, 1), (2, 2), (3, 4), (4, 3)]
+CHECK_COLUMN = {"WWWWWWWWWW": "checking", "Anna": "\u2713 replay", "Bo 2": "no challenge", "<script>/*": "refused"}
+VERIFIED_MEANS = "this score was reached by this game, from a seed this server gave to this entry"
 
 failures = []
 
@@ -245,6 +250,8 @@ def main(args):
         with sqlite3.connect(os.path.join(work, "scores.db"), timeout=10) as db:
             db.executemany("INSERT INTO scores (name, country, score, submitted) VALUES (?, ?, ?, strftime('%s'))",
                            STORED)
+            db.executemany("INSERT INTO replays (entry, ticket, expires, state) VALUES (?, 't' || ?, strftime('%s') + 600, ?)",
+                           [(entry, entry, state) for entry, state in REPLAY_STATES])
         expected = sorted(SUBMITTED + STORED, key=lambda entry: -entry[2])
 
         browser = Chromium(os.path.join(work, "profile"), open(os.path.join(output, "chromium.log"), "w"))
@@ -263,6 +270,12 @@ def main(args):
             shown = [(cells[1], cells[2], int(cells[3])) for cells in table["cells"] if len(cells) == 6]
             if shown != expected:
                 fail(f"table at {viewport[0]}: the rows show {shown}, not {expected}")
+            checks = {cells[1]: cells[5].strip() for cells in table["cells"] if len(cells) == 6}
+            for name, says in checks.items():
+                if says != CHECK_COLUMN.get(name, "not checked"):
+                    fail(f"table at {viewport[0]}: the check column of {name} says '{says}'")
+            if VERIFIED_MEANS not in table["html"]:
+                fail(f"table at {viewport[0]}: the page does not say what the mark means")
             tab.close()
     finally:
         if browser is not None:

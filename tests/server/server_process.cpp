@@ -203,10 +203,11 @@ TReply TGameClient::SendInf(const std::string& inf) {
   return Get(std::string(kScriptPath) + "?hs&prg=Pellorin&inf=" + inf);
 }
 
-TReply TGameClient::Submit(const std::string& name, const std::string& country, int score, char key) {
+TReply TGameClient::Submit(const std::string& name, const std::string& country, int score, char key,
+                           const std::string& after) {
   std::string token = Handshake();
   return Get(std::string(kScriptPath) + "?" +
-             BuildResultQuery(name, country, static_cast<uint16_t>(score), key, token));
+             BuildResultQuery(name, country, static_cast<uint16_t>(score), key, token) + after);
 }
 
 std::string EncodeRecordText(const std::string& record) { return BitsToSymbols(BytesToBits(record)); }

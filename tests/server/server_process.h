@@ -86,8 +86,10 @@ class TGameClient {
   std::string Handshake();
   // The result request for an inf value.
   TReply SendInf(const std::string& inf);
-  // A whole submission as the game makes it: handshake, then the result with the token.
-  TReply Submit(const std::string& name, const std::string& country, int score, char key = 'P');
+  // A whole submission as the game makes it: handshake, then the result with the token, and after it
+  // after (such as a challenge: kChallengeParameter and its id).
+  TReply Submit(const std::string& name, const std::string& country, int score, char key = 'P',
+                const std::string& after = "");
 
   std::string Cookie;        // "pellorin_session=..." or empty
   std::string ForwardedFor;  // sent as X-Forwarded-For when set, as a reverse proxy would

@@ -71,15 +71,15 @@ TEST_F(ServerTest, GameSubmissionsShowOnTheWorldTableBestFirst) {
             "{\"entries\":["
             "{\"place\":1,\"name\":\"Bo\",\"country\":\"\",\"score\":65535,\"date\":\"" +
                 day +
-                "\",\"verified\":false},"
+                "\",\"verified\":false,\"status\":\"unchecked\"},"
                 "{\"place\":2,\"name\":\"Ann Lee\",\"country\":\"Wales\",\"score\":1234,\"date\":\"" +
                 day +
-                "\",\"verified\":false},"
+                "\",\"verified\":false,\"status\":\"unchecked\"},"
                 "{\"place\":3,\"name\":\"Cy\",\"country\":\"Norway\",\"score\":1234,\"date\":\"" +
                 day +
-                "\",\"verified\":false},"
+                "\",\"verified\":false,\"status\":\"unchecked\"},"
                 "{\"place\":4,\"name\":\"\",\"country\":\"\",\"score\":0,\"date\":\"" +
-                day + "\",\"verified\":false}]}\n");
+                day + "\",\"verified\":false,\"status\":\"unchecked\"}]}\n");
 
   TReply html = game.Get(WorldTablePath());
   EXPECT_EQ(html.Status, 200);

@@ -3,6 +3,7 @@
 // cases against its one server. Every case runs on both kinds of store.
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -28,6 +29,11 @@ enum class TKind { kSqlite, kPostgres };
 
 std::string KindName(const ::testing::TestParamInfo<TKind>& info) {
   return info.param == TKind::kSqlite ? "SQLite" : "PostgreSQL";
+}
+
+std::string ReadGolden(const std::string& name) {
+  std::ifstream in(std::string(PELLORIN_GOLDEN_DIR) + "/" + name + ".replay", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string Inf(const std::string& token, const std::string& name = "Ann", int score = 5, char key = 'P') {
@@ -69,6 +75,43 @@ class SharedStoreTest : public ::testing::TestWithParam<TKind> {
   int Second() const { return Servers.back()->Port(); }
 
   std::unique_ptr<TScoreStore> Store() { return OpenScoreStore(Where, false); }
+
+  // The first column of every row sql reads from the store, as text ("" for NULL).
+  std::vector<std::string> Query(const std::string& sql) {
+    std::vector<std::string> rows;
+    if (Shared()) {
+      std::unique_ptr<PGconn, void (*)(PGconn*)> c(PQconnectdb(Where.c_str()), PQfinish);
+      PGresult* r = PQexec(c.get(), sql.c_str());
+      EXPECT_TRUE(PQresultStatus(r) == PGRES_TUPLES_OK || PQresultStatus(r) == PGRES_COMMAND_OK)
+          << PQerrorMessage(c.get());
+      for (int i = 0; i < PQntuples(r); ++i) rows.push_back(PQgetvalue(r, i, 0));
+      PQclear(r);
+      return rows;
+    }
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(Where.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* s = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(s, 0);
+      rows.push_back(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    EXPECT_EQ(rc, SQLITE_DONE) << sqlite3_errmsg(db);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return rows;
+  }
+
+  // A challenge with seed put into the store, as a server would have handed it out; its id.
+  std::string Plant(uint32_t seed) {
+    const std::string id = std::string(24, 'c') + std::to_string(10000000 + ++Planted);
+    Query("INSERT INTO challenges (id, seed, address, issued) VALUES ('" + id + "', " + std::to_string(seed) +
+          ", 'planted', " + std::to_string(static_cast<int64_t>(std::time(nullptr))) + ")");
+    return id;
+  }
+  unsigned Planted = 0;
 
   TTempFolder Folder;
   std::string Where;  // the SQLite file or the PostgreSQL URI
@@ -260,10 +303,10 @@ TEST_P(SharedStoreTest, AReplayWhoseWorkerDiedIsCheckedByAnotherAfterItsLease) {
     }
   }
   TGameClient game(First());
-  TReply result = game.Submit("Ann", "", 777);
+  TReply result = game.Submit("Ann", "", 777, 'P', std::string(kChallengeParameter) + Plant(777));
   ASSERT_EQ(result.Body.rfind("OK|", 0), 0u) << result.Body;
-  TReply upload =
-      game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(result.Body), "replay");
+  TReply upload = game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(result.Body),
+                            ReadGolden("exit-question"));  // its seed is 777
   ASSERT_EQ(upload.Status, 200) << upload.Body;
 
   auto claimers = [&] {
@@ -378,6 +421,64 @@ TEST(PostgresStore, ServersStartTogetherAndRefuseWhatTheyCannotUse) {
   EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", newer}, output), 1);
   EXPECT_NE(output.find("the table is of a newer version (99)"), std::string::npos) << output;
   EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--db", "scores.db", "--read-db", uri}, output), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A challenge handed out by one server is good at the other, once: its seed goes with the entry, two
+// results quoting it at once get one ticket between them, and the address's and the store's bounds
+// hold whichever server hands them out.
+TEST_P(SharedStoreTest, AChallengeFromOneServerIsTakenOnceAtAny) {
+  const std::string verifier = Folder.Path() + "/verifier";
+  std::ofstream(verifier) << "#!/bin/sh\nexit 3\n";
+  chmod(verifier.c_str(), 0755);
+  StartServers({"--verifier", verifier, "--verify-workers", "1", "--max-challenges-per-address", "2",
+                "--max-challenges", "3"});
+  const std::string ask = std::string(kScriptPath) + "?" + std::string(kChallengeQuery);
+  TGameClient here(First()), there(Second());
+  auto challenge = ChallengeFromReply(here.Get(ask).Body);
+  ASSERT_TRUE(challenge.has_value());
+  TReply result = there.Submit("Ann", "", 5, 'P', std::string(kChallengeParameter) + challenge->Id);
+  ASSERT_EQ(result.Body.rfind("OK|", 0), 0u) << result.Body;
+  EXPECT_EQ(Query("SELECT seed FROM replays WHERE entry = 1"),
+            std::vector<std::string>{std::to_string(challenge->Seed)});
+  EXPECT_EQ(here.Submit("Bo", "", 5, 'P', std::string(kChallengeParameter) + challenge->Id).Body, "OK");
+  // A replay from another seed is refused at once, whichever server takes it.
+  EXPECT_EQ(here.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(result.Body),
+                      ReadGolden("exit-question"))
+                .Body,
+            "OK");
+  TReplayStatus state;
+  std::string reason;
+  ASSERT_TRUE(Store()->ReplayStateOf(1, state, reason));
+  EXPECT_EQ(state, TReplayStatus::rsRefused);
+  EXPECT_EQ(reason, kOtherSeedReason);
+
+  for (int round = 0; round < 5; ++round) {
+    const std::string after = std::string(kChallengeParameter) + ChallengeFromReply(there.Get(ask).Body)->Id;
+    TGameClient a(First()), b(Second(), "127.0.0.2");
+    const std::string tokenA = a.Handshake(), tokenB = b.Handshake();
+    TReply replies[2];
+    std::thread first([&] { replies[0] = a.SendInf(Inf(tokenA) + after); });
+    replies[1] = b.SendInf(Inf(tokenB) + after);
+    first.join();
+    EXPECT_EQ(replies[0].Body.rfind("OK", 0) + replies[1].Body.rfind("OK", 0), 0u);
+    EXPECT_EQ(ReplayTicketFromReply(replies[0].Body).empty() + ReplayTicketFromReply(replies[1].Body).empty(),
+              1)
+        << replies[0].Body << " " << replies[1].Body;
+  }
+
+  Query("DELETE FROM challenges");
+  std::vector<std::string> ids;
+  TGameClient other(Second(), "127.0.0.3");
+  for (TGameClient* client :
+       {&here, &there, &here, &other, &other})  // three from one address, two from another
+    ids.push_back(ChallengeFromReply(client->Get(ask).Body).value_or(TChallenge{}).Id);
+  // The first went past the address's two, the second past the three in all.
+  EXPECT_EQ(Query("SELECT id FROM challenges ORDER BY serial"),
+            (std::vector<std::string>{ids[2], ids[3], ids[4]}));
 }
 
 }  // namespace

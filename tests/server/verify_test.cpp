@@ -17,8 +17,10 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <thread>
 
+#include "protocol/replay_format.h"
 #include "protocol/replies.h"
 #include "protocol/score_record.h"
 #include "protocol/verifier_report.h"
@@ -38,6 +40,12 @@ std::string Golden(const std::string& name) {
 
 constexpr int kRulesScore = 5194;  // the end of plays-every-rule.replay
 constexpr int kLosesScore = 310;   // the end of loses-every-life.replay
+// The seeds the golden games start from.
+constexpr uint32_t kRulesSeed = 2026;  // plays-every-rule
+constexpr uint32_t kLosesSeed = 4242;  // loses-every-life
+constexpr uint32_t kExitSeed = 777;    // exit-question
+// A replay that decodes, for the checks that a script stands in for the game: its seed is kExitSeed.
+std::string AnyReplay() { return Golden("exit-question"); }
 
 std::string TablePath(const std::string& extra = "") {
   return std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json" + extra;
@@ -64,11 +72,28 @@ class VerifyTest : public ::testing::Test {
     return path;
   }
 
-  // The result, and the ticket of its answer ("" when it had none).
-  std::string SubmitResult(TGameClient& game, const std::string& name, int score) {
-    TReply reply = game.Submit(name, "", score);
+  // A challenge with seed put into the server's table, issued ago seconds before now, as the server
+  // would have handed it out; its id. (A test cannot make the server hand out a given seed.)
+  std::string Plant(uint32_t seed, int64_t ago = 0) {
+    char id[33];
+    std::snprintf(id, sizeof id, "%024x%08x", 0xc4a11e, ++Planted);
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    const std::string sql = "INSERT INTO challenges (id, seed, address, issued) VALUES ('" + std::string(id) +
+                            "', " + std::to_string(seed) + ", 'planted', " +
+                            std::to_string(static_cast<int64_t>(std::time(nullptr)) - ago) + ")";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return id;
+  }
+
+  // The result of a game started from a challenge with seed, and the ticket of its answer ("" when it
+  // had none).
+  std::string SubmitResult(TGameClient& game, const std::string& name, int score, uint32_t seed) {
+    TReply reply = game.Submit(name, "", score, 'P', std::string(kChallengeParameter) + Plant(seed));
     EXPECT_EQ(reply.Status, 200) << reply.Body;
-    EXPECT_EQ(reply.Body.rfind("OK", 0), 0u) << reply.Body;
+    EXPECT_EQ(reply.Body.rfind("OK|", 0), 0u) << reply.Body;
     return ReplayTicketFromReply(reply.Body);
   }
 
@@ -99,6 +124,7 @@ class VerifyTest : public ::testing::Test {
   }
 
   TTempFolder Folder;
+  unsigned Planted = 0;
 };
 
 // Whether pid is a process that still runs (a zombie left to a parent that does not reap is not).
@@ -119,7 +145,7 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 TEST_F(VerifyTest, APlayedGameIsVerifiedAndItsReplayDownloadsAsSent) {
   auto server = Start(PELLORIN_GAME_PROGRAM);
   TGameClient game(server->Port());
-  const std::string ticket = SubmitResult(game, "Ann", kRulesScore);
+  const std::string ticket = SubmitResult(game, "Ann", kRulesScore, kRulesSeed);
   ASSERT_EQ(ticket.size(), 32u);
   const std::string replay = Golden("plays-every-rule");
   TReply upload = Upload(game, ticket, replay);
@@ -129,7 +155,8 @@ TEST_F(VerifyTest, APlayedGameIsVerifiedAndItsReplayDownloadsAsSent) {
 
   TReply json = game.Get(TablePath());
   EXPECT_NE(json.Body.find("\"score\":5194,\"date\":"), std::string::npos) << json.Body;
-  EXPECT_NE(json.Body.find("\"verified\":true,\"replay\":\"/cgi/replay?id=1\"}"), std::string::npos)
+  EXPECT_NE(json.Body.find("\"verified\":true,\"replay\":\"/cgi/replay?id=1\",\"status\":\"verified\"}"),
+            std::string::npos)
       << json.Body;
   TReply download = game.Get("/cgi/replay?id=1");
   EXPECT_EQ(download.Status, 200);
@@ -153,18 +180,23 @@ TEST_F(VerifyTest, ReplaysThatDoNotProveTheirResultAreRefusedWithTheReason) {
   struct TCase {
     const char* Name;
     int Score;
+    uint32_t Seed;       // of the entry's challenge: the replay's own, so that the check decides
     std::string Replay;  // empty: none is sent
     const char* Reason;
   };
   const std::vector<TCase> cases = {
-      {"Other", kRulesScore, Golden("loses-every-life"),
+      {"Other", kRulesScore, kLosesSeed, Golden("loses-every-life"),
        "the replay ends with the score 310, the entry has 5194"},
-      {"Forged", 9999, Golden("plays-every-rule"), "the replay ends with the score 5194, the entry has 9999"},
-      {"Damaged", kRulesScore, damaged, "the verifier refused the file: The replay "},
-      {"None", kLosesScore, "", ""},
+      {"Forged", 9999, kRulesSeed, Golden("plays-every-rule"),
+       "the replay ends with the score 5194, the entry has 9999"},
+      // Refused by the server itself, before any check.
+      {"Damaged", kRulesScore, kRulesSeed, damaged,
+       "The replay uploaded for entry 3 is damaged: its checksum does not match."},
+      {"Not one", kRulesScore, kRulesSeed, "replay", "The file uploaded for entry 4 is not a replay."},
+      {"None", kLosesScore, kLosesSeed, "", ""},
   };
   for (const TCase& c : cases) {
-    const std::string ticket = SubmitResult(game, c.Name, c.Score);
+    const std::string ticket = SubmitResult(game, c.Name, c.Score, c.Seed);
     if (!c.Replay.empty()) {
       EXPECT_EQ(Upload(game, ticket, c.Replay).Status, 200) << c.Name;
     }
@@ -207,7 +239,7 @@ TEST_F(VerifyTest, OnlyTheExactScoreIsVerified) {
   };
   const std::string replay = Golden("plays-every-rule");
   for (const TCase& c : cases) {
-    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", c.Score), replay).Status, 200) << c.Score;
+    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", c.Score, kRulesSeed), replay).Status, 200) << c.Score;
   }
   for (size_t i = 0; i < cases.size(); ++i) {
     auto [state, reason] = Verdict(static_cast<int64_t>(i) + 1);
@@ -220,7 +252,9 @@ TEST_F(VerifyTest, OnlyTheExactScoreIsVerified) {
 TEST_F(VerifyTest, WithoutAMemoryLimitAPlayedGameIsVerified) {
   auto server = Start(PELLORIN_GAME_PROGRAM, {"--verify-memory", "0"});
   TGameClient game(server->Port());
-  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kLosesScore), Golden("loses-every-life")).Status, 200);
+  EXPECT_EQ(
+      Upload(game, SubmitResult(game, "Ann", kLosesScore, kLosesSeed), Golden("loses-every-life")).Status,
+      200);
   auto [state, reason] = Verdict(1);
   EXPECT_EQ(state, TReplayStatus::rsVerified) << reason;
 }
@@ -247,13 +281,13 @@ TEST_F(VerifyTest, OldTablesAndPlainResultsStayUnmarkedBesideVerifiedOnes) {
   }
   auto server = Start(PELLORIN_GAME_PROGRAM);
   TGameClient game(server->Port());
-  const std::string ticket = SubmitResult(game, "New", kRulesScore);
+  const std::string ticket = SubmitResult(game, "New", kRulesScore, kRulesSeed);
   EXPECT_EQ(Upload(game, ticket, Golden("plays-every-rule")).Status, 200);
   EXPECT_EQ(Verdict(2).first, TReplayStatus::rsVerified);
   const std::string all = game.Get(TablePath()).Body;
   EXPECT_NE(
-      all.find(
-          "\"name\":\"Old\",\"country\":\"\",\"score\":60000,\"date\":\"1970-01-01\",\"verified\":false}"),
+      all.find("\"name\":\"Old\",\"country\":\"\",\"score\":60000,\"date\":\"1970-01-01\",\"verified\":false,"
+               "\"status\":\"unchecked\"}"),
       std::string::npos)
       << all;
   const std::string verified = game.Get(TablePath("&verified=1")).Body;
@@ -295,7 +329,7 @@ TEST_F(VerifyTest, AReplayQueuedInASecondVersionTableIsCheckedAfterTheStart) {
 TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
   auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "2048"});
   TGameClient game(server->Port());
-  const std::string ticket = SubmitResult(game, "Big", kRulesScore);
+  const std::string ticket = SubmitResult(game, "Big", kRulesScore, kLosesSeed);
   EXPECT_EQ(Upload(game, ticket, Golden("plays-every-rule")).Status, 413);  // 9296 bytes
   EXPECT_EQ(Upload(game, "nothex", "x").Status, 400);
   EXPECT_EQ(Upload(game, ticket, "").Status, 400);
@@ -318,7 +352,7 @@ TEST_F(VerifyTest, UploadsAreHeldToTheirSizeAndForm) {
 TEST_F(VerifyTest, AReplayOfExactlyTheSizeLimitIsTakenAndOneByteMoreIsNot) {
   auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "4096"});
   TGameClient game(server->Port());
-  const std::string ticket = SubmitResult(game, "Edge", kRulesScore);
+  const std::string ticket = SubmitResult(game, "Edge", kRulesScore, kRulesSeed);
   TReply over = Upload(game, ticket, std::string(4097, 'r'));
   EXPECT_EQ(over.Status, 413) << over.Body;
   TReply exact = Upload(game, ticket, std::string(4096, 'r'));
@@ -338,14 +372,14 @@ TEST_F(VerifyTest, TheCheckQueueHoldsItsBoundAndTakesMoreOnceChecked) {
                       {"--verify-queue", "3"});
   TGameClient game(server->Port());
   std::vector<std::string> tickets;
-  for (int i = 0; i < 4; ++i) tickets.push_back(SubmitResult(game, "Q" + std::to_string(i), 777));
-  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(Upload(game, tickets[i], "replay").Status, 200) << i;
-  TReply full = Upload(game, tickets[3], "replay");
+  for (int i = 0; i < 4; ++i) tickets.push_back(SubmitResult(game, "Q" + std::to_string(i), 777, kExitSeed));
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(Upload(game, tickets[i], AnyReplay()).Status, 200) << i;
+  TReply full = Upload(game, tickets[3], AnyReplay());
   EXPECT_EQ(full.Status, 503) << full.Body;
 
   std::ofstream(go).put('\n');
   for (int64_t entry = 1; entry <= 3; ++entry) EXPECT_EQ(Verdict(entry).first, TReplayStatus::rsVerified);
-  EXPECT_EQ(Upload(game, tickets[3], "replay").Status, 200);
+  EXPECT_EQ(Upload(game, tickets[3], AnyReplay()).Status, 200);
   EXPECT_EQ(Verdict(4).first, TReplayStatus::rsVerified);
 }
 
@@ -413,7 +447,7 @@ TEST_F(VerifyTest, AVerifierThatRunsAwayIsKilledAtItsLimitWhileTheServerServes) 
     std::remove(pidFile.c_str());
     auto server = Start(Script(c.Name, c.Script), c.Args);
     TGameClient game(server->Port());
-    const std::string ticket = SubmitResult(game, "Ann", kRulesScore);
+    const std::string ticket = SubmitResult(game, "Ann", kRulesScore, kRulesSeed);
     EXPECT_EQ(Upload(game, ticket, Golden("plays-every-rule")).Status, 200);
     // While the check runs, the server answers as ever.
     const auto asked = std::chrono::steady_clock::now();
@@ -449,7 +483,7 @@ TEST_F(VerifyTest, TheTimeLimitCountsCpuTimeNotWaiting) {
     std::remove(Db().c_str());
     auto server = Start(Script(c.Name, c.Script), {"--verify-timeout", "1"});
     TGameClient game(server->Port());
-    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777), "replay").Status, 200);
+    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777, kExitSeed), AnyReplay()).Status, 200);
     auto [state, reason] = Verdict(1);
     EXPECT_EQ(state, c.State) << reason;
     EXPECT_EQ(reason, c.Reason);
@@ -489,7 +523,7 @@ TEST_F(VerifyTest, ACheckStoppedByTheServersOwnStateIsTriedAgainAndNeverRefused)
                            c.Fault + "\n" + GoodReport(777));
     auto server = Start(verifier, c.Args);
     TGameClient game(server->Port());
-    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777), "replay").Status, 200);
+    EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777, kExitSeed), AnyReplay()).Status, 200);
     ASSERT_TRUE(Eventually([&] { return server->ErrorOutput().find(c.Logged) != std::string::npos; },
                            std::chrono::seconds(10)))
         << server->ErrorOutput();
@@ -543,7 +577,7 @@ TEST_F(VerifyTest, AVerifierDiesWithItsServerAndLeavesNoFolder) {
 
   auto server = Start(verifier);
   TGameClient game(server->Port());
-  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777), "replay").Status, 200);
+  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", 777, kExitSeed), AnyReplay()).Status, 200);
   ASSERT_TRUE(Eventually([&] { return std::atoi(ReadFile(pidFile).c_str()) > 0; }, std::chrono::seconds(10)));
   const int pid = std::atoi(ReadFile(pidFile).c_str());
   EXPECT_EQ(folders().size(), 2u);
@@ -582,7 +616,9 @@ TEST_F(VerifyTest, TheVerifierHasNoNetwork) {
       Start(Script("reaches-out", "#!/bin/bash\nif exec 3<>/dev/tcp/127.0.0.1/" + port +
                                       "; then echo reached >&2; else echo isolated >&2; fi\nexit 3\n"));
   TGameClient game(server->Port());
-  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kRulesScore), Golden("plays-every-rule")).Status, 200);
+  EXPECT_EQ(
+      Upload(game, SubmitResult(game, "Ann", kRulesScore, kRulesSeed), Golden("plays-every-rule")).Status,
+      200);
   auto [state, reason] = Verdict(1);
   EXPECT_EQ(state, TReplayStatus::rsRefused);
   EXPECT_NE(reason.find("(exit status 3): isolated"), std::string::npos) << reason;
@@ -598,10 +634,227 @@ TEST_F(VerifyTest, TheVerifierStartsWithNoSignalBlocked) {
                              "sys.stderr.write([l for l in open('/proc/self/status') if "
                              "l.startswith('SigBlk:')][0])\nsys.exit(3)\n"));
   TGameClient game(server->Port());
-  EXPECT_EQ(Upload(game, SubmitResult(game, "Ann", kRulesScore), Golden("plays-every-rule")).Status, 200);
+  EXPECT_EQ(
+      Upload(game, SubmitResult(game, "Ann", kRulesScore, kRulesSeed), Golden("plays-every-rule")).Status,
+      200);
   auto [state, reason] = Verdict(1);
   EXPECT_EQ(state, TReplayStatus::rsRefused);
   EXPECT_NE(reason.find("(exit status 3): SigBlk:?0000000000000000"), std::string::npos) << reason;
+}
+
+}  // namespace
+
+namespace {
+
+// The replay of a verified entry, downloaded by anyone, sent again for another entry: refused at once,
+// as it starts from the victim's seed, not from the one the server gave the thief's entry. The same for
+// the same game in other bytes (a pause and a resume given on one tick during play).
+TEST_F(VerifyTest, AStolenReplayDoesNotVerifyAnotherEntry) {
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  TGameClient victim(server->Port()), thief(server->Port(), "127.0.0.2");
+  EXPECT_EQ(
+      Upload(victim, SubmitResult(victim, "Victim", kRulesScore, kRulesSeed), Golden("plays-every-rule"))
+          .Status,
+      200);
+  ASSERT_EQ(Verdict(1).first, TReplayStatus::rsVerified) << Verdict(1).second;
+  const std::string stolen = thief.Get("/cgi/replay?id=1").Body;
+  ASSERT_TRUE(stolen == Golden("plays-every-rule"));
+
+  TReplay game = DecodeReplay(reinterpret_cast<const uint8_t*>(stolen.data()), stolen.size(), "stolen");
+  size_t at = game.Runs.size() / 2;
+  while (game.Runs[at].Repeat < 2 || !game.Runs[at].Tick.Commands.empty()) ++at;
+  TReplayRun paused = game.Runs[at];
+  paused.Repeat = 1;
+  paused.Tick.Commands = {rcPause, rcResume};
+  --game.Runs[at].Repeat;
+  game.Runs.insert(game.Runs.begin() + static_cast<std::ptrdiff_t>(at) + 1, paused);
+  const std::vector<uint8_t> bytes = EncodeReplay(game);
+  const std::string reworded(bytes.begin(), bytes.end());
+  ASSERT_NE(reworded, stolen);
+
+  // The thief's own challenges, with seeds of the server's choosing.
+  for (const std::string& replay : {stolen, reworded}) {
+    const std::string ticket = SubmitResult(thief, "Thief", kRulesScore, 31337);
+    TReply upload = Upload(thief, ticket, replay);
+    EXPECT_EQ(upload.Status, 200) << upload.Body;
+    EXPECT_EQ(upload.Body, "OK");
+  }
+  for (int64_t entry : {2, 3}) {
+    auto [state, reason] = Verdict(entry);
+    EXPECT_EQ(state, TReplayStatus::rsRefused) << entry;
+    EXPECT_EQ(reason, kOtherSeedReason) << entry;
+    EXPECT_EQ(thief.Get("/cgi/replay?id=" + std::to_string(entry)).Status, 404);
+  }
+  const std::string json = thief.Get(TablePath()).Body;
+  EXPECT_NE(json.find("\"name\":\"Victim\",\"country\":\"\",\"score\":5194,"), std::string::npos) << json;
+  size_t refused = 0;
+  for (size_t i = json.find("\"status\":\"refused\""); i != std::string::npos;
+       i = json.find("\"status\":\"refused\"", i + 1))
+    ++refused;
+  EXPECT_EQ(refused, 2u) << json;
+  const std::string verified = thief.Get(TablePath("&verified=1")).Body;
+  EXPECT_EQ(verified.find("Thief"), std::string::npos) << verified;
+}
+
+// A result is stored, and counts on the world table, whatever its challenge; only one that quotes a
+// challenge this server issued, unused and unexpired, gets a ticket. The others are answered a plain
+// "OK" (so the game sends no replay), and their entries say why they are not checked.
+TEST_F(VerifyTest, OnlyAGoodChallengeEarnsATicket) {
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  TGameClient game(server->Port()), other(server->Port(), "127.0.0.3");
+  const std::string used = Plant(kRulesSeed);
+  const std::string others = Plant(kRulesSeed);
+  ASSERT_EQ(game.Submit("User", "", 1, 'P', std::string(kChallengeParameter) + used).Body.rfind("OK|", 0),
+            0u);
+  ASSERT_EQ(other.Submit("Other", "", 2, 'P', std::string(kChallengeParameter) + others).Body.rfind("OK|", 0),
+            0u);
+  struct TCase {
+    const char* Name;
+    std::string After;  // after the result query
+    const char* Reason;
+  };
+  const std::vector<TCase> cases = {
+      {"None", "", kNoChallengeReason},
+      {"Unknown", std::string(kChallengeParameter) + std::string(32, 'e'), kBadChallengeReason},
+      {"Malformed", std::string(kChallengeParameter) + "x'--", kBadChallengeReason},
+      {"Used", std::string(kChallengeParameter) + used, kBadChallengeReason},
+      {"Others", std::string(kChallengeParameter) + others, kBadChallengeReason},
+      {"Expired", std::string(kChallengeParameter) + Plant(kRulesSeed, 86400), kBadChallengeReason},
+      // The lifetime's other side: a challenge a minute short of a day old is still good.
+      {"Good", std::string(kChallengeParameter) + Plant(kRulesSeed, 86400 - 60), nullptr},
+  };
+  for (const TCase& c : cases) {
+    TReply reply = game.Submit(c.Name, "", 100, 'P', c.After);
+    EXPECT_EQ(reply.Status, 200) << c.Name << ": " << reply.Body;
+    if (c.Reason != nullptr) {
+      EXPECT_EQ(reply.Body, "OK") << c.Name;
+    } else {
+      EXPECT_EQ(ReplayTicketFromReply(reply.Body).size(), 32u) << c.Name << ": " << reply.Body;
+    }
+  }
+  const auto store = OpenScoreStore(Db(), false);
+  EXPECT_EQ(store->Count(), static_cast<int64_t>(2 + cases.size()));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    TReplayStatus state;
+    std::string reason;
+    ASSERT_TRUE(store->ReplayStateOf(static_cast<int64_t>(i) + 3, state, reason)) << cases[i].Name;
+    EXPECT_EQ(state, cases[i].Reason ? TReplayStatus::rsUnchecked : TReplayStatus::rsAwaiting)
+        << cases[i].Name;
+    EXPECT_EQ(reason, cases[i].Reason ? cases[i].Reason : "") << cases[i].Name;
+  }
+  const std::string json = game.Get(TablePath()).Body;
+  const size_t none = json.find("\"name\":\"None\"");
+  ASSERT_NE(none, std::string::npos) << json;
+  const std::string noneEntry = json.substr(none, json.find('}', none) - none);
+  EXPECT_NE(noneEntry.find("\"score\":100,\"date\":\""), std::string::npos) << noneEntry;
+  EXPECT_NE(noneEntry.find("\"verified\":false,\"status\":\"unchecked\""), std::string::npos) << noneEntry;
+  EXPECT_NE(json.find("\"name\":\"Good\""), std::string::npos);
+  EXPECT_NE(json.find("\"status\":\"checking\"}"), std::string::npos) << json;
+  const std::string page = game.Get(std::string(kScriptPath) + "?prg=Pellorin&show&type=0").Body;
+  EXPECT_NE(
+      page.find("Results marked &#10003; are verified: this score was reached by this game, from a seed "
+                "this server gave to this entry."),
+      std::string::npos)
+      << page;
+  EXPECT_NE(page.find(">no challenge</small>"), std::string::npos) << page;
+  EXPECT_NE(page.find(">checking</small>"), std::string::npos) << page;
+}
+
+// Two results quoting one challenge at once: exactly one gets the ticket.
+TEST_F(VerifyTest, AChallengeQuotedTwiceAtOnceIsTakenOnce) {
+  auto server = Start(PELLORIN_GAME_PROGRAM);
+  for (int round = 0; round < 10; ++round) {
+    const std::string after = std::string(kChallengeParameter) + Plant(kRulesSeed);
+    TGameClient a(server->Port()), b(server->Port(), "127.0.0.4");
+    const std::string tokenA = a.Handshake(), tokenB = b.Handshake();
+    TReply replies[2];
+    std::thread first([&] {
+      replies[0] = a.Get(std::string(kScriptPath) + "?" + BuildResultQuery("A", "", 1, 'P', tokenA) + after);
+    });
+    replies[1] = b.Get(std::string(kScriptPath) + "?" + BuildResultQuery("B", "", 1, 'P', tokenB) + after);
+    first.join();
+    EXPECT_EQ(ReplayTicketFromReply(replies[0].Body).empty() + ReplayTicketFromReply(replies[1].Body).empty(),
+              1)
+        << replies[0].Body << " " << replies[1].Body;
+  }
+}
+
+TEST_F(VerifyTest, AChallengeIsHandedOutKeptAndBounded) {
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-per-minute", "4", "--max-challenges-per-address", "2",
+                                              "--max-challenges", "3", "--challenge-lifetime", "5000"});
+  const std::string ask = std::string(kScriptPath) + "?" + std::string(kChallengeQuery);
+  auto fetch = [&](TGameClient& game) {
+    TReply reply = game.Get(ask);
+    EXPECT_EQ(reply.Status, 200) << reply.Body;
+    auto challenge = ChallengeFromReply(reply.Body);
+    EXPECT_TRUE(challenge.has_value()) << reply.Body;
+    return challenge.value_or(TChallenge{});
+  };
+  // The challenges in the table's file, by id: seed and address.
+  auto kept = [&] {
+    std::map<std::string, std::pair<uint32_t, std::string>> rows;
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT id, seed, address FROM challenges", -1, &s, nullptr), SQLITE_OK);
+    while (sqlite3_step(s) == SQLITE_ROW)
+      rows[reinterpret_cast<const char*>(sqlite3_column_text(s, 0))] = {
+          static_cast<uint32_t>(sqlite3_column_int64(s, 1)),
+          reinterpret_cast<const char*>(sqlite3_column_text(s, 2))};
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return rows;
+  };
+  TGameClient one(server->Port()), two(server->Port(), "127.0.0.2");
+  const TChallenge a = fetch(one);
+  EXPECT_EQ(a.Id.size(), 32u);
+  EXPECT_EQ(a.Id.find_first_not_of("0123456789abcdef"), std::string::npos) << a.Id;
+  EXPECT_EQ(a.Lifetime, 5000u);
+  EXPECT_EQ(kept()[a.Id], std::make_pair(a.Seed, std::string("127.0.0.1")));
+  const TChallenge b = fetch(one), c = fetch(one);  // past the address's two: its oldest, a, goes
+  EXPECT_NE(a.Seed == b.Seed && b.Seed == c.Seed, true) << "the seeds are not random";
+  auto rows = kept();
+  EXPECT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.count(a.Id), 0u);
+  const TChallenge d = fetch(two), e = fetch(two);  // past the three in all: the oldest, b, goes
+  rows = kept();
+  EXPECT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows.count(b.Id), 0u);
+  EXPECT_EQ(rows.count(c.Id) + rows.count(d.Id) + rows.count(e.Id), 3u);
+
+  // A challenge that went is no longer good; a kept one is.
+  EXPECT_EQ(one.Submit("A", "", 1, 'P', std::string(kChallengeParameter) + a.Id).Body, "OK");
+  EXPECT_EQ(one.Submit("C", "", 1, 'P', std::string(kChallengeParameter) + c.Id).Body.rfind("OK|", 0), 0u);
+
+  // Four a minute from one address, counted apart from handshakes; HEAD hands out nothing.
+  EXPECT_EQ(one.Get(ask).Status, 200);
+  EXPECT_EQ(one.Get(ask).Status, 429);
+  EXPECT_EQ(two.Get(ask).Status, 200);
+  EXPECT_EQ(RawRequest(server->Port(), "HEAD " + ask + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                .substr(0, 15),
+            "HTTP/1.1 200 OK");
+  EXPECT_EQ(one.Handshake().size(), 32u);
+  EXPECT_EQ(server->Stop(), 0);
+
+  // Kept in the file: good after a restart.
+  server = Start(PELLORIN_GAME_PROGRAM);
+  TGameClient again(server->Port(), "127.0.0.2");
+  EXPECT_EQ(again.Submit("E", "", 1, 'P', std::string(kChallengeParameter) + e.Id).Body.rfind("OK|", 0), 0u);
+}
+
+// A server that checks no replays hands out no challenges: the game plays on as before, and its result
+// with one is a plain result.
+TEST_F(VerifyTest, AServerThatChecksNoReplaysHandsOutNoChallenge) {
+  auto server = std::make_unique<TServerProcess>(
+      Folder.Path(), std::vector<std::string>{"--db", Db(), "--key", "P", "--verify-workers", "0"});
+  ASSERT_TRUE(server->Started());
+  TGameClient game(server->Port());
+  TReply reply = game.Get(std::string(kScriptPath) + "?" + std::string(kChallengeQuery));
+  EXPECT_EQ(reply.Status, 404);
+  EXPECT_EQ(reply.Body.rfind("Error: ", 0), 0u) << reply.Body;
+  EXPECT_FALSE(ChallengeFromReply(reply.Body).has_value());
+  EXPECT_EQ(game.Submit("Ann", "", 5, 'P', std::string(kChallengeParameter) + std::string(32, 'a')).Body,
+            "OK");
 }
 
 }  // namespace
