@@ -11,13 +11,13 @@ int64_t TScoreStore::Insert(const TStoredEntry& entry, const std::string& ticket
 // The ticket rules, for every store: the row is read, then the replay written only where none is yet,
 // so that of two uploads at once the first written wins and the other is told the replay came already.
 TUploadResult TScoreStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
-                                       int64_t& entry) {
+                                       int64_t& entry, const std::string& address) {
   TTicketRow row;
   if (!FindTicket(ticket, row)) return TUploadResult::urUnknown;
   entry = row.Entry;
   if (row.HasReplay) return TUploadResult::urTaken;
   if (now >= row.Expires) return TUploadResult::urExpired;
-  return QueueReplay(row.Entry, data) ? TUploadResult::urStored : TUploadResult::urTaken;
+  return QueueReplay(row.Entry, data, address) ? TUploadResult::urStored : TUploadResult::urTaken;
 }
 
 void TScoreStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
@@ -45,10 +45,11 @@ std::string TScoreStore::WithReplayStates(const char* sql) {
 }
 
 std::unique_ptr<TScoreStore> OpenScoreStore(const std::string& where, bool fullSync,
-                                            const std::string& readFrom, int connections) {
+                                            const std::string& readFrom, int connections,
+                                            const TDbTimeouts& timeouts) {
   if (!readFrom.empty() && !IsPostgresUri(readFrom))
     throw EStoreError("%s: a table is read from a PostgreSQL replica only", ShownStoreName(readFrom).c_str());
-  if (IsPostgresUri(where)) return OpenPgStore(where, readFrom, connections);
+  if (IsPostgresUri(where)) return OpenPgStore(where, readFrom, connections, timeouts);
   if (!readFrom.empty())
     throw EStoreError("%s: a replica is read from only beside a PostgreSQL database", where.c_str());
   return OpenSqliteStore(where, fullSync);
