@@ -148,7 +148,7 @@ struct THttpServer::TImpl {
   bool StopRequested = false;
   TConnection* Connections = nullptr;
   std::atomic<int> Answering{0};  // connections in kAnswering
-  std::mutex BodyLock;  // BodyBytesHeld and BodyBytesByAddress
+  std::mutex BodyLock;            // BodyBytesHeld and BodyBytesByAddress
   size_t BodyBytesHeld = 0;
   std::unordered_map<std::string, size_t> BodyBytesByAddress;  // only addresses holding some
   unsigned Limit = 0;             // ConnectionLimit, as Run started the daemon with it
@@ -241,8 +241,9 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
           request->Answered = true;
           THttpResponse response;
           impl.RefuseAndClose(response, 503,
-                              pastShare ? "too many bodies are arriving from this address just now; try again later"
-                                        : "too many bodies are arriving just now; try again later");
+                              pastShare
+                                  ? "too many bodies are arriving from this address just now; try again later"
+                                  : "too many bodies are arriving just now; try again later");
           impl.Queue(connection, http, response);
           return MHD_YES;
         }

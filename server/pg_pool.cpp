@@ -102,8 +102,8 @@ bool TPgPool::WaitSocket(int fd, short events, TClock::time_point until) const {
     if (now >= end) return false;
     const auto slice = std::min<TClock::duration>(end - now, kLookAgain);
     pollfd wanted{fd, events, 0};
-    const int ready = poll(&wanted, 1,
-                           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count()));
+    const int ready =
+        poll(&wanted, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count()));
     if (ready > 0) return true;
   }
 }
@@ -147,8 +147,9 @@ PGconn* TPgPool::Connect() {
   const std::string connectSeconds = std::to_string(ConnectTimeout.count());
   // TCP keepalives find a connection to a machine gone away; the URI's own settings come after ours and
   // win.
-  const char* const keys[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
-                              "keepalives_count", "dbname", nullptr};
+  const char* const keys[] = {
+      "connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
+      "dbname",          nullptr};
   const char* const values[] = {connectSeconds.c_str(), "1", "10", "5", "3", Uri.c_str(), nullptr};
   PGconn* c = PQconnectStartParams(keys, values, 1);
   auto fail = [&](const std::string& why) {
@@ -251,8 +252,8 @@ TResult TPgConnection::Run(const char* what, const char* sql, const std::vector<
     lengths.push_back(static_cast<int>(p.Value.size()));
     formats.push_back(p.Binary ? 1 : 0);
   }
-  const bool sent = PQsendQueryParams(Connection, sql, static_cast<int>(params.size()), nullptr, values.data(),
-                                      lengths.data(), formats.data(), 0) == 1;
+  const bool sent = PQsendQueryParams(Connection, sql, static_cast<int>(params.size()), nullptr,
+                                      values.data(), lengths.data(), formats.data(), 0) == 1;
   return Check(what, Pool.Exchange(Connection, what, sent));
 }
 

@@ -194,9 +194,10 @@ void TPgStore::SetUpSchema() {
     c.Run("cannot set up", "INSERT INTO pellorin_schema VALUES ($1)", {Number(kSchemaVersion)});
   }
   // Altered only when a column is missing, so that a start takes no lock on the replays otherwise.
-  TResult missing = c.Run("cannot set up",
-                          "SELECT count(*) FROM information_schema.columns WHERE table_schema = "
-                          "current_schema() AND table_name = 'replays' AND column_name IN ('address', 'started')");
+  TResult missing =
+      c.Run("cannot set up",
+            "SELECT count(*) FROM information_schema.columns WHERE table_schema = "
+            "current_schema() AND table_name = 'replays' AND column_name IN ('address', 'started')");
   if (NumberField(missing.get(), 0, 0) < 2) c.RunScript("cannot set up", kReplayAddressColumns);
   // A failure leaves the connection in its failed transaction: it is closed when it goes back, which
   // rolls the transaction back.
@@ -348,8 +349,8 @@ std::unique_ptr<TAdmission> TPgStore::MakeAdmission(const TAdmissionLimits& limi
 
 }  // namespace
 
-std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom,
-                                         int connections, const TDbTimeouts& timeouts) {
+std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom, int connections,
+                                         const TDbTimeouts& timeouts) {
   auto store = std::make_unique<TPgStore>(uri, connections, true, timeouts);
   if (!readFrom.empty()) store->ReadFrom(readFrom, connections, timeouts);
   return store;

@@ -143,8 +143,8 @@ std::unique_ptr<TScoreStore> OpenScoreStore(const std::string& where, bool fullS
                                             const TDbTimeouts& timeouts = {});
 // The two stores, each in its own file.
 std::unique_ptr<TScoreStore> OpenSqliteStore(const std::string& path, bool fullSync);
-std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom,
-                                         int connections, const TDbTimeouts& timeouts);
+std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom, int connections,
+                                         const TDbTimeouts& timeouts);
 
 // Whether where names a PostgreSQL database ("postgresql://..." or "postgres://...") rather than a file.
 bool IsPostgresUri(const std::string& where);

@@ -37,10 +37,6 @@ struct TServerOptions {
   // than VerifyTimeout, so that a check still running keeps its replay.
   int VerifyLease = 360;
   bool VerifyOnly = false;  // run only the verification workers on DatabasePath, no HTTP
-  // PostgreSQL: seconds to wait for a connection, and for one statement's answer, before the request
-  // that needs it fails.
-  int DbConnectTimeout = 2;
-  int DbStatementTimeout = 5;
   THttpLimits Http;         // connections, their time and their size; Threads is --threads
   // Whether --max-connections-per-address was given: without it, --trust-proxy lifts that limit, as
   // every connection then comes from the proxy.
@@ -48,6 +44,10 @@ struct TServerOptions {
   // Whether --max-replay-bytes-held-per-address was given: without it, the share is four of the largest
   // replays (--max-replay-bytes).
   bool PerAddressBodyBytesGiven = false;
+  // PostgreSQL: seconds to wait for a connection, and for one statement's answer, before the request
+  // that needs it fails.
+  int DbConnectTimeout = 2;
+  int DbStatementTimeout = 5;
 
   TServerOptions();  // Key is the build's key letter
 };

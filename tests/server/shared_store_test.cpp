@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -341,9 +342,9 @@ TEST_P(SharedStoreTest, AddressesTakeTurnsAtTheChecksAndEachHoldsItsShareOfTheQu
   report.Played = report.Recorded = {1, 777, 1, 0, 0, 0};
   report.Equal = true;
   // (One write a line, so that checks at once do not mix their lines.)
-  std::ofstream(verifier) << "#!/bin/sh\nprintf '%s\\n' \"$(cat \"$2\")\" >>" << order
-                          << "\nwhile [ ! -e " << go << " ]; do sleep 0.05; done\nsleep 0.2\necho '"
-                          << WriteVerifierReport(report) << "'\n";
+  std::ofstream(verifier) << "#!/bin/sh\nprintf '%s\\n' \"$(cat \"$2\")\" >>" << order << "\nwhile [ ! -e "
+                          << go << " ]; do sleep 0.05; done\nsleep 0.2\necho '" << WriteVerifierReport(report)
+                          << "'\n";
   chmod(verifier.c_str(), 0755);
   StartServers({"--verifier", verifier, "--verify-workers", "1", "--verify-queue-per-address", "8"});
   const size_t workers = Servers.size();
@@ -499,8 +500,8 @@ TEST(PostgresOutage, AServerOutlivesADatabaseThatStopsAnswering) {
   report.Equal = true;
   std::ofstream(verifier) << "#!/bin/sh\necho '" << WriteVerifierReport(report) << "'\n";
   chmod(verifier.c_str(), 0755);
-  const std::vector<std::string> common = {"--db",       uri,          "--verifier", verifier,
-                                           "--db-connect-timeout", "1", "--db-statement-timeout", "2"};
+  const std::vector<std::string> common = {
+      "--db", uri, "--verifier", verifier, "--db-connect-timeout", "1", "--db-statement-timeout", "2"};
   auto start = [&](std::vector<std::string> args, bool listens = true) {
     args.insert(args.end(), common.begin(), common.end());
     auto process = std::make_unique<TServerProcess>(folder.Path(), args, listens);
@@ -525,16 +526,18 @@ TEST(PostgresOutage, AServerOutlivesADatabaseThatStopsAnswering) {
   } thaw{cluster};
   const auto frozen = std::chrono::steady_clock::now();
   TReply home, kept, result, handshake, stale;
-  EXPECT_LT(Timed([&] { home = game.Get("/"); }), TMs(100));
+  TMs took[6];
+  EXPECT_LT(took[0] = Timed([&] { home = game.Get("/"); }), TMs(100));
   EXPECT_EQ(home.Status, 200);
-  EXPECT_LT(Timed([&] { kept = game.Get(table); }), TMs(100));
+  EXPECT_LT(took[1] = Timed([&] { kept = game.Get(table); }), TMs(100));
   EXPECT_EQ(kept.Body, page);
   // The first request that needs the database waits for it no longer than the statement time-out.
-  EXPECT_LE(Timed([&] { result = game.SendInf(Inf(token, "During", 777)); }), TMs(2500));
+  EXPECT_LE(took[2] = Timed([&] { result = game.SendInf(Inf(token, "During", 777)); }), TMs(2500));
   EXPECT_EQ(result.Status, 503) << result.Body;
   EXPECT_EQ(result.Body.rfind("Error: ", 0), 0u) << result.Body;
   // Then the server knows: the next fails at once.
-  EXPECT_LT(Timed([&] { handshake = game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery)); }),
+  EXPECT_LT(took[3] = Timed(
+                [&] { handshake = game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery)); }),
             TMs(100));
   EXPECT_EQ(handshake.Status, 503) << handshake.Body;
   // Past --table-cache the page kept is served rather than none.
@@ -549,11 +552,18 @@ TEST(PostgresOutage, AServerOutlivesADatabaseThatStopsAnswering) {
   std::thread waiting([&] { TGameClient(spare->Port()).Submit("Spare", "", 1); });
   std::this_thread::sleep_for(TMs(200));
   int status = -1;
-  EXPECT_LT(Timed([&] { status = spare->Stop(); }), TMs(2000));
+  EXPECT_LT(took[4] = Timed([&] { status = spare->Stop(); }), TMs(2000));
   EXPECT_EQ(status, 0) << spare->ErrorOutput();
   waiting.join();
-  EXPECT_LT(Timed([&] { status = worker->Stop(); }), TMs(2000));
+  EXPECT_LT(took[5] = Timed([&] { status = worker->Stop(); }), TMs(2000));
   EXPECT_EQ(status, 0) << worker->ErrorOutput();
+
+  std::printf(
+      "with the database stopped, in ms: home page %lld, kept table %lld, first result %lld, next "
+      "handshake %lld, SIGTERM of a server %lld, of a --verify-only process %lld\n",
+      static_cast<long long>(took[0].count()), static_cast<long long>(took[1].count()),
+      static_cast<long long>(took[2].count()), static_cast<long long>(took[3].count()),
+      static_cast<long long>(took[4].count()), static_cast<long long>(took[5].count()));
 
   // The database answers again: the same server stores and checks without a restart.
   cluster.Freeze(false);

@@ -372,8 +372,8 @@ TEST_F(VerifyTest, UploadsArrivingAtOnceAreHeldToTheirBytesInAll) {
 // One address holds at most its share of those bytes: past it its next upload is refused before its
 // body, while another address's is read whole; the share comes back as its uploads end.
 TEST_F(VerifyTest, OneAddressHoldsAtMostItsShareOfTheBytesArriving) {
-  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "8000", "--max-replay-bytes-held", "100000",
-                                              "--max-replay-bytes-held-per-address", "10000"});
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "8000", "--max-replay-bytes-held",
+                                              "100000", "--max-replay-bytes-held-per-address", "10000"});
   const std::string head =
       "POST /cgi/replay?ticket=" + std::string(32, 'a') + " HTTP/1.1\r\nHost: x\r\nContent-Length: ";
   auto answer = [&](const std::string& source, int length) {
