@@ -503,14 +503,15 @@ TEST(PostgresOutage, AServerOutlivesADatabaseThatStopsAnswering) {
   const std::vector<std::string> common = {
       "--db", uri, "--verifier", verifier, "--db-connect-timeout", "1", "--db-statement-timeout", "2"};
   auto start = [&](std::vector<std::string> args, bool listens = true) {
-    args.insert(args.end(), common.begin(), common.end());
+    args.insert(args.begin(), common.begin(), common.end());  // args' own options win
     auto process = std::make_unique<TServerProcess>(folder.Path(), args, listens);
     EXPECT_TRUE(process->Started()) << process->ErrorOutput();
     return process;
   };
   auto server = start({"--key", "P", "--max-per-minute", "0", "--table-cache", "3"});
-  auto spare = start({"--key", "P", "--max-per-minute", "0"});
-  auto worker = start({"--verify-only"}, false);
+  // These two wait long on a statement: a stop must not.
+  auto spare = start({"--key", "P", "--max-per-minute", "0", "--db-statement-timeout", "20"});
+  auto worker = start({"--verify-only", "--db-statement-timeout", "20"}, false);
   const std::string table = std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json";
   TGameClient game(server->Port());
   ASSERT_EQ(game.Submit("Before", "", 777).Body.rfind("OK|", 0), 0u);
