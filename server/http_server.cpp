@@ -20,6 +20,9 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
+
+#include "server/request_parts.h"
 
 namespace {
 
@@ -95,6 +98,7 @@ struct TRequestState {
   bool BodyFollows = false;  // the header announces a body: a Content-Length above 0, or chunks
   bool ReadingBody = false;  // a POST's body is coming, to be answered once it is whole
   size_t BodyLength = 0;     // its Content-Length, held in TImpl::BodyBytesHeld until the request ends
+  std::string BodyAddress;   // the client's address it is held for
   std::string Body;
 };
 
@@ -113,6 +117,12 @@ struct THttpServer::TImpl {
   // The request as the handler sees it, its header fields not yet read.
   static THttpRequest RequestOf(MHD_Connection* connection, const TRequestState& request, const char* method,
                                 const char* version);
+  static void ReadHeaders(MHD_Connection* connection, THttpRequest& request);
+
+  // Takes length bytes of the body budget for address: false (nothing taken) when that would go past
+  // the whole budget or the address's share. ReleaseBody gives them back.
+  bool HoldBody(const std::string& address, size_t length, bool& pastShare);
+  void ReleaseBody(const std::string& address, size_t length);
 
   // The whole answer to a request within the limits, or the layer's own refusal of one beyond them.
   void Respond(const THttpRequest& request, THttpResponse& response, MHD_Connection* connection);
@@ -138,7 +148,9 @@ struct THttpServer::TImpl {
   bool StopRequested = false;
   TConnection* Connections = nullptr;
   std::atomic<int> Answering{0};  // connections in kAnswering
-  std::atomic<size_t> BodyBytesHeld{0};
+  std::mutex BodyLock;            // BodyBytesHeld and BodyBytesByAddress
+  size_t BodyBytesHeld = 0;
+  std::unordered_map<std::string, size_t> BodyBytesByAddress;  // only addresses holding some
   unsigned Limit = 0;             // ConnectionLimit, as Run started the daemon with it
   std::atomic<unsigned> Open{0};  // connections within Limit, those past it not counted
 };
@@ -219,20 +231,23 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
         refusal = 413;
       } else if (body) {
         const size_t wanted = static_cast<size_t>(std::strtoull(length, nullptr, 10));
-        size_t held = impl.BodyBytesHeld.load();
-        do {
-          if (held + wanted > impl.Limits.MaxBodyBytesHeld) break;
-        } while (!impl.BodyBytesHeld.compare_exchange_weak(held, held + wanted));
-        if (held + wanted > impl.Limits.MaxBodyBytesHeld) {
+        THttpRequest http = RequestOf(connection, *request, method, version);
+        ReadHeaders(connection, http);
+        const std::string address = ClientAddress(http, impl.Limits.TrustProxy);
+        bool pastShare = false;
+        if (!impl.HoldBody(address, wanted, pastShare)) {
           if (!startAnswer()) return MHD_NO;
           *uploadSize = 0;
           request->Answered = true;
-          const THttpRequest http = RequestOf(connection, *request, method, version);
           THttpResponse response;
-          impl.RefuseAndClose(response, 503, "too many bodies are arriving just now; try again later");
+          impl.RefuseAndClose(response, 503,
+                              pastShare
+                                  ? "too many bodies are arriving from this address just now; try again later"
+                                  : "too many bodies are arriving just now; try again later");
           impl.Queue(connection, http, response);
           return MHD_YES;
         }
+        request->BodyAddress = address;
         request->ReadingBody = true;
         request->BodyLength = static_cast<size_t>(std::strtoull(length, nullptr, 10));
         request->Body.reserve(request->BodyLength);
@@ -246,13 +261,7 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
   request->Answered = true;
 
   THttpRequest http = RequestOf(connection, *request, method, version);
-  MHD_get_connection_values(
-      connection, MHD_HEADER_KIND,
-      [](void* headers, MHD_ValueKind, const char* key, const char* value) {
-        static_cast<THttpRequest*>(headers)->Headers.emplace_back(key, value == nullptr ? "" : value);
-        return MHD_YES;
-      },
-      &http);
+  ReadHeaders(connection, http);
   THttpResponse response;
   if (refusal == 411) {
     impl.RefuseAndClose(response, 411, "a POST needs a Content-Length");
@@ -268,6 +277,36 @@ MHD_Result THttpServer::TImpl::Answer(void* self, MHD_Connection* connection, co
   }
   impl.Queue(connection, http, response);
   return MHD_YES;
+}
+
+void THttpServer::TImpl::ReadHeaders(MHD_Connection* connection, THttpRequest& request) {
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* headers, MHD_ValueKind, const char* key, const char* value) {
+        static_cast<THttpRequest*>(headers)->Headers.emplace_back(key, value == nullptr ? "" : value);
+        return MHD_YES;
+      },
+      &request);
+}
+
+bool THttpServer::TImpl::HoldBody(const std::string& address, size_t length, bool& pastShare) {
+  std::lock_guard<std::mutex> hold(BodyLock);
+  auto found = BodyBytesByAddress.find(address);
+  const size_t own = found == BodyBytesByAddress.end() ? 0 : found->second;
+  pastShare = own + length > Limits.MaxBodyBytesHeldPerAddress;
+  if (pastShare || BodyBytesHeld + length > Limits.MaxBodyBytesHeld) return false;
+  BodyBytesHeld += length;
+  BodyBytesByAddress[address] = own + length;
+  return true;
+}
+
+void THttpServer::TImpl::ReleaseBody(const std::string& address, size_t length) {
+  std::lock_guard<std::mutex> hold(BodyLock);
+  BodyBytesHeld -= length;
+  auto found = BodyBytesByAddress.find(address);
+  if (found == BodyBytesByAddress.end()) return;
+  found->second -= std::min(found->second, length);
+  if (found->second == 0) BodyBytesByAddress.erase(found);
 }
 
 void THttpServer::TImpl::Respond(const THttpRequest& request, THttpResponse& response,
@@ -329,7 +368,7 @@ void THttpServer::TImpl::EndRequest(void* self, MHD_Connection* connection, void
   TImpl& impl = *static_cast<TImpl*>(self);
   std::unique_ptr<TRequestState> request(static_cast<TRequestState*>(*state));
   *state = nullptr;
-  if (request && request->ReadingBody) impl.BodyBytesHeld -= request->BodyLength;
+  if (request && request->ReadingBody) impl.ReleaseBody(request->BodyAddress, request->BodyLength);
   TConnection* open = ConnectionOf(connection);
   if (open != nullptr && open->PastLimit) return;
   if (open != nullptr) {

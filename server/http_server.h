@@ -39,6 +39,11 @@ struct THttpLimits {
   // Bytes of bodies held at once, those still arriving included; a POST that would go past it gets a
   // 503 before its body is read.
   size_t MaxBodyBytesHeld = 32 * 1024 * 1024;
+  // The share of MaxBodyBytesHeld one client address may hold, so that one address cannot take it all;
+  // past it that address's POST gets a 503 before its body is read.
+  size_t MaxBodyBytesHeldPerAddress = 4 * 1024 * 1024;
+  // The client's address for that share is the last of X-Forwarded-For (behind a proxy that sets it).
+  bool TrustProxy = false;
 };
 
 struct THttpRequest {

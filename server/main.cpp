@@ -32,7 +32,8 @@ int RunWorkersOnly(const TServerOptions& options, sigset_t& stopSignals) {
                  "pellorin-server: no pellorin program found to check replays with (see --verifier)\n");
     return 1;
   }
-  const auto store = OpenScoreStore(options.DatabasePath, options.FullSync, {}, options.VerifyWorkers + 1);
+  const auto store = OpenScoreStore(options.DatabasePath, options.FullSync, {}, options.VerifyWorkers + 1,
+                                    DbTimeoutsOf(options));
   auto workers = MakeVerifyQueue(*store, options, verifier);
   workers->Start();
   std::fprintf(stderr, "pellorin-server: checking the replays queued in %s by %s, %d at a time\n",
@@ -40,6 +41,8 @@ int RunWorkersOnly(const TServerOptions& options, sigset_t& stopSignals) {
   std::fflush(stderr);
   int signal = 0;
   sigwait(&stopSignals, &signal);
+  // A verdict being written may finish; nothing waits on a database that does not answer.
+  store->StopWaiting(900);
   workers->Stop();
   std::fprintf(stderr, "pellorin-server: stopped checking replays\n");
   return 0;
@@ -111,9 +114,14 @@ int main(int argc, char** argv) {
     if (!asked) kill(getpid(), SIGTERM);
     stopper.join();
     if (!failure.empty()) std::fprintf(stderr, "pellorin-server: %s\n", failure.c_str());
-    std::fprintf(stderr, "pellorin-server: %s; table %s has %lld entries\n",
-                 asked ? "stopped" : "stopped on an error", server.Store().Path().c_str(),
-                 static_cast<long long>(server.Store().Count()));
+    // A database shared by other servers (which a stop no longer waits on) may not be counted.
+    std::string count;
+    try {
+      count = " has " + std::to_string(server.Store().Count()) + " entries";
+    } catch (const EStoreError&) {
+    }
+    std::fprintf(stderr, "pellorin-server: %s; table %s%s\n", asked ? "stopped" : "stopped on an error",
+                 server.Store().Path().c_str(), count.c_str());
     if (!asked) return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pellorin-server: %s\n", e.what());

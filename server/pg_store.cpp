@@ -161,32 +161,45 @@ END $$;
 };
 constexpr int kSchemaVersion = static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);
 
+// Each replay's uploading address, and when its latest check started (milliseconds since 1970), for the
+// addresses' turns at the workers: added, whatever the version, to a table made without them.
+const char* const kReplayAddressColumns = R"sql(
+ALTER TABLE replays ADD COLUMN IF NOT EXISTS address text;
+ALTER TABLE replays ADD COLUMN IF NOT EXISTS started bigint;
+CREATE INDEX IF NOT EXISTS replays_address ON replays (address, started);
+)sql";
+
 class TPgStore final : public TScoreStore {
  public:
   // Connects to uri (at most connections at once). setUp: creates or updates the schema; otherwise
   // (a read replica) the schema must be there already. Throws EStoreError naming the database.
-  TPgStore(const std::string& uri, int connections, bool setUp);
+  TPgStore(const std::string& uri, int connections, bool setUp, const TDbTimeouts& timeouts);
 
   std::vector<TStoredEntry> Best(int limit, bool verifiedOnly) override;
   int64_t Count() override;
   void IssueChallenge(const std::string& id, uint32_t seed, const std::string& address, int64_t now,
                       const TChallengeLimits& limits) override;
   int64_t QueuedCount() override;
+  int64_t QueuedCountFrom(const std::string& address) override;
   bool ClaimReplay(int leaseSeconds, TReplayUpload& upload) override;
   void ReleaseReplay(int64_t entry) override;
   bool ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& reason) override;
   bool VerifiedReplay(int64_t entry, std::string& data) override;
   std::unique_ptr<TAdmission> MakeAdmission(const TAdmissionLimits& limits) override;
+  void StopWaiting(int milliseconds) override {
+    Pool.StopWaiting(milliseconds);
+    if (Replica) Replica->StopWaiting(milliseconds);
+  }
 
   // The world table is read from the replica at uri from now on.
-  void ReadFrom(const std::string& uri, int connections) {
-    Replica = std::make_unique<TPgStore>(uri, connections, false);
+  void ReadFrom(const std::string& uri, int connections, const TDbTimeouts& timeouts) {
+    Replica = std::make_unique<TPgStore>(uri, connections, false, timeouts);
   }
 
  private:
   int64_t InsertEntry(const TStoredEntry& entry, TEntryProof& proof) override;
   bool FindTicket(const std::string& ticket, TTicketRow& row) override;
-  bool QueueReplay(int64_t entry, const std::string& data) override;
+  bool QueueReplay(int64_t entry, const std::string& data, const std::string& address) override;
   bool RefuseReplay(int64_t entry, const std::string& data, const std::string& reason, int64_t now) override;
   void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) override;
 
@@ -196,8 +209,9 @@ class TPgStore final : public TScoreStore {
   std::unique_ptr<TPgStore> Replica;  // where Best reads, or null for this database
 };
 
-TPgStore::TPgStore(const std::string& uri, int connections, bool setUp)
-    : TScoreStore(ShownStoreName(uri)), Pool(uri, connections) {
+TPgStore::TPgStore(const std::string& uri, int connections, bool setUp, const TDbTimeouts& timeouts)
+    : TScoreStore(ShownStoreName(uri)),
+      Pool(uri, connections, timeouts.ConnectSeconds, timeouts.StatementSeconds) {
   if (setUp) {
     SetUpSchema();
     return;
@@ -223,6 +237,12 @@ void TPgStore::SetUpSchema() {
     c.Run("cannot set up", "DELETE FROM pellorin_schema");
     c.Run("cannot set up", "INSERT INTO pellorin_schema VALUES ($1)", {Number(kSchemaVersion)});
   }
+  // Altered only when a column is missing, so that a start takes no lock on the replays otherwise.
+  TResult missing =
+      c.Run("cannot set up",
+            "SELECT count(*) FROM information_schema.columns WHERE table_schema = "
+            "current_schema() AND table_name = 'replays' AND column_name IN ('address', 'started')");
+  if (NumberField(missing.get(), 0, 0) < 2) c.RunScript("cannot set up", kReplayAddressColumns);
   // A failure leaves the connection in its failed transaction: it is closed when it goes back, which
   // rolls the transaction back.
   c.Run("cannot set up", "COMMIT");
@@ -312,11 +332,12 @@ bool TPgStore::FindTicket(const std::string& ticket, TTicketRow& row) {
   return true;
 }
 
-bool TPgStore::QueueReplay(int64_t entry, const std::string& data) {
-  static const std::string kQueue =
-      WithReplayStates("UPDATE replays SET data = $1, state = {queued} WHERE entry = $2 AND data IS NULL");
+bool TPgStore::QueueReplay(int64_t entry, const std::string& data, const std::string& address) {
+  static const std::string kQueue = WithReplayStates(
+      "UPDATE replays SET data = $1, state = {queued}, address = $3 WHERE entry = $2 AND data IS NULL");
   TPgConnection c(Pool);
-  TResult stored = c.Run("cannot store a replay in", kQueue.c_str(), {Bytes(data), Number(entry)});
+  TResult stored =
+      c.Run("cannot store a replay in", kQueue.c_str(), {Bytes(data), Number(entry), Text(address)});
   return std::strcmp(PQcmdTuples(stored.get()), "1") == 0;
 }
 
@@ -336,12 +357,22 @@ int64_t TPgStore::QueuedCount() {
   return NumberField(c.Run("cannot count the replays of", kCount.c_str()).get(), 0, 0);
 }
 
+int64_t TPgStore::QueuedCountFrom(const std::string& address) {
+  static const std::string kCount =
+      WithReplayStates("SELECT count(*) FROM replays WHERE address = $1 AND state = {queued}");
+  TPgConnection c(Pool);
+  return NumberField(c.Run("cannot count the replays of", kCount.c_str(), {Text(address)}).get(), 0, 0);
+}
+
 bool TPgStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
-  // A replay another worker is claiming at this moment is skipped, not waited for.
+  // A replay another worker is claiming at this moment is skipped, not waited for. The addresses in
+  // turn: the one whose last check started longest ago, or never, first.
   static const std::string kClaim = WithReplayStates(
-      "UPDATE replays r SET leased = extract(epoch FROM now())::bigint + $1 FROM scores s "
-      "WHERE r.entry = (SELECT entry FROM replays WHERE state = {queued} AND (leased IS NULL OR leased <= "
-      "extract(epoch FROM now())::bigint) ORDER BY entry LIMIT 1 FOR UPDATE SKIP LOCKED) AND s.id = r.entry "
+      "UPDATE replays r SET leased = extract(epoch FROM now())::bigint + $1, "
+      "started = (extract(epoch FROM clock_timestamp()) * 1000)::bigint FROM scores s "
+      "WHERE r.entry = (SELECT q.entry FROM replays q WHERE q.state = {queued} AND (q.leased IS NULL OR "
+      "q.leased <= extract(epoch FROM now())::bigint) ORDER BY (SELECT max(x.started) FROM replays x WHERE "
+      "x.address = q.address) NULLS FIRST, q.entry LIMIT 1 FOR UPDATE OF q SKIP LOCKED) AND s.id = r.entry "
       "RETURNING r.entry, s.score, r.data");
   TPgConnection c(Pool);
   TResult r = c.Run("cannot claim a replay in", kClaim.c_str(), {Number(leaseSeconds)});
@@ -398,9 +429,9 @@ std::unique_ptr<TAdmission> TPgStore::MakeAdmission(const TAdmissionLimits& limi
 
 }  // namespace
 
-std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom,
-                                         int connections) {
-  auto store = std::make_unique<TPgStore>(uri, connections, true);
-  if (!readFrom.empty()) store->ReadFrom(readFrom, connections);
+std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom, int connections,
+                                         const TDbTimeouts& timeouts) {
+  auto store = std::make_unique<TPgStore>(uri, connections, true, timeouts);
+  if (!readFrom.empty()) store->ReadFrom(readFrom, connections, timeouts);
   return store;
 }

@@ -33,6 +33,7 @@ THttpLimits HttpLimitsOf(const TServerOptions& options, const std::string& verif
   THttpLimits limits = options.Http;
   limits.MaxBodyBytes = verifier.empty() ? 0 : static_cast<size_t>(options.MaxReplayBytes);
   limits.BodyPath = std::string(kReplayPath);
+  limits.TrustProxy = options.TrustProxy;
   return limits;
 }
 
@@ -58,6 +59,10 @@ TChallengeLimits ChallengeLimitsOf(const TServerOptions& options) {
 
 }  // namespace
 
+TDbTimeouts DbTimeoutsOf(const TServerOptions& options) {
+  return {options.DbConnectTimeout, options.DbStatementTimeout};
+}
+
 std::string VerifierOf(const TServerOptions& options) {
   if (options.VerifyWorkers == 0) return {};
   return options.VerifierPath.empty() ? DefaultVerifierProgram() : options.VerifierPath;
@@ -75,7 +80,8 @@ std::unique_ptr<TVerifyQueue> MakeVerifyQueue(TScoreStore& store, const TServerO
   limits.MemoryMegabytes = options.VerifyMemoryMegabytes;
   limits.WallSeconds = options.VerifyLease - 1;
   return std::make_unique<TVerifyQueue>(store, limits, options.VerifyWorkers,
-                                        static_cast<size_t>(options.VerifyQueue), options.VerifyLease);
+                                        static_cast<size_t>(options.VerifyQueue), options.VerifyLease,
+                                        static_cast<size_t>(options.VerifyQueuePerAddress));
 }
 
 TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
@@ -83,7 +89,7 @@ TScoreServer::TScoreServer(const TServerOptions& options, FILE* log)
       Verifier(VerifierOf(options)),
       Log(log),
       Scores(OpenScoreStore(options.DatabasePath, options.FullSync, options.ReadDatabase,
-                            options.Http.Threads + options.VerifyWorkers + 2)),
+                            options.Http.Threads + options.VerifyWorkers + 2, DbTimeoutsOf(options))),
       Admission(Scores->MakeAdmission(AdmissionLimitsOf(options))),
       TablePages(options.TableCacheSeconds),
       Http(
@@ -121,7 +127,12 @@ void TScoreServer::Run() {
   Log.Flush();
 }
 
-void TScoreServer::Stop() { Http.Stop(); }
+void TScoreServer::Stop() {
+  // The answers in progress get most of the HTTP layer's second to finish; no wait on the database
+  // outlasts it, whatever the database does.
+  Scores->StopWaiting(900);
+  Http.Stop();
+}
 
 void TScoreServer::LogRequest(const THttpRequest& req, const THttpResponse& res) {
   if (!Log.Enabled()) return;
@@ -254,7 +265,7 @@ void TScoreServer::HandleResult(const THttpRequest& req, const TQuery& query, TH
   try {
     taken = Admission->TakeAndStore(record.Token, session, address, entry, proof);
   } catch (const EStoreError&) {
-    return Refuse(res, 500, "the result could not be stored; try again");
+    return Refuse(res, 503, "the result could not be stored; try again");
   }
   switch (taken) {
     case TTokenTake::tkTaken:
@@ -290,7 +301,7 @@ void TScoreServer::HandleReplay(const THttpRequest& req, THttpResponse& res) {
     if (!Scores->VerifiedReplay(std::stoll(*id->second), data))
       return Refuse(res, 404, "no verified replay for this entry");
   } catch (const EStoreError&) {
-    return Refuse(res, 500, "the replay cannot be read just now");
+    return Refuse(res, 503, "the replay cannot be read just now; try again");
   }
   res.Status = 200;
   res.ContentType = "application/octet-stream";
@@ -313,10 +324,13 @@ void TScoreServer::HandleUpload(const THttpRequest& req, const TQuery& query, TH
   if (req.Body.empty()) return Refuse(res, 400, "the replay is empty");
   int64_t entry = 0;
   std::string reason;
+  const std::string address = ClientAddress(req, Options.TrustProxy);
   try {
     if (!Checks->HasRoom()) return Refuse(res, 503, "too many replays wait for their check; try later");
+    if (!Checks->HasRoomFrom(address))
+      return Refuse(res, 503, "too many replays from this address wait for their check; try later");
     switch (Scores->StoreReplay(*ticket->second, req.Body, static_cast<int64_t>(std::time(nullptr)), entry,
-                                reason)) {
+                                reason, address)) {
       case TUploadResult::urStored:
         break;
       case TUploadResult::urRefused:  // the verdict is on the table, as a check's would be
@@ -329,7 +343,7 @@ void TScoreServer::HandleUpload(const THttpRequest& req, const TQuery& query, TH
         return Refuse(res, 403, "the ticket has expired");
     }
   } catch (const EStoreError&) {
-    return Refuse(res, 500, "the replay could not be stored");
+    return Refuse(res, 503, "the replay could not be stored; try again");
   }
   Checks->Wake();
   Reply(res, 200, "OK");
@@ -365,7 +379,9 @@ void TScoreServer::HandleWorldTable(const TQuery& query, THttpResponse& res) {
   try {
     best = Scores->Best(kWorldTableSize, verifiedOnly);
   } catch (const EStoreError&) {
-    return Refuse(res, 500, "the table cannot be read just now");
+    // The database does not answer: the page last read, however old, rather than none.
+    if (TablePages.FindAny(page, res.Body)) return;
+    return Refuse(res, 503, "the table cannot be read just now; try again");
   }
   res.Body = json ? WorldTableJson(best) : WorldTableHtml(best, verifiedOnly);
   TablePages.Keep(page, res.Body, changes, now);

@@ -23,6 +23,8 @@ class EServerError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The PostgreSQL time-outs options ask for.
+TDbTimeouts DbTimeoutsOf(const TServerOptions& options);
 // The verifier program options ask for; empty when no replays are taken.
 std::string VerifierOf(const TServerOptions& options);
 // The workers that check store's replays with verifier as options limit them. Throws EServerError when

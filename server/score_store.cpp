@@ -20,7 +20,7 @@ int64_t TScoreStore::Insert(const TStoredEntry& entry, TEntryProof& proof) {
 // Only a replay of the game the entry's challenge started goes to the queue: one that does not decode,
 // or starts from another seed (a replay of another entry's game), is refused here, unplayed.
 TUploadResult TScoreStore::StoreReplay(const std::string& ticket, const std::string& data, int64_t now,
-                                       int64_t& entry, std::string& reason) {
+                                       int64_t& entry, std::string& reason, const std::string& address) {
   TTicketRow row;
   if (!FindTicket(ticket, row)) return TUploadResult::urUnknown;
   entry = row.Entry;
@@ -39,7 +39,7 @@ TUploadResult TScoreStore::StoreReplay(const std::string& ticket, const std::str
     NoteChange();
     return TUploadResult::urRefused;
   }
-  return QueueReplay(row.Entry, data) ? TUploadResult::urStored : TUploadResult::urTaken;
+  return QueueReplay(row.Entry, data, address) ? TUploadResult::urStored : TUploadResult::urTaken;
 }
 
 void TScoreStore::SetVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) {
@@ -85,10 +85,11 @@ TStoredEntry::TCheck TScoreStore::CheckOf(bool hasRow, int state, int64_t expire
 }
 
 std::unique_ptr<TScoreStore> OpenScoreStore(const std::string& where, bool fullSync,
-                                            const std::string& readFrom, int connections) {
+                                            const std::string& readFrom, int connections,
+                                            const TDbTimeouts& timeouts) {
   if (!readFrom.empty() && !IsPostgresUri(readFrom))
     throw EStoreError("%s: a table is read from a PostgreSQL replica only", ShownStoreName(readFrom).c_str());
-  if (IsPostgresUri(where)) return OpenPgStore(where, readFrom, connections);
+  if (IsPostgresUri(where)) return OpenPgStore(where, readFrom, connections, timeouts);
   if (!readFrom.empty())
     throw EStoreError("%s: a replica is read from only beside a PostgreSQL database", where.c_str());
   return OpenSqliteStore(where, fullSync);

@@ -101,13 +101,18 @@ class TScoreStore {
   // Stores data as the replay of ticket's entry, queued for the verifier, when the ticket is known, has
   // no replay yet and has not expired at now (seconds since 1970); sets entry to the ticket's entry. A
   // replay that does not decode, or does not start from the seed of the entry's challenge, is stored
-  // refused at once (urRefused, reason says why).
+  // refused at once (urRefused, reason says why). address: the uploading client's, whose replays take
+  // their turns (ClaimReplay).
   TUploadResult StoreReplay(const std::string& ticket, const std::string& data, int64_t now, int64_t& entry,
-                            std::string& reason);
+                            std::string& reason, const std::string& address = {});
   // Replays queued for the verifier, those being checked included.
   virtual int64_t QueuedCount() = 0;
-  // Claims the oldest queued replay no one holds a lease on, for leaseSeconds: until then no other
-  // worker (of any server sharing the store) is given it. False when there is none.
+  // Of those, the ones uploaded from address.
+  virtual int64_t QueuedCountFrom(const std::string& address) = 0;
+  // Claims a queued replay no one holds a lease on, for leaseSeconds: until then no other worker (of
+  // any server sharing the store) is given it. The uploading addresses take turns: the replay claimed
+  // is the oldest of the address whose last check started longest ago (or never), so that one address
+  // with many replays queued delays another's by one check per worker at most. False when there is none.
   virtual bool ClaimReplay(int leaseSeconds, TReplayUpload& upload) = 0;
   // Gives up the lease on entry's replay, which stays queued (a check ended by a stop).
   virtual void ReleaseReplay(int64_t entry) = 0;
@@ -128,6 +133,11 @@ class TScoreStore {
   // The store's name as it may be shown (no password).
   const std::string& Path() const { return Name; }
 
+  // For a stop: every wait on the database, those under way and those to come, ends within
+  // milliseconds, failing with EStoreError. Statements under way are cancelled. (SQLite, a local file,
+  // has nothing to wait for.)
+  virtual void StopWaiting(int milliseconds) { (void)milliseconds; }
+
  protected:
   explicit TScoreStore(std::string shownName) : Name(std::move(shownName)) {}
 
@@ -145,7 +155,7 @@ class TScoreStore {
   virtual bool FindTicket(const std::string& ticket, TTicketRow& row) = 0;
   // Stores data as entry's replay, queued, unless one is stored already (then false): of two uploads
   // with one ticket, the first to be written is the one kept.
-  virtual bool QueueReplay(int64_t entry, const std::string& data) = 0;
+  virtual bool QueueReplay(int64_t entry, const std::string& data, const std::string& address) = 0;
   // Stores data as entry's replay, refused for reason, unless one is stored already (then false).
   virtual bool RefuseReplay(int64_t entry, const std::string& data, const std::string& reason,
                             int64_t now) = 0;
@@ -165,19 +175,26 @@ class TScoreStore {
   std::atomic<uint64_t> ChangeCount{0};
 };
 
+// How long a PostgreSQL store waits for its database: a request that needs it fails past these.
+struct TDbTimeouts {
+  int ConnectSeconds = 2;    // a new connection, from its start to its first statement
+  int StatementSeconds = 5;  // one statement's answer (also the database's own statement_timeout)
+};
+
 // Opens where: a PostgreSQL URI, or else the path of an SQLite file, created when missing. The schema
 // is created or brought up to date first (on PostgreSQL by the first server to start, under an advisory
 // lock, the others waiting). fullSync (SQLite): each commit waits for the disk; otherwise a commit
 // survives the process dying but the last ones may be lost if the machine does (PostgreSQL commits as
 // its server is configured). readFrom: a PostgreSQL URI the world table is read from (a replica), empty
 // for where itself. connections: the most PostgreSQL connections held at once, each. Throws EStoreError
-// naming the store.
+// naming the store. timeouts: PostgreSQL's.
 std::unique_ptr<TScoreStore> OpenScoreStore(const std::string& where, bool fullSync,
-                                            const std::string& readFrom = {}, int connections = 8);
+                                            const std::string& readFrom = {}, int connections = 8,
+                                            const TDbTimeouts& timeouts = {});
 // The two stores, each in its own file.
 std::unique_ptr<TScoreStore> OpenSqliteStore(const std::string& path, bool fullSync);
-std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom,
-                                         int connections);
+std::unique_ptr<TScoreStore> OpenPgStore(const std::string& uri, const std::string& readFrom, int connections,
+                                         const TDbTimeouts& timeouts);
 
 // Whether where names a PostgreSQL database ("postgresql://..." or "postgres://...") rather than a file.
 bool IsPostgresUri(const std::string& where);

@@ -114,6 +114,10 @@ const std::vector<TNumber>& Numbers() {
        "; the lower of it and --verify-cpu applies"},
       {"--verify-queue", "N", 1, 1000000, Field(&TServerOptions::VerifyQueue),
        "uploaded replays waiting for their check (503 past it)", ""},
+      {"--verify-queue-per-address", "N", 1, 1000000, Field(&TServerOptions::VerifyQueuePerAddress),
+       "of those, uploaded from one client address (503 past it for that address); the workers take the "
+       "addresses in turn",
+       ""},
       {"--max-replay-bytes", "BYTES", 1024, 67108864, Field(&TServerOptions::MaxReplayBytes),
        "size of one uploaded replay (413 past it)", ""},
       {"--verify-lease", "SECS", 2, 172800, Field(&TServerOptions::VerifyLease),
@@ -125,6 +129,14 @@ const std::vector<TNumber>& Numbers() {
        "; 0: read every time"},
       {"--max-replay-bytes-held", "BYTES", 1024, 1073741824, HttpField(&THttpLimits::MaxBodyBytesHeld),
        "bytes of uploaded replays held in memory at once, those arriving included (503 past it)", ""},
+      {"--max-replay-bytes-held-per-address", "BYTES", 1024, 1073741824,
+       HttpField(&THttpLimits::MaxBodyBytesHeldPerAddress),
+       "of those, held for one client address (503 past it for that address); at least --max-replay-bytes",
+       "; four times --max-replay-bytes unless given"},
+      {"--db-connect-timeout", "SECS", 1, 600, Field(&TServerOptions::DbConnectTimeout),
+       "PostgreSQL: how long a new connection to the database may take", ""},
+      {"--db-statement-timeout", "SECS", 1, 3600, Field(&TServerOptions::DbStatementTimeout),
+       "PostgreSQL: how long one statement may take; a request that needs it fails past it", ""},
   };
   return numbers;
 }
@@ -180,6 +192,7 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
         ok = ParseNumber(value, number.Low, number.High, n);
         if (ok) number.Field.Set(options, n);
         if (name == "--max-connections-per-address") options.PerAddressConnectionsGiven = true;
+        if (name == "--max-replay-bytes-held-per-address") options.PerAddressBodyBytesGiven = true;
       }
     }
     if (!known) {
@@ -209,6 +222,12 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
   }
   if (options.VerifyOnly && options.VerifyWorkers == 0) {
     error = "--verify-only with --verify-workers 0 has nothing to do";
+    return TParseResult::prError;
+  }
+  if (!options.PerAddressBodyBytesGiven) {
+    options.Http.MaxBodyBytesHeldPerAddress = 4 * static_cast<size_t>(options.MaxReplayBytes);
+  } else if (options.Http.MaxBodyBytesHeldPerAddress < static_cast<size_t>(options.MaxReplayBytes)) {
+    error = "--max-replay-bytes-held-per-address is less than --max-replay-bytes";
     return TParseResult::prError;
   }
   if (options.TrustProxy && !options.PerAddressConnectionsGiven) options.Http.MaxConnectionsPerAddress = 0;

@@ -36,6 +36,7 @@ struct TServerOptions {
   int VerifyMemoryMegabytes = 512;  // address space of one check; 0: no limit
   int VerifyTimeout = 300;          // seconds one check may take from its start
   int VerifyQueue = 1000;           // replays waiting for a check; past it an upload gets a 503
+  int VerifyQueuePerAddress = 8;    // of those, uploaded from one client address; past it a 503 for it
   int MaxReplayBytes = 1048576;     // bytes of one uploaded replay
   // How long a check holds its replay: past it, a replay whose worker died is claimed by another. More
   // than VerifyTimeout, so that a check still running keeps its replay.
@@ -45,6 +46,13 @@ struct TServerOptions {
   // Whether --max-connections-per-address was given: without it, --trust-proxy lifts that limit, as
   // every connection then comes from the proxy.
   bool PerAddressConnectionsGiven = false;
+  // Whether --max-replay-bytes-held-per-address was given: without it, the share is four of the largest
+  // replays (--max-replay-bytes).
+  bool PerAddressBodyBytesGiven = false;
+  // PostgreSQL: seconds to wait for a connection, and for one statement's answer, before the request
+  // that needs it fails.
+  int DbConnectTimeout = 2;
+  int DbStatementTimeout = 5;
 
   TServerOptions();  // Key is the build's key letter
 };

@@ -4,6 +4,7 @@
 // transaction that claims or writes takes the file's write lock.
 #include <sqlite3.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -45,6 +46,7 @@ class TSqliteStore final : public TScoreStore {
   void IssueChallenge(const std::string& id, uint32_t seed, const std::string& address, int64_t now,
                       const TChallengeLimits& limits) override;
   int64_t QueuedCount() override;
+  int64_t QueuedCountFrom(const std::string& address) override;
   bool ClaimReplay(int leaseSeconds, TReplayUpload& upload) override;
   void ReleaseReplay(int64_t entry) override;
   bool ReplayStateOf(int64_t entry, TReplayStatus& state, std::string& reason) override;
@@ -53,7 +55,7 @@ class TSqliteStore final : public TScoreStore {
  private:
   int64_t InsertEntry(const TStoredEntry& entry, TEntryProof& proof) override;
   bool FindTicket(const std::string& ticket, TTicketRow& row) override;
-  bool QueueReplay(int64_t entry, const std::string& data) override;
+  bool QueueReplay(int64_t entry, const std::string& data, const std::string& address) override;
   bool RefuseReplay(int64_t entry, const std::string& data, const std::string& reason, int64_t now) override;
   void WriteVerdict(int64_t entry, bool verified, const std::string& reason, int64_t now) override;
 
@@ -74,6 +76,8 @@ class TSqliteStore final : public TScoreStore {
 
   TStatement Prepare(const std::string& sql);
   void Execute(const char* sql);
+  // Whether table has column (under the write lock while the schema is set up).
+  bool HasColumn(const char* table, const char* column);
   [[noreturn]] void Fail(const char* what);
   // Writes batch in one transaction; the error message, or empty when all are stored.
   std::string WriteLocked(const std::vector<TPending*>& batch);
@@ -160,8 +164,13 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore
       "  issued INTEGER NOT NULL);"  // seconds since 1970
       "CREATE INDEX IF NOT EXISTS challenges_address ON challenges (address, serial);"
       "CREATE INDEX IF NOT EXISTS challenges_issued ON challenges (issued);"
-      "PRAGMA user_version=4;"
-      "COMMIT;");
+      "PRAGMA user_version=4;");
+  // Each replay's uploading address, and when its latest check started (milliseconds since 1970), for
+  // the addresses' turns at the workers; added to a table made without them.
+  if (!HasColumn("replays", "address")) Execute("ALTER TABLE replays ADD COLUMN address TEXT");
+  if (!HasColumn("replays", "started")) Execute("ALTER TABLE replays ADD COLUMN started INTEGER");
+  Execute("CREATE INDEX IF NOT EXISTS replays_address ON replays (address, started)");
+  Execute("COMMIT");
   InsertStatement = Prepare("INSERT INTO scores (name, country, score, submitted) VALUES (?, ?, ?, ?)");
   InsertTicketStatement =
       Prepare("INSERT INTO replays (entry, ticket, expires, state, reason, seed) VALUES (?, ?, ?, ?, ?, ?)");
@@ -198,6 +207,20 @@ void TSqliteStore::Execute(const char* sql) {
     sqlite3_exec(Db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     throw EStoreError("%s: cannot set up the database: %s", FilePath.c_str(), message.c_str());
   }
+}
+
+bool TSqliteStore::HasColumn(const char* table, const char* column) {
+  TStatement info = Prepare(std::string("PRAGMA table_info(") + table + ")");
+  int rc;
+  while ((rc = sqlite3_step(info.get())) == SQLITE_ROW)
+    if (ColumnText(info.get(), 1) == column) return true;
+  if (rc != SQLITE_DONE) {
+    std::string message = sqlite3_errmsg(Db.get());
+    info.reset();
+    sqlite3_exec(Db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw EStoreError("%s: cannot set up the database: %s", FilePath.c_str(), message.c_str());
+  }
+  return false;
 }
 
 int64_t TSqliteStore::InsertEntry(const TStoredEntry& entry, TEntryProof& proof) {
@@ -403,12 +426,13 @@ bool TSqliteStore::FindTicket(const std::string& ticket, TTicketRow& row) {
   return true;
 }
 
-bool TSqliteStore::QueueReplay(int64_t entry, const std::string& data) {
+bool TSqliteStore::QueueReplay(int64_t entry, const std::string& data, const std::string& address) {
   std::lock_guard<std::mutex> hold(Lock);
-  TStatement store = Prepare(
-      WithReplayStates("UPDATE replays SET data = ?, state = {queued} WHERE entry = ? AND data IS NULL"));
+  TStatement store = Prepare(WithReplayStates(
+      "UPDATE replays SET data = ?, state = {queued}, address = ? WHERE entry = ? AND data IS NULL"));
   sqlite3_bind_blob(store.get(), 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(store.get(), 2, entry);
+  sqlite3_bind_text(store.get(), 2, address.data(), static_cast<int>(address.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(store.get(), 3, entry);
   if (sqlite3_step(store.get()) != SQLITE_DONE) Fail("cannot store a replay in");
   return sqlite3_changes(Db.get()) == 1;
 }
@@ -434,9 +458,21 @@ int64_t TSqliteStore::QueuedCount() {
   return sqlite3_column_int64(s.get(), 0);
 }
 
+int64_t TSqliteStore::QueuedCountFrom(const std::string& address) {
+  std::lock_guard<std::mutex> hold(Lock);
+  TStatement s =
+      Prepare(WithReplayStates("SELECT count(*) FROM replays WHERE address = ? AND state = {queued}"));
+  sqlite3_bind_text(s.get(), 1, address.data(), static_cast<int>(address.size()), SQLITE_TRANSIENT);
+  if (sqlite3_step(s.get()) != SQLITE_ROW) Fail("cannot count the replays of");
+  return sqlite3_column_int64(s.get(), 0);
+}
+
 bool TSqliteStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
   std::lock_guard<std::mutex> hold(Lock);
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const int64_t startedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
   // The write lock first, so that of two processes on the file only one finds a replay free.
   if (sqlite3_exec(Db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
     Fail("cannot claim a replay in");
@@ -447,10 +483,11 @@ bool TSqliteStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
       if (!Committed) sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
   } end{Db.get()};
-  TStatement find =
-      Prepare(WithReplayStates("SELECT r.entry, s.score, r.data FROM replays r JOIN scores s ON s.id = "
-                               "r.entry WHERE r.state = {queued} "
-                               "AND (r.leased IS NULL OR r.leased <= ?) ORDER BY r.entry LIMIT 1"));
+  // The addresses in turn: the one whose last check started longest ago, or never, first.
+  TStatement find = Prepare(WithReplayStates(
+      "SELECT r.entry, s.score, r.data FROM replays r JOIN scores s ON s.id = r.entry WHERE r.state = "
+      "{queued} AND (r.leased IS NULL OR r.leased <= ?) ORDER BY (SELECT max(x.started) FROM replays x "
+      "WHERE x.address = r.address) NULLS FIRST, r.entry LIMIT 1"));
   sqlite3_bind_int64(find.get(), 1, now);
   int rc = sqlite3_step(find.get());
   if (rc == SQLITE_DONE) return false;
@@ -461,9 +498,10 @@ bool TSqliteStore::ClaimReplay(int leaseSeconds, TReplayUpload& upload) {
   upload.Data.assign(static_cast<const char*>(blob),
                      blob ? static_cast<size_t>(sqlite3_column_bytes(find.get(), 2)) : 0);
   find.reset();
-  TStatement lease = Prepare("UPDATE replays SET leased = ? WHERE entry = ?");
+  TStatement lease = Prepare("UPDATE replays SET leased = ?, started = ? WHERE entry = ?");
   sqlite3_bind_int64(lease.get(), 1, now + leaseSeconds);
-  sqlite3_bind_int64(lease.get(), 2, upload.Entry);
+  sqlite3_bind_int64(lease.get(), 2, startedAt);
+  sqlite3_bind_int64(lease.get(), 3, upload.Entry);
   if (sqlite3_step(lease.get()) != SQLITE_DONE) Fail("cannot claim a replay in");
   lease.reset();
   if (sqlite3_exec(Db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)

@@ -18,3 +18,10 @@ void TTableCache::Keep(size_t page, const std::string& body, uint64_t changes, T
   kept.Changes = changes;
   kept.Made = true;
 }
+
+bool TTableCache::FindAny(size_t page, std::string& body) {
+  std::lock_guard<std::mutex> hold(Lock);
+  if (!Pages[page].Made) return false;
+  body = Pages[page].Body;
+  return true;
+}

@@ -19,6 +19,8 @@ class TTableCache {
   // The page kept for page (below kPages) when it was read at the store's changes and is still fresh
   // at now.
   bool Find(size_t page, uint64_t changes, TClock::time_point now, std::string& body);
+  // The page last kept for page, however old; false when none was.
+  bool FindAny(size_t page, std::string& body);
   // Keeps body as page, read at changes (the store's Changes() from before the read) at now.
   void Keep(size_t page, const std::string& body, uint64_t changes, TClock::time_point now);
 

@@ -8,8 +8,13 @@
 #include "server/score_store.h"
 
 TVerifyQueue::TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, int workers, size_t capacity,
-                           int leaseSeconds)
-    : Store(store), Limits(limits), Workers(workers), Capacity(capacity), LeaseSeconds(leaseSeconds) {}
+                           int leaseSeconds, size_t perAddress)
+    : Store(store),
+      Limits(limits),
+      Workers(workers),
+      Capacity(capacity),
+      LeaseSeconds(leaseSeconds),
+      PerAddress(perAddress) {}
 
 TVerifyQueue::~TVerifyQueue() { Stop(); }
 
@@ -19,6 +24,10 @@ void TVerifyQueue::Start() {
 }
 
 bool TVerifyQueue::HasRoom() { return Store.QueuedCount() < static_cast<int64_t>(Capacity); }
+
+bool TVerifyQueue::HasRoomFrom(const std::string& address) {
+  return Store.QueuedCountFrom(address) < static_cast<int64_t>(PerAddress);
+}
 
 void TVerifyQueue::Wake() {
   std::lock_guard<std::mutex> hold(Lock);

@@ -21,11 +21,11 @@ class TScoreStore;
 
 class TVerifyQueue {
  public:
-  // workers threads check the replays queued in store, at most capacity of them waiting; each check
-  // holds its replay for leaseSeconds (longer than limits' WallSeconds, so that a live check keeps it).
-  // Nothing runs before Start.
+  // workers threads check the replays queued in store, at most capacity of them waiting, perAddress of
+  // them from one client address; each check holds its replay for leaseSeconds (longer than limits'
+  // WallSeconds, so that a live check keeps it). Nothing runs before Start.
   TVerifyQueue(TScoreStore& store, const TVerifierLimits& limits, int workers, size_t capacity,
-               int leaseSeconds);
+               int leaseSeconds, size_t perAddress = 8);
   ~TVerifyQueue();  // Stop
   TVerifyQueue(const TVerifyQueue&) = delete;
   TVerifyQueue& operator=(const TVerifyQueue&) = delete;
@@ -35,6 +35,8 @@ class TVerifyQueue {
   void Start();
   // Whether the store's queue has room for one more replay (EStoreError when it cannot be asked).
   bool HasRoom();
+  // Whether address may queue one more replay: it has fewer than its share queued.
+  bool HasRoomFrom(const std::string& address);
   // Wakes a worker for a replay just stored. Without it a worker looks at the store every half second.
   void Wake();
   // Ends the workers; a check under way is killed and its replay left queued, free to be claimed.
@@ -50,6 +52,7 @@ class TVerifyQueue {
   const int Workers;
   const size_t Capacity;
   const int LeaseSeconds;
+  const size_t PerAddress;
   std::mutex Lock;
   std::condition_variable Changed;
   size_t Woken = 0;                                    // Wake calls not yet taken up by a worker

@@ -4,10 +4,12 @@
 #include <libpq-fe.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -139,6 +141,30 @@ std::string TPgCluster::NewDatabase() {
     return {};
   }
   return Uri(name);
+}
+
+int TPgCluster::Freeze(bool frozen) {
+  if (!Started()) return 0;
+  std::ifstream pidFile(Folder + "/data/postmaster.pid");
+  pid_t postmaster = 0;
+  if (!(pidFile >> postmaster) || postmaster <= 0) return 0;
+  // The postmaster first, so that it starts no child the look below misses.
+  int signalled = kill(postmaster, frozen ? SIGSTOP : SIGCONT) == 0 ? 1 : 0;
+  std::vector<pid_t> pids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    // /proc/PID/stat: "PID (NAME) STATE PPID ...", NAME possibly holding blanks and parentheses.
+    const std::string stat = ReadAll(entry.path().string() + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == postmaster)
+      pids.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
+  }
+  for (pid_t pid : pids) signalled += kill(pid, frozen ? SIGSTOP : SIGCONT) == 0 ? 1 : 0;
+  return signalled;
 }
 
 TPgCluster& SharedPgCluster() {

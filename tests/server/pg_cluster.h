@@ -22,6 +22,9 @@ class TPgCluster {
   std::string NewDatabase();
   // The URI of database name.
   std::string Uri(const std::string& name) const;
+  // Stops (SIGSTOP) or continues (SIGCONT) every process of the server, the postmaster and its children,
+  // as a database that hangs would; returns how many were signalled.
+  int Freeze(bool frozen);
 
  private:
   std::string Folder;  // the cluster's data, socket and log

@@ -54,6 +54,23 @@ TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
   EXPECT_EQ(proxied.Http.MaxConnectionsPerAddress, 0u);
   EXPECT_GT(TServerOptions().Http.MaxConnectionsPerAddress, 0u);
 
+  // The shares of one address, and the database's time-outs.
+  TServerOptions shares;
+  ASSERT_EQ(ParseServerOptions(
+                {"--verify-queue-per-address", "3", "--max-replay-bytes-held-per-address", "70000",
+                 "--max-replay-bytes", "60000", "--db-connect-timeout", "4", "--db-statement-timeout", "9"},
+                shares, error),
+            TParseResult::prRun)
+      << error;
+  EXPECT_EQ(shares.VerifyQueuePerAddress, 3);
+  EXPECT_EQ(shares.Http.MaxBodyBytesHeldPerAddress, 70000u);
+  EXPECT_EQ(shares.DbConnectTimeout, 4);
+  EXPECT_EQ(shares.DbStatementTimeout, 9);
+  // Unless given, an address's share of the bytes is four of the largest replays.
+  TServerOptions fourfold;
+  ASSERT_EQ(ParseServerOptions({"--max-replay-bytes", "60000"}, fourfold, error), TParseResult::prRun);
+  EXPECT_EQ(fourfold.Http.MaxBodyBytesHeldPerAddress, 240000u);
+
   const std::vector<std::vector<std::string>> bad = {
       {"--listen", "127.0.0.1"},
       {"--listen", "127.0.0.1:65536"},
@@ -72,6 +89,9 @@ TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
       {"--max-request-line", "9000"},  // more than the header bytes it is part of
       {"--idle-timeout", "30"},        // longer than the request may take
       {"--request-timeout", "x"},
+      {"--max-replay-bytes-held-per-address", "5000", "--max-replay-bytes", "5001"},  // no replay would fit
+      {"--verify-queue-per-address", "0"},
+      {"--db-statement-timeout", "0"},
       {"--db", ""},
       {"--db"},
       {"--port", "80"},

@@ -6,9 +6,12 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -38,6 +41,14 @@ std::string ReadGolden(const std::string& name) {
 
 std::string Inf(const std::string& token, const std::string& name = "Ann", int score = 5, char key = 'P') {
   return EncodeRecordText(BuildScoreRecord({name, static_cast<uint16_t>(score), key, token, ""}));
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds within) {
+  for (const auto until = std::chrono::steady_clock::now() + within; !condition();) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
 }
 
 class SharedStoreTest : public ::testing::TestWithParam<TKind> {
@@ -345,6 +356,82 @@ TEST_P(SharedStoreTest, AReplayWhoseWorkerDiedIsCheckedByAnotherAfterItsLease) {
   EXPECT_NE(claimers()[1], first);
 }
 
+// One address floods the check queue; another's replay still waits for no more than one check per
+// worker. The replays come to both servers (on PostgreSQL, each server's worker checking), on a table
+// made before the uploading address was kept, which the first server to start brings up to date.
+TEST_P(SharedStoreTest, AddressesTakeTurnsAtTheChecksAndEachHoldsItsShareOfTheQueue) {
+  Store()->Count();  // the table as it is now
+  if (Shared()) {
+    std::unique_ptr<PGconn, void (*)(PGconn*)> c(PQconnectdb(Where.c_str()), PQfinish);
+    PQclear(PQexec(c.get(), "ALTER TABLE replays DROP COLUMN address, DROP COLUMN started"));
+  } else {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Where.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "DROP INDEX replays_address; ALTER TABLE replays DROP COLUMN address;"
+                           "ALTER TABLE replays DROP COLUMN started",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  // Each check writes its replay's text (the player's name) to the order file, then waits for the go
+  // file: until then the first claims hold every worker.
+  const std::string order = Folder.Path() + "/order", go = Folder.Path() + "/go";
+  const std::string verifier = Folder.Path() + "/verifier";
+  TVerifierReport report;
+  report.File = "f";
+  report.Played = report.Recorded = {1, 777, 1, 0, 0, 0};
+  report.Equal = true;
+  // (One write a line, so that checks at once do not mix their lines.)
+  std::ofstream(verifier) << "#!/bin/sh\nprintf '%s\\n' \"$(cat \"$2\")\" >>" << order << "\nwhile [ ! -e "
+                          << go << " ]; do sleep 0.05; done\nsleep 0.2\necho '" << WriteVerifierReport(report)
+                          << "'\n";
+  chmod(verifier.c_str(), 0755);
+  StartServers({"--verifier", verifier, "--verify-workers", "1", "--verify-queue-per-address", "8"});
+  const size_t workers = Servers.size();
+  auto checked = [&] {
+    std::ifstream in(order);
+    std::vector<std::string> names;
+    for (std::string line; std::getline(in, line);) names.push_back(line);
+    return names;
+  };
+  auto upload = [&](int port, const std::string& source, const std::string& name) {
+    TGameClient game(port, source);
+    TReply result = game.Submit(name, "", 777);
+    EXPECT_EQ(result.Body.rfind("OK|", 0), 0u) << result.Body;
+    return game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(result.Body), name);
+  };
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "Flood" + std::to_string(i);
+    EXPECT_EQ(upload(i % 2 == 0 ? First() : Second(), "127.0.0.2", name).Status, 200) << name;
+  }
+  // The ninth from the address waits for a place; another address's is taken.
+  TReply ninth = upload(Second(), "127.0.0.2", "Flood8");
+  EXPECT_EQ(ninth.Status, 503) << ninth.Body;
+  EXPECT_NE(ninth.Body.find("from this address"), std::string::npos) << ninth.Body;
+  ASSERT_TRUE(Eventually([&] { return checked().size() == workers; }, std::chrono::seconds(10)));
+  EXPECT_EQ(upload(Second(), "127.0.0.3", "Honest").Status, 200);
+
+  std::ofstream(go).put('\n');
+  const auto store = Store();
+  EXPECT_TRUE(Eventually(
+      [&] {
+        TReplayStatus state = TReplayStatus::rsQueued;
+        std::string reason;
+        return store->ReplayStateOf(10, state, reason) && state == TReplayStatus::rsVerified;
+      },
+      std::chrono::seconds(30)));
+  // The honest replay is the next checked after those the flood held the workers with: the first
+  // worker free takes it (workers freed at the same moment may start one more of the flood's beside it).
+  const std::vector<std::string> names = checked();
+  const auto honest = std::find(names.begin(), names.end(), "Honest");
+  ASSERT_NE(honest, names.end()) << testing::PrintToString(names);
+  EXPECT_GE(static_cast<size_t>(honest - names.begin()), workers) << testing::PrintToString(names);
+  EXPECT_LE(static_cast<size_t>(honest - names.begin()), 2 * workers - 1) << testing::PrintToString(names);
+  EXPECT_TRUE(Eventually([&] { return checked().size() == 9; }, std::chrono::seconds(30)));
+}
+
 }  // namespace
 
 namespace {
@@ -479,6 +566,129 @@ TEST_P(SharedStoreTest, AChallengeFromOneServerIsTakenOnceAtAny) {
   // The first went past the address's two, the second past the three in all.
   EXPECT_EQ(Query("SELECT id FROM challenges ORDER BY serial"),
             (std::vector<std::string>{ids[2], ids[3], ids[4]}));
+}
+
+using TMs = std::chrono::milliseconds;
+
+// How long call takes.
+template <typename TCall>
+TMs Timed(TCall&& call) {
+  const auto start = std::chrono::steady_clock::now();
+  call();
+  return std::chrono::duration_cast<TMs>(std::chrono::steady_clock::now() - start);
+}
+
+// The database hangs (its processes stopped with SIGSTOP, as a machine that stops answering would
+// leave them): what needs no database is served at once, what needs it fails with a 503 within the
+// statement time-out and then at once, a stale table page is served from memory, and SIGTERM stops a
+// server and a --verify-only process within two seconds. Once the database answers again, the same
+// processes store and check again.
+TEST(PostgresOutage, AServerOutlivesADatabaseThatStopsAnswering) {
+  TPgCluster cluster;
+  ASSERT_TRUE(cluster.Started()) << cluster.Failure();
+  const std::string uri = cluster.NewDatabase();
+  ASSERT_FALSE(uri.empty()) << cluster.Failure();
+  TTempFolder folder;
+  const std::string verifier = folder.Path() + "/verifier";
+  TVerifierReport report;
+  report.File = "f";
+  report.Played = report.Recorded = {1, 777, 1, 0, 0, 0};
+  report.Equal = true;
+  std::ofstream(verifier) << "#!/bin/sh\necho '" << WriteVerifierReport(report) << "'\n";
+  chmod(verifier.c_str(), 0755);
+  const std::vector<std::string> common = {
+      "--db", uri, "--verifier", verifier, "--db-connect-timeout", "1", "--db-statement-timeout", "2"};
+  auto start = [&](std::vector<std::string> args, bool listens = true) {
+    args.insert(args.begin(), common.begin(), common.end());  // args' own options win
+    auto process = std::make_unique<TServerProcess>(folder.Path(), args, listens);
+    EXPECT_TRUE(process->Started()) << process->ErrorOutput();
+    return process;
+  };
+  auto server = start({"--key", "P", "--max-per-minute", "0", "--table-cache", "3"});
+  // These two wait long on a statement: a stop must not.
+  auto spare = start({"--key", "P", "--max-per-minute", "0", "--db-statement-timeout", "20"});
+  auto worker = start({"--verify-only", "--db-statement-timeout", "20"}, false);
+  const std::string table = std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json";
+  TGameClient game(server->Port());
+  ASSERT_EQ(game.Submit("Before", "", 777).Body.rfind("OK|", 0), 0u);
+  const std::string page = game.Get(table).Body;
+  ASSERT_NE(page.find("\"Before\""), std::string::npos) << page;
+  const std::string token = game.Handshake();
+  ASSERT_EQ(token.size(), 32u);
+
+  ASSERT_GE(cluster.Freeze(true), 2);
+  struct TThaw {
+    TPgCluster& Cluster;
+    ~TThaw() { Cluster.Freeze(false); }
+  } thaw{cluster};
+  const auto frozen = std::chrono::steady_clock::now();
+  TReply home, kept, result, handshake, stale;
+  TMs took[6];
+  EXPECT_LT(took[0] = Timed([&] { home = game.Get("/"); }), TMs(100));
+  EXPECT_EQ(home.Status, 200);
+  EXPECT_LT(took[1] = Timed([&] { kept = game.Get(table); }), TMs(100));
+  EXPECT_EQ(kept.Body, page);
+  // The first request that needs the database waits for it no longer than the statement time-out.
+  EXPECT_LE(took[2] = Timed([&] { result = game.SendInf(Inf(token, "During", 777)); }), TMs(2500));
+  EXPECT_EQ(result.Status, 503) << result.Body;
+  EXPECT_EQ(result.Body.rfind("Error: ", 0), 0u) << result.Body;
+  // Then the server knows: the next fails at once.
+  EXPECT_LT(took[3] = Timed(
+                [&] { handshake = game.Get(std::string(kScriptPath) + "?" + std::string(kHandshakeQuery)); }),
+            TMs(100));
+  EXPECT_EQ(handshake.Status, 503) << handshake.Body;
+  // Past --table-cache the page kept is served rather than none.
+  std::this_thread::sleep_for(frozen + std::chrono::milliseconds(3100) - std::chrono::steady_clock::now());
+  EXPECT_LE(Timed([&] { stale = game.Get(table); }), TMs(2500));
+  EXPECT_EQ(stale.Status, 200);
+  EXPECT_EQ(stale.Body, page);
+  EXPECT_LT(Timed([&] { stale = game.Get(table); }), TMs(100));
+  EXPECT_EQ(stale.Body, page);
+
+  // A stop, with a request of its own waiting on the database.
+  std::thread waiting([&] { TGameClient(spare->Port()).Submit("Spare", "", 1); });
+  std::this_thread::sleep_for(TMs(200));
+  int status = -1;
+  EXPECT_LT(took[4] = Timed([&] { status = spare->Stop(); }), TMs(2000));
+  EXPECT_EQ(status, 0) << spare->ErrorOutput();
+  waiting.join();
+  EXPECT_LT(took[5] = Timed([&] { status = worker->Stop(); }), TMs(2000));
+  EXPECT_EQ(status, 0) << worker->ErrorOutput();
+
+  std::printf(
+      "with the database stopped, in ms: home page %lld, kept table %lld, first result %lld, next "
+      "handshake %lld, SIGTERM of a server %lld, of a --verify-only process %lld\n",
+      static_cast<long long>(took[0].count()), static_cast<long long>(took[1].count()),
+      static_cast<long long>(took[2].count()), static_cast<long long>(took[3].count()),
+      static_cast<long long>(took[4].count()), static_cast<long long>(took[5].count()));
+
+  // The database answers again: the same server stores and checks without a restart.
+  cluster.Freeze(false);
+  TReply again;
+  EXPECT_TRUE(Eventually(
+      [&] {
+        again = game.Submit("After", "", 777);
+        return again.Body.rfind("OK|", 0) == 0;
+      },
+      std::chrono::seconds(10)))
+      << again.Body;
+  TReply upload = game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(again.Body), "r");
+  EXPECT_EQ(upload.Status, 200) << upload.Body;
+  // (The result answered 503 may be stored too, once the database goes on with what it was sent: as
+  // with a server that dies before its answer.)
+  const auto store = OpenScoreStore(uri, false);
+  int64_t after = 0;
+  for (const TStoredEntry& e : store->Best(10))
+    if (e.Name == "After") after = e.Id;
+  EXPECT_TRUE(Eventually(
+      [&] {
+        TReplayStatus state = TReplayStatus::rsQueued;
+        std::string reason;
+        return store->ReplayStateOf(after, state, reason) && state == TReplayStatus::rsVerified;
+      },
+      std::chrono::seconds(10)));
+  EXPECT_LT(Timed([&] { status = server->Stop(); }), TMs(2000));
+  EXPECT_EQ(status, 0) << server->ErrorOutput();
 }
 
 }  // namespace

@@ -403,6 +403,31 @@ TEST_F(VerifyTest, UploadsArrivingAtOnceAreHeldToTheirBytesInAll) {
             "HTTP/1.1 403");
 }
 
+// One address holds at most its share of those bytes: past it its next upload is refused before its
+// body, while another address's is read whole; the share comes back as its uploads end.
+TEST_F(VerifyTest, OneAddressHoldsAtMostItsShareOfTheBytesArriving) {
+  auto server = Start(PELLORIN_GAME_PROGRAM, {"--max-replay-bytes", "8000", "--max-replay-bytes-held",
+                                              "100000", "--max-replay-bytes-held-per-address", "10000"});
+  const std::string head =
+      "POST /cgi/replay?ticket=" + std::string(32, 'a') + " HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+  auto answer = [&](const std::string& source, int length) {
+    TRawConnection c(server->Port(), source);
+    c.Send(head + std::to_string(length) + "\r\n\r\n" + std::string(static_cast<size_t>(length), 'y'));
+    Eventually([&] { return !c.Poll() || c.Received.size() >= 12; }, std::chrono::seconds(2));
+    return c.Received.substr(0, 12);
+  };
+  TRawConnection slow(server->Port(), "127.0.0.2");
+  ASSERT_TRUE(slow.Send(head + "8000\r\n\r\n" + std::string(100, 'x')));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(answer("127.0.0.2", 2000), "HTTP/1.1 403");  // 10,000 bytes: within the share, read whole
+  EXPECT_EQ(answer("127.0.0.2", 2001), "HTTP/1.1 503");
+  EXPECT_EQ(answer("127.0.0.3", 8000), "HTTP/1.1 403");  // another address: read whole
+  slow.ShutdownWrite();
+  slow.ReadUntilClosed(std::chrono::seconds(2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(answer("127.0.0.2", 8000), "HTTP/1.1 403");
+}
+
 // Only a replay's body is read. A POST anywhere else is refused from its header at once, its body never
 // awaited, so that slow bodies sent to other paths hold nothing of the bytes a replay may use.
 TEST_F(VerifyTest, APostAnywhereButTheReplayPathIsRefusedBeforeItsBody) {
