@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "app/kept_replays.h"
@@ -167,6 +168,7 @@ void TmainForm::FormCreate() {
   Game.PhaseBeforePause = gpMenu;
   Game.GamePhase = gpMenu;
   CreateMenuField(*this);
+  Challenges.Fetch(ServerAddress());
 }
 
 // The platform's window keeps its own placement: leaving full screen gives back the window's border, size
@@ -272,7 +274,8 @@ void TmainForm::BackToMenu() {
   DXTimer2.SetEnabled(false);
   CreateMenuField(*this);
   DXTimer1.SetEnabled(true);
-  plat::ReleaseFreeMemory();  // the game's pictures are gone
+  plat::ReleaseFreeMemory();          // the game's pictures are gone
+  Challenges.Fetch(ServerAddress());  // for the next game
 }
 
 bool TmainForm::MenuPhase() const { return Game.GamePhase == gpMenu; }
@@ -281,6 +284,13 @@ void TmainForm::StartGame() {
   DXTimer1.SetEnabled(false);
   DXTimer2.SetEnabled(true);
   Game.GamePhase = gpPlaying;
+  // A game whose result the world server can verify starts as after a fresh start, from the seed the
+  // server handed out for it; without one the game goes on from its own generator, as it always did.
+  GameChallenge.clear();
+  if (std::optional<TChallenge> challenge = Challenges.Take(ServerAddress())) {
+    GameChallenge = challenge->Id;
+    StartFromSeed(challenge->Seed);
+  }
   CreateGameField();
 }
 
@@ -310,7 +320,7 @@ void TmainForm::SubmitScore() {
   DXDraw.FlipDisplay();
   Game.GamePhase = gpSending;
   IdHTTP1.Start(ServerAddress(), NewEntry.EntryName.Text(), Settings.Country.Text(), Game.Score,
-                FinishedGameReplayBytes(Game.Score));
+                FinishedGameReplayBytes(Game.Score), GameChallenge);
 }
 
 // The outcome arrives in a later tick; until then the tick only draws the frozen field and its notice.

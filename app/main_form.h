@@ -17,6 +17,7 @@
 #include "engine/wave_archive.h"
 #include "game/game_host.h"
 #include "menu/menu_host.h"
+#include "online/challenge.h"
 #include "online/score_submission.h"
 #include "platform/platform.h"
 
@@ -92,7 +93,8 @@ class TmainForm : public TMenuHost, public TGameHost {
   TDXTimer DXTimer2;  // the game's frame timer: runs the game loop, also while inactive (the pause draws)
   TWaveCollection DXWaveList1;
   TDXSound DXSound1;
-  TScoreSubmitter IdHTTP1;  // the score submission's HTTP exchange, off the game thread
+  TScoreSubmitter IdHTTP1;       // the score submission's HTTP exchange, off the game thread
+  TChallengeFetcher Challenges;  // the world server's seed for the next game, fetched ahead
 
   static constexpr uint32_t kScMaximize = 0xF030;
   static constexpr uint32_t kScMinimize = 0xF020;
@@ -103,6 +105,7 @@ class TmainForm : public TMenuHost, public TGameHost {
   void MenuKeyDown(uint16_t key, bool alt);
 
   bool IsClosed = false;
+  std::string GameChallenge;  // the challenge the last game started from; empty: it used its own seed
   plat::TWindowPlacement KeptPlacement;  // as read from window.txt at start
   bool PlacementKept = false;            // window.txt was read
 };

@@ -86,11 +86,7 @@ THttpReply THttpClient::Perform(const std::string& origin, const std::string& pa
   curl_slist* list = nullptr;
   for (const auto& [name, value] : headers) list = curl_slist_append(list, (name + ": " + value).c_str());
   if (body != nullptr) list = curl_slist_append(list, "Expect:");
-  if (!Jar.empty()) {
-    std::string cookie;
-    for (const auto& [name, value] : Jar) cookie += (cookie.empty() ? "" : "; ") + name + "=" + value;
-    list = curl_slist_append(list, ("Cookie: " + cookie).c_str());
-  }
+  if (!Jar.empty()) list = curl_slist_append(list, ("Cookie: " + CookieHeader()).c_str());
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   if (body != nullptr) {
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
@@ -122,6 +118,12 @@ THttpReply THttpClient::Perform(const std::string& origin, const std::string& pa
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.Status);
   reply.Completed = true;
   return reply;
+}
+
+std::string THttpClient::CookieHeader() const {
+  std::string cookie;
+  for (const auto& [name, value] : Jar) cookie += (cookie.empty() ? "" : "; ") + name + "=" + value;
+  return cookie;
 }
 
 }  // namespace plat

@@ -45,6 +45,9 @@ class THttpClient {
 
   // Name to value, from the Set-Cookie headers of earlier replies.
   const std::map<std::string, std::string>& Cookies() const { return Jar; }
+  // The Cookie header's value the next request sends: "name=value" of each, joined by "; "; empty
+  // when there are none.
+  std::string CookieHeader() const;
 
  private:
   // The request, a POST of *body when body is not null.

@@ -2,16 +2,23 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <thread>
 #include <vector>
 
+#include "app/kept_replays.h"
+#include "app/window_placement.h"
 #include "game/game_state.h"
+#include "game/replay_file.h"
 #include "menu/menu_state.h"
 #include "music/music.h"
-#include "app/window_placement.h"
+#include "protocol/replies.h"
 #include "settings/settings.h"
 #include "tests/support/game_test.h"
+#include "tests/support/scripted_http_server.h"
 
 namespace {
 
@@ -254,6 +261,47 @@ TEST_F(Spine, TheWindowOpensWhereItWasLeft) {
   { TmainForm form; }
   // The first start's placement on the headless 1920 x 1080 desktop: 800 x 600, centred.
   EXPECT_EQ(ReadFile(kWindowPlacementFile), "800x600+560+240\n");
+}
+
+// A game the world server is to verify starts as after a fresh start, from the seed the server handed
+// out when the menu showed; the next one, with no challenge to take, goes on from what the game before
+// left, as games always did.
+TEST_F(Spine, AGameStartsFromTheChallengeTheMenuFetched) {
+  const TChallenge challenge{.Id = "c0ffee", .Seed = 4242, .Lifetime = 600};
+  TScriptedHttpServer server({TScriptedHttpServer::Reply("200 OK", BuildChallengeReply(challenge))});
+  WriteFile("server.url", server.Origin() + "\n");
+  TmainForm form;
+  for (int waited = 0; waited < 5000 && server.Requests().empty(); waited += 5)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the answer read
+  ASSERT_EQ(server.Requests().size(), 1u);
+
+  // Plays a game that a previous one left bonus times and countdowns to, ended through the exit
+  // question; the start its recording kept (last.replay, written when the game hands back to the menu).
+  auto playAGame = [&]() -> std::optional<TReplayStart> {
+    std::filesystem::remove(ReplayFolder() + "/last.replay");
+    Game.WeaponTime = 9000;
+    Game.EnemySpawnCountdown = 33;
+    form.StartGame();
+    form.Close();
+    QuitConfirmed = true;
+    form.Close();
+    for (int pass = 0; pass < 400 && Game.GamePhase != gpMenu; ++pass) RunPasses(form, 1);
+    if (Game.GamePhase != gpMenu) return std::nullopt;
+    return LoadReplay(ReplayFolder() + "/last.replay").Start;
+  };
+  const std::optional<TReplayStart> first = playAGame();
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->Seed, 4242u);
+  for (const int32_t carried :
+       {int32_t{first->EnemySpawnCountdown}, int32_t{first->BonusSpawnCountdown}, first->WeaponTime,
+        first->ShieldTime, first->BombTime, first->LastBonusTime, first->HeroDownCountdown})
+    EXPECT_EQ(carried, 0);
+  const std::optional<TReplayStart> second = playAGame();  // the server has no second challenge
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(second->WeaponTime, 9000);
+  EXPECT_EQ(second->EnemySpawnCountdown, 33);
+  EXPECT_GE(server.Requests().size(), 2u);  // a new challenge was asked for after the first game
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/kept_replays.h"
 #include "game/game_state.h"
@@ -45,8 +46,10 @@ class EndOfGame : public TGameScenario {
 };
 
 TEST_F(EndOfGame, ANameEnteredIsStoredAndSentAndTheMenuComesBack) {
-  TScriptedHttpServer server(
-      {TScriptedHttpServer::Reply("200 OK", "OK|a|b|c|TK|"), TScriptedHttpServer::Reply("200 OK", "OK")});
+  // The menu asks for a challenge first; this server hands out none, so the game sends a plain result.
+  TScriptedHttpServer server({TScriptedHttpServer::Reply("404 Not Found", "Error: no challenges here"),
+                              TScriptedHttpServer::Reply("200 OK", "OK|a|b|c|TK|"),
+                              TScriptedHttpServer::Reply("200 OK", "OK")});
   WriteFile("server.url", server.Origin() + "\n");
   EndWithScore(950);
   ASSERT_EQ(Game.GamePhase, gpNameEntry);
@@ -64,7 +67,12 @@ TEST_F(EndOfGame, ANameEnteredIsStoredAndSentAndTheMenuComesBack) {
   EXPECT_EQ(Game.GamePhase, gpMenu);
   EXPECT_EQ(MenuScreen, msMain);
   EXPECT_EQ(SelectedItem, 1);
-  EXPECT_EQ(server.Requests().size(), 2u);
+  const std::vector<std::string> requests = server.Requests();
+  ASSERT_GE(requests.size(), 3u);  // and then the challenge for the next game
+  EXPECT_EQ(requests[0].rfind("GET /cgi/version.pl?challenge&", 0), 0u);
+  EXPECT_EQ(requests[1].rfind("GET /cgi/version.pl?version&", 0), 0u);
+  EXPECT_EQ(requests[2].rfind("GET /cgi/version.pl?hs&", 0), 0u);
+  EXPECT_EQ(requests[2].find("&challenge="), std::string::npos);
   EXPECT_EQ(ReadFile("config.dat"), saved);  // sending changes nothing locally
 }
 
@@ -72,7 +80,8 @@ TEST_F(EndOfGame, ANameEnteredIsStoredAndSentAndTheMenuComesBack) {
 // is refused; the time-out fails the send: "Can't connect to server!" for 1500 ms, then the question
 // again on "Yes".
 TEST_F(EndOfGame, AFailedSendShowsTheNoticeThenAsksAgain) {
-  TScriptedHttpServer server({TScriptedHttpServer::kNoAnswer});
+  // Silent to the menu's challenge request and to the handshake.
+  TScriptedHttpServer server({TScriptedHttpServer::kNoAnswer, TScriptedHttpServer::kNoAnswer});
   WriteFile("server.url", server.Origin() + "\n");
   EndWithScore(950);
   Form->IdHTTP1.TimeoutMs = 400;

@@ -84,6 +84,7 @@ TEST(ScoreSubmission, TheReplayGoesOnlyWhereTheResultsAnswerCarriesATicket) {
     TScoreSubmitter submitter;
     submitter.Start(server.Origin(), "Ann", "", 7, c.Replay);
     EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssSucceeded);
+    ASSERT_TRUE(submitter.Uploads.WaitIdle(5000));
     const std::vector<std::string> requests = server.Requests();
     ASSERT_EQ(requests.size(), c.Uploaded ? 3u : 2u);
     if (!c.Uploaded) continue;
@@ -96,21 +97,77 @@ TEST(ScoreSubmission, TheReplayGoesOnlyWhereTheResultsAnswerCarriesATicket) {
   }
 }
 
-// The result is stored once the server said so: whatever then becomes of the replay, the submission
-// succeeded.
-TEST(ScoreSubmission, AFailedUploadLeavesTheSubmissionSucceeded) {
-  const std::vector<std::pair<const char*, std::string>> uploads = {
-      {"no answer", TServer::kNoAnswer},
-      {"an error status", TServer::Reply("503 Service Unavailable", "Error: busy")},
+// The result is stored once the server said so: the exchange ends there, and the replay goes on in the
+// background. A server out of room (503) or silent is tried again with growing pauses until it takes the
+// replay or the time for it runs out; any other answer is final.
+TEST(ScoreSubmission, TheReplayIsTriedAgainWhileTheServerIsBusyOrSilent) {
+  const std::string busy = TServer::Reply("503 Service Unavailable", "Error: busy");
+  const std::string ok = TServer::Reply("200 OK", "OK");
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Uploads;  // the answers to the uploads, in turn (404 after the last)
+    uint32_t RetryForMs;
+    size_t Tries;  // uploads the server saw
   };
-  for (const auto& [name, upload] : uploads) {
-    SCOPED_TRACE(name);
-    TServer server({TServer::Reply("200 OK", "OK|a|b|c|T|"), TServer::Reply("200 OK", "OK|beef"), upload});
+  const std::vector<TCase> cases = {
+      {"taken at once", {ok}, 60000, 1},
+      {"busy twice, then taken", {busy, busy, ok}, 60000, 3},
+      {"silent, then taken", {TServer::kNoAnswer, ok}, 60000, 2},
+      {"refused: not tried again", {TServer::Reply("409 Conflict", "Error: taken"), ok}, 60000, 1},
+      // Pauses of 50, 100, 200, 400 and 800 ms: the sixth try would start after the second allowed.
+      {"busy until given up", std::vector<std::string>(10, busy), 1000, 5},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> replies = {TServer::Reply("200 OK", "OK|a|b|c|T|"),
+                                        TServer::Reply("200 OK", "OK|beef")};
+    replies.insert(replies.end(), c.Uploads.begin(), c.Uploads.end());
+    TServer server(replies);
     TScoreSubmitter submitter;
-    submitter.TimeoutMs = 300;
+    submitter.Uploads.TimeoutMs = 300;
+    submitter.Uploads.RetryFirstMs = 50;
+    submitter.Uploads.RetryForMs = c.RetryForMs;
     submitter.Start(server.Origin(), "Ann", "", 7, "replay");
     EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssSucceeded);
-    EXPECT_EQ(server.Requests().size(), 3u);
+    ASSERT_TRUE(submitter.Uploads.WaitIdle(10000));
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2 + c.Tries);
+    for (size_t i = 2; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].rfind("POST /cgi/replay?ticket=beef ", 0), 0u) << requests[i];
+      EXPECT_EQ(server.Bodies()[i], "replay");
+    }
+  }
+}
+
+// The exchange does not wait for the replay: the player goes on while a busy server is tried again, and
+// quitting then drops it at once.
+TEST(ScoreSubmission, TheResultDoesNotWaitForTheReplay) {
+  const std::string busy = TServer::Reply("503 Service Unavailable", "Error: busy");
+  TServer server({TServer::Reply("200 OK", "OK|a|b|c|T|"), TServer::Reply("200 OK", "OK|beef"), busy, busy});
+  const auto start = std::chrono::steady_clock::now();
+  {
+    TScoreSubmitter submitter;  // the pauses as players have them: a second, then two
+    submitter.Start(server.Origin(), "Ann", "", 7, "replay");
+    EXPECT_EQ(Outcome(submitter), TScoreSubmitter::ssSucceeded);
+    EXPECT_FALSE(submitter.Uploads.WaitIdle(1500));  // the second try is under way or waiting
+    EXPECT_GE(server.Requests().size(), 3u);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+// A game played from a challenge quotes it after the result's record; one without sends the result as
+// it always was.
+TEST(ScoreSubmission, TheResultQuotesTheChallengeItsGameWasPlayedFrom) {
+  for (const std::string challenge : {"0123456789abcdef0123456789abcdef", ""}) {
+    TServer server({TServer::Reply("200 OK", "OK|a|b|c|T|"), TServer::Reply("200 OK", "OK")});
+    TScoreSubmitter submitter;
+    submitter.Start(server.Origin(), "Ann", "", 7, "", challenge);
+    ASSERT_EQ(Outcome(submitter), TScoreSubmitter::ssSucceeded);
+    const std::string line = server.Requests()[1].substr(0, server.Requests()[1].find("\r\n"));
+    const std::string expected = "GET /cgi/version.pl?" +
+                                 BuildResultQuery("Ann", "", 7, PELLORIN_SCORE_KEY, "T") +
+                                 (challenge.empty() ? "" : "&challenge=" + challenge) + " HTTP/1.1";
+    EXPECT_EQ(line, expected);
   }
 }
 
