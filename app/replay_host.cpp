@@ -154,6 +154,24 @@ TVerifierReport VerifyReportOf(const std::string& path, const TReplay& replay, c
 
 }  // namespace
 
+std::string CheckReplay(const TReplay& replay, TReplayCheck check, TReplayOutcome& outcome) {
+  std::string reason = ImpossibleReplayReason(replay);
+  if (!reason.empty()) return reason;
+  outcome = VerifyReplay(replay, check);
+  if (!outcome.Refusal.empty()) return outcome.Refusal;
+  const uint32_t ticks = replay.TickCount();
+  if (!outcome.Ended)
+    reason = "it stops at tick " + std::to_string(outcome.End.Tick) +
+             " with the game in play: \"Game over\" has not run to its end";
+  else if (outcome.End.Tick != ticks)
+    reason = "\"Game over\" ran to its end at tick " + std::to_string(outcome.End.Tick) +
+             ", but it goes on to tick " + std::to_string(ticks);
+  if (!reason.empty() && outcome.FirstDifferenceTick >= 0)
+    reason +=
+        " (it plays otherwise than recorded from tick " + std::to_string(outcome.FirstDifferenceTick) + ")";
+  return reason;
+}
+
 int VerifyReplayFile(const std::string& path, TReplayCheck check) {
   TReplay replay;
   if (!ExistsOrSay(path) || !LoadOrSay(path, replay)) return 2;
@@ -162,14 +180,19 @@ int VerifyReplayFile(const std::string& path, TReplayCheck check) {
   headless.AudioPresent = false;
   plat::SetPlatform(&headless);
   TReplayOutcome outcome;
+  std::string refusal;
   try {
-    outcome = VerifyReplay(replay, check);
+    refusal = CheckReplay(replay, check, outcome);
   } catch (const std::exception& error) {
     plat::SetPlatform(nullptr);
     std::fprintf(stderr, "The replay %s could not be played: %s\n", path.c_str(), error.what());
     return 2;
   }
   plat::SetPlatform(nullptr);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "The replay %s is refused: %s.\n", path.c_str(), refusal.c_str());
+    return 2;
+  }
   // Equal only when every recorded checkpoint was met as well.
   const bool equal = SameReplayState(outcome.End, replay.End, check) &&
                      outcome.FrameHash == replay.FrameHash && outcome.FirstDifferenceTick < 0;
@@ -246,25 +269,42 @@ int WatchReplay(const std::string& file, int windowMode) {
   return 0;
 }
 
-TReplayOutcome VerifyReplay(const TReplay& replay, TReplayCheck check) {
-  const TSettings saved = Settings;
+class TReplayVerification::THost : public TReplayHost {
+ public:
+  THost() : TReplayHost(false) {}
+};
+
+TReplayVerification::TReplayVerification(const TReplay& replay, TReplayCheck check) : Saved(Settings) {
   Settings.SoundOn = 0;
   Settings.MusicOn = 0;
-  TReplayOutcome outcome;
-  {
-    TReplayHost host(false);
+  try {
+    Host = std::make_unique<THost>();
     StartReplayPlayback(replay, check);
-    try {
-      CreateGameField(host);
-      while (host.Step()) {
-      }
-    } catch (...) {
-      StopReplayPlayback();
-      Settings = saved;
-      throw;
-    }
-    outcome = StopReplayPlayback();
+    CreateGameField(*Host);
+  } catch (...) {
+    StopReplayPlayback();
+    Host.reset();
+    Settings = Saved;
+    throw;
   }
-  Settings = saved;
-  return outcome;
+}
+
+TReplayVerification::~TReplayVerification() {
+  if (!Stopped) StopReplayPlayback();
+  Host.reset();
+  Settings = Saved;
+}
+
+TReplayOutcome TReplayVerification::Play() {
+  for (;;) {
+    SkipPausedReplayTicks();
+    if (!Host->Step()) break;
+  }
+  Stopped = true;
+  return StopReplayPlayback();
+}
+
+TReplayOutcome VerifyReplay(const TReplay& replay, TReplayCheck check) {
+  TReplayVerification verification(replay, check);
+  return verification.Play();
 }

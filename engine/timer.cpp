@@ -88,9 +88,9 @@ void TDXTimer::DoIdle() {
   uint32_t divisor = static_cast<uint32_t>(std::max(IntervalMs, 1));
   uint32_t elapsed = now - LastTick;
   if (elapsed < static_cast<uint32_t>(IntervalMs)) return;
-  int lagCount = static_cast<int>(elapsed / divisor);
+  const int lagCount = static_cast<int>(std::clamp(elapsed / divisor, static_cast<uint32_t>(kMinLagCount),
+                                                   static_cast<uint32_t>(kMaxLagCount)));
   LastTick = now;
-  if (lagCount < 1) lagCount = 1;
 
   ++TickCounter;
   uint32_t window = std::max<uint32_t>(now - WindowStart, 1);

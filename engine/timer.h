@@ -11,6 +11,12 @@
 
 class TDXTimer;
 
+// The move counts a tick passes its handler: at least 1; a tick more than kMaxLagCount intervals late
+// (about four seconds at 16 ms: a stalled or suspended machine) is passed kMaxLagCount, which a game's
+// replay keeps in one byte.
+constexpr int kMinLagCount = 1;
+constexpr int kMaxLagCount = 255;
+
 class TDXApplication {
  public:
   // Runs the installed timer's tick, if any.

@@ -1,5 +1,7 @@
 #include "game/game_input.h"
 
+#include <algorithm>
+
 #include "engine/sprite.h"
 #include "game/game_host.h"
 #include "game/game_state.h"
@@ -12,11 +14,17 @@ using plat::Platform;
 
 namespace {
 
-constexpr int kCentreX = 400, kCentreY = 300;
+constexpr int kCentreX = kSteerCentreX, kCentreY = kSteerCentreY;
 
 void CentrePointer() { Platform().SetCursorPos(kCentreX, kCentreY); }
 
 bool Active(TDXInputState state) { return (Game.Input & InputBit(state)) != 0; }
+
+// P pauses in these phases; the boss key in these and the pause; the loss of the focus in these and
+// "Game over".
+bool PauseKeyPhase(TGamePhase phase) {
+  return phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro;
+}
 
 }  // namespace
 
@@ -26,7 +34,7 @@ void GameKeyDown(TGameHost& host, uint16_t key) {
   } else if (key == 'P') {
     if (Game.GamePhase == gpPause)
       ResumeGame(host);
-    else if (Game.GamePhase == gpPlaying || Game.GamePhase == gpHeroDown || Game.GamePhase == gpLevelIntro)
+    else if (PauseKeyPhase(Game.GamePhase))
       PauseGame(host);
   } else if (key == Settings.BossKey) {
     if (Settings.MusicOn) SongStop(CurrentSong);
@@ -49,10 +57,13 @@ void ResumeGame(TGameHost& host) {
   CentrePointer();
 }
 
-// Halves of the travel, truncated and kept in one byte; both axes use the one position read first.
+// Halves of the travel, truncated; both axes use the one position read first, taken to the picture's
+// edge when it lies beyond (so a step never passes its kMaxStep bound).
 void GameMouseMove() {
   int x = 0, y = 0;
   Platform().GetCursorPos(x, y);
+  x = std::clamp(x, 0, plat::kFrameWidth - 1);
+  y = std::clamp(y, 0, plat::kFrameHeight - 1);
   if (x > kCentreX && !Active(isRight)) {
     Game.MouseStepLeft = 0;
     Game.MouseStepRight = static_cast<uint8_t>((x - kCentreX) / 2);
@@ -83,6 +94,23 @@ void GameMouseButton(bool left, bool down) {
 }
 
 bool ExitQueryPhase() { return GameKeysPhase(Game.GamePhase); }
+
+bool PhaseOffers(TReplayCommand command, TGamePhase phase) {
+  switch (command) {
+    case rcPause:
+      return GameKeysPhase(phase) || phase == gpGameOver;
+    case rcResume:
+      return phase == gpPause;
+    case rcOpenExitQuery:
+      return GameKeysPhase(phase);
+    case rcConfirmExitQuery:
+    case rcCancelExitQuery:
+      return phase == gpExitQuery;
+    case kReplayCommandCount:
+      break;
+  }
+  return false;
+}
 
 void OpenExitQuery(TGameHost& host) {
   ReplayNoteCommand(rcOpenExitQuery);
@@ -118,6 +146,5 @@ void GameTimerActivated(TGameHost& host) {
 void GameTimerDeactivated(TGameHost& host) {
   SongStop(CurrentSong);
   const TGamePhase phase = Game.GamePhase;
-  if (phase == gpPlaying || phase == gpHeroDown || phase == gpLevelIntro || phase == gpGameOver)
-    PauseGame(host);
+  if (PauseKeyPhase(phase) || phase == gpGameOver) PauseGame(host);
 }

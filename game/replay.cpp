@@ -1,11 +1,14 @@
 #include "game/replay.h"
 
+#include <algorithm>
+#include <climits>
 #include <type_traits>
 #include <utility>
 
 #include "engine/display.h"
 #include "engine/rtl.h"
 #include "engine/surface.h"
+#include "engine/timer.h"
 #include "game/frame_hash.h"
 #include "game/game_input.h"
 #include "game/game_state.h"
@@ -13,6 +16,8 @@
 // A recorded tick keeps the input states as the game reads them.
 static_assert(std::is_same_v<decltype(TReplayTick::Input), TInputStates>);
 static_assert(kReplayInputMask == (TInputStates{1} << kInputStateCount) - 1);
+// A tick keeps its lag and steering in one byte each.
+static_assert(kMinLagCount >= 0 && kMaxLagCount <= UINT8_MAX);
 
 namespace {
 
@@ -41,6 +46,8 @@ struct TReplayGlobals {
   size_t CheckpointIndex = 0;
   TReplayCheck Check = TReplayCheck::EveryFrame;
   TReplayOutcome Outcome;
+  const TReplayTick* LastTick = nullptr;  // the tick played last
+  uint64_t LastFrameHash = 0;             // of the frame it drew (EveryFrame)
 };
 
 TReplayGlobals Replay;
@@ -66,13 +73,26 @@ void Checkpoint() {
   ++Replay.CheckpointIndex;
 }
 
+const char* CommandName(uint8_t command) {
+  static constexpr const char* kNames[kReplayCommandCount] = {
+      "pause", "resume", "open the exit question", "confirm the exit question", "cancel the exit question"};
+  return command < kReplayCommandCount ? kNames[command] : "unknown";
+}
+
+const char* PhaseName(TGamePhase phase) {
+  static constexpr const char* kNames[] = {"start-up",   "menu",          "playing",   "exit question",
+                                           "hero down",  "level intro",   "game over", "pause",
+                                           "name entry", "send question", "sending",   "send failed"};
+  return phase < std::size(kNames) ? kNames[phase] : "unknown";
+}
+
 void ApplyCommand(TGameHost& host, uint8_t command) {
   switch (command) {
     case rcPause:
       PauseGame(host);
       break;
     case rcResume:
-      if (Game.GamePhase == gpPause) ResumeGame(host);
+      ResumeGame(host);
       break;
     case rcOpenExitQuery:
       OpenExitQuery(host);
@@ -88,7 +108,88 @@ void ApplyCommand(TGameHost& host, uint8_t command) {
   }
 }
 
+std::string TickText(uint32_t tick) { return "tick " + std::to_string(tick); }
+
+std::string StartReason(const TReplayStart& s) {
+  const struct {
+    const char* Name;
+    int64_t Value;
+  } fields[] = {{"the enemy spawn countdown", s.EnemySpawnCountdown},
+                {"the bonus spawn countdown", s.BonusSpawnCountdown},
+                {"the weapon time", s.WeaponTime},
+                {"the shield time", s.ShieldTime},
+                {"the bomb time", s.BombTime},
+                {"the last-bonus time", s.LastBonusTime},
+                {"the hero-down countdown", s.HeroDownCountdown}};
+  for (const auto& field : fields)
+    if (field.Value != 0)
+      return std::string("it does not start as a new program's game does: ") + field.Name + " is " +
+             std::to_string(field.Value) + ", not 0";
+  return {};
+}
+
+// A step and the other of its pair within what the pointer gives.
+std::string StepReason(uint32_t tick, const char* name, uint8_t step, uint8_t most, const char* otherName,
+                       uint8_t other) {
+  if (step > most)
+    return TickText(tick) + " steers " + std::to_string(step) + " pixels " + name +
+           ", more than the pointer can give (" + std::to_string(most) + ")";
+  if (step != 0 && other != 0)
+    return TickText(tick) + " steers both " + name + " and " + otherName + ", which the pointer cannot";
+  return {};
+}
+
+std::string TickReason(uint32_t tick, const TReplayTick& t) {
+  const int lag = t.Lag;
+  if (lag < kMinLagCount || lag > kMaxLagCount)
+    return TickText(tick) + " has the timer lag " + std::to_string(lag) +
+           ", which the game's timer never gives (" + std::to_string(kMinLagCount) + " to " +
+           std::to_string(kMaxLagCount) + ")";
+  for (const std::string& reason : {StepReason(tick, "left", t.StepLeft, kMaxStepLeft, "right", t.StepRight),
+                                    StepReason(tick, "right", t.StepRight, kMaxStepRight, "left", t.StepLeft),
+                                    StepReason(tick, "up", t.StepUp, kMaxStepUp, "down", t.StepDown),
+                                    StepReason(tick, "down", t.StepDown, kMaxStepDown, "up", t.StepUp)})
+    if (!reason.empty()) return reason;
+  if ((t.Input & ~kReplayInputMask) != 0) return TickText(tick) + " has input states that do not exist";
+  return {};
+}
+
+// Whether the next tick may be skipped as a paused tick that changes nothing (see SkipPausedReplayTicks).
+bool PausedTickAhead() {
+  if (Replay.Mode != TMode::Playing || Replay.Outcome.Ended || !Replay.Outcome.Refusal.empty() ||
+      Game.GamePhase != gpPause || Game.LevelKills >= Game.Level * 10 || Replay.LastTick == nullptr)
+    return false;
+  const std::vector<TReplayRun>& runs = Replay.Recording.Runs;
+  if (Replay.RunIndex >= runs.size()) return false;
+  const TReplayTick& next = runs[Replay.RunIndex].Tick;
+  return next.Commands.empty() && next == *Replay.LastTick;
+}
+
 }  // namespace
+
+std::string ImpossibleReplayReason(const TReplay& replay) {
+  std::string reason = StartReason(replay.Start);
+  if (!reason.empty()) return reason;
+  // The recorder keeps the state at the start of every span's tick that begins.
+  const uint32_t ticks = replay.End.Tick;
+  const size_t expected = ticks == 0 ? 0 : (ticks - 1) / kReplayCheckpointSpan;
+  for (size_t i = 0; i < std::max(expected, replay.Checkpoints.size()); ++i) {
+    const uint64_t tick = (i + 1) * uint64_t{kReplayCheckpointSpan};
+    if (i < replay.Checkpoints.size() && (i >= expected || replay.Checkpoints[i].Tick < tick))
+      return "it has a checkpoint at tick " + std::to_string(replay.Checkpoints[i].Tick) +
+             ", where the game keeps none";
+    if (i >= replay.Checkpoints.size() || replay.Checkpoints[i].Tick != tick)
+      return "it has no checkpoint at tick " + std::to_string(tick) + " (the game keeps one every " +
+             std::to_string(kReplayCheckpointSpan) + " ticks)";
+  }
+  uint32_t tick = 0;
+  for (const TReplayRun& run : replay.Runs) {
+    reason = TickReason(tick, run.Tick);
+    if (!reason.empty()) return reason;
+    tick += run.Repeat;
+  }
+  return {};
+}
 
 void ReplayGameStarts() {
   if (Replay.Armed) {
@@ -126,9 +227,7 @@ TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates sta
   if (Replay.Mode == TMode::Recording) {
     Checkpoint();
     TReplayTick tick{.Input = states & kReplayInputMask,
-                     .Lag = static_cast<uint8_t>(lagCount < 0     ? 0
-                                                 : lagCount > 255 ? 255
-                                                                  : lagCount),
+                     .Lag = static_cast<uint8_t>(std::clamp(lagCount, kMinLagCount, kMaxLagCount)),
                      .StepLeft = Game.MouseStepLeft,
                      .StepRight = Game.MouseStepRight,
                      .StepUp = Game.MouseStepUp,
@@ -160,7 +259,16 @@ TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates sta
   // differs in its end state anyway.
   display.Surface.DiscardDrawing =
       Replay.Check == TReplayCheck::LastFrame && Replay.Ticks != Replay.Recording.End.Tick;
-  for (uint8_t command : tick.Commands) ApplyCommand(host, command);
+  Replay.LastTick = &tick;
+  for (uint8_t command : tick.Commands) {
+    if (!PhaseOffers(static_cast<TReplayCommand>(command), Game.GamePhase)) {
+      Replay.Outcome.Refusal = TickText(Replay.Ticks - 1) + " gives the command \"" + CommandName(command) +
+                               "\" in the phase \"" + PhaseName(Game.GamePhase) +
+                               "\", where the game does not offer it";
+      break;
+    }
+    ApplyCommand(host, command);
+  }
   Game.MouseStepLeft = tick.StepLeft;
   Game.MouseStepRight = tick.StepRight;
   Game.MouseStepUp = tick.StepUp;
@@ -174,8 +282,10 @@ void ReplayFrameDrawn(const TDXDraw& display) {
   const bool live =
       Replay.Mode == TMode::Recording ||
       (Replay.Mode == TMode::Playing && !Replay.Outcome.Ended && Replay.Check == TReplayCheck::EveryFrame);
-  if (live && Game.GamePhase != gpExitQuery)
-    Replay.Frames = ChainFrames(Replay.Frames, FrameHash(display.Surface));
+  if (live && Game.GamePhase != gpExitQuery) {
+    Replay.LastFrameHash = FrameHash(display.Surface);
+    Replay.Frames = ChainFrames(Replay.Frames, Replay.LastFrameHash);
+  }
 }
 
 void ReplayNoteCommand(TReplayCommand command) {
@@ -217,11 +327,37 @@ bool SameReplayState(const TReplayState& a, const TReplayState& b, TReplayCheck 
 }
 
 bool ReplayHasNextTick(int& lag) {
-  if (Replay.Mode == TMode::Playing && Replay.Outcome.Ended) return false;
+  if (Replay.Mode == TMode::Playing && (Replay.Outcome.Ended || !Replay.Outcome.Refusal.empty()))
+    return false;
   const std::vector<TReplayRun>& runs = Replay.Recording.Runs;
   if (Replay.RunIndex >= runs.size()) return false;
   lag = runs[Replay.RunIndex].Tick.Lag;
   return true;
+}
+
+void SkipPausedReplayTicks() {
+  if (!PausedTickAhead()) return;
+  const std::vector<TReplayRun>& runs = Replay.Recording.Runs;
+  const std::vector<TReplayState>& checkpoints = Replay.Recording.Checkpoints;
+  const uint32_t last = Replay.Recording.End.Tick - 1;  // played, for its frame
+  while (Replay.RunIndex < runs.size() && Replay.Ticks < last) {
+    const TReplayRun& run = runs[Replay.RunIndex];
+    if (!run.Tick.Commands.empty() || !(run.Tick == *Replay.LastTick)) break;
+    Checkpoint();  // the one recorded for the start of this tick, if any
+    uint32_t skip = std::min<uint32_t>(run.Repeat - Replay.RunDone, last - Replay.Ticks);
+    if (Replay.CheckpointIndex < checkpoints.size() &&
+        checkpoints[Replay.CheckpointIndex].Tick > Replay.Ticks)
+      skip = std::min(skip, checkpoints[Replay.CheckpointIndex].Tick - Replay.Ticks);
+    if (Replay.Check == TReplayCheck::EveryFrame)
+      for (uint32_t i = 0; i < skip; ++i) Replay.Frames = ChainFrames(Replay.Frames, Replay.LastFrameHash);
+    Replay.Ticks += skip;
+    Replay.RunDone = static_cast<uint16_t>(Replay.RunDone + skip);
+    if (Replay.RunDone >= run.Repeat) {
+      Replay.LastTick = &run.Tick;
+      ++Replay.RunIndex;
+      Replay.RunDone = 0;
+    }
+  }
 }
 
 TReplayOutcome StopReplayPlayback() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/input.h"
@@ -51,15 +52,32 @@ struct TReplayOutcome {
   int64_t FirstDifferenceTick = -1;       // the first checkpoint that differed; -1: none did
   bool Ended = false;                     // "Game over" ran its time
   std::vector<TReplayState> Checkpoints;  // the states met at the recorded checkpoints' ticks
+  // Why the game could not have played the replay: a phase command in a phase where the game does not
+  // offer it. Playback stops at that tick. Empty: none.
+  std::string Refusal;
 };
+
+// Why the game could not have recorded the replay, as far as the file tells without playing it: a start
+// other than a fresh program's (any field but the seed not 0), checkpoints not every kReplayCheckpointSpan
+// ticks, or a tick whose lag the game's timer cannot pass or whose steering the pointer cannot give.
+// Empty when none; the phase commands are held to the game's phases as it plays (Refusal).
+std::string ImpossibleReplayReason(const TReplay& replay);
 
 // Whether two states agree as far as a check of this kind sees them.
 bool SameReplayState(const TReplayState& a, const TReplayState& b, TReplayCheck check);
 
 // The next CreateGameField plays the replay back instead of recording.
 void StartReplayPlayback(const TReplay& replay, TReplayCheck check = TReplayCheck::EveryFrame);
-// Whether the playback has ticks left and the game has not ended; lag: the timer lag of the next tick.
+// Whether the playback has ticks left and the game has not ended (nor been refused); lag: the timer lag of
+// the next tick.
 bool ReplayHasNextTick(int& lag);
+// Skips the paused ticks ahead at once, as many as play in the pause with nothing that changes the game
+// (no command, the same input as the tick before): the game stands still but for the tick count, so
+// only the count moves, the recorded checkpoints among them are compared, and with EveryFrame the
+// frames' chain takes the same frame once for each (a step of arithmetic a tick, nothing drawn). Never
+// the replay's last tick, whose frame is the one a check draws. For the check: a watched replay plays
+// its pauses.
+void SkipPausedReplayTicks();
 // Playback ends (the replay host's Escape or the last tick); the outcome so far. Recording is on again after.
 TReplayOutcome StopReplayPlayback();
 

@@ -1,20 +1,234 @@
 // Replays: whole games recorded through the main window, played back headless, and kept in replays/.
 #include "game/replay.h"
 
+#include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/kept_replays.h"
 #include "app/replay_host.h"
 #include "engine/rtl.h"
+#include "engine/timer.h"
+#include "game/game_input.h"
 #include "game/game_state.h"
 #include "game/replay_file.h"
 #include "menu/menu_state.h"
 #include "tests/support/game_scenario.h"
+#include "tests/support/game_test.h"
 
 namespace {
+
+TReplay Golden(const char* name) {
+  return LoadReplay(std::string(PELLORIN_GOLDEN_DIR "/") + name + ".replay");
+}
+
+// A run boundary at tick at: the run that holds it split in two.
+void SplitAt(TReplay& replay, uint32_t at) {
+  uint32_t first = 0;
+  for (size_t i = 0; i < replay.Runs.size(); first += replay.Runs[i].Repeat, ++i) {
+    const uint32_t repeat = replay.Runs[i].Repeat;
+    if (at > first && at < first + repeat) {
+      TReplayRun tail = replay.Runs[i];
+      tail.Repeat = static_cast<uint16_t>(first + repeat - at);
+      replay.Runs[i].Repeat = static_cast<uint16_t>(at - first);
+      replay.Runs.insert(replay.Runs.begin() + static_cast<std::ptrdiff_t>(i) + 1, tail);
+      return;
+    }
+  }
+}
+
+// Tick at as a run of its own.
+TReplayTick& TickAt(TReplay& replay, uint32_t at) {
+  SplitAt(replay, at);
+  SplitAt(replay, at + 1);
+  uint32_t first = 0;
+  for (TReplayRun& run : replay.Runs) {
+    if (first == at) return run.Tick;
+    first += run.Repeat;
+  }
+  throw std::out_of_range("no such tick");
+}
+
+// Runs of the tick, 65535 ticks at most each.
+void AppendRuns(std::vector<TReplayRun>& runs, const TReplayTick& tick, uint32_t ticks) {
+  for (; ticks > 0; ticks -= std::min<uint32_t>(ticks, 0xFFFF))
+    runs.push_back({.Repeat = static_cast<uint16_t>(std::min<uint32_t>(ticks, 0xFFFF)), .Tick = tick});
+}
+
+// The replay as the file holds it: encoded and read back, so that the decoder takes every crafted one.
+TReplay Sealed(const TReplay& replay) {
+  const std::vector<uint8_t> bytes = EncodeReplay(replay);
+  return DecodeReplay(bytes.data(), bytes.size(), "crafted.replay");
+}
+
+// A pause of length ticks (a whole number of checkpoint spans) put in before tick at, a checkpoint's
+// tick in play: paused on the first, resumed by tick at. The game stands still through it, so the
+// checkpoints in it are the one at tick at with other ticks, and the later ones move by length. The
+// frames' chain is the recording's: this replay is for the check that draws the last frame only.
+TReplay WithPause(TReplay replay, uint32_t at, uint32_t length) {
+  TReplayTick& resumed = TickAt(replay, at);
+  resumed.Commands.insert(resumed.Commands.begin(), rcResume);
+  TReplayTick paused = resumed;
+  paused.Commands.clear();
+  paused.Lag = 1;
+  std::vector<TReplayRun> pause;
+  TReplayTick pausing = paused;
+  pausing.Commands = {rcPause};
+  pause.push_back({.Repeat = 1, .Tick = pausing});
+  AppendRuns(pause, paused, length - 1);
+  uint32_t first = 0;
+  auto run = replay.Runs.begin();
+  for (; first < at; ++run) first += run->Repeat;
+  replay.Runs.insert(run, pause.begin(), pause.end());
+  auto checkpoint = replay.Checkpoints.begin();
+  while (checkpoint->Tick != at) ++checkpoint;
+  for (auto later = checkpoint; later != replay.Checkpoints.end(); ++later) later->Tick += length;
+  std::vector<TReplayState> still;
+  for (uint32_t tick = at; tick < at + length; tick += kReplayCheckpointSpan) {
+    still.push_back(*checkpoint);
+    still.back().Tick = tick;
+  }
+  replay.Checkpoints.insert(checkpoint, still.begin(), still.end());
+  replay.End.Tick += length;
+  return replay;
+}
+
+// The check of --verify-replay on crafted replays, headless over the game's data.
+class ReplayCheck : public TGameTest {
+ protected:
+  void SetUp() override {
+    TGameTest::SetUp();
+    InstallGameData();
+    Headless.KeepFrames = false;
+    ResetReplayState();
+  }
+};
+
+// Crafted replays, each one edit away from a golden game, that the game could not have recorded: the
+// check refuses each with its reason, before or while playing it.
+TEST_F(ReplayCheck, RefusesEveryReplayTheGameCannotProduce) {
+  const TReplay golden = Golden("exit-question");
+  const uint32_t ticks = golden.TickCount();
+  ASSERT_GT(ticks, 1300u);
+  const struct {
+    const char* Name;
+    std::function<void(TReplay&)> Edit;
+    const char* Reason;
+  } cases[] = {
+      {"cut off in play",
+       [](TReplay& r) {
+         SplitAt(r, 1000);
+         uint32_t first = 0;
+         size_t keep = 0;
+         while (first < 1000) first += r.Runs[keep++].Repeat;
+         r.Runs.resize(keep);
+         std::erase_if(r.Checkpoints, [](const TReplayState& c) { return c.Tick >= 1000; });
+         r.End.Tick = 1000;
+       },
+       "it stops at tick 1000 with the game in play"},
+      {"bonus time of 2^31-1", [](TReplay& r) { r.Start.WeaponTime = INT32_MAX; },
+       "the weapon time is 2147483647, not 0"},
+      {"enemy countdown", [](TReplay& r) { r.Start.EnemySpawnCountdown = 5; },
+       "the enemy spawn countdown is 5, not 0"},
+      {"hero-down countdown", [](TReplay& r) { r.Start.HeroDownCountdown = -1; },
+       "the hero-down countdown is -1, not 0"},
+      {"resume in play", [](TReplay& r) { TickAt(r, 300).Commands = {rcResume}; },
+       "tick 300 gives the command \"resume\" in the phase \"playing\""},
+      {"exit question confirmed in play", [](TReplay& r) { TickAt(r, 300).Commands = {rcConfirmExitQuery}; },
+       "tick 300 gives the command \"confirm the exit question\" in the phase \"playing\""},
+      {"exit question cancelled in play", [](TReplay& r) { TickAt(r, 300).Commands = {rcCancelExitQuery}; },
+       "tick 300 gives the command \"cancel the exit question\" in the phase \"playing\""},
+      {"pause over the exit question",
+       [](TReplay& r) {
+         TickAt(r, 300).Commands = {rcOpenExitQuery, rcPause};
+       },
+       "tick 300 gives the command \"pause\" in the phase \"exit question\""},
+      {"exit question opened twice",
+       [](TReplay& r) {
+         TickAt(r, 300).Commands = {rcOpenExitQuery, rcOpenExitQuery};
+       },
+       "tick 300 gives the command \"open the exit question\" in the phase \"exit question\""},
+      {"lag 0", [](TReplay& r) { TickAt(r, 400).Lag = 0; }, "tick 400 has the timer lag 0"},
+      {"step right past the picture", [](TReplay& r) { TickAt(r, 400).StepRight = kMaxStepRight + 1; },
+       "tick 400 steers 200 pixels right, more than the pointer can give (199)"},
+      {"step up past the picture", [](TReplay& r) { TickAt(r, 400).StepUp = kMaxStepUp + 1; },
+       "tick 400 steers 151 pixels up, more than the pointer can give (150)"},
+      {"steps left and right at once",
+       [](TReplay& r) {
+         TReplayTick& t = TickAt(r, 400);
+         t.StepLeft = 3;
+         t.StepRight = 3;
+       },
+       "tick 400 steers both left and right"},
+      {"a checkpoint left out", [](TReplay& r) { r.Checkpoints.erase(r.Checkpoints.begin()); },
+       "it has no checkpoint at tick 600"},
+      {"a checkpoint out of place", [](TReplay& r) { --r.Checkpoints.front().Tick; },
+       "it has a checkpoint at tick 599, where the game keeps none"},
+      {"ticks after \"Game over\"",
+       [&](TReplay& r) {
+         r.Runs.push_back({.Repeat = 10, .Tick = {}});
+         r.End.Tick += 10;
+       },
+       "\"Game over\" ran to its end at tick "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TReplay crafted = golden;
+    c.Edit(crafted);
+    crafted = Sealed(crafted);
+    TReplayOutcome outcome;
+    const std::string reason = CheckReplay(crafted, TReplayCheck::LastFrame, outcome);
+    EXPECT_NE(reason.find(c.Reason), std::string::npos) << reason;
+  }
+  TReplayOutcome outcome;
+  EXPECT_EQ(CheckReplay(Sealed(golden), TReplayCheck::LastFrame, outcome), "");
+  EXPECT_EQ(outcome.End.Tick, ticks);
+}
+
+// A day of pause costs the check nothing: the game stands still, so its ticks are counted rather than
+// played, and the checkpoints in it are still compared. Played paused tick by tick this takes many
+// seconds of CPU.
+TEST_F(ReplayCheck, ADayOfPauseIsCheckedAtOnce) {
+  const TReplay golden = Golden("exit-question");
+  const uint32_t length =
+      (kReplayMaxTicks - golden.TickCount()) / kReplayCheckpointSpan * kReplayCheckpointSpan;
+  const TReplay paused = Sealed(WithPause(golden, kReplayCheckpointSpan, length));
+  ASSERT_GT(paused.TickCount(), kReplayMaxTicks - kReplayCheckpointSpan);
+
+  const auto start = std::chrono::steady_clock::now();
+  TReplayOutcome outcome;
+  EXPECT_EQ(CheckReplay(paused, TReplayCheck::LastFrame, outcome), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(outcome.FirstDifferenceTick, -1);
+  EXPECT_EQ(outcome.Checkpoints.size(), paused.Checkpoints.size());
+  EXPECT_TRUE(SameReplayState(outcome.End, paused.End, TReplayCheck::LastFrame));
+  EXPECT_EQ(outcome.FrameHash, paused.FrameHash);
+
+  // A checkpoint in the pause that tells of another score is still met and differs.
+  TReplay forged = paused;
+  forged.Checkpoints[5].Score += 1;
+  EXPECT_EQ(CheckReplay(Sealed(forged), TReplayCheck::LastFrame, outcome), "");
+  EXPECT_EQ(outcome.FirstDifferenceTick, forged.Checkpoints[5].Tick);
+
+  // The same pause to the last tick: the game never ends, and the check says so as quickly.
+  TReplay cut = paused;
+  size_t pausing = 0;
+  while (cut.Runs[pausing].Tick.Commands != std::vector<uint8_t>{rcPause}) ++pausing;
+  cut.Runs.resize(pausing + 2);  // up to the pause and the first run of it
+  AppendRuns(cut.Runs, cut.Runs.back().Tick, kReplayMaxTicks - cut.TickCount());
+  cut.End.Tick = cut.TickCount();
+  std::erase_if(cut.Checkpoints, [&](const TReplayState& c) { return c.Tick >= cut.End.Tick; });
+  const auto cutStart = std::chrono::steady_clock::now();
+  const std::string reason = CheckReplay(Sealed(cut), TReplayCheck::LastFrame, outcome);
+  EXPECT_NE(reason.find("it stops at tick 5443200 with the game in play"), std::string::npos) << reason;
+  EXPECT_LT(std::chrono::steady_clock::now() - cutStart, std::chrono::seconds(3));
+}
 
 class ReplayScenario : public TGameScenario {
  protected:
@@ -143,8 +357,51 @@ TEST_F(ReplayScenario, APauseLongerThanARunIsKeptAndPlaysBackEqual) {
     if (replay.Runs[i].Repeat == 65535 && replay.Runs[i + 1].Tick == replay.Runs[i].Tick) full = i;
   ASSERT_GT(full, 0u) << "no run of 65535 equal ticks followed by more of them";
   EXPECT_GE(replay.Runs[full + 1].Repeat, 300 - 2);
-  const TReplayOutcome outcome = VerifyReplay(replay, TReplayCheck::EveryFrame);
-  EXPECT_TRUE(outcome.Ended);
+  // The check skips the pause rather than playing it, and comes out where the recording did: at each
+  // of the checkpoints in it (the frames' chain too, when every frame counts) and at the end.
+  for (TReplayCheck check : {TReplayCheck::EveryFrame, TReplayCheck::LastFrame}) {
+    TReplayOutcome outcome;
+    EXPECT_EQ(CheckReplay(replay, check, outcome), "");
+    EXPECT_TRUE(outcome.Ended);
+    EXPECT_TRUE(SameReplayState(outcome.End, replay.End, check));
+    EXPECT_EQ(outcome.FrameHash, replay.FrameHash);
+    EXPECT_EQ(outcome.FirstDifferenceTick, -1);
+    EXPECT_EQ(outcome.Checkpoints.size(), replay.Checkpoints.size());
+  }
+}
+
+// What the timer and the pointer give at their extremes is recorded as the game played it, and the
+// check admits it: a tick five seconds late (passed the most lag a tick keeps) and the pointer far
+// beyond the picture (taken at the picture's edge).
+TEST_F(ReplayScenario, AStalledTickAndAPointerBeyondThePictureAreRecordedAsPlayedAndAdmitted) {
+  Headless.KeepFrames = false;
+  StartPlaying();
+  RunTicks(40);
+  Headless.AdvanceClock(5000);
+  RunTicks(1);
+  Hold(plat::SCAN_SPACE);
+  MoveMouse(1500, -400);
+  RunTicks(20);
+  MoveMouse(-900, 2000);
+  RunTicks(20);
+  Press(plat::VK_ESCAPE);
+  Press(plat::VK_RETURN);  // "Yes"
+  for (int i = 0; i < 300 && Game.GamePhase != gpMenu && Game.GamePhase != gpNameEntry; ++i) RunTicks(1);
+  ASSERT_TRUE(Game.GamePhase == gpMenu || Game.GamePhase == gpNameEntry);
+  Form.reset();
+
+  const TReplay replay = LoadReplay("replays/last.replay");
+  bool stalled = false, right = false, up = false, left = false, down = false;
+  for (const TReplayRun& run : replay.Runs) {
+    stalled |= run.Tick.Lag == kMaxLagCount;
+    right |= run.Tick.StepRight == kMaxStepRight;
+    up |= run.Tick.StepUp == kMaxStepUp;
+    left |= run.Tick.StepLeft == kMaxStepLeft;
+    down |= run.Tick.StepDown == kMaxStepDown;
+  }
+  EXPECT_TRUE(stalled && right && up && left && down);
+  TReplayOutcome outcome;
+  EXPECT_EQ(CheckReplay(replay, TReplayCheck::EveryFrame, outcome), "");
   EXPECT_EQ(outcome.End, replay.End);
   EXPECT_EQ(outcome.FrameHash, replay.FrameHash);
   EXPECT_EQ(outcome.FirstDifferenceTick, -1);
@@ -158,9 +415,10 @@ TEST_F(ReplayScenario, TheGoldenGamesCheckAlikeDrawingEveryFrameOrTheLastOnly) {
   for (const char* name :
        {"loses-every-life", "exit-question", "plays-every-rule", "takes-the-grounds-shots"}) {
     SCOPED_TRACE(name);
-    const TReplay replay = LoadReplay(std::string(PELLORIN_GOLDEN_DIR "/") + name + ".replay");
-    const TReplayOutcome drawn = VerifyReplay(replay, TReplayCheck::EveryFrame);
-    const TReplayOutcome lastOnly = VerifyReplay(replay, TReplayCheck::LastFrame);
+    const TReplay replay = Golden(name);
+    TReplayOutcome drawn, lastOnly;
+    EXPECT_EQ(CheckReplay(replay, TReplayCheck::EveryFrame, drawn), "");
+    EXPECT_EQ(CheckReplay(replay, TReplayCheck::LastFrame, lastOnly), "");
     EXPECT_EQ(drawn.FirstDifferenceTick, -1);
     EXPECT_EQ(lastOnly.FirstDifferenceTick, -1);
     ASSERT_EQ(drawn.Checkpoints.size(), replay.Checkpoints.size());

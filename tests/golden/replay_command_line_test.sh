@@ -72,6 +72,23 @@ cp "$good" "$work/frames.replay"
 edit "$work/frames.replay" $((-4 - 31 - 23 + 15)) >/dev/null  # the same checkpoint's frames
 expect 0 '"result":"equal"' --verify-replay "$work/frames.replay"
 expect 1 "\"result\":\"diverged\",\"first_difference_tick\":$tick\}\$" --verify-replay "$work/frames.replay" --every-frame
+# A well-formed replay the game could not have recorded is refused, with the reason on one line and no
+# JSON: here a start with the enemy spawn countdown at 5 (the u16 at byte 16), where a new program's
+# game starts at 0.
+cp "$good" "$work/start.replay"
+python3 -c '
+import struct, sys, zlib
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+struct.pack_into("<H", data, 16, 5)
+struct.pack_into("<I", data, len(data) - 4, zlib.crc32(bytes(data[:-4])))
+open(path, "wb").write(data)' "$work/start.replay"
+expect 2 "^The replay $work/start.replay is refused: it does not start as a new program.s game does: the enemy spawn countdown is 5, not 0\.\$" --verify-replay "$work/start.replay"
+expect 2 "is refused: .*spawn countdown is 5" --verify-replay "$work/start.replay" --every-frame
+if out=$(cd "$run" && timeout 60 "$pellorin" --verify-replay "$work/start.replay" 2>/dev/null); [[ -n $out ]]; then
+  echo "FAILED: a refused replay printed a report: $out"
+  failed=1
+fi
 # One byte of the input stream changed: refused by the checksum, never a crash.
 cp "$good" "$work/changed.replay"
 printf '\x55' | dd of="$work/changed.replay" bs=1 seek=60 conv=notrunc status=none
