@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <tuple>
 
+#include "protocol/replay_format.h"
 #include "protocol/replies.h"
 #include "protocol/score_record.h"
 #include "protocol/verifier_report.h"
@@ -375,8 +377,9 @@ TEST_P(SharedStoreTest, AddressesTakeTurnsAtTheChecksAndEachHoldsItsShareOfTheQu
         << sqlite3_errmsg(db);
     sqlite3_close(db);
   }
-  // Each check writes its replay's text (the player's name) to the order file, then waits for the go
-  // file: until then the first claims hold every worker.
+  // Each replay is exit-question's game (its seed is 777) under a frame hash that spells its player's
+  // name; each check writes that name to the order file, then waits for the go file: until then the
+  // first claims hold every worker.
   const std::string order = Folder.Path() + "/order", go = Folder.Path() + "/go";
   const std::string verifier = Folder.Path() + "/verifier";
   TVerifierReport report;
@@ -384,9 +387,10 @@ TEST_P(SharedStoreTest, AddressesTakeTurnsAtTheChecksAndEachHoldsItsShareOfTheQu
   report.Played = report.Recorded = {1, 777, 1, 0, 0, 0};
   report.Equal = true;
   // (One write a line, so that checks at once do not mix their lines.)
-  std::ofstream(verifier) << "#!/bin/sh\nprintf '%s\\n' \"$(cat \"$2\")\" >>" << order << "\nwhile [ ! -e "
-                          << go << " ]; do sleep 0.05; done\nsleep 0.2\necho '" << WriteVerifierReport(report)
-                          << "'\n";
+  std::ofstream(verifier)
+      << "#!/bin/sh\nprintf '%s\\n' \"$(tail -c 12 \"$2\" | head -c 8 | tr -d '\\000')\" >>" << order
+      << "\nwhile [ ! -e " << go << " ]; do sleep 0.05; done\nsleep 0.2\necho '"
+      << WriteVerifierReport(report) << "'\n";
   chmod(verifier.c_str(), 0755);
   StartServers({"--verifier", verifier, "--verify-workers", "1", "--verify-queue-per-address", "8"});
   const size_t workers = Servers.size();
@@ -396,11 +400,17 @@ TEST_P(SharedStoreTest, AddressesTakeTurnsAtTheChecksAndEachHoldsItsShareOfTheQu
     for (std::string line; std::getline(in, line);) names.push_back(line);
     return names;
   };
+  const std::string golden = ReadGolden("exit-question");
   auto upload = [&](int port, const std::string& source, const std::string& name) {
+    TReplay replay = DecodeReplay(reinterpret_cast<const uint8_t*>(golden.data()), golden.size(), "golden");
+    replay.FrameHash = 0;
+    std::memcpy(&replay.FrameHash, name.data(), std::min<size_t>(name.size(), 8));  // little-endian
+    const std::vector<uint8_t> bytes = EncodeReplay(replay);
     TGameClient game(port, source);
-    TReply result = game.Submit(name, "", 777);
+    TReply result = game.Submit(name, "", 777, 'P', std::string(kChallengeParameter) + Plant(777));
     EXPECT_EQ(result.Body.rfind("OK|", 0), 0u) << result.Body;
-    return game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(result.Body), name);
+    return game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(result.Body),
+                     std::string(bytes.begin(), bytes.end()));
   };
   for (int i = 0; i < 8; ++i) {
     const std::string name = "Flood" + std::to_string(i);
@@ -610,7 +620,7 @@ TEST(PostgresOutage, AServerOutlivesADatabaseThatStopsAnswering) {
   auto worker = start({"--verify-only", "--db-statement-timeout", "20"}, false);
   const std::string table = std::string(kScriptPath) + "?prg=Pellorin&show&type=0&format=json";
   TGameClient game(server->Port());
-  ASSERT_EQ(game.Submit("Before", "", 777).Body.rfind("OK|", 0), 0u);
+  ASSERT_EQ(game.Submit("Before", "", 777).Body, "OK");
   const std::string page = game.Get(table).Body;
   ASSERT_NE(page.find("\"Before\""), std::string::npos) << page;
   const std::string token = game.Handshake();
@@ -665,14 +675,24 @@ TEST(PostgresOutage, AServerOutlivesADatabaseThatStopsAnswering) {
   // The database answers again: the same server stores and checks without a restart.
   cluster.Freeze(false);
   TReply again;
+  uint32_t seed = 0;
   EXPECT_TRUE(Eventually(
       [&] {
-        again = game.Submit("After", "", 777);
+        const auto challenge =
+            ChallengeFromReply(game.Get(std::string(kScriptPath) + "?" + std::string(kChallengeQuery)).Body);
+        if (!challenge) return false;
+        seed = challenge->Seed;
+        again = game.Submit("After", "", 777, 'P', std::string(kChallengeParameter) + challenge->Id);
         return again.Body.rfind("OK|", 0) == 0;
       },
       std::chrono::seconds(10)))
       << again.Body;
-  TReply upload = game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(again.Body), "r");
+  const std::string golden = ReadGolden("exit-question");
+  TReplay replay = DecodeReplay(reinterpret_cast<const uint8_t*>(golden.data()), golden.size(), "golden");
+  replay.Start.Seed = seed;  // the verifier here judges nothing but says "equal"
+  const std::vector<uint8_t> bytes = EncodeReplay(replay);
+  TReply upload = game.Post(std::string(kReplayPath) + "?ticket=" + ReplayTicketFromReply(again.Body),
+                            std::string(bytes.begin(), bytes.end()));
   EXPECT_EQ(upload.Status, 200) << upload.Body;
   // (The result answered 503 may be stored too, once the database goes on with what it was sent: as
   // with a server that dies before its answer.)
