@@ -1,31 +1,36 @@
-// Whole world high-score submissions over loopback, each the handshake and the result as the game
-// sends them, from N client threads at once. Submit runs against pellorin-server's own HTTP layer,
-// handlers, token book and SQLite table (a fresh file, the request log going to /dev/null); Submit_Peer
-// sends the same two requests to a bare libmicrohttpd server in the same process whose handler only
-// answers "OK", which is the floor the HTTP library itself sets. Both servers have the same threads,
-// event loop and accept queue. SubmitNewConnection and its peer open a new connection for each
-// submission, as a client that keeps none would. TokenIssue is one handshake's token on a full book.
-// SubmitPostgresPair is Submit against two servers sharing one PostgreSQL database (a cluster of the
-// benchmark's own, as the tests start it), each handshake sent to one and its result to the other, as a
-// round-robin balancer would; its commits wait for the disk, as SQLite's do not (without --full-sync).
-// WorldTable reads the world table's JSON page of a table of 1000 entries, on SQLite and on PostgreSQL, with
-// the page kept for a second (the default) and read every time.
+// Whole world high-score submissions over loopback, each as the game makes one whose result is to be
+// verified: the challenge, the handshake and the result quoting the challenge, from N client threads at
+// once. Submit runs against pellorin-server's own HTTP layer, handlers, token book and SQLite table (a
+// fresh file, the request log going to /dev/null), a server that takes replays (its verifier a script
+// of the benchmark's own, never run: no replay is uploaded), so that every result is answered with a
+// ticket. Submit_Peer sends the same three requests to a bare libmicrohttpd server in the same process
+// whose handler only answers "OK", which is the floor the HTTP library itself sets. Both servers have
+// the same threads, event loop and accept queue. SubmitNewConnection and its peer open a new connection
+// for each submission, as a client that keeps none would. TokenIssue is one handshake's token on a full
+// book. SubmitPostgresPair is Submit against two servers sharing one PostgreSQL database (a cluster of
+// the benchmark's own, as the tests start it), each challenge and handshake sent to one and its result to
+// the other, as a round-robin balancer would; its commits wait for the disk, as SQLite's do not (without
+// --full-sync). WorldTable reads the world table's JSON page of a table of 1000 entries, on SQLite and on
+// PostgreSQL, with the page kept for a second (the default) and read every time.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <microhttpd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "protocol/replies.h"
 #include "protocol/score_record.h"
-#include "server/score_server.h"
 #include "server/random.h"
+#include "server/score_server.h"
 #include "server/tokens.h"
 #include "tests/server/pg_cluster.h"
 
@@ -34,17 +39,29 @@ namespace {
 constexpr int kServerThreads = 16;
 
 const std::string kHandshakeTarget = std::string(kScriptPath) + "?" + std::string(kHandshakeQuery);
+const std::string kChallengeTarget = std::string(kScriptPath) + "?" + std::string(kChallengeQuery);
+// What the peer's result quotes, its challenge reply having none: an id of a server's length.
+const std::string kPeerChallengeId(32, 'c');
 
 class TBenchScoreServer {
  public:
   // where: the store, empty for a fresh SQLite file. behindProxy: the client's address is the last of
-  // X-Forwarded-For.
+  // X-Forwarded-For. takesReplays: with a verifier (which no benchmark gets to run), so that results that
+  // quote a challenge are answered with a ticket.
   explicit TBenchScoreServer(const std::string& where = {}, int tableCacheSeconds = 1,
-                             bool behindProxy = false) {
+                             bool behindProxy = false, bool takesReplays = true) {
     std::string pattern = (std::filesystem::temp_directory_path() / "pellorin-bench.XXXXXX").string();
     Folder = mkdtemp(pattern.data()) ? pattern : std::string();
     Log = std::fopen("/dev/null", "w");
     TServerOptions options;
+    options.VerifyWorkers = takesReplays ? 1 : 0;
+    if (takesReplays) {
+      options.VerifierPath = Folder + "/verifier";
+      std::ofstream(options.VerifierPath) << "#!/bin/sh\nexit 1\n";
+      chmod(options.VerifierPath.c_str(), 0755);
+      // Every client of the benchmark comes from one address, each with a challenge out at a time.
+      options.MaxChallengesPerAddress = 64;
+    }
     options.Port = 0;
     options.DatabasePath = where.empty() ? Folder + "/scores.db" : where;
     options.TableCacheSeconds = tableCacheSeconds;
@@ -122,14 +139,21 @@ std::unique_ptr<httplib::Client> NewClient(int port) {
   return client;
 }
 
-// One submission as the game makes it, the handshake on first and the result on second (which may be
-// the same): the handshake keeps the session cookie and gives the token.
+// One submission as the game makes it, the challenge and the handshake on first and the result on
+// second (which may be the same): the challenge gives the id the result quotes, the handshake keeps the
+// session cookie and gives the token. ticketed: the result must be answered with a ticket (a server
+// that takes replays); otherwise (the peer) a plain "OK" will do, and the result quotes an id of the
+// same length.
 // address: the client's, as a reverse proxy in front names it (empty: none named).
 bool SubmitAcross(httplib::Client& first, httplib::Client& second, std::string& cookie, int score,
-                  const std::string& address = {}) {
+                  bool ticketed, const std::string& address = {}) {
   httplib::Headers headers = {{"Accept", "text/html, */*"}};
   if (!address.empty()) headers.emplace("X-Forwarded-For", address);
   if (!cookie.empty()) headers.emplace("Cookie", cookie);
+  auto challenge = first.Get(kChallengeTarget.c_str(), headers);
+  if (!challenge || challenge->status != 200 || challenge->body.rfind("OK", 0) != 0) return false;
+  const std::optional<TChallenge> issued = ChallengeFromReply(challenge->body);
+  if (ticketed && !issued) return false;
   auto handshake = first.Get(kHandshakeTarget.c_str(), headers);
   if (!handshake || handshake->status != 200 || handshake->body.rfind("OK", 0) != 0) return false;
   std::string setCookie = handshake->get_header_value("Set-Cookie");
@@ -140,19 +164,22 @@ bool SubmitAcross(httplib::Client& first, httplib::Client& second, std::string& 
   }
   std::string target = std::string(kScriptPath) + "?" +
                        BuildResultQuery("Bench", "Loopback", static_cast<uint16_t>(score),
-                                        TServerOptions().Key, ServerTokenFromReply(handshake->body));
+                                        TServerOptions().Key, ServerTokenFromReply(handshake->body)) +
+                       std::string(kChallengeParameter) + (issued ? issued->Id : kPeerChallengeId);
   auto result = second.Get(target.c_str(), headers);
-  return result && result->status == 200 && result->body.rfind("OK", 0) == 0;
+  if (!result || result->status != 200 || result->body.rfind("OK", 0) != 0) return false;
+  return !ticketed || !ReplayTicketFromReply(result->body).empty();
 }
 
 // newConnection: each submission on a connection of its own, closed after it.
-void RunSubmissions(benchmark::State& state, int port, bool newConnection) {
+// ticketed: as SubmitAcross.
+void RunSubmissions(benchmark::State& state, int port, bool newConnection, bool ticketed) {
   auto client = NewClient(port);
   std::string cookie;
   int score = 0;
   for (auto _ : state) {
     if (newConnection) client = NewClient(port);
-    if (!SubmitAcross(*client, *client, cookie, ++score & 0xFFFF)) {
+    if (!SubmitAcross(*client, *client, cookie, ++score & 0xFFFF, ticketed)) {
       state.SkipWithError("a submission was refused or failed");
       break;
     }
@@ -162,25 +189,25 @@ void RunSubmissions(benchmark::State& state, int port, bool newConnection) {
 
 void Submit(benchmark::State& state) {
   static TBenchScoreServer server;
-  RunSubmissions(state, server.Port, false);
+  RunSubmissions(state, server.Port, false, true);
 }
 BENCHMARK(Submit)->Threads(1)->Threads(4)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void Submit_Peer(benchmark::State& state) {
   static TBenchPeerServer server;
-  RunSubmissions(state, server.Port, false);
+  RunSubmissions(state, server.Port, false, false);
 }
 BENCHMARK(Submit_Peer)->Threads(1)->Threads(4)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void SubmitNewConnection(benchmark::State& state) {
   static TBenchScoreServer server;
-  RunSubmissions(state, server.Port, true);
+  RunSubmissions(state, server.Port, true, true);
 }
 BENCHMARK(SubmitNewConnection)->Threads(1)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void SubmitNewConnection_Peer(benchmark::State& state) {
   static TBenchPeerServer server;
-  RunSubmissions(state, server.Port, true);
+  RunSubmissions(state, server.Port, true, false);
 }
 BENCHMARK(SubmitNewConnection_Peer)->Threads(1)->Threads(16)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
@@ -226,7 +253,7 @@ void SubmitPostgresPair(benchmark::State& state) {
   std::string cookie;
   int score = 0;
   for (auto _ : state) {
-    if (!SubmitAcross(*a, *b, cookie, ++score & 0xFFFF, address)) {
+    if (!SubmitAcross(*a, *b, cookie, ++score & 0xFFFF, true, address)) {
       state.SkipWithError("a submission was refused or failed");
       break;
     }
@@ -257,7 +284,7 @@ void WorldTable(benchmark::State& state) {
           return;
         }
       }
-      slot = std::make_unique<TBenchScoreServer>(where, static_cast<int>(state.range(1)));
+      slot = std::make_unique<TBenchScoreServer>(where, static_cast<int>(state.range(1)), false, false);
       for (int i = 0; i < 1000; ++i)
         slot->Server->Store().Insert(
             {"Player" + std::to_string(i), "Land", static_cast<uint16_t>(i * 37 % 65536), 0});

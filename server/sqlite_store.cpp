@@ -1,6 +1,6 @@
 // The world table in one SQLite file in WAL mode, created on first start. One connection serves all
-// request threads in turn; entries that come while another thread writes go in together, in the next
-// transaction. Several processes may open one file (a server and its verification workers): each
+// request threads in turn; entries and challenges that come while another thread writes go in together,
+// in the next transaction. Several processes may open one file (a server and its verification workers): each
 // transaction that claims or writes takes the file's write lock.
 #include <sqlite3.h>
 
@@ -65,9 +65,20 @@ class TSqliteStore final : public TScoreStore {
   };
   using TStatement = std::unique_ptr<sqlite3_stmt, TCloser>;
 
+  // A challenge to store, as IssueChallenge was given it.
+  struct TChallengeIssue {
+    const std::string& Id;
+    uint32_t Seed;
+    const std::string& Address;
+    int64_t Now;
+    const TChallengeLimits& Limits;
+  };
+
+  // An entry (with its proof) or a challenge, waiting for its transaction.
   struct TPending {
     const TStoredEntry* Entry;
     TEntryProof* Proof;
+    const TChallengeIssue* Challenge = nullptr;
     int64_t Id = 0;
     bool Seeded = false;  // its challenge is taken, once the transaction is committed
     bool Finished = false;
@@ -79,8 +90,13 @@ class TSqliteStore final : public TScoreStore {
   // Whether table has column (under the write lock while the schema is set up).
   bool HasColumn(const char* table, const char* column);
   [[noreturn]] void Fail(const char* what);
+  // Waits until pending is written in a transaction, by this thread or another; throws EStoreError
+  // when it was not.
+  void WriteInTurn(TPending& pending);
   // Writes batch in one transaction; the error message, or empty when all are stored.
   std::string WriteLocked(const std::vector<TPending*>& batch);
+  // Stores the challenge within the transaction open; false on failure.
+  bool WriteChallenge(const TChallengeIssue& challenge);
 
   std::string FilePath;
   std::mutex Lock;                  // one request at a time on the connection and its statements
@@ -97,6 +113,10 @@ class TSqliteStore final : public TScoreStore {
   TStatement RollbackStatement;
   TStatement InsertTicketStatement;
   TStatement TakeChallengeStatement;
+  TStatement ExpireChallengesStatement;
+  TStatement ShareChallengesStatement;
+  TStatement InsertChallengeStatement;
+  TStatement CapacityChallengesStatement;
   TStatement BestStatement;
   TStatement BestVerifiedStatement;
   TStatement CountStatement;
@@ -175,6 +195,17 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore
   InsertTicketStatement =
       Prepare("INSERT INTO replays (entry, ticket, expires, state, reason, seed) VALUES (?, ?, ?, ?, ?, ?)");
   TakeChallengeStatement = Prepare("DELETE FROM challenges WHERE id = ? RETURNING seed, issued");
+  ExpireChallengesStatement = Prepare(
+      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE issued <= ? ORDER BY "
+      "issued LIMIT 16)");
+  ShareChallengesStatement = Prepare(
+      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE address = ? ORDER BY "
+      "serial DESC LIMIT -1 OFFSET ?)");
+  InsertChallengeStatement =
+      Prepare("INSERT INTO challenges (id, seed, address, issued) VALUES (?, ?, ?, ?)");
+  CapacityChallengesStatement = Prepare(
+      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE serial <= ? ORDER BY "
+      "serial LIMIT 64)");
   BeginStatement = Prepare("BEGIN IMMEDIATE");
   CommitStatement = Prepare("COMMIT");
   RollbackStatement = Prepare("ROLLBACK");
@@ -224,11 +255,16 @@ bool TSqliteStore::HasColumn(const char* table, const char* column) {
 }
 
 int64_t TSqliteStore::InsertEntry(const TStoredEntry& entry, TEntryProof& proof) {
-  // The first thread to find no transaction being written writes one with every entry waiting; the
-  // others wait for theirs to be written, by it or by the next such thread. A commit costs about the
-  // same for one entry as for many (with --full-sync, a flush to the disk each), so entries that come
-  // while one is written share the next, and an entry alone waits for nothing.
-  TPending pending{&entry, &proof, 0, false, false, {}};
+  TPending pending{&entry, &proof, nullptr, 0, false, false, {}};
+  WriteInTurn(pending);
+  return pending.Id;
+}
+
+void TSqliteStore::WriteInTurn(TPending& pending) {
+  // The first thread to find no transaction being written writes one with every entry and challenge
+  // waiting; the others wait for theirs to be written, by it or by the next such thread. A commit costs
+  // about the same for one as for many (with --full-sync, a flush to the disk each), so what comes while
+  // one is written shares the next, and what comes alone waits for nothing.
   std::unique_lock<std::mutex> queue(QueueLock);
   Waiting.push_back(&pending);
   while (!pending.Finished) {
@@ -254,7 +290,6 @@ int64_t TSqliteStore::InsertEntry(const TStoredEntry& entry, TEntryProof& proof)
     Written.notify_all();
   }
   if (!pending.Error.empty()) throw EStoreError("%s", pending.Error.c_str());
-  return pending.Id;
 }
 
 std::string TSqliteStore::WriteLocked(const std::vector<TPending*>& batch) {
@@ -266,13 +301,17 @@ std::string TSqliteStore::WriteLocked(const std::vector<TPending*>& batch) {
   // The message of the failure, after the transaction is rolled back if it is still open.
   auto failed = [&] {
     std::string error = FilePath;
-    error += ": cannot store an entry in the database: ";
+    error += ": cannot store an entry or a challenge in the database: ";
     error += sqlite3_errmsg(db);
     if (!sqlite3_get_autocommit(db)) step(RollbackStatement.get());
     return error;
   };
   if (!step(BeginStatement.get())) return failed();
   for (TPending* p : batch) {
+    if (p->Challenge != nullptr) {
+      if (!WriteChallenge(*p->Challenge)) return failed();
+      continue;
+    }
     {
       sqlite3_stmt* s = InsertStatement.get();
       TResetter reset{s};
@@ -322,7 +361,8 @@ std::string TSqliteStore::WriteLocked(const std::vector<TPending*>& batch) {
     p->Seeded = seeded;
   }
   if (!step(CommitStatement.get())) return failed();
-  for (TPending* p : batch) p->Proof->Taken = p->Seeded;
+  for (TPending* p : batch)
+    if (p->Proof != nullptr) p->Proof->Taken = p->Seeded;
   return {};
 }
 
@@ -361,49 +401,40 @@ int64_t TSqliteStore::Count() {
 
 // -------------------------------------------------------------------------------------- the challenges
 
-// In one transaction: a few expired challenges go, then the address's oldest past its share, then the
-// one that the new one pushes past the capacity (counted by serial: a challenge goes once MaxChallenges
-// newer ones were issued, so no issue counts the table). Each step follows an index.
+// In the transaction of the entries and challenges that come with it: a few expired challenges go,
+// then the address's oldest past its share, then the one that the new one pushes past the capacity
+// (counted by serial: a challenge goes once MaxChallenges newer ones were issued, so no issue counts the
+// table). Each step follows an index.
 void TSqliteStore::IssueChallenge(const std::string& id, uint32_t seed, const std::string& address,
                                   int64_t now, const TChallengeLimits& limits) {
-  std::lock_guard<std::mutex> hold(Lock);
-  if (sqlite3_exec(Db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-    Fail("cannot issue a challenge in");
-  struct TEnd {
-    sqlite3* Db;
-    bool Committed = false;
-    ~TEnd() {
-      if (!Committed) sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-  } end{Db.get()};
-  auto run = [this](TStatement statement) {
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) Fail("cannot issue a challenge in");
+  const TChallengeIssue challenge{id, seed, address, now, limits};
+  TPending pending{nullptr, nullptr, &challenge, 0, false, false, {}};
+  WriteInTurn(pending);
+}
+
+bool TSqliteStore::WriteChallenge(const TChallengeIssue& challenge) {
+  auto run = [](sqlite3_stmt* statement) {
+    TResetter reset{statement};
+    return sqlite3_step(statement) == SQLITE_DONE;
   };
-  TStatement expired = Prepare(
-      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE issued <= ? ORDER BY "
-      "issued LIMIT 16)");
-  sqlite3_bind_int64(expired.get(), 1, now - limits.Lifetime);
-  run(std::move(expired));
-  TStatement share = Prepare(
-      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE address = ? ORDER BY "
-      "serial DESC LIMIT -1 OFFSET ?)");
-  sqlite3_bind_text(share.get(), 1, address.data(), static_cast<int>(address.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(share.get(), 2, limits.MaxPerAddress - 1);
-  run(std::move(share));
-  TStatement insert = Prepare("INSERT INTO challenges (id, seed, address, issued) VALUES (?, ?, ?, ?)");
-  sqlite3_bind_text(insert.get(), 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(insert.get(), 2, seed);
-  sqlite3_bind_text(insert.get(), 3, address.data(), static_cast<int>(address.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(insert.get(), 4, now);
-  run(std::move(insert));
-  TStatement capacity = Prepare(
-      "DELETE FROM challenges WHERE serial IN (SELECT serial FROM challenges WHERE serial <= ? ORDER BY "
-      "serial LIMIT 64)");
-  sqlite3_bind_int64(capacity.get(), 1, sqlite3_last_insert_rowid(Db.get()) - limits.MaxChallenges);
-  run(std::move(capacity));
-  if (sqlite3_exec(Db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-    Fail("cannot issue a challenge in");
-  end.Committed = true;
+  sqlite3_stmt* expired = ExpireChallengesStatement.get();
+  sqlite3_bind_int64(expired, 1, challenge.Now - challenge.Limits.Lifetime);
+  if (!run(expired)) return false;
+  sqlite3_stmt* share = ShareChallengesStatement.get();
+  sqlite3_bind_text(share, 1, challenge.Address.data(), static_cast<int>(challenge.Address.size()),
+                    SQLITE_TRANSIENT);
+  sqlite3_bind_int(share, 2, challenge.Limits.MaxPerAddress - 1);
+  if (!run(share)) return false;
+  sqlite3_stmt* insert = InsertChallengeStatement.get();
+  sqlite3_bind_text(insert, 1, challenge.Id.data(), static_cast<int>(challenge.Id.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(insert, 2, challenge.Seed);
+  sqlite3_bind_text(insert, 3, challenge.Address.data(), static_cast<int>(challenge.Address.size()),
+                    SQLITE_TRANSIENT);
+  sqlite3_bind_int64(insert, 4, challenge.Now);
+  if (!run(insert)) return false;
+  sqlite3_stmt* capacity = CapacityChallengesStatement.get();
+  sqlite3_bind_int64(capacity, 1, sqlite3_last_insert_rowid(Db.get()) - challenge.Limits.MaxChallenges);
+  return run(capacity);
 }
 
 // ------------------------------------------------------------------------------------------ the replays
