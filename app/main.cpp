@@ -8,6 +8,7 @@
 #include "app/kept_replays.h"
 #include "app/main_form.h"
 #include "app/replay_host.h"
+#include "online/web_links.h"
 #include "platform/files.h"
 #include "platform/sdl_platform.h"
 #include "settings/settings.h"
@@ -32,6 +33,8 @@ struct TRunOptions {
   std::string ReplayFile;      // empty after --replay alone: the best kept game
   int ReplayOptionsGiven = 0;  // more than one is a mistake
   bool EveryFrame = false;     // --verify-replay draws and compares every frame
+  bool SetServer = false;      // --server: write ServerUrl to server.url and exit
+  std::string ServerUrl;
 };
 
 // One option of the command line. An option with an Argument takes it as "--name VALUE" or
@@ -66,6 +69,11 @@ constexpr TOption kOptions[] = {
      [](TRunOptions& o, const char* file) { SetReplayOption(o, TReplayOption::Verify, file); }},
     {"--every-frame", nullptr, "with --verify-replay: draw every frame and compare the frames' hashes too",
      [](TRunOptions& o, const char*) { o.EveryFrame = true; }},
+    {"--server", "URL", "send world high scores to the server at URL from now on (writes server.url)",
+     [](TRunOptions& o, const char* url) {
+       o.SetServer = true;
+       o.ServerUrl = url;
+     }},
 };
 
 void PrintUsage(FILE* to) {
@@ -75,9 +83,35 @@ void PrintUsage(FILE* to) {
     if (option.Argument) name += std::string(" ") + option.Argument;
     std::fprintf(to, "  %-20s %s\n", name.c_str(), option.Help);
   }
-  std::fprintf(to,
-               "\nSettings and high scores are kept in config.dat, beside the game's data when that folder\n"
-               "is writable, else in $XDG_DATA_HOME/pellorin (~/.local/share/pellorin).\n");
+  std::fprintf(
+      to,
+      "\nSettings and high scores are kept in config.dat, beside the game's data when that folder\n"
+      "is writable, else in $XDG_DATA_HOME/pellorin (~/.local/share/pellorin). The world high-score\n"
+      "server's address is the one line of server.url in the same folder (--server URL writes\n"
+      "it), here %s.\n",
+      plat::UserFilePath("server.url").c_str());
+}
+
+// --server: server.url written, or why not. 0, 2 for an address that is not one, 1 when it cannot be
+// written.
+int SetServerAddress(const std::string& url) {
+  std::string path, error;
+  switch (SaveServerAddress(url, path, error)) {
+    case TSaveServerResult::ssSaved:
+      std::printf("pellorin: world high scores go to %s from now on (written to %s)\n",
+                  ServerAddress().c_str(), path.c_str());
+      return 0;
+    case TSaveServerResult::ssBadAddress:
+      std::fprintf(stderr,
+                   "pellorin: '%s' is not a server address: http:// or https://, a host and an optional "
+                   "port, such as http://scores.example.org:8080; %s is left as it was\n",
+                   url.c_str(), path.c_str());
+      return 2;
+    case TSaveServerResult::ssWriteFailed:
+      break;
+  }
+  std::fprintf(stderr, "pellorin: cannot write %s: %s\n", path.c_str(), error.c_str());
+  return 1;
 }
 
 // Reads argv into options. On a mistake: says what it was and the usage on standard error, false.
@@ -116,6 +150,8 @@ bool ParseCommandLine(int argc, char** argv, TRunOptions& options) {
     problem = "--verify-replay opens no window: --window and --fullscreen do not go with it";
   else if (options.EveryFrame && options.Replay != TReplayOption::Verify)
     problem = "--every-frame goes with --verify-replay only";
+  else if (options.SetServer && (options.Replay != TReplayOption::None || options.WindowMode >= 0))
+    problem = "--server writes server.url and exits: it goes with no other option";
   if (problem) {
     std::fprintf(stderr, "pellorin: %s\n", problem);
     PrintUsage(stderr);
@@ -140,6 +176,7 @@ int main(int argc, char** argv) {
     std::printf("Pellorin %s\n", PELLORIN_VERSION);
     return 0;
   }
+  if (options.SetServer) return SetServerAddress(options.ServerUrl);
   if (options.Replay == TReplayOption::Verify)
     return VerifyReplayFile(options.ReplayFile,
                             options.EveryFrame ? TReplayCheck::EveryFrame : TReplayCheck::LastFrame);

@@ -68,6 +68,19 @@ std::string ServerAddress() {
   return address;
 }
 
+TSaveServerResult SaveServerAddress(const std::string& text, std::string& path, std::string& error) {
+  path = plat::UserFilePath(kServerFile);
+  std::string address;
+  if (!ParseServerAddress(text, address)) return TSaveServerResult::ssBadAddress;
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !plat::MakeFolders(path.substr(0, slash), error))
+    return TSaveServerResult::ssWriteFailed;
+  const std::string line = address + "\n";
+  if (!plat::WriteFileAtomically(path, reinterpret_cast<const uint8_t*>(line.data()), line.size(), error))
+    return TSaveServerResult::ssWriteFailed;
+  return TSaveServerResult::ssSaved;
+}
+
 std::string HomePageAddress() { return ServerAddress() + "/"; }
 
 std::string WorldHighScoreAddress() {

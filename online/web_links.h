@@ -13,6 +13,13 @@ std::string ServerAddress();
 // Whether text is such an address (surrounding blanks and a trailing "/" allowed).
 bool ParseServerAddress(const std::string& text, std::string& address);
 
+enum class TSaveServerResult { ssSaved, ssBadAddress, ssWriteFailed };
+// Points this installation at a server: text, when ParseServerAddress takes it, is written (as it
+// reads it) to the server.url that ServerAddress reads, the user's folder made when missing. path is
+// that file's path in every case; on ssWriteFailed error holds the system's text, and a bad address
+// writes nothing.
+TSaveServerResult SaveServerAddress(const std::string& text, std::string& path, std::string& error);
+
 std::string HomePageAddress();        // the server's root "/"
 std::string WorldHighScoreAddress();  // "/cgi/version.pl?prg=Pellorin&show&type=0"
 

@@ -23,10 +23,11 @@ packages=(build-essential cmake pkg-config
 # and pulseaudio-utils: a sound server with a null sink whose monitor the window tests record (parec) to
 # hear the game. chromium: the browser the server's pages are tried in, headless. lintian and curl: the
 # server's package is checked by Debian's own checker and, installed, spoken to over HTTP. postgresql:
-# the database server the server's tests start a cluster of their own from (initdb, pg_ctl).
+# the database server the server's tests start a cluster of their own from (initdb, pg_ctl). nginx: the
+# reverse proxy of docs/server.md, run by a test of its own in front of the server (not as a service).
 test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev python3 xmp xfonts-base
   desktop-file-utils appstream man-db openbox wmctrl pulseaudio pulseaudio-utils chromium lintian curl
-  postgresql)
+  postgresql nginx)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -11,6 +11,11 @@
 #include <vector>
 
 #include "server/score_server.h"
+#include "server/server_options.h"
+
+#ifndef PELLORIN_VERSION
+#error "the build sets PELLORIN_VERSION to the project's version"
+#endif
 
 namespace {
 
@@ -59,6 +64,9 @@ int main(int argc, char** argv) {
     case TParseResult::prHelp:
       std::fputs(ServerUsage().c_str(), stdout);
       return 0;
+    case TParseResult::prVersion:
+      std::printf("pellorin-server %s\n", PELLORIN_VERSION);
+      return 0;
     case TParseResult::prError:
       std::fprintf(stderr, "pellorin-server: %s (see --help)\n", error.c_str());
       return 2;
@@ -79,14 +87,14 @@ int main(int argc, char** argv) {
     int port = server.Bind();
     if (server.ConnectionLimit() < options.Http.MaxConnections) {
       std::fprintf(stderr,
-                   "pellorin-server: the process may open too few files for %u connections; serving at "
-                   "most %u at once\n",
-                   options.Http.MaxConnections, server.ConnectionLimit());
+                   "pellorin-server: the process may open too few files for %s; serving at most %u at "
+                   "once\n",
+                   Counted(options.Http.MaxConnections, "connection", "connections").c_str(),
+                   server.ConnectionLimit());
     }
     std::string host = options.Host.find(':') != std::string::npos ? "[" + options.Host + "]" : options.Host;
-    std::fprintf(stderr, "pellorin-server: listening on http://%s:%d, table %s with %lld entries\n",
-                 host.c_str(), port, server.Store().Path().c_str(),
-                 static_cast<long long>(server.Store().Count()));
+    std::fprintf(stderr, "pellorin-server: listening on http://%s:%d, table %s with %s\n", host.c_str(), port,
+                 server.Store().Path().c_str(), Counted(server.Store().Count(), "entry", "entries").c_str());
     if (server.VerifierProgram().empty()) {
       std::fprintf(stderr, "pellorin-server: results get a plain OK; no replays are taken (%s)\n",
                    options.VerifyWorkers == 0 ? "--verify-workers 0" : "no pellorin program found");
@@ -117,7 +125,7 @@ int main(int argc, char** argv) {
     // A database shared by other servers (which a stop no longer waits on) may not be counted.
     std::string count;
     try {
-      count = " has " + std::to_string(server.Store().Count()) + " entries";
+      count = " has " + Counted(server.Store().Count(), "entry", "entries");
     } catch (const EStoreError&) {
     }
     std::fprintf(stderr, "pellorin-server: %s; table %s%s\n", asked ? "stopped" : "stopped on an error",

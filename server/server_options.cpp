@@ -141,7 +141,19 @@ const std::vector<TNumber>& Numbers() {
   return numbers;
 }
 
+// Whether name is an option followed by its value.
+bool TakesValue(const std::string& name) {
+  for (const char* option : {"--listen", "--db", "--read-db", "--verifier", "--key"})
+    if (name == option) return true;
+  return std::any_of(Numbers().begin(), Numbers().end(),
+                     [&name](const TNumber& number) { return name == number.Name; });
+}
+
 }  // namespace
+
+std::string Counted(long long count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
 
 TServerOptions::TServerOptions() : Key(PELLORIN_SCORE_KEY) {}
 
@@ -150,6 +162,7 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     if (name == "--help" || name == "-h") return TParseResult::prHelp;
+    if (name == "--version") return TParseResult::prVersion;
     if (name == "--trust-proxy") {
       options.TrustProxy = true;
       continue;
@@ -162,13 +175,16 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
       options.VerifyOnly = true;
       continue;
     }
+    if (!TakesValue(name)) {
+      error = (name.rfind("-", 0) == 0 ? "unknown option " : "unknown argument ") + name;
+      return TParseResult::prError;
+    }
     if (i + 1 >= args.size()) {
-      error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument " + name;
+      error = name + " needs a value";
       return TParseResult::prError;
     }
     const std::string& value = args[++i];
     bool ok = true;
-    bool known = true;
     if (name == "--listen") {
       ok = ParseListen(value, options.Host, options.Port);
     } else if (name == "--db") {
@@ -184,20 +200,14 @@ TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOpt
       ok = value.size() == 1 && value[0] >= 'A' && value[0] <= 'Z';
       if (ok) options.Key = value[0];
     } else {
-      known = false;
       for (const TNumber& number : Numbers()) {
         if (name != number.Name) continue;
-        known = true;
         long n = 0;
         ok = ParseNumber(value, number.Low, number.High, n);
         if (ok) number.Field.Set(options, n);
         if (name == "--max-connections-per-address") options.PerAddressConnectionsGiven = true;
         if (name == "--max-replay-bytes-held-per-address") options.PerAddressBodyBytesGiven = true;
       }
-    }
-    if (!known) {
-      error = "unknown argument " + name;
-      return TParseResult::prError;
     }
     if (!ok) {
       error = "bad value for " + name + ": '" + value + "'";
@@ -288,6 +298,7 @@ std::string ServerUsage() {
                "run only the verification workers on --db, without HTTP (PostgreSQL, or "
                "beside a server on the same SQLite file)");
   text += line("--help", "this text");
+  text += line("--version", "the program's name and version");
   text +=
       "\n"
       "One line per request goes to standard error. SIGTERM or SIGINT stops the server: it answers the\n"

@@ -57,10 +57,12 @@ struct TServerOptions {
   TServerOptions();  // Key is the build's key letter
 };
 
-enum class TParseResult { prRun, prHelp, prError };
+enum class TParseResult { prRun, prHelp, prVersion, prError };
 
 // Reads args (without the program name) into options; on prError, error says which argument is wrong.
 TParseResult ParseServerOptions(const std::vector<std::string>& args, TServerOptions& options,
                                 std::string& error);
 // The text of --help.
 std::string ServerUsage();
+// count and the word for what is counted, in the form that count takes: "1 entry", "2 entries".
+std::string Counted(long long count, const char* one, const char* many);

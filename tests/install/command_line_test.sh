@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The program's command line, its start without a display, and a message it cannot show in a box: each
-# answer's status, standard output and standard error. Needs no display (the display options themselves
-# are tried on the headless platform by run_options_tests).
+# The program's command line, its start without a display, a message it cannot show in a box, and
+# --server: each answer's status, standard output and standard error. Needs no display (the display
+# options themselves are tried on the headless platform by run_options_tests).
 set -u
 program=$1
 version=$2
@@ -64,5 +64,45 @@ wait "$pid" 2>/dev/null
 grep -q "^Pellorin: Can't load music\. (no message box: " "$work/err" ||
   fail "unshown message box: not on standard error: $(cat "$work/err")"
 
+# --server URL: the address checked as server.url is read, written where this copy reads it, said where,
+# and nothing else done. A copy beside its data keeps its files there; one without, in
+# $XDG_DATA_HOME/pellorin (made when missing). Each case: the program, XDG_DATA_HOME, the arguments,
+# the status, what server.url holds after it.
+bare="$work/bare"
+mkdir -p "$bare"
+cp "$program" "$bare/pellorin"
+: >"$work/not-a-folder"
+url_cases=(
+  "$copy|$work/unused|--server http://scores.example.org:8080/|0|$copy/server.url|http://scores.example.org:8080"
+  "$copy|$work/unused|--server=https://192.168.1.10|0|$copy/server.url|https://192.168.1.10"
+  "$copy|$work/unused|--server ftp://scores.example.org|2|$copy/server.url|https://192.168.1.10"
+  "$copy|$work/unused|--server http://scores.example.org:65536|2|$copy/server.url|https://192.168.1.10"
+  "$copy|$work/unused|--server scores.example.org|2|$copy/server.url|https://192.168.1.10"
+  "$copy|$work/unused|--server http://a/b|2|$copy/server.url|https://192.168.1.10"
+  "$copy|$work/unused|--server|2|$copy/server.url|https://192.168.1.10"
+  "$copy|$work/unused|--server http://x:1 --window|2|$copy/server.url|https://192.168.1.10"
+  "$bare|$work/xdg|--server http://localhost:1|0|$work/xdg/pellorin/server.url|http://localhost:1"
+  "$bare|$work/not-a-folder|--server http://localhost:2|1|$work/not-a-folder/pellorin/server.url|"
+)
+for case in "${url_cases[@]}"; do
+  IFS='|' read -r dir xdg args want_status file want <<<"$case"
+  # shellcheck disable=SC2086
+  XDG_DATA_HOME="$xdg" SDL_VIDEODRIVER=offscreen timeout 20 "$dir/pellorin" $args >"$work/out" 2>"$work/err"
+  status=$?
+  out=$(cat "$work/out")
+  err=$(cat "$work/err")
+  got=$(cat "$file" 2>/dev/null)
+  [ "$status" = "$want_status" ] || fail "'$args': status $status, not $want_status ($out$err)"
+  [ "$got" = "$want" ] || fail "'$args': server.url holds '$got', not '$want'"
+  case $want_status in
+  0) grep -qF "$file" <<<"$out" && [ -z "$err" ] || fail "'$args': does not say it wrote $file: $out$err" ;;
+  1) grep -qF "pellorin: cannot write $file: " <<<"$err" || fail "'$args': no reason naming $file: $err" ;;
+  2) [ -z "$out" ] && grep -q "^pellorin: " <<<"$err" || fail "'$args': no reason on standard error: $out$err" ;;
+  esac
+done
+# --help names the file of this copy.
+XDG_DATA_HOME="$work/xdg" "$bare/pellorin" --help | grep -qF "$work/xdg/pellorin/server.url" ||
+  fail "--help does not name $work/xdg/pellorin/server.url"
+
 [ "$failures" = 0 ] || exit 1
-echo "command line test: --help, --version, four mistakes, the start without a display and an unshown message box answered as they should"
+echo "command line test: --help, --version, four mistakes, the start without a display, an unshown message box and ${#url_cases[@]} --server cases answered as they should"

@@ -33,9 +33,15 @@ for file in bin/pellorin share/pellorin/data/menu.dxg share/pellorin/data/gamegr
   share/pellorin/sound/2.xm "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml" \
   "share/icons/hicolor/scalable/apps/$app_id.svg" "share/icons/hicolor/64x64/apps/$app_id.png" \
   "share/icons/hicolor/128x128/apps/$app_id.png" "share/icons/hicolor/256x256/apps/$app_id.png" \
-  share/man/man6/pellorin.6; do
+  share/man/man6/pellorin.6.gz; do
   grep -qx "$prefix/$file" <<<"$contents" || fail "the package lacks $prefix/$file"
 done
+# The manual page as Debian's policy asks: gzip -9n (the header: no file name, no time stamp, the best
+# compression), the page itself inside.
+page=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./$prefix/share/man/man6/pellorin.6.gz" | od -An -tx1 -N9 | tr -d ' \n')
+[ "$page" = 1f8b08000000000002 ] || fail "the manual page is not compressed with gzip -9n (header $page)"
+dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./$prefix/share/man/man6/pellorin.6.gz" | gzip -dc | grep -q '^\.TH PELLORIN 6' ||
+  fail "the compressed manual page is not the game's page"
 grep -q "config.dat" <<<"$contents" && fail "the package carries a config.dat"
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libsdl2 libsdl2-ttf libopenmpt libpng libfontconfig fonts-dejavu-core; do

@@ -54,6 +54,12 @@ for file in usr/bin/$name etc/default/$name usr/share/man/man8/$name.8.gz usr/sh
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
 grep -E '(^|/)(bin/pellorin|share/pellorin/.*|man6/.*)$' <<<"$contents" && fail "the server's package carries the game"
+# Manual page and change log compressed as Debian's policy asks: gzip -9n (no file name, no time stamp,
+# the best compression).
+for file in usr/share/man/man8/$name.8.gz usr/share/doc/$name/changelog.gz; do
+  header=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./$file" | od -An -tx1 -N9 | tr -d ' \n')
+  [ "$header" = 1f8b08000000000002 ] || fail "$file is not compressed with gzip -9n (header $header)"
+done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles)" = "/etc/default/$name" ] ||
   fail "/etc/default/$name is not the package's conffile"
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -67,6 +73,15 @@ note "$(basename "$deb"): $(wc -l <<<"$contents") paths, Depends: $depends; lint
 # Installed into this system.
 installed=1
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || fail "dpkg -i failed: $(cat "$work/dpkg.log")"
+# Where systemd does not run, the installation says that the service is not running and how to start
+# it; where it runs and the service started, it says nothing of it.
+if [ -d /run/systemd/system ]; then
+  grep -q "$name: " "$work/dpkg.log" && fail "dpkg -i spoke of the running service: $(cat "$work/dpkg.log")"
+else
+  { grep -q "^$name: systemd is not running here, so the service is not running" "$work/dpkg.log" &&
+    grep -q 'systemctl start pellorin-server' "$work/dpkg.log" && grep -q "^  $name --listen" "$work/dpkg.log"; } ||
+    fail "dpkg -i did not say that the service is not running and how to start it: $(cat "$work/dpkg.log")"
+fi
 unit="/$unit_path"
 [ -x /usr/bin/$name ] && [ -f "$unit" ] && [ -f /etc/default/$name ] || fail "dpkg -i left the files out"
 if command -v deb-systemd-helper >/dev/null; then

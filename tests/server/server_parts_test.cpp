@@ -102,7 +102,21 @@ TEST(ServerOptions, ReadsEachOptionAndRefusesBadValues) {
     EXPECT_EQ(ParseServerOptions(args, unchanged, error), TParseResult::prError) << args[0];
     EXPECT_FALSE(error.empty());
   }
+  // What is wrong, named: an option not known (alone, last, or with a value after it) is not taken for
+  // one that lacks its value, and a known one without its value says so.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> named = {
+      {{"--bogus"}, "unknown option --bogus"},      {{"--db", "x", "--bogus"}, "unknown option --bogus"},
+      {{"--bogus", "3"}, "unknown option --bogus"}, {{"-v"}, "unknown option -v"},
+      {{"extra"}, "unknown argument extra"},        {{"--db"}, "--db needs a value"},
+      {{"--threads"}, "--threads needs a value"},
+  };
+  for (const auto& [args, message] : named) {
+    TServerOptions unchanged;
+    EXPECT_EQ(ParseServerOptions(args, unchanged, error), TParseResult::prError) << args[0];
+    EXPECT_EQ(error, message);
+  }
   EXPECT_EQ(ParseServerOptions({"--db", "x", "--help"}, options, error), TParseResult::prHelp);
+  EXPECT_EQ(ParseServerOptions({"--db", "x", "--version"}, options, error), TParseResult::prVersion);
   // --help shows every option with its default.
   const std::string usage = ServerUsage();
   for (const char* line :

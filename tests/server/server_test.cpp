@@ -515,6 +515,10 @@ TEST_F(ServerTest, CommandLineAndDatabaseFailuresStopWithAMessage) {
   EXPECT_NE(output.find("--max-per-minute"), std::string::npos) << output;
   EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--key", "p"}, output), 2);
   EXPECT_NE(output.find("--key"), std::string::npos) << output;
+  EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--version"}, output), 0);
+  EXPECT_EQ(output, "pellorin-server " PELLORIN_VERSION "\n");
+  EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--bogus"}, output), 2);
+  EXPECT_EQ(output, "pellorin-server: unknown option --bogus (see --help)\n");
 
   const std::string missing = Folder.Path() + "/no/such/folder/scores.db";
   EXPECT_EQ(RunProgram({PELLORIN_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", missing}, output), 1);
@@ -539,10 +543,14 @@ TEST_F(ServerTest, CommandLineAndDatabaseFailuresStopWithAMessage) {
     EXPECT_EQ(first.Stop(), 0);
   }
 
-  // Without --db the table is made in the current folder.
+  // Without --db the table is made in the current folder. The log counts its entries in words that
+  // fit the count.
   TServerProcess server(Folder.Path(), {});
   ASSERT_TRUE(server.Started());
+  EXPECT_EQ(TGameClient(server.Port()).Submit("One", "", 1).Body, "OK");
   EXPECT_EQ(server.Stop(), 0);
+  EXPECT_NE(server.ErrorOutput().find(" with 0 entries\n"), std::string::npos) << server.ErrorOutput();
+  EXPECT_NE(server.ErrorOutput().find(" has 1 entry\n"), std::string::npos) << server.ErrorOutput();
   EXPECT_TRUE(std::ifstream(Folder.Path() + "/pellorin-scores.db").good());
 }
 
