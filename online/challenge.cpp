@@ -27,6 +27,11 @@ void TChallengeFetcher::Fetch(const std::string& origin) {
   Worker = std::thread(&TChallengeFetcher::Request, this, origin);
 }
 
+bool TChallengeFetcher::Fetching() {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Running;
+}
+
 std::optional<TChallenge> TChallengeFetcher::Take(const std::string& origin) {
   std::lock_guard<std::mutex> guard(Lock);
   std::optional<TChallenge> taken;

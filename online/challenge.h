@@ -32,6 +32,8 @@ class TChallengeFetcher {
   // under way, or the one held is too old to be good at the end of a game started now (past half its
   // lifetime).
   std::optional<TChallenge> Take(const std::string& origin);
+  // Whether a request is under way.
+  bool Fetching();
 
   // A request with no whole answer after this long fails.
   uint32_t TimeoutMs = 30000;

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <limits>
 
 #include "common/text.h"
 
@@ -63,9 +64,12 @@ class TReader {
     while (at < Rest.size() && at - first < 19 && Rest[at] >= '0' && Rest[at] <= '9') ++at;
     if (at == first || (Rest[first] == '0' && (at > first + 1 || negative))) return false;
     if (at < Rest.size() && Rest[at] >= '0' && Rest[at] <= '9') return false;  // too long to be ours
-    int64_t magnitude = 0;
-    for (size_t i = first; i < at; ++i) magnitude = magnitude * 10 + (Rest[i] - '0');
-    value = negative ? -magnitude : magnitude;
+    // Up to 19 digits fit 64 bits unsigned; past int64_t's range the number is not one the game wrote.
+    uint64_t magnitude = 0;
+    for (size_t i = first; i < at; ++i) magnitude = magnitude * 10 + static_cast<uint64_t>(Rest[i] - '0');
+    const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
+    if (magnitude > limit) return false;
+    value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
     Rest.remove_prefix(at);
     return true;
   }

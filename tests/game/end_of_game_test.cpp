@@ -80,8 +80,9 @@ TEST_F(EndOfGame, ANameEnteredIsStoredAndSentAndTheMenuComesBack) {
 // is refused; the time-out fails the send: "Can't connect to server!" for 1500 ms, then the question
 // again on "Yes".
 TEST_F(EndOfGame, AFailedSendShowsTheNoticeThenAsksAgain) {
-  // Silent to the menu's challenge request and to the handshake.
-  TScriptedHttpServer server({TScriptedHttpServer::kNoAnswer, TScriptedHttpServer::kNoAnswer});
+  // No challenge for the menu; silent to the handshake.
+  TScriptedHttpServer server({TScriptedHttpServer::Reply("404 Not Found", "Error: no challenges here"),
+                              TScriptedHttpServer::kNoAnswer});
   WriteFile("server.url", server.Origin() + "\n");
   EndWithScore(950);
   Form->IdHTTP1.TimeoutMs = 400;

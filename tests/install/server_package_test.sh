@@ -204,7 +204,7 @@ wait "$pid"
 status=$?
 pid=""
 [ "$status" = 0 ] || fail "the server ended with status $status after SIGTERM: $(cat "$work/server.log")"
-grep -q "stopped.* has 1 entries" "$work/server.log" ||
+grep -q "stopped.* has 1 entry$" "$work/server.log" ||
   fail "the last line of the log is not the clean stop: $(tail -1 "$work/server.log")"
 [ -n "$cgroup" ] && note "the server's memory peaked at $(($(cat "$cgroup/memory.max_usage_in_bytes" 2>/dev/null ||
   cat "$cgroup/memory.peak" 2>/dev/null || echo 0) / 1024)) KiB of $((limit / 1024)) KiB"

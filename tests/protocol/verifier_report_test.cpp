@@ -67,6 +67,8 @@ TEST(VerifierReport, RefusesLinesTheGameDoesNotWrite) {
       edited("\"lives\":0", "\"lives\":-0"),
       edited("\"score\":6310", "\"score\":+6310"),
       edited("\"ticks\":18272", "\"ticks\":99999999999999999999"),
+      edited("\"ticks\":18272", "\"ticks\":9999999999999999999"),  // 19 digits, past 64 bits signed
+      edited("\"ticks\":18272", "\"ticks\":9223372036854775808"),
       edited("\"frame_hash\":\"0123456789abcdef\"", "\"frame_hash\":\"0123456789ABCDEF\""),
       edited("\"frame_hash\":\"0123456789abcdef\"", "\"frame_hash\":\"0123456789abcde\""),
       edited("\"result\":\"equal\"", "\"result\":\"Equal\""),

@@ -1,11 +1,17 @@
 #include "tests/support/game_scenario.h"
 
+#include <chrono>
+#include <thread>
+
 #include "engine/wave_archive.h"
 #include "menu/menu_state.h"
 
 void TGameScenario::SetUp() {
   TGameTest::SetUp();
   InstallGameData();
+  // The menu asks the world server for a challenge: by default nobody listens there, so the answer is
+  // at once and the game plays from its own seed. Tests of the submission name their own server.
+  WriteFile("server.url", "http://127.0.0.1:9\n");
 }
 
 void TGameScenario::TearDown() {
@@ -20,6 +26,10 @@ void TGameScenario::OpenMenu() {
 
 void TGameScenario::StartGame() {
   OpenMenu();
+  // A game started before the challenge's answer plays without one, as a player's would; the tests
+  // start once it is in, so that which seed a game plays from does not race the server.
+  for (int waited = 0; waited < 10000 && Form->Challenges.Fetching(); waited += 5)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_EQ(MenuScreen, msMain);
   ASSERT_EQ(SelectedItem, 1);
   Press(plat::VK_RETURN);
