@@ -15,6 +15,7 @@
 #include "game/game_input.h"
 #include "game/game_services.h"
 #include "game/game_state.h"
+#include "game/replay.h"
 #include "menu/menu_loop.h"
 #include "menu/menu_sprites.h"
 #include "menu/menu_state.h"
@@ -289,7 +290,7 @@ void TmainForm::StartGame() {
   GameChallenge.clear();
   if (std::optional<TChallenge> challenge = Challenges.Take(ServerAddress())) {
     GameChallenge = challenge->Id;
-    StartFromSeed(challenge->Seed);
+    PutStartState(TReplayStart{.Seed = challenge->Seed});
   }
   CreateGameField();
 }

@@ -1,7 +1,5 @@
 #include "game/game_state.h"
 
-#include "engine/rtl.h"
-
 TGameGlobals Game;
 
 bool GameTimerPhase(TGamePhase phase) { return phase >= gpPlaying; }
@@ -11,18 +9,6 @@ bool GameKeysPhase(TGamePhase phase) {
 }
 
 void ResetGameState() { Game = TGameGlobals{}; }
-
-void StartFromSeed(uint32_t seed) {
-  const TGameGlobals fresh;
-  Game.EnemySpawnCountdown = fresh.EnemySpawnCountdown;
-  Game.BonusSpawnCountdown = fresh.BonusSpawnCountdown;
-  Game.WeaponTime = fresh.WeaponTime;
-  Game.ShieldTime = fresh.ShieldTime;
-  Game.BombTime = fresh.BombTime;
-  Game.LastBonusTime = fresh.LastBonusTime;
-  Game.HeroDownCountdown = fresh.HeroDownCountdown;
-  RandSeedSet(seed);
-}
 
 void ForgetGameSprites() {
   Game.Hero = nullptr;

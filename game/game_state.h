@@ -76,9 +76,5 @@ bool GameTimerPhase(TGamePhase phase);
 bool GameKeysPhase(TGamePhase phase);
 
 void ResetGameState();
-// Puts back what a new game takes over from before it (the spawn countdowns, the bonus times, the
-// hero-down countdown) as a fresh start has them, and seeds the random generator with seed: a game whose
-// result a world server is to verify starts so, from the seed the server handed out for it.
-void StartFromSeed(uint32_t seed);
 // Forgets the sprite pointers (the tree was cleared).
 void ForgetGameSprites();

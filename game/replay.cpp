@@ -191,19 +191,22 @@ std::string ImpossibleReplayReason(const TReplay& replay) {
   return {};
 }
 
+void PutStartState(const TReplayStart& start) {
+  RandSeedSet(start.Seed);
+  Game.EnemySpawnCountdown = start.EnemySpawnCountdown;
+  Game.BonusSpawnCountdown = start.BonusSpawnCountdown;
+  Game.WeaponTime = start.WeaponTime;
+  Game.ShieldTime = start.ShieldTime;
+  Game.BombTime = start.BombTime;
+  Game.LastBonusTime = start.LastBonusTime;
+  Game.HeroDownCountdown = start.HeroDownCountdown;
+}
+
 void ReplayGameStarts() {
   if (Replay.Armed) {
     Replay.Armed = false;
     Replay.Mode = TMode::Playing;
-    const TReplayStart& s = Replay.Recording.Start;
-    RandSeedSet(s.Seed);
-    Game.EnemySpawnCountdown = s.EnemySpawnCountdown;
-    Game.BonusSpawnCountdown = s.BonusSpawnCountdown;
-    Game.WeaponTime = s.WeaponTime;
-    Game.ShieldTime = s.ShieldTime;
-    Game.BombTime = s.BombTime;
-    Game.LastBonusTime = s.LastBonusTime;
-    Game.HeroDownCountdown = s.HeroDownCountdown;
+    PutStartState(Replay.Recording.Start);
   } else {
     Replay.Mode = TMode::Recording;
     Replay.Recording = TReplay{};

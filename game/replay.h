@@ -20,6 +20,10 @@ class TDXDraw;
 // Hook at the start of CreateGameField: a recording starts (or, in playback, the recorded start state is
 // put in place).
 void ReplayGameStarts();
+// Puts what a new game takes over from before it in place: the generator's seed, the spawn countdowns,
+// the bonus times and the hero-down countdown. A game whose result a world server is to verify starts
+// from TReplayStart{.Seed = the server's seed}, as after a fresh start of the program.
+void PutStartState(const TReplayStart& start);
 // Hook where the tick reads its input, once the display can draw: records the tick, or in playback puts
 // the recorded tick's steering, buttons and commands in place. Returns the input states the tick uses.
 TInputStates ReplayTickInput(TGameHost& host, TDXDraw& display, TInputStates states, int lagCount);
