@@ -2,7 +2,8 @@
 # A game played back in the real window. Left alone, `pellorin --replay FILE --window` shows the game
 # moving in an 800 x 600 window (though config.dat asks for full screen), with a "Replay" caption; once
 # the game's ticks have run at 60 a second its last frame stays until a key, which ends it with status 0.
-# `pellorin --replay` plays the best kept game full screen, as config.dat says; P stops the picture until P again, and Escape ends the playback early with status 0.
+# `pellorin --replay` plays the best kept game full screen, as config.dat says; P stops the picture
+# until P again, and Escape ends the playback early with status 0.
 # config.dat and the replays folder stay byte for byte as they were, and are not even rewritten.
 # The sound goes to a private PulseAudio server (pulse_sink.sh): the music is heard under "Level 1", the
 # effects join it once the hero flies (peaks well over the music's), the pause is silent once the effects
