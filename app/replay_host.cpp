@@ -274,9 +274,10 @@ class TReplayWatch::TScreen : public plat::TPlatform {
     canvas.Font.Color = 0xFFFFFF;
     canvas.TextOut(10, 574, Line);
     if (ShowPause) {
+      // The game's "Pause", red, but under the place of its own big texts ("Level 2", "Game over").
       canvas.Font.Size = 30;
-      canvas.Font.Color = 255;  // the game's own "Pause": red, at the same place
-      canvas.TextOut(320, 280, "Pause");
+      canvas.Font.Color = 255;
+      canvas.TextOut(320, 330, "Pause");
     }
     canvas.ReleaseCanvas();
     Inner.Present(Shown.Bits(), Shown.Pitch());

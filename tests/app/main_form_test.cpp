@@ -395,12 +395,12 @@ TEST_F(Spine, AWatchedReplayIsCaptionedHeldAtItsEndAndOpensWherePlayLeftTheWindo
   EXPECT_EQ(Headless.WindowPlacement(), (plat::TWindowPlacement{300, 100, 1200, 960, false}));
   for (int pass = 0; pass < 120; ++pass) ASSERT_TRUE(watch.Pass());
   EXPECT_GT(count(8, 572, 70, 596, kWhite), 20);  // "Replay"
-  EXPECT_LT(count(320, 280, 440, 320, kRed), 20);
+  EXPECT_LT(count(320, 330, 440, 370, kRed), 20);
   PushKey(Headless, 'P');
   ASSERT_TRUE(watch.Pass());
   EXPECT_TRUE(watch.Paused());
   const uint64_t presented = Headless.PresentCount;
-  EXPECT_GT(count(320, 280, 440, 320, kRed), 100);  // "Pause"
+  EXPECT_GT(count(320, 330, 440, 370, kRed), 100);  // "Pause"
   for (int pass = 0; pass < 20; ++pass) ASSERT_TRUE(watch.Pass());
   EXPECT_EQ(Headless.PresentCount, presented);  // no tick plays
   PushKey(Headless, 'P');
