@@ -15,6 +15,9 @@
 using plat::Platform;
 
 bool KeyLatch = false;
+std::set<uint16_t> HeldKeys;
+std::set<uint16_t> StaleKeys;
+bool SwallowKeyPress = false;
 
 namespace {
 
@@ -57,9 +60,26 @@ void UpdateBossKeyName() {
   }
 }
 
-void ResetKeyboardMouseState() { KeyLatch = false; }
+void ResetKeyboardMouseState() {
+  KeyLatch = false;
+  HeldKeys.clear();
+  StaleKeys.clear();
+  SwallowKeyPress = false;
+}
+
+void IgnoreHeldKeys() {
+  StaleKeys = HeldKeys;
+  SwallowKeyPress = false;
+}
 
 void TmainForm::FormKeyDown(uint16_t key, bool alt) {
+  HeldKeys.insert(key);
+  SwallowKeyPress = false;
+  // A key held since before the screen opened: its repeats are not the player's answer to it.
+  if (StaleKeys.count(key) != 0) {
+    SwallowKeyPress = true;
+    return;
+  }
   if (TextEntryActive && key == plat::VK_BACK) {
     if (TShortString11* text = EditedText()) {
       std::string value = text->Text();
@@ -137,6 +157,8 @@ void TmainForm::MenuKeyDown(uint16_t key, bool alt) {
 }
 
 void TmainForm::FormKeyUp(uint16_t key, bool alt) {
+  HeldKeys.erase(key);
+  StaleKeys.erase(key);
   KeyLatch = false;
   if (alt && key == plat::VK_RETURN) {
     Settings.WindowMode = static_cast<uint8_t>(1 - Settings.WindowMode);
@@ -146,6 +168,10 @@ void TmainForm::FormKeyUp(uint16_t key, bool alt) {
 }
 
 void TmainForm::FormKeyPress(char c) {
+  if (SwallowKeyPress) {
+    SwallowKeyPress = false;
+    return;
+  }
   if (!TextEntryActive) return;
   TShortString11* text = EditedText();
   if (!text) return;

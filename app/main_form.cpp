@@ -33,6 +33,7 @@ using plat::TEventKind;
 namespace {
 
 constexpr const char* kCaption = "Pellorin";
+constexpr int kStillRefreshTicks = 15;  // a still pause's picture is presented again every 240 ms
 
 // The keys of the form's input states, as stored: three slots per state.
 void SetFormAssigns(TKeyboard& keyboard) {
@@ -115,6 +116,8 @@ TmainForm::TmainForm() {
 
   DXSpriteEngine1.SetDXDraw(&DXDraw);
   DXImageList1.SetDXDraw(&DXDraw);
+  // Surfaces made again or restored no longer hold the pause's picture.
+  DXDraw.RegisterNotifyEvent(this, [this](TDXDraw&, TDXDrawNotifyType) { PauseFrameKept = false; });
   DXWaveList1.BindSound(&DXSound1);
   DXSound1.Initialize(Platform().OpenAudio());
   AttachMusicOutput(&DXSound1);
@@ -138,6 +141,7 @@ TmainForm::~TmainForm() {
   if (Platform().WindowOpen() && !(PlacementKept && placement == KeptPlacement) &&
       !SaveWindowPlacement(placement, error))
     std::fprintf(stderr, "pellorin: the window's size and place are not kept: %s\n", error.c_str());
+  DXDraw.UnRegisterNotifyEvent(this);
   DXTimer1.SetEnabled(false);
   DXTimer2.SetEnabled(false);
   SongStop(CurrentSong);
@@ -237,8 +241,30 @@ void TmainForm::DXTimer1Timer(TDXTimer&, int lagCount) {
   MenuFrame(DXDraw, DXSpriteEngine1, DXInput1, lagCount);
 }
 
+// A paused game draws the same picture tick after tick; drawing, hashing for the replay and presenting it
+// at 60 frames a second cost more than play. Once one paused frame is drawn, the ticks after it only
+// record themselves with that frame (as the replay's verifier counts paused ticks) until an event comes.
 void TmainForm::DXTimer2Timer(TDXTimer& sender, int lagCount) {
+  if (!DXDraw.CanDraw()) return;  // as the game frame would; a restore here drops the kept picture
+  // A level whose kills are met starts in the next tick, paused or not.
+  if (Game.GamePhase == gpPause && PauseFrameKept && Game.LevelKills < Game.Level * 10) {
+    StillPauseTick(lagCount);
+    return;
+  }
   GameFrame(*this, DXDraw, DXSpriteEngine1, DXInput1, sender, lagCount);
+  PauseFrameKept = Game.GamePhase == gpPause;
+  StillTicks = 0;
+}
+
+void TmainForm::StillPauseTick(int lagCount) {
+  DXInput1.UpdateInput();
+  Game.Input = ReplayTickInput(*this, DXDraw, DXInput1.States, lagCount);
+  ReplayFrameDrawn(DXDraw);
+  // Now and then the picture is shown again, for a window uncovered or resized meanwhile.
+  if (++StillTicks >= kStillRefreshTicks) {
+    StillTicks = 0;
+    DXDraw.FlipDisplay();
+  }
 }
 
 void TmainForm::CreateGameField() {
@@ -299,7 +325,10 @@ void TmainForm::QuitQueryDeclined() {
   if (Game.GamePhase == gpExitQuery) CancelExitQuery(*this);
 }
 
-void TmainForm::OpenNameEntry() { OpenNameEntryScreen(); }
+void TmainForm::OpenNameEntry() {
+  OpenNameEntryScreen();
+  IgnoreHeldKeys();
+}
 
 void TmainForm::PaintItemScreen(TDirectDrawSurfaceCanvas& canvas) { PaintGameItemScreen(canvas, Game.Score); }
 
@@ -352,6 +381,7 @@ void TmainForm::DXTimer2Activate(TDXTimer&) { GameTimerActivated(*this); }
 void TmainForm::DXTimer2Deactivate(TDXTimer&) { GameTimerDeactivated(*this); }
 
 void TmainForm::Dispatch(const TEvent& event) {
+  PauseFrameKept = false;  // whatever the event does, the next game tick draws in full
   Guarded([&] {
     switch (event.Kind) {
       case TEventKind::Close:

@@ -103,11 +103,18 @@ class TmainForm : public TMenuHost, public TGameHost {
   // Runs a handler; an error out of it is shown in a message box and the program goes on.
   void Guarded(const std::function<void()>& handler);
   void MenuKeyDown(uint16_t key, bool alt);
+  // A tick of a pause whose picture is already on the back buffer and on the screen: the tick is
+  // recorded with that same frame, and nothing is drawn or presented but a refresh now and then.
+  void StillPauseTick(int lagCount);
 
   bool IsClosed = false;
   std::string GameChallenge;  // the challenge the last game started from; empty: it used its own seed
   plat::TWindowPlacement KeptPlacement;  // as read from window.txt at start
   bool PlacementKept = false;            // window.txt was read
+  // The back buffer holds the pause's picture, drawn by the last game tick, and no event came since. A
+  // paused game changes nothing from tick to tick, so until then the next ticks need not draw it again.
+  bool PauseFrameKept = false;
+  int StillTicks = 0;  // ticks since the kept picture was last presented
 };
 
 // Loads a song and plays it as the current one; a song that cannot be loaded is reported and turns the

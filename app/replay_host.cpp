@@ -1,19 +1,24 @@
 #include "app/replay_host.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/kept_replays.h"
 #include "app/main_form.h"
+#include "app/window_placement.h"
 #include "engine/canvas.h"
 #include "engine/display.h"
 #include "engine/image_archive.h"
 #include "engine/input.h"
 #include "engine/sound.h"
 #include "engine/sprite_engine.h"
+#include "engine/surface.h"
 #include "engine/timer.h"
 #include "engine/wave_archive.h"
 #include "game/game_field.h"
@@ -56,6 +61,9 @@ class TReplayHost : public TGameHost {
       SayWhenSilent(Sound);
       AttachMusicOutput(&Sound);
       Waves.LoadWaveArchive("sound\\gamesound.dxw");
+      // Where play left the window; the platform falls back to its own choice when it no longer fits.
+      plat::TWindowPlacement placement;
+      if (LoadWindowPlacement(placement)) Platform().PlaceWindow(placement);
     }
     Platform().OpenWindow("Pellorin replay");
     if (watched) Platform().SetIcon(plat::ResolvePath("data\\icon.png"));
@@ -200,7 +208,165 @@ int VerifyReplayFile(const std::string& path, TReplayCheck check) {
   return equal ? 0 : 1;
 }
 
-// P pauses, Escape or closing the window ends it; every other key is ignored.
+// The platform as the watch presents through it: every call goes to the platform it wraps, but each frame
+// is shown with the watch's captions drawn over a copy of it, and the last one can be shown again when
+// the captions change. The game's own surface, which the replay's frame hashes read, is never written.
+class TReplayWatch::TScreen : public plat::TPlatform {
+ public:
+  explicit TScreen(plat::TPlatform& inner) : Inner(inner) {
+    Last.assign(static_cast<size_t>(plat::kFrameWidth) * plat::kFrameHeight, 0);
+    Shown.CreateOffscreen(plat::kFrameWidth, plat::kFrameHeight);
+  }
+
+  // The captions: the small line at the bottom left ("Replay", then the end's), and "Pause" or not.
+  void SetCaption(const std::string& line, bool paused) {
+    Line = line;
+    ShowPause = paused;
+  }
+  plat::TPlatform& Wrapped() { return Inner; }
+  // The last frame again, with the captions as they are now.
+  void ShowAgain() {
+    if (HasFrame) ShowLast();
+  }
+
+  void OpenWindow(const std::string& caption) override { Inner.OpenWindow(caption); }
+  bool WindowOpen() const override { return Inner.WindowOpen(); }
+  void PlaceWindow(const plat::TWindowPlacement& placement) override { Inner.PlaceWindow(placement); }
+  plat::TWindowPlacement WindowPlacement() const override { return Inner.WindowPlacement(); }
+  void SetFullScreen(bool fullScreen) override { Inner.SetFullScreen(fullScreen); }
+  bool FullScreen() const override { return Inner.FullScreen(); }
+  void Present(const uint32_t* pixels, int pitch) override {
+    for (int y = 0; y < plat::kFrameHeight; ++y)
+      std::copy_n(pixels + static_cast<ptrdiff_t>(y) * pitch, plat::kFrameWidth,
+                  Last.begin() + static_cast<ptrdiff_t>(y) * plat::kFrameWidth);
+    HasFrame = true;
+    ShowLast();
+  }
+  bool TakePresentationLost() override { return Inner.TakePresentationLost(); }
+  void SetIcon(const std::string& pngPath) override { Inner.SetIcon(pngPath); }
+  void Minimize() override { Inner.Minimize(); }
+  bool Minimized() const override { return Inner.Minimized(); }
+  bool Foreground() const override { return Inner.Foreground(); }
+  int ShowCursor(bool show) override { return Inner.ShowCursor(show); }
+  void SetCursorPos(int x, int y) override { Inner.SetCursorPos(x, y); }
+  void GetCursorPos(int& x, int& y) const override { Inner.GetCursorPos(x, y); }
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    Inner.MessageBox(text, caption);
+  }
+  bool PollEvent(plat::TEvent& event) override { return Inner.PollEvent(event); }
+  void WaitEvent(uint32_t timeoutMs) override { Inner.WaitEvent(timeoutMs); }
+  uint32_t Milliseconds() override { return Inner.Milliseconds(); }
+  uint32_t ClockSeed() override { return Inner.ClockSeed(); }
+  void KeyboardState(bool* state) override { Inner.KeyboardState(state); }
+  plat::TJoystickState Joystick(int index) override { return Inner.Joystick(index); }
+  plat::TPadState GamePad(int index) override { return Inner.GamePad(index); }
+  std::unique_ptr<plat::TAudioOutput> OpenAudio() override { return Inner.OpenAudio(); }
+  bool OpenDocument(const std::string& target) override { return Inner.OpenDocument(target); }
+
+ private:
+  void ShowLast() {
+    std::copy(Last.begin(), Last.end(), Shown.Bits());
+    TDirectDrawSurfaceCanvas& canvas = Shown.SurfaceCanvas();
+    canvas.SetFrameTextStyle("Cargo", 14);
+    // White on a one-pixel dark shadow: readable over the sky and the mountains alike.
+    canvas.Font.Color = 0x202020;
+    canvas.TextOut(11, 575, Line);
+    canvas.Font.Color = 0xFFFFFF;
+    canvas.TextOut(10, 574, Line);
+    if (ShowPause) {
+      // The game's "Pause", red, but under the place of its own big texts ("Level 2", "Game over").
+      canvas.Font.Size = 30;
+      canvas.Font.Color = 255;
+      canvas.TextOut(320, 330, "Pause");
+    }
+    canvas.ReleaseCanvas();
+    Inner.Present(Shown.Bits(), Shown.Pitch());
+  }
+
+  plat::TPlatform& Inner;
+  std::vector<uint32_t> Last;  // the game's last frame, as it presented it
+  TDirectDrawSurface Shown;    // that frame with the captions
+  bool HasFrame = false;
+  std::string Line;
+  bool ShowPause = false;
+};
+
+class TReplayWatch::THost : public TReplayHost {
+ public:
+  explicit THost(bool fullScreen) : TReplayHost(true, fullScreen) {}
+};
+
+TReplayWatch::TReplayWatch(const TReplay& replay, bool fullScreen)
+    : Screen(std::make_unique<TScreen>(Platform())) {
+  Screen->SetCaption("Replay", false);
+  plat::TPlatform& inner = Platform();
+  plat::SetPlatform(Screen.get());
+  try {
+    Host = std::make_unique<THost>(fullScreen);
+    StartReplayPlayback(replay);
+    CreateGameField(*Host);
+  } catch (...) {
+    StopReplayPlayback();
+    Host.reset();
+    plat::SetPlatform(&inner);
+    throw;
+  }
+  Next = Platform().Milliseconds();
+}
+
+TReplayWatch::~TReplayWatch() {
+  StopPlayback();
+  Host.reset();
+  plat::SetPlatform(&Screen->Wrapped());
+}
+
+void TReplayWatch::StopPlayback() {
+  if (Stopped) return;
+  Stopped = true;
+  Result = StopReplayPlayback();
+}
+
+bool TReplayWatch::Pass() {
+  if (IsOver) return false;
+  plat::TEvent event;
+  while (!IsOver && Platform().PollEvent(event)) {
+    const bool key = event.Kind == plat::TEventKind::KeyDown;
+    if (event.Kind == plat::TEventKind::Close || event.Kind == plat::TEventKind::Terminate ||
+        (key && (event.Key == plat::VK_ESCAPE || IsHolding))) {
+      IsOver = true;
+    } else if (key && event.Key == 'P') {
+      IsPaused = !IsPaused;
+      if (IsPaused)
+        SongStop(CurrentSong);
+      else if (Settings.MusicOn)
+        SongPlay(CurrentSong);
+      Screen->SetCaption("Replay", IsPaused);
+      Screen->ShowAgain();
+      Next = Platform().Milliseconds();
+    }
+  }
+  if (IsOver) {
+    StopPlayback();
+    return false;
+  }
+  if (!IsPaused && !IsHolding && static_cast<int32_t>(Platform().Milliseconds() - Next) >= 0) {
+    if (!Host->Step()) {
+      // The game's last frame stays, with its score, until the player is done with it.
+      IsHolding = true;
+      StopPlayback();
+      SongStop(CurrentSong);
+      Screen->SetCaption("Replay over: score " + std::to_string(Game.Score) + ". Press a key to close.",
+                         false);
+      Screen->ShowAgain();
+    }
+    Next += kTickInterval;
+  }
+  const int32_t wait = IsPaused || IsHolding ? 250 : static_cast<int32_t>(Next - Platform().Milliseconds());
+  if (wait > 0) Platform().WaitEvent(static_cast<uint32_t>(wait));
+  return true;
+}
+
+// P pauses, Escape or closing the window ends it; at the end, any key or the close.
 int WatchReplay(const std::string& file, int windowMode) {
   std::string path = file;
   if (path.empty()) {
@@ -233,37 +399,9 @@ int WatchReplay(const std::string& file, int windowMode) {
   Settings = TSettings{};
   ReadSettings();  // never written by a replay
   {
-    TReplayHost host(true, (windowMode >= 0 ? windowMode : Settings.WindowMode) == 0);
-    StartReplayPlayback(replay);
-    CreateGameField(host);
-    bool paused = false, done = false;
-    uint32_t next = Platform().Milliseconds();
-    while (!done) {
-      plat::TEvent event;
-      while (Platform().PollEvent(event)) {
-        if (event.Kind == plat::TEventKind::Close || event.Kind == plat::TEventKind::Terminate ||
-            (event.Kind == plat::TEventKind::KeyDown && event.Key == plat::VK_ESCAPE))
-          done = true;
-        if (event.Kind == plat::TEventKind::KeyDown && event.Key == 'P') {
-          paused = !paused;
-          if (paused)
-            SongStop(CurrentSong);
-          else if (Settings.MusicOn)
-            SongPlay(CurrentSong);
-          next = Platform().Milliseconds();
-        }
-      }
-      const uint32_t now = Platform().Milliseconds();
-      if (!done && !paused && static_cast<int32_t>(now - next) >= 0) {
-        done = !host.Step();
-        next += kTickInterval;
-      }
-      if (!done) {
-        const int32_t wait = paused ? 100 : static_cast<int32_t>(next - Platform().Milliseconds());
-        if (wait > 0) Platform().WaitEvent(static_cast<uint32_t>(wait));
-      }
+    TReplayWatch watch(replay, (windowMode >= 0 ? windowMode : Settings.WindowMode) == 0);
+    while (watch.Pass()) {
     }
-    StopReplayPlayback();
   }
   plat::SetPlatform(nullptr);
   return 0;

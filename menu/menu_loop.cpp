@@ -27,6 +27,21 @@ void Text(TDirectDrawSurfaceCanvas& canvas, int x, int y, const std::string& tex
   canvas.TextOut(x, y, text);
 }
 
+// The text cursor of a field that takes typing: a bar two pixels wide and as high as the letters, just
+// after the field's text drawn at (x, y). A drawn bar rather than the font's "|", which many faces make a
+// hairline that blends away to almost nothing.
+void Caret(TDirectDrawSurfaceCanvas& canvas, int x, int y, const std::string& text, int32_t color) {
+  const int left = x + canvas.TextWidth(text) + 1;
+  const int height = canvas.TextHeight(text);
+  canvas.Pen.Style = psSolid;
+  canvas.Pen.Width = 1;
+  canvas.Pen.Color = color;
+  for (int column = left; column < left + 2; ++column) {
+    canvas.MoveTo(column, y + height / 6);
+    canvas.LineTo(column, y + height - height / 6);
+  }
+}
+
 // "first" at x 400 and "second" at x 400 + offset, the current value red.
 void ValueRow(TDirectDrawSurfaceCanvas& canvas, int y, bool firstIsCurrent, const char* first,
               int firstOffset, const char* firstSlash, const char* second, int secondOffset,
@@ -339,10 +354,11 @@ void PaintGameItemScreen(TDirectDrawSurfaceCanvas& canvas, uint16_t score) {
       ++BlinkCounter;
       const bool caretOn = TextEntryActive && BlinkCounter % 32 < 16;
       const std::string name = NewEntry.EntryName.Text();
-      const std::string caret = "|";
-      Text(canvas, 400 - canvas.TextWidth(name) / 2, 260, name + (caretOn && SelectedItem == 1 ? caret : ""),
-           SelectionColor(1));
-      Text(canvas, valueX, 320, country + (caretOn && SelectedItem == 2 ? caret : ""), SelectionColor(2));
+      const int nameX = 400 - canvas.TextWidth(name) / 2;
+      Text(canvas, nameX, 260, name, SelectionColor(1));
+      Text(canvas, valueX, 320, country, SelectionColor(2));
+      if (caretOn && SelectedItem == 1) Caret(canvas, nameX, 260, name, SelectionColor(1));
+      if (caretOn && SelectedItem == 2) Caret(canvas, valueX, 320, country, SelectionColor(2));
       Text(canvas, 325, 360, "OK", SelectionColor(3));
       Text(canvas, 410, 360, "Cancel", SelectionColor(4));
       break;

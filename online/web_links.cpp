@@ -87,6 +87,14 @@ std::string WorldHighScoreAddress() {
   return ServerAddress() + "/cgi/version.pl?prg=" + kProduct + "&show&type=0";
 }
 
-void OpenHomePage() { plat::Platform().OpenDocument(HomePageAddress()); }
+void OpenWebPage(const std::string& address) {
+  if (plat::Platform().OpenDocument(address)) return;
+  plat::Platform().MessageBox(
+      "No web browser could be started for this page. To see it, open this address in your browser:\n" +
+          address,
+      kProduct);
+}
 
-void OpenWorldHighScorePage() { plat::Platform().OpenDocument(WorldHighScoreAddress()); }
+void OpenHomePage() { OpenWebPage(HomePageAddress()); }
+
+void OpenWorldHighScorePage() { OpenWebPage(WorldHighScoreAddress()); }

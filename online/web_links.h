@@ -1,7 +1,8 @@
 // The publisher's web server as the program addresses it, and the two pages the menus open in the
-// desktop's browser: the home page and the world high-score page. Opening never waits for the browser
-// and never reports a failure. The server's address is built in (the PELLORIN_SERVER_URL build option);
-// a one-line file server.url in the user's folder (beside config.dat) overrides it.
+// desktop's browser: the home page and the world high-score page. Opening never waits for the browser;
+// when the desktop cannot start one, a message box gives the address to open by hand. The server's address is
+// built in (the PELLORIN_SERVER_URL build option); a one-line file server.url in the user's folder (beside
+// config.dat) overrides it.
 #pragma once
 
 #include <string>
@@ -23,5 +24,8 @@ TSaveServerResult SaveServerAddress(const std::string& text, std::string& path, 
 std::string HomePageAddress();        // the server's root "/"
 std::string WorldHighScoreAddress();  // "/cgi/version.pl?prg=Pellorin&show&type=0"
 
+// Hands address to the desktop's browser; when none can be started, says so in a message box that
+// shows the address.
+void OpenWebPage(const std::string& address);
 void OpenHomePage();
 void OpenWorldHighScorePage();

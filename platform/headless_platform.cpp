@@ -134,7 +134,7 @@ std::unique_ptr<TAudioOutput> THeadlessPlatform::OpenAudio() {
 
 bool THeadlessPlatform::OpenDocument(const std::string& target) {
   OpenedDocuments.push_back(target);
-  return true;
+  return !RefuseDocuments;
 }
 
 }  // namespace plat

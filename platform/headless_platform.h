@@ -80,6 +80,7 @@ class THeadlessPlatform : public TPlatform {
   uint32_t Seed = 1;  // what ClockSeed hands the random generator
   bool IsForeground = true;
   bool RefuseFullScreen = false;  // a desktop that cannot go full screen: SetFullScreen(true) is ignored
+  bool RefuseDocuments = false;   // a desktop with no browser: OpenDocument records the target, fails
 
  private:
   std::deque<TEvent> Queue;

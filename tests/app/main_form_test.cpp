@@ -5,13 +5,16 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "app/kept_replays.h"
+#include "app/replay_host.h"
 #include "app/window_placement.h"
 #include "game/game_state.h"
+#include "game/replay.h"
 #include "game/replay_file.h"
 #include "menu/menu_state.h"
 #include "music/music.h"
@@ -302,6 +305,117 @@ TEST_F(Spine, AGameStartsFromTheChallengeTheMenuFetched) {
   EXPECT_EQ(second->WeaponTime, 9000);
   EXPECT_EQ(second->EnemySpawnCountdown, 33);
   EXPECT_GE(server.Requests().size(), 2u);  // a new challenge was asked for after the first game
+}
+
+// Plays a game from the start until the phase, then ends it through the exit question; the kept
+// recording (last.replay) is written when it hands back to the menu. during: called each pass in play.
+TReplay PlayAndKeep(TmainForm& form, const std::function<void(int pass)>& during, int passes) {
+  std::filesystem::remove(ReplayFolder() + "/last.replay");
+  form.StartGame();
+  for (int pass = 0; pass < passes; ++pass) {
+    during(pass);
+    form.ProcessMessages();
+  }
+  form.Close();
+  QuitConfirmed = true;
+  form.Close();
+  for (int pass = 0; pass < 400 && Game.GamePhase != gpMenu; ++pass) form.ProcessMessages();
+  return LoadReplay(ReplayFolder() + "/last.replay");
+}
+
+void PushKey(plat::THeadlessPlatform& headless, uint16_t key) {
+  headless.PushEvent({.Kind = TEventKind::KeyDown, .Key = key});
+  headless.PushEvent({.Kind = TEventKind::KeyUp, .Key = key});
+}
+
+// A pause whose picture stands still is drawn and presented once, then only shown again every 15 ticks,
+// while each of its ticks is still recorded with that frame: the game plays back equal, frame hashes
+// and all. An event draws the next tick in full.
+TEST_F(Spine, AStillPauseIsDrawnOnceYetRecordedEveryTick) {
+  uint64_t presentedInPause = 0, presentedAfterAnEvent = 0;
+  std::vector<uint32_t> pausedFrame;
+  bool frameStayed = true;
+  TReplay replay;
+  {
+    TmainForm form;
+    replay = PlayAndKeep(
+        form,
+        [&](int pass) {
+          if (pass == 150) PushKey(Headless, 'P');
+          if (pass == 152) {
+            EXPECT_EQ(Game.GamePhase, gpPause);
+            presentedInPause = Headless.PresentCount;
+            pausedFrame = Headless.LastFrame;
+          }
+          if (pass > 152 && pass < 452) frameStayed &= Headless.LastFrame == pausedFrame;
+          if (pass == 452) {
+            presentedInPause = Headless.PresentCount - presentedInPause;
+            presentedAfterAnEvent = Headless.PresentCount;
+            Headless.PushEvent({.Kind = TEventKind::MouseMove, .X = 10, .Y = 10});
+          }
+          if (pass == 454) presentedAfterAnEvent = Headless.PresentCount - presentedAfterAnEvent;
+          if (pass == 460) PushKey(Headless, 'P');
+        },
+        600);
+  }
+  EXPECT_EQ(presentedInPause, 300u / 15);
+  EXPECT_TRUE(frameStayed);
+  EXPECT_EQ(presentedAfterAnEvent, 1u);  // the tick of the event drew; the one after is still again
+  ResetGameState();
+  const TReplayOutcome outcome = VerifyReplay(replay, TReplayCheck::EveryFrame);
+  EXPECT_TRUE(outcome.Ended);
+  EXPECT_EQ(outcome.End, replay.End);
+  EXPECT_EQ(outcome.FrameHash, replay.FrameHash);
+  EXPECT_EQ(outcome.FirstDifferenceTick, -1);
+  EXPECT_GT(replay.End.Tick, 600u);
+}
+
+// A replay watched: "Replay" at the bottom left and "Pause" while P holds it, on the presented picture
+// only (the game's frames hash as recorded); at the end the last frame stays until a key; the window
+// opens where play left it.
+TEST_F(Spine, AWatchedReplayIsCaptionedHeldAtItsEndAndOpensWherePlayLeftTheWindow) {
+  TReplay replay;
+  {
+    TmainForm form;
+    replay = PlayAndKeep(
+        form, [](int) {}, 200);
+    Headless.PlaceWindow({300, 100, 1200, 960, false});
+  }
+  ResetGameState();
+  auto count = [this](int left, int top, int right, int bottom, uint32_t pixel) {
+    int n = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x)
+        n += (Headless.LastFrame[static_cast<size_t>(y * plat::kFrameWidth + x)] & 0xFFFFFF) == pixel;
+    return n;
+  };
+  const int kWhite = 0xFFFFFF, kRed = 0xFF0000;
+  TReplayWatch watch(replay, false);
+  EXPECT_EQ(Headless.Caption, "Pellorin replay");
+  EXPECT_EQ(Headless.WindowPlacement(), (plat::TWindowPlacement{300, 100, 1200, 960, false}));
+  for (int pass = 0; pass < 120; ++pass) ASSERT_TRUE(watch.Pass());
+  EXPECT_GT(count(8, 572, 70, 596, kWhite), 20);  // "Replay"
+  EXPECT_LT(count(320, 330, 440, 370, kRed), 20);
+  PushKey(Headless, 'P');
+  ASSERT_TRUE(watch.Pass());
+  EXPECT_TRUE(watch.Paused());
+  const uint64_t presented = Headless.PresentCount;
+  EXPECT_GT(count(320, 330, 440, 370, kRed), 100);  // "Pause"
+  for (int pass = 0; pass < 20; ++pass) ASSERT_TRUE(watch.Pass());
+  EXPECT_EQ(Headless.PresentCount, presented);  // no tick plays
+  PushKey(Headless, 'P');
+  int passes = 0;
+  while (!watch.Holding() && passes++ < 2000) ASSERT_TRUE(watch.Pass());
+  ASSERT_TRUE(watch.Holding());
+  EXPECT_EQ(watch.Outcome().End, replay.End);  // every frame hashed as recorded
+  EXPECT_EQ(watch.Outcome().FrameHash, replay.FrameHash);
+  const std::vector<uint32_t> held = Headless.LastFrame;
+  EXPECT_GT(count(8, 572, 400, 596, kWhite), count(8, 572, 70, 596, kWhite) + 100);  // the end's line
+  for (int pass = 0; pass < 20; ++pass) ASSERT_TRUE(watch.Pass());
+  EXPECT_EQ(Headless.LastFrame, held);
+  EXPECT_EQ(Game.Score, replay.End.Score);
+  PushKey(Headless, ' ');
+  EXPECT_FALSE(watch.Pass());
 }
 
 }  // namespace

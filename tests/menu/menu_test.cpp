@@ -2,12 +2,14 @@
 // checked against the screen, the selection, what the frame shows and what config.dat holds.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/keyboard_mouse.h"
 #include "app/main_form.h"
+#include "engine/canvas.h"
 #include "engine/image_archive.h"
 #include "game/game_state.h"
 #include "game/hero.h"
@@ -541,6 +543,76 @@ TEST_F(Menu, InAGamePPausesAndResumesAndTheBossKeyPausesAndMinimises) {
   EXPECT_EQ(Game.PhaseBeforePause, gpPlaying);
   EXPECT_TRUE(Headless.Minimized());
   EXPECT_GE(Headless.CursorCount, 0);
+}
+
+// Plays a game from the menu into the name entry: the last life lost with a score that places.
+void LoseTheLastLife(const std::function<void()>& ticks) {
+  Game.Lives = 1;
+  Game.Score = 950;
+  Game.Hero->HealthPoints = 0;
+  for (int i = 0; i < 400 && Game.GamePhase != gpNameEntry; ++i) ticks();
+}
+
+// Keys still down from play, the arrows and fire, do not act on the name entry until released and
+// pressed again: neither their auto-repeat nor the blanks a held Space types.
+TEST_F(Menu, KeysHeldFromPlayDoNotActOnTheNameEntryUntilPressedAgain) {
+  Start();
+  Press(plat::VK_RETURN);
+  Down(plat::VK_DOWN);  // steering down and firing with both keys as the last life goes
+  Down(plat::VK_SPACE);
+  Down(plat::VK_CONTROL);
+  LoseTheLastLife([this] { RunFrames(1); });
+  ASSERT_EQ(Game.GamePhase, gpNameEntry);
+  ASSERT_EQ(SelectedItem, 1);
+  Up(plat::VK_CONTROL);  // a key-up ends the latch that held the other keys' repeats back before
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    Down(plat::VK_DOWN);
+    Down(plat::VK_SPACE);
+    Headless.PushEvent({.Kind = TEventKind::KeyPress, .Char = ' '});
+    RunFrames(1);
+  }
+  EXPECT_EQ(SelectedItem, 1);
+  EXPECT_TRUE(TextEntryActive);
+  EXPECT_EQ(NewEntry.EntryName.Text(), "");
+  Up(plat::VK_SPACE);
+  Type("Ace");
+  EXPECT_EQ(NewEntry.EntryName.Text(), "Ace");
+  Up(plat::VK_DOWN);
+  Press(plat::VK_DOWN);  // released and pressed again: it moves
+  EXPECT_EQ(SelectedItem, 2);
+}
+
+// The caret: a bar just after the name while the name takes typing, 16 frames on and 16 off; none in
+// the name once "OK" or "Cancel" is selected (editing stops there) nor back on the name until Enter.
+TEST_F(Menu, TheNameFieldShowsACaretWhileItTakesTyping) {
+  Start();
+  Press(plat::VK_RETURN);
+  LoseTheLastLife([this] { RunFrames(1); });
+  ASSERT_EQ(Game.GamePhase, gpNameEntry);
+  ASSERT_TRUE(TextEntryActive);
+  // Red pixels in each of 32 frames, in the 12 pixels after the name (centred on x 400, at y 260).
+  auto caretFrames = [this](const std::string& name) {
+    TDirectDrawSurfaceCanvas& canvas = Form->DXDraw.Surface.SurfaceCanvas();
+    const int width = canvas.TextWidth(name);  // the frame's font, size 14, is still set
+    canvas.ReleaseCanvas();
+    const int right = 400 - width / 2 + width;
+    int shown = 0;
+    for (int frame = 0; frame < 32; ++frame) {
+      RunFrames(1);
+      shown += Count({right, 258, right + 12, 284}, kRedPixel) > 8;
+    }
+    return shown;
+  };
+  EXPECT_EQ(caretFrames(""), 16);  // empty: the caret alone shows where typing goes
+  Type("Ace");
+  EXPECT_EQ(caretFrames("Ace"), 16);
+  Press(plat::VK_DOWN, 3);  // "Cancel"
+  EXPECT_FALSE(TextEntryActive);
+  EXPECT_EQ(caretFrames("Ace"), 0);
+  Press(plat::VK_DOWN);  // round to the name: Enter starts editing again
+  EXPECT_EQ(caretFrames("Ace"), 0);
+  Press(plat::VK_RETURN);
+  EXPECT_EQ(caretFrames("Ace"), 16);
 }
 
 TEST_F(Menu, TheWebEntriesOpenTheServersPagesAndStayPut) {

@@ -45,4 +45,25 @@ TEST_F(WebLinks, ServerUrlOverridesTheBuiltInAddressOnlyWhenValid) {
   EXPECT_EQ(Headless.OpenedDocuments[0], builtIn + "/cgi/version.pl?prg=Pellorin&show&type=0");
 }
 
+// With no browser to start, each page's address is said in a message box, to be opened by hand; with
+// one, nothing is said.
+TEST_F(WebLinks, APageNoBrowserOpensIsShownWithItsAddress) {
+  WriteFile("server.url", "http://scores.example:8080\n");
+  OpenHomePage();
+  EXPECT_TRUE(Headless.MessageBoxes.empty());
+  Headless.RefuseDocuments = true;
+  OpenHomePage();
+  OpenWorldHighScorePage();
+  ASSERT_EQ(Headless.OpenedDocuments.size(), 3u);
+  ASSERT_EQ(Headless.MessageBoxes.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const std::string& address = Headless.OpenedDocuments[i + 1];
+    EXPECT_EQ(Headless.MessageBoxes[i].find("No web browser could be started"), 0u)
+        << Headless.MessageBoxes[i];
+    EXPECT_NE(Headless.MessageBoxes[i].find("\n" + address), std::string::npos) << Headless.MessageBoxes[i];
+  }
+  EXPECT_EQ(Headless.OpenedDocuments[2],
+            "http://scores.example:8080/cgi/version.pl?prg=Pellorin&show&type=0");
+}
+
 }  // namespace

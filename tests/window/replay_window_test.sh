@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A game played back in the real window. Left alone, `pellorin --replay FILE --window` shows the game
-# moving in an 800 x 600 window (though config.dat asks for full screen) and ends by itself with status 0
-# once the game's ticks have run at 60 a second. `pellorin --replay` plays the best kept game full screen,
-# as config.dat says; P stops the picture until P again, and Escape ends the playback early with status 0.
+# moving in an 800 x 600 window (though config.dat asks for full screen), with a "Replay" caption; once
+# the game's ticks have run at 60 a second its last frame stays until a key, which ends it with status 0.
+# `pellorin --replay` plays the best kept game full screen, as config.dat says; P stops the picture
+# until P again, and Escape ends the playback early with status 0.
 # config.dat and the replays folder stay byte for byte as they were, and are not even rewritten.
 # The sound goes to a private PulseAudio server (pulse_sink.sh): the music is heard under "Level 1", the
 # effects join it once the hero flies (peaks well over the music's), the pause is silent once the effects
@@ -114,11 +115,33 @@ heard "the first 2 s of flight" "$played" "$(pulse_mark)"
 # The hero fires all along; a shot or a hit peaks near full scale, the music well under it.
 awk -v a="${level#* }" -v m="$music" 'BEGIN { exit !(a >= m + 6) }' ||
   fail "no sound effects are heard: the flight peaks at ${level#* } dBFS, the music alone at $music"
-finish $((length_ms * 2 + 10000))
+# The end: "Game over" stands still for 1.5 s, then the caption changes and the last frame stays. A
+# picture unchanged for 2.5 s is that held frame.
+limit=$(($(now_ms) + length_ms * 2 + 10000))
+shot e.xwd
+steady=$(now_ms)
+while [ $(($(now_ms) - steady)) -lt 2500 ]; do
+  [ "$(now_ms)" -lt "$limit" ] || fail "the playback's picture never stood still for its end"
+  kill -0 "$pid" 2>/dev/null || fail "the playback ended by itself instead of holding its last frame"
+  sleep 0.5
+  mv "$work/e.xwd" "$work/e0.xwd"
+  shot e.xwd
+  cmp -s "$work/e0.xwd" "$work/e.xwd" || steady=$(now_ms)
+done
+held=$(($(now_ms) - started - 2500))
 # The game's own pace: no sooner than its ticks take at 16 ms.
-[ "$elapsed" -ge $((length_ms - 500)) ] ||
-  fail "the playback of $ticks ticks ended after $elapsed ms, sooner than $length_ms ms"
-alone=$elapsed
+[ "$held" -ge $((length_ms - 500)) ] ||
+  fail "the playback of $ticks ticks ended after $held ms, sooner than $length_ms ms"
+# The "Replay" caption at the bottom left: white, which the game's frame does not have there.
+window_python - "$work/e.xwd" <<'PY' || fail "no caption at the bottom left of the held frame"
+import sys, xwd
+shot = xwd.read(sys.argv[1])
+white = sum(shot.pixel(x, y) == b"\xff\xff\xff" for y in range(570, 596) for x in range(5, 300))
+sys.exit(0 if white > 40 else 1)
+PY
+key space
+finish 3000
+alone=$held
 
 # The best kept game, full screen as config.dat says; paused, resumed, then ended early.
 start --replay
@@ -167,6 +190,6 @@ xdotool key Return
 window_wait_end || fail "Return did not close the message box"
 [ "$status" = 2 ] || fail "with no game kept, --replay ended with status $status, not 2"
 grep -q "^No kept replay in $game/replays\.\$" "$work/out.log" || fail "with no game kept, standard error does not say so"
-echo "replay window test: $ticks ticks played alone in $alone ms (at least $length_ms), P held the picture," \
+echo "replay window test: $ticks ticks played alone in $alone ms (at least $length_ms), the last frame held until a key, P held the picture," \
   "Escape ended it after $elapsed ms, config.dat and replays/ unchanged, no kept game said in a message box;" \
   "sound: RMS and peak in dBFS$levels"
