@@ -8,7 +8,7 @@ var LibraryPellorinPage = {
     context: null,
     image: null,
     events: [],
-    keys: new Uint8Array(512),
+    keys: null,  // held keys by scan code: made by install (a library's values must be plain)
     pointer: [0, 0],
     leftInside: false,
     focused: true,
@@ -42,6 +42,7 @@ var LibraryPellorinPage = {
             Activate: 8, Deactivate: 9, Close: 10 },
 
     install: function () {
+      Page.keys = new Uint8Array(512);
       // The page says whether its storage holds the user's folder before the program starts.
       Module.pageStorage = function (kept) { Page.storage = kept; };
       if (typeof document === 'undefined') return;  // the command-line programs run without a page
