@@ -1,6 +1,7 @@
 // The blitters every frame is made of, against SDL2 doing the same work at its best: keyed blits with
 // run-length encoded sources, SDL2_gfx's rotozoom for the rotated blit, and cached SDL2_ttf text.
-// The peers are measurement code: they call SDL directly on the same source pixels.
+// The peers are measurement code: they call SDL directly on the same source pixels. Text is drawn in
+// the fonts the build put in its copy of the game (build/run/data/fonts).
 #include <SDL.h>
 #include <SDL2_rotozoom.h>
 #include <SDL_ttf.h>
@@ -13,9 +14,16 @@
 
 #include "bench/bench_pictures.h"
 #include "engine/canvas.h"
+#include "platform/files.h"
 #include "platform/font.h"
 
 namespace {
+
+// The game's fonts are found in its data folder: the build's copy of the game, unless another benchmark
+// has given the program its folders (its own copy, with the same fonts).
+void UseTheBuildsFonts() {
+  if (plat::GameFolders().Data.empty()) plat::SetGameFolders({PELLORIN_RUN_DIR, PELLORIN_RUN_DIR});
+}
 
 // --------------------------------------------------------------------------------------- SDL helpers
 
@@ -229,6 +237,7 @@ const TFramePlan& FramePlan() {
 }
 
 void TypicalFrame(benchmark::State& state) {
+  UseTheBuildsFonts();
   const TFramePlan& plan = FramePlan();
   std::vector<TPictureCollectionItem*> pictures;
   for (size_t i = 0; i < plan.Bitmaps.size(); ++i)
@@ -268,6 +277,7 @@ void TypicalFrame_Peer(benchmark::State& state) {
     rotatable.push_back(SdlRotatableSurface(plan.Bitmaps[i]));
   }
   // The text rendered once, as a cache of rendered strings would keep it.
+  UseTheBuildsFonts();
   TTF_Init();
   std::vector<TSdlSurface> texts;
   const std::string file = plat::FontFile("Cargo", false, false);
@@ -298,5 +308,39 @@ void TypicalFrame_Peer(benchmark::State& state) {
   TTF_Quit();
 }
 BENCHMARK(TypicalFrame_Peer);
+
+// -------------------------------------------------------------------------------------------- text
+
+// The status line as a game draws it: Arg(0) the same strings every frame (the canvas's cache of
+// rendered strings answers), Arg(1) a score that changes every frame (one string rasterised anew).
+void StatusText(benchmark::State& state) {
+  UseTheBuildsFonts();
+  TDirectDrawSurface& back = bench::Display().Draw.Surface;
+  TDirectDrawSurfaceCanvas& canvas = back.SurfaceCanvas();
+  canvas.SetFrameTextStyle("Cargo", 14);
+  canvas.Font.Color = 0x159C2B;
+  int score = 0;
+  for (auto _ : state) {
+    if (state.range(0) == 1) score = (score + 1) % 100000;
+    canvas.TextOut(10, 575, "Score: " + std::to_string(score));
+    canvas.TextOut(200, 575, "Lives: 3");
+    canvas.TextOut(330, 575, "Level: 4");
+    canvas.TextOut(460, 575, "Bombs: 2");
+    canvas.ReleaseCanvas();
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(StatusText)->Arg(0)->Arg(1);
+
+// A string's size, as the menu asks for it each frame to centre a line.
+void MeasureMenuLine(benchmark::State& state) {
+  UseTheBuildsFonts();
+  TDirectDrawSurface& back = bench::Display().Draw.Surface;
+  TDirectDrawSurfaceCanvas& canvas = back.SurfaceCanvas();
+  canvas.SetFrameTextStyle("Cargo", 14);
+  for (auto _ : state) benchmark::DoNotOptimize(canvas.TextWidth("Country: Deutschland"));
+  canvas.ReleaseCanvas();
+}
+BENCHMARK(MeasureMenuLine);
 
 }  // namespace

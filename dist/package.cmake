@@ -1,7 +1,7 @@
 # The Debian packages: cpack -G DEB in a build tree makes two from one configure, pellorin (the game:
 # what cmake --install installs) and pellorin-server (the server component: see dist/CMakeLists.txt).
-# Their dependencies are worked out from the libraries the programs link (dpkg-shlibdeps); the font
-# every missing face of the game falls back to is added by hand. The packages install under
+# Their dependencies are worked out from the libraries the programs link (dpkg-shlibdeps); the game's
+# fonts are in its own data (share/pellorin/data/fonts), so it needs no font package. The packages install under
 # CMAKE_INSTALL_PREFIX, the prefix the programs were built for (configure packages with
 # -DCMAKE_INSTALL_PREFIX=/usr).
 set(CPACK_GENERATOR DEB)
@@ -27,7 +27,6 @@ string(CONCAT CPACK_DEBIAN_GAME_DESCRIPTION
   "enemy aircraft, kamikaze planes and paratroopers, bomb the soldiers, towers\n"
   "and rocket launchers on the ground, and pick up better weapons, a shield,\n"
   "bombs and extra lives. Keyboard, mouse or game pad; a window or full screen.")
-set(CPACK_DEBIAN_GAME_PACKAGE_DEPENDS "fonts-dejavu-core")
 # SDL's message box on X11 draws with the core X fonts.
 set(CPACK_DEBIAN_GAME_PACKAGE_RECOMMENDS "xfonts-base")
 

@@ -12,8 +12,10 @@ cd "$root"
 want_tests=0
 [ "${1:-}" = "--test" ] && want_tests=1
 
+# fonts-dejavu-core: the faces the build copies into the game's data; libsdl2-ttf-dev: only the
+# benchmark's peer draws with SDL2_ttf, the game does not.
 packages=(build-essential cmake pkg-config
-  libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core
+  libsdl2-dev libstb-dev fonts-dejavu-core libsdl2-ttf-dev
   libcurl4-openssl-dev libopenmpt-dev libpng-dev librsvg2-dev libcairo2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsdl2-gfx-dev
   libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev libpq-dev)

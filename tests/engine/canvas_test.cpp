@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/surface.h"
-#include "platform/font.h"
+#include "tests/engine/shipped_fonts.h"
 
 namespace {
 
@@ -55,13 +55,10 @@ TEST(Canvas, PointSizesBecomePixelsAtNinetySixDpi) {
   }
 }
 
-TEST(Canvas, TheGamesFaceFallsToTheInstalledSubstitute) {
-  std::string file = plat::FontFile("Cargo", false, false);
-  EXPECT_NE(file.find("DejaVuSans.ttf"), std::string::npos) << file;
-  EXPECT_NE(plat::FontFile("Cargo", true, false).find("DejaVuSans-Bold.ttf"), std::string::npos);
-}
+// Text is drawn in the fonts shipped with the game.
+using CanvasText = TShippedFontsTest;
 
-TEST(Canvas, TextGrowsWithTheFontSize) {
+TEST_F(CanvasText, TextGrowsWithTheFontSize) {
   TDirectDrawSurface surface;
   surface.CreateOffscreen(8, 8);
   TDirectDrawSurfaceCanvas& canvas = surface.SurfaceCanvas();
@@ -84,7 +81,7 @@ TEST(Canvas, TextGrowsWithTheFontSize) {
 
 // A red "Yes" at (355, 280) on black: every touched pixel lies in the box the menu's hit test uses,
 // fully covered pixels are pure red and the edges are anti-aliased.
-TEST(Canvas, TextLandsInsideItsCell) {
+TEST_F(CanvasText, TextLandsInsideItsCell) {
   TDirectDrawSurface surface;
   surface.CreateOffscreen(800, 600);
   TDirectDrawSurfaceCanvas& canvas = surface.SurfaceCanvas();
@@ -105,8 +102,10 @@ TEST(Canvas, TextLandsInsideItsCell) {
       if (p == 0) continue;
       bool inside = x >= 355 && x < 355 + width && y >= 280 && y < 280 + height;
       if (!inside) ++outside;
-      if (p == kRed) ++red;
-      else if ((p & 0x0000FFFF) == 0) ++partial;  // only the red channel, partly
+      if (p == kRed)
+        ++red;
+      else if ((p & 0x0000FFFF) == 0)
+        ++partial;  // only the red channel, partly
       top = std::min(top, y);
       bottom = std::max(bottom, y);
     }
@@ -117,7 +116,7 @@ TEST(Canvas, TextLandsInsideItsCell) {
   EXPECT_GT(bottom - 280, height / 2);
 }
 
-TEST(Canvas, ASolidBrushGivesTheTextItsBackground) {
+TEST_F(CanvasText, ASolidBrushGivesTheTextItsBackground) {
   TDirectDrawSurface surface;
   surface.CreateOffscreen(200, 60);
   TDirectDrawSurfaceCanvas& canvas = surface.SurfaceCanvas();
@@ -126,7 +125,7 @@ TEST(Canvas, ASolidBrushGivesTheTextItsBackground) {
   canvas.Brush.Color = 0xFFFFFF;
   canvas.TextOut(10, 10, "ii");
   canvas.ReleaseCanvas();
-  EXPECT_EQ(surface.ReadPixel(10, 10), 0x00FFFFFFu);                              // cell corner
+  EXPECT_EQ(surface.ReadPixel(10, 10), 0x00FFFFFFu);  // cell corner
   EXPECT_EQ(surface.ReadPixel(10 + canvas.TextWidth("ii") - 1, 9 + canvas.TextHeight("ii")), 0x00FFFFFFu);
   EXPECT_EQ(surface.ReadPixel(9, 10), 0u);
   EXPECT_EQ(surface.ReadPixel(10 + canvas.TextWidth("ii"), 10), 0u);
@@ -134,7 +133,7 @@ TEST(Canvas, ASolidBrushGivesTheTextItsBackground) {
 
 // Text across each edge and corner of a small surface leaves in it exactly what the same text leaves
 // on a surface that holds it whole: a clipped row neither wraps onto the next row nor runs past the end.
-TEST(Canvas, TextIsClippedAtTheSurfaceEdges) {
+TEST_F(CanvasText, TextIsClippedAtTheSurfaceEdges) {
   constexpr int kWidth = 60, kHeight = 30, kMargin = 64;  // the margin is wider than the text's cell
   auto draw = [](TDirectDrawSurface& surface, int x, int y) {
     surface.FillSurface(0);

@@ -14,6 +14,7 @@
 #include "engine/surface.h"
 #include "tests/engine/picture_display.h"
 #include "tests/engine/pixel_grid.h"
+#include "tests/engine/shipped_fonts.h"
 #include "tests/support/headless.h"
 
 namespace {
@@ -310,6 +311,7 @@ TEST_F(Pictures, DrawPatternOutOfRangeOrLockedDrawsNothing) {
 // A surface that discards drawing lets every kind of draw run to its end and succeed, and keeps its
 // pixels; the same draws on a surface that draws do change them.
 TEST_F(Pictures, EveryDrawOntoADiscardingSurfaceSucceedsAndLeavesThePixels) {
+  LinkShippedFonts(Dir);
   TPictureCollectionItem* picture = Add(GridBitmap(kPattern));
   picture->BuildPatterns();
   const std::vector<std::pair<const char*, std::function<void(TDirectDrawSurface&)>>> draws = {

@@ -33,7 +33,8 @@ for file in bin/pellorin share/pellorin/data/menu.dxg share/pellorin/data/gamegr
   share/pellorin/sound/2.xm "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml" \
   "share/icons/hicolor/scalable/apps/$app_id.svg" "share/icons/hicolor/64x64/apps/$app_id.png" \
   "share/icons/hicolor/128x128/apps/$app_id.png" "share/icons/hicolor/256x256/apps/$app_id.png" \
-  share/man/man6/pellorin.6.gz; do
+  share/man/man6/pellorin.6.gz share/pellorin/data/fonts/DejaVuSans.ttf share/pellorin/data/fonts/DejaVuSans-Bold.ttf \
+  share/pellorin/data/fonts/LICENSE-DejaVu.txt; do
   grep -qx "$prefix/$file" <<<"$contents" || fail "the package lacks $prefix/$file"
 done
 # The manual page as Debian's policy asks: gzip -9n (the header: no file name, no time stamp, the best
@@ -44,8 +45,12 @@ dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./$prefix/share/man/man6/pellorin.6
   fail "the compressed manual page is not the game's page"
 grep -q "config.dat" <<<"$contents" && fail "the package carries a config.dat"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libsdl2 libsdl2-ttf libopenmpt libpng libfontconfig fonts-dejavu-core; do
+for library in libsdl2 libopenmpt libpng; do
   grep -q "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
+done
+# The game draws its text from the fonts it carries: no font library, no system font.
+for library in libsdl2-ttf libfontconfig fonts-dejavu; do
+  grep -q "$library" <<<"$depends" && fail "Depends names $library, which the game does not use: $depends"
 done
 
 root="$work/root"
