@@ -1,6 +1,7 @@
 #include "platform/browser_platform.h"
 
 #include <emscripten.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -198,7 +199,12 @@ void RunFrame(void*) {
 
 }  // namespace
 
-std::unique_ptr<TPlatform> CreateBrowserPlatform() { return std::make_unique<TBrowserPlatform>(); }
+std::unique_ptr<TPlatform> CreateBrowserPlatform() {
+  // emscripten's C library starts with a mask of 0777, which would make every file written afterwards
+  // unreadable and unwritable to the program itself: the usual mask instead.
+  ::umask(022);
+  return std::make_unique<TBrowserPlatform>();
+}
 
 void RunFrameLoop(std::function<bool()> step) {
   FrameStep = new std::function<bool()>(std::move(step));

@@ -290,6 +290,59 @@ def test_desktop(browser, url, frames, output):
 
 
 
+CONFIG_OF = "btoa(String.fromCharCode.apply(null, Module.FS.readFile('/home/pellorin/config.dat')))"
+RIGHT = ("ArrowRight", "ArrowRight", 39)
+SCORE_BOX = (380, 4, 470, 26)  # the status bar's score, as the desktop build draws it
+
+
+def test_end_of_game(browser, url, frames, output):
+    """A game fought until it scores, left through the exit question, and the name typed on "Game
+    over"'s entry: config.dat holds the name, and holds it again after the page is loaded anew."""
+    page = Page(browser, url, ("desktop", 1024, 768, 1, False))
+    page.open()
+    before = base64.b64decode(page.evaluate(CONFIG_OF))
+    page.press(*ENTER)
+    time.sleep(0.5)
+    wait_for_play(page)
+    page.key("rawKeyDown", *CONTROL)
+    # Long enough to score past the lowest place of the first table (a score of about 100).
+    for i in range(60):
+        page.hold(*(DOWN if i % 2 else UP), 0.5, modifiers=2)
+        if i >= 30 and page.frame().differences(frames["announcement"], SCORE_BOX):
+            break
+    page.key("keyUp", *CONTROL)
+    if not page.frame().differences(frames["announcement"], SCORE_BOX):
+        fail("30 s of fire scored nothing")
+        return
+    page.screenshot(os.path.join(output, "fought.png"))
+    paper = frames["question"].pixel(W // 2, 200)
+    if page.frame().pixel(W // 2, 300) != paper:  # the game goes on (it may have ended meanwhile)
+        page.press(*ESCAPE)
+        page.press(*ENTER)  # "Exit the game?" "Yes": "Game over", then the name
+    time.sleep(3)
+    page.screenshot(os.path.join(output, "over.png"))
+    page.type("webtest")
+    page.screenshot(os.path.join(output, "name.png"))
+    page.press(*ENTER)  # the name: "Send the result?"
+    time.sleep(0.5)
+    page.press(*RIGHT)
+    page.press(*ENTER)  # "No": the menu
+    time.sleep(1.5)     # the page copies the player's folder to its storage meanwhile
+    after = base64.b64decode(page.evaluate(CONFIG_OF))
+    # A name is its length, then its letters, bit-inverted.
+    name = b"\x07" + bytes(~b & 0xFF for b in b"webtest")
+    if name not in after or name in before:
+        fail("config.dat does not hold the name typed after the game")
+    browser.call("Page.reload", {}, page.session)
+    page.wait("window.__frames > 0 && !!window.Module && !!Module.FS", 60, "the page did not start again after a reload")
+    kept = base64.b64decode(page.evaluate(CONFIG_OF))
+    if kept != after:
+        fail(f"config.dat after a reload ({len(kept)} bytes) is not the one written before it ({len(after)} bytes)")
+    else:
+        print(f"page test: the name is in config.dat after a reload ({len(kept)} bytes)")
+    page.close()
+
+
 def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__)
@@ -305,6 +358,7 @@ def main():
     browser = Chromium(profile, log)
     try:
         test_desktop(browser, url, frames, output)
+        test_end_of_game(browser, url, frames, output)
     finally:
         browser.close()
         server.shutdown()
