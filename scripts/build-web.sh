@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Pellorin for the browser into build-web/site/ (a static folder any web server can serve) and
-# the Node replay check into build-web/verify/. The game's data come from the native build (build/),
-# which this makes first. Needs emscripten (scripts/setup.sh installs it).
+# the Node replay check into build-web/verify/. The game's data come from the native build (build/).
+# Run by hand, it first has scripts/setup.sh --web install what is missing (emscripten) and make the
+# native build, which then runs this again.
 #   scripts/build-web.sh            build
 #   scripts/build-web.sh --serve    build, then serve build-web/site/ on http://127.0.0.1:8000/
 set -euo pipefail
@@ -12,6 +13,21 @@ jobs=${JOBS:-$(nproc)}
 werror=${PELLORIN_WERROR:-ON}
 # emscripten's optimizer needs acorn, which Debian keeps in Node's shared folder.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+
+if [ -z "${PELLORIN_SETUP_DONE:-}" ]; then
+  "$root/scripts/setup.sh" --web
+else
+  build_here=1
+fi
+
+serve() {
+  echo "build-web.sh: serving $out/site on http://127.0.0.1:8000/ (Ctrl+C ends)"
+  exec python3 -m http.server --bind 127.0.0.1 --directory "$out/site" 8000
+}
+if [ -z "${build_here:-}" ]; then
+  [ "${1:-}" = "--serve" ] && serve
+  exit 0
+fi
 
 if ! command -v emcmake >/dev/null; then
   echo "build-web.sh: emscripten is not installed (scripts/setup.sh installs it)" >&2
@@ -45,8 +61,3 @@ rm -rf "$verify/data" "$verify/sound"
 cp -r "$native/run/data" "$native/run/sound" "$verify/"
 cp "$out/cmake/web/pellorin-verify.js" "$verify/"
 echo "build-web.sh: the page is in $site; the replay check is $verify/pellorin-verify.js"
-
-if [ "${1:-}" = "--serve" ]; then
-  echo "build-web.sh: serving $site on http://127.0.0.1:8000/ (Ctrl+C ends)"
-  exec python3 -m http.server --bind 127.0.0.1 --directory "$site" 8000
-fi
