@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up what is missing, then runs the whole test suite: unit and scenario tests (the server's pages in
-# headless Chromium among them), the same tests in the address and undefined-behaviour sanitizer build,
+# Sets up what is missing, then runs the whole test suite: unit and scenario tests (the server's pages
+# and the browser build's game in headless Chromium among them, and the browser build's replay check), the same tests in the address and undefined-behaviour sanitizer build,
 # the window tests under Xvfb, the game's Debian package of the release build, unpacked and started
 # under Xvfb, and the server's, installed into this system (as root), started as its unit starts it and
 # purged.
@@ -16,7 +16,7 @@ ctest --test-dir build -LE window -j "$jobs" --output-on-failure --timeout 900 >
 grep -E 'tests passed|tests failed' build/ctest.log || true
 echo "test: sanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan -LE 'window|fuzz' -j "$jobs" --output-on-failure --timeout 1800 >build-asan/ctest.log 2>&1 \
+  ctest --test-dir build-asan -LE 'window|fuzz|web' -j "$jobs" --output-on-failure --timeout 1800 >build-asan/ctest.log 2>&1 \
   || { cat build-asan/ctest.log; status=1; }
 grep -E 'tests passed|tests failed' build-asan/ctest.log || true
 echo "test: two minutes of games with a random pilot, sanitizer build"

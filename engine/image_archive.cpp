@@ -159,7 +159,7 @@ TPictureBitmap DecodeDib(TStreamReader& reader) {
   if (paletteCount == 0 && bitCount <= 8) paletteCount = uint64_t{1} << bitCount;
   size_t entrySize = core ? 3 : 4;
   // At most 256 entries are read; the pixels follow them.
-  std::vector<uint32_t> palette(paletteCount < 256 ? paletteCount : 256);
+  std::vector<uint32_t> palette(static_cast<size_t>(paletteCount < 256 ? paletteCount : 256));
   if (palette.size() * entrySize > reader.Remaining()) throw EArchiveError("Stream read error");
   for (uint32_t& entry : palette) {
     const uint8_t* bgr = reader.ReadBytes(entrySize);

@@ -251,8 +251,11 @@ inline void CopyRun(uint32_t* out, const uint32_t* in, int32_t n) {
 }
 
 // The keyed blit of rows drawn whole: the runs of each row from the pattern's packed opaque pixels.
-// Built twice, the copy of 8 pixels being one 32-byte move where the processor has them.
-__attribute__((target_clones("avx2", "default"))) void CopyRunRows(uint32_t* __restrict out, int pitch,
+// Built twice on x86-64, the copy of 8 pixels being one 32-byte move where the processor has them.
+#if defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void CopyRunRows(uint32_t* __restrict out, int pitch,
                                                                    int32_t rows,
                                                                    const uint32_t* __restrict rowStart,
                                                                    const TPatternRun* __restrict runs,

@@ -110,6 +110,10 @@ void TScoreSubmitter::Start(const std::string& origin, const std::string& name, 
                             uint16_t score, std::string replay, std::string challenge) {
   if (Outcome.load() == ssRunning) return;
   if (Worker.joinable()) Worker.join();
+  if (origin.empty()) {  // no server configured (a build without one): nothing to ask
+    Outcome = ssFailed;
+    return;
+  }
   Outcome = ssRunning;
   Worker = std::thread(&TScoreSubmitter::Exchange, this, origin, name, country, score, std::move(replay),
                        std::move(challenge));
@@ -118,7 +122,7 @@ void TScoreSubmitter::Start(const std::string& origin, const std::string& name, 
 TScoreSubmitter::TState TScoreSubmitter::Poll() {
   const auto state = static_cast<TState>(Outcome.load());
   if (state == ssRunning || state == ssIdle) return state;
-  Worker.join();
+  if (Worker.joinable()) Worker.join();
   Outcome = ssIdle;
   return state;
 }

@@ -13,6 +13,12 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__EMSCRIPTEN__)
+// In the browser the user's folder lives in memory and the page copies it to the browser's storage
+// (browser_platform.js) after each file written.
+extern "C" void pellorin_page_files_changed();
+#endif
+
 namespace plat {
 namespace {
 
@@ -225,6 +231,9 @@ bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t si
     ::fsync(dirFd);
     ::close(dirFd);
   }
+#if defined(__EMSCRIPTEN__)
+  pellorin_page_files_changed();
+#endif
   return true;
 }
 

@@ -1,4 +1,5 @@
-// HTTP GET and POST for the score submission, over libcurl: one request at a time, the caller's headers in
+// HTTP GET and POST for the score submission, over libcurl (the browser build: not yet; every request
+// there fails as "no answer"): one request at a time, the caller's headers in
 // the caller's order (libcurl puts Host first, right after the request line, and adds none of its own),
 // redirects not followed, cookies kept for the life of the client and sent back last, http://
 // and https:// (with the system's certificates). A client belongs to one thread at a time.
@@ -55,8 +56,8 @@ class THttpClient {
                      const std::vector<std::pair<std::string, std::string>>& headers, const std::string* body,
                      uint32_t timeoutMs);
 
-  struct TCurl;
-  std::unique_ptr<TCurl> Curl;
+  struct TTransport;  // the library's handle
+  std::unique_ptr<TTransport> Transport;
   std::map<std::string, std::string> Jar;
 };
 

@@ -4,6 +4,63 @@
 #include <cassert>
 
 namespace plat {
+
+uint16_t VirtualKeyOfScan(uint16_t scan) {
+  if (scan >= SCAN_F1 && scan <= SCAN_F12)
+    return static_cast<uint16_t>(VK_F1 + (scan - SCAN_F1));
+  if (scan >= SCAN_KP_1 && scan <= SCAN_KP_9)
+    return static_cast<uint16_t>(VK_NUMPAD0 + 1 + (scan - SCAN_KP_1));
+  switch (scan) {
+    case SCAN_KP_0: return VK_NUMPAD0;
+    case SCAN_BACKSPACE: return VK_BACK;
+    case SCAN_TAB: return VK_TAB;
+    case SCAN_RETURN:
+    case SCAN_KP_ENTER: return VK_RETURN;
+    case SCAN_LSHIFT:
+    case SCAN_RSHIFT: return VK_SHIFT;
+    case SCAN_LCTRL:
+    case SCAN_RCTRL: return VK_CONTROL;
+    case SCAN_LALT:
+    case SCAN_RALT: return VK_MENU;
+    case SCAN_PAUSE: return VK_PAUSE;
+    case SCAN_CAPSLOCK: return VK_CAPITAL;
+    case SCAN_ESCAPE: return VK_ESCAPE;
+    case SCAN_SPACE: return VK_SPACE;
+    case SCAN_PAGEUP: return VK_PRIOR;
+    case SCAN_PAGEDOWN: return VK_NEXT;
+    case SCAN_END: return VK_END;
+    case SCAN_HOME: return VK_HOME;
+    case SCAN_LEFT: return VK_LEFT;
+    case SCAN_UP: return VK_UP;
+    case SCAN_RIGHT: return VK_RIGHT;
+    case SCAN_DOWN: return VK_DOWN;
+    case SCAN_INSERT: return VK_INSERT;
+    case SCAN_DELETE: return VK_DELETE;
+    case SCAN_LGUI: return VK_LWIN;
+    case SCAN_RGUI: return VK_RWIN;
+    case SCAN_APPLICATION: return VK_APPS;
+    case SCAN_KP_MULTIPLY: return VK_MULTIPLY;
+    case SCAN_KP_PLUS: return VK_ADD;
+    case SCAN_KP_MINUS: return VK_SUBTRACT;
+    case SCAN_KP_PERIOD: return VK_DECIMAL;
+    case SCAN_KP_DIVIDE: return VK_DIVIDE;
+    case SCAN_NUMLOCK: return VK_NUMLOCK;
+    case SCAN_SCROLLLOCK: return VK_SCROLL;
+    case SCAN_SEMICOLON: return VK_OEM_1;
+    case SCAN_EQUALS: return VK_OEM_PLUS;
+    case SCAN_COMMA: return VK_OEM_COMMA;
+    case SCAN_MINUS: return VK_OEM_MINUS;
+    case SCAN_PERIOD: return VK_OEM_PERIOD;
+    case SCAN_SLASH: return VK_OEM_2;
+    case SCAN_GRAVE: return VK_OEM_3;
+    case SCAN_LEFTBRACKET: return VK_OEM_4;
+    case SCAN_BACKSLASH: return VK_OEM_5;
+    case SCAN_RIGHTBRACKET: return VK_OEM_6;
+    case SCAN_APOSTROPHE: return VK_OEM_7;
+    default: return 0;
+  }
+}
+
 namespace {
 TPlatform* Current = nullptr;
 }

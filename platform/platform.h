@@ -43,6 +43,10 @@ enum : uint16_t {
 };
 constexpr int kScanCount = 512;
 
+// The virtual-key code of a key that is not a letter or digit, by its physical position (0: none).
+// Letters and digits follow the keyboard layout instead, so each platform names those itself.
+uint16_t VirtualKeyOfScan(uint16_t scan);
+
 enum class TEventKind : uint8_t {
   KeyDown,     // Key: virtual-key code; Alt: Alt held
   KeyUp,       // Key, Alt

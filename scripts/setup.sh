@@ -2,15 +2,19 @@
 # Installs what is missing, configures and builds Pellorin into build/ and makes the data files in
 # build/run/. Safe to run again: it installs and rebuilds only what is missing or out of date.
 #   scripts/setup.sh            what playing needs
-#   scripts/setup.sh --test     also what the test suite needs, the sanitizer build in build-asan/, the
-#                               fuzzers in build-fuzz/ and the release build (for the package) in build-release/
+#   scripts/setup.sh --web      also emscripten and the browser build in build-web/ (scripts/build-web.sh)
+#   scripts/setup.sh --test     also what the test suite needs, the browser build, the sanitizer build in
+#                               build-asan/, the fuzzers in build-fuzz/ and the release build (for the
+#                               package) in build-release/
 # Warnings are errors in these builds (PELLORIN_WERROR); a plain cmake configure leaves them warnings.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 want_tests=0
-[ "${1:-}" = "--test" ] && want_tests=1
+want_web=0
+[ "${1:-}" = "--test" ] && want_tests=1 && want_web=1
+[ "${1:-}" = "--web" ] && want_web=1
 
 # fonts-dejavu-core: the faces the build copies into the game's data; libsdl2-ttf-dev: only the
 # benchmark's peer draws with SDL2_ttf, the game does not.
@@ -31,7 +35,13 @@ test_packages=(xvfb xauth x11-utils x11-apps xdotool clang libclang-rt-14-dev py
   desktop-file-utils appstream man-db openbox wmctrl pulseaudio pulseaudio-utils chromium lintian curl
   postgresql nginx)
 
+# The browser build: Debian's emscripten (it brings Node, which runs pellorin-verify.js).
+web_packages=(emscripten)
+
 missing=()
+if [ "$want_web" = 1 ]; then
+  packages+=("${web_packages[@]}")
+fi
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
@@ -74,4 +84,12 @@ if [ "$want_tests" = 1 ]; then
   CC=clang CXX=clang++ build build-fuzz -DPELLORIN_FUZZ=ON -DPELLORIN_BENCH=OFF -DPELLORIN_DATA=OFF -DPELLORIN_TESTS=OFF
   # What a packager builds: the Release type, installed under /usr; the test command packages it.
   build build-release -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DPELLORIN_TESTS=OFF -DPELLORIN_BENCH=OFF
+fi
+if [ "$want_web" = 1 ]; then
+  if ! PELLORIN_SETUP_DONE=1 scripts/build-web.sh >build-web.log 2>&1; then
+    tail -n 60 build-web.log
+    echo "setup: the browser build failed; the whole log is build-web.log"
+    exit 1
+  fi
+  rm -f build-web.log
 fi

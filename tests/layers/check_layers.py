@@ -6,7 +6,7 @@
 
 menu and game never include each other; online, settings and music stand beside them; engine knows
 nothing of the game; the server shares only protocol/ and common/ with the game; tools/ may use the
-whole game but not the server. platform/, and the two programs apart from the game (server/ and the
+whole game but not the server, and so may web/ (the browser build's programs). platform/, and the two programs apart from the game (server/ and the
 tools), are the only folders that include headers from outside the project, the C++ standard library
 and the compiler's intrinsics (SDL2, libcurl, SQLite, system headers ...).
 
@@ -33,6 +33,7 @@ ALLOWED = {
     "app": {"menu", "game", "online", "settings", "music", "engine", "platform", "protocol", "common"},
     "server": {"protocol", "common"},
     "tools": GAME,
+    "web": GAME,  # the browser build's programs: the game's app over the browser platform
 }
 # The folders that may include outside headers.
 OUTSIDE = {"platform", "server", "tools"}

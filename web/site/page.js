@@ -1,0 +1,130 @@
+// The page around the game: says plainly what the browser lacks, loads the game's data with a progress
+// bar, keeps the player's files in the browser's storage, and starts pellorin.js on the canvas.
+(function () {
+  'use strict';
+  var canvas = document.getElementById('screen');
+  var loading = document.getElementById('loading');
+  var loadingText = document.getElementById('loading-text');
+  var bar = document.getElementById('loading-bar');
+  var notice = document.getElementById('notice');
+
+  function problem(text) {
+    loading.hidden = true;
+    var p = document.createElement('p');
+    p.className = 'problem';
+    p.textContent = text;
+    document.body.appendChild(p);
+  }
+
+  function showNotice(text) {
+    notice.textContent = text;
+    notice.hidden = false;
+    setTimeout(function () { notice.hidden = true; }, 8000);
+  }
+
+  if (typeof WebAssembly !== 'object' || typeof WebAssembly.instantiate !== 'function') {
+    problem('This browser cannot run WebAssembly, which Pellorin needs to play in the page.');
+    return;
+  }
+  if (typeof DecompressionStream !== 'function') {
+    problem('This browser cannot unpack the game\'s data (it has no DecompressionStream): please use a newer one.');
+    return;
+  }
+
+  // The data: one gzip file holding every file of the game's data folder (see web/pack_data.py).
+  function loadData() {
+    return fetch('game-data.gz').then(function (response) {
+      if (!response.ok) throw new Error('the game\'s data did not load (HTTP ' + response.status + ')');
+      var total = Number(response.headers.get('Content-Length')) || 0;
+      var got = 0;
+      var counted = new TransformStream({
+        transform: function (chunk, controller) {
+          got += chunk.byteLength;
+          if (total) bar.value = Math.min(got / total, 1);
+          controller.enqueue(chunk);
+        }
+      });
+      var unpacked = response.body.pipeThrough(counted).pipeThrough(new DecompressionStream('gzip'));
+      return new Response(unpacked).arrayBuffer();
+    }).then(function (buffer) {
+      var bytes = new Uint8Array(buffer);
+      var view = new DataView(buffer);
+      var indexLength = view.getUint32(0, true);
+      var index = JSON.parse(new TextDecoder().decode(bytes.subarray(4, 4 + indexLength)));
+      var at = 4 + indexLength;
+      return index.map(function (entry) {
+        var file = { path: entry.path, data: bytes.subarray(at, at + entry.size) };
+        at += entry.size;
+        return file;
+      });
+    });
+  }
+
+  var dataFiles = loadData();
+
+  function putData(Module) {
+    Module.addRunDependency('data');
+    dataFiles.then(function (files) {
+      files.forEach(function (file) {
+        var path = '/pellorin/' + file.path;
+        Module.FS.mkdirTree(path.substring(0, path.lastIndexOf('/')));
+        Module.FS.writeFile(path, file.data);
+      });
+      loadingText.textContent = 'Starting…';
+      Module.removeRunDependency('data');
+    }).catch(function (error) { problem('Pellorin could not start: ' + error.message + '.'); });
+  }
+
+  // The player's folder is kept in IndexedDB; where the browser refuses it (a private window, storage
+  // turned off or full) the game plays and says that nothing is kept.
+  function mountStorage(Module) {
+    var FS = Module.FS;
+    FS.mkdirTree('/home/pellorin');
+    var unkept = function () {
+      Module.pageStorage(false);
+      showNotice('This browser keeps nothing for this page: your settings and high scores last until you close it.');
+    };
+    try {
+      if (typeof indexedDB === 'undefined') throw new Error('no IndexedDB');
+      FS.mount(Module.IDBFS, {}, '/home/pellorin');
+    } catch (e) {
+      unkept();
+      return;
+    }
+    Module.addRunDependency('storage');
+    FS.syncfs(true, function (error) {
+      if (error) unkept();
+      else Module.pageStorage(true);
+      Module.removeRunDependency('storage');
+    });
+  }
+
+  var Module = window.Module = {
+    canvas: canvas,
+    preRun: [function () { mountStorage(Module); }, function () { putData(Module); }],
+    pageNotice: showNotice,
+    pageOpened: function () {
+      loading.hidden = true;
+      canvas.classList.add('running');
+      canvas.focus();
+    },
+    pageEnded: function () {
+      canvas.classList.remove('running');
+      problem('Thank you for playing Pellorin. Reload the page to play again.');
+    },
+    printErr: function (text) { console.warn(text); },
+    onAbort: function (what) { problem('Pellorin stopped: ' + what); }
+  };
+
+  document.getElementById('fullscreen').addEventListener('click', function () {
+    if (document.fullscreenElement) document.exitFullscreen();
+    else document.documentElement.requestFullscreen().catch(function () {});
+    canvas.focus();
+  });
+  canvas.addEventListener('pointerdown', function () { canvas.focus(); });
+
+  var script = document.createElement('script');
+  script.src = 'pellorin.js';
+  script.onerror = function () { problem('Pellorin could not start: pellorin.js did not load.'); };
+  document.body.appendChild(script);
+})();
