@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "server/score_store.h"
+#include "server/sqlite_wal_buffer.h"
 
 namespace {
 
@@ -127,8 +128,9 @@ void TSqliteStore::TCloser::operator()(sqlite3_stmt* statement) const { sqlite3_
 
 TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore(path), FilePath(path) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      WalBufferVfsName());
   Db.reset(db);
   if (rc != SQLITE_OK) Fail("cannot open");
   sqlite3_busy_timeout(db, 5000);
