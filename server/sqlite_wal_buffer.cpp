@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -15,6 +16,8 @@ namespace {
 constexpr int kFrameHeaderBytes = 24;
 // A transaction larger than this (one that stores many replays at once) is written in pieces.
 constexpr size_t kMaxGathered = 8u << 20;
+// The most the system's VFS writes in one call: it was made for a page and its frame's header at most.
+constexpr size_t kMaxWrite = 64u << 10;
 
 constexpr const char* kVfsName = "pellorin-wal-buffer";
 
@@ -37,9 +40,12 @@ constexpr size_t kRealOffset = (sizeof(TWalFile) + 15) / 16 * 16;
 TWalFile& WalOf(sqlite3_file* file) { return *reinterpret_cast<TWalFile*>(file); }
 
 int WriteGathered(TWalFile& wal) {
-  if (wal.Gathered.empty()) return SQLITE_OK;
-  const int rc = wal.Real->pMethods->xWrite(wal.Real, wal.Gathered.data(),
-                                            static_cast<int>(wal.Gathered.size()), wal.Start);
+  int rc = SQLITE_OK;
+  for (size_t done = 0; done < wal.Gathered.size() && rc == SQLITE_OK; done += kMaxWrite) {
+    const size_t amount = std::min(kMaxWrite, wal.Gathered.size() - done);
+    rc = wal.Real->pMethods->xWrite(wal.Real, wal.Gathered.data() + done, static_cast<int>(amount),
+                                    wal.Start + static_cast<sqlite3_int64>(done));
+  }
   wal.Gathered.clear();
   wal.Committing = false;
   return rc;
