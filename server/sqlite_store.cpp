@@ -158,7 +158,8 @@ TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore
   // A checkpoint copies the WAL's pages to the file and, but with --full-sync, is the only time the
   // file is flushed to the disk (twice, a few milliseconds each), in the thread that committed last
   // while every other request waits. Far apart, it costs little per result; the pages it copies are
-  // few, as most frames are new versions of the same pages. The WAL then grows to some 32 MB.
+  // few, as most frames are new versions of the same pages. The WAL then grows to some 8 MB (32 MB
+  // for a file of 4 KB pages).
   sqlite3_wal_autocheckpoint(db, kCheckpointFrames);
   // The write lock first, waited for: a transaction that reads and then writes fails at once when
   // another process (a worker on the same file) wrote in between. Under it, the version again, as
