@@ -130,7 +130,15 @@ class TSqliteStore final : public TScoreStore {
 void TSqliteStore::TCloser::operator()(sqlite3* db) const { sqlite3_close(db); }
 void TSqliteStore::TCloser::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
+// SQLite's allocations, uncounted: counting takes a lock shared by every connection of the process at
+// each one. Only before SQLite's first use in the process (else it stays as it was, counted).
+void UncountAllocations() {
+  static std::once_flag done;
+  std::call_once(done, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
 TSqliteStore::TSqliteStore(const std::string& path, bool fullSync) : TScoreStore(path), FilePath(path) {
+  UncountAllocations();
   sqlite3* db = nullptr;
   int rc =
       sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
