@@ -14,6 +14,8 @@ namespace {
 // are the database's size in pages after the commit for the frame that commits a transaction, 0 for
 // every other frame.
 constexpr int kFrameHeaderBytes = 24;
+// The WAL's own header, written at its start when it is begun anew.
+constexpr int kWalHeaderBytes = 32;
 // A transaction larger than this (one that stores many replays at once) is written in pieces.
 constexpr size_t kMaxGathered = 8u << 20;
 // The most the system's VFS writes in one call: it was made for a page and its frame's header at most.
@@ -33,6 +35,12 @@ struct TWalFile {
   std::vector<char> Gathered;  // bytes appended since the last write to the file
   sqlite3_int64 Start = 0;     // where Gathered goes in the file
   bool Committing = false;     // the last header appended is of a frame that commits
+  // The frame that commits is written: whatever else its transaction writes (frames that pad it to a
+  // sector, frame headers rewritten with new checksums, before the frames are published) goes to the
+  // file at once, until the next transaction's first frame (at NextFrame or past it, after another
+  // process's) or a new start of the WAL.
+  bool Committed = false;
+  sqlite3_int64 NextFrame = 0;
 };
 
 constexpr size_t kRealOffset = (sizeof(TWalFile) + 15) / 16 * 16;
@@ -47,12 +55,22 @@ int WriteGathered(TWalFile& wal) {
                                     wal.Start + static_cast<sqlite3_int64>(done));
   }
   wal.Gathered.clear();
-  wal.Committing = false;
   return rc;
 }
 
 int WalWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
   TWalFile& wal = WalOf(file);
+  if (wal.Committed) {
+    const bool next = (offset == 0 && amount == kWalHeaderBytes) ||
+                      (offset >= wal.NextFrame && amount == kFrameHeaderBytes);
+    if (!next) {
+      if (offset == wal.NextFrame) wal.NextFrame += amount;
+      return wal.Real->pMethods->xWrite(wal.Real, data, amount, offset);
+    }
+    // (A frame padding the last one is taken for the next transaction's: it commits too, so it is
+    // written once its page is.)
+    wal.Committed = false;
+  }
   // Only appends are gathered: a write anywhere else (a frame rewritten in place, a new header at the
   // start) follows what was gathered, in order.
   if (!wal.Gathered.empty() && offset != wal.Start + static_cast<sqlite3_int64>(wal.Gathered.size())) {
@@ -66,9 +84,14 @@ int WalWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 off
     return SQLITE_OK;
   }
   // The page of a frame that commits is whole: the transaction goes to the file now, before SQLite
-  // publishes it to the other connections and returns from COMMIT. (Frames that follow it in the same
-  // transaction, padding to a sector, are written as they come.)
-  if (wal.Committing || wal.Gathered.size() >= kMaxGathered) return WriteGathered(wal);
+  // publishes it to the other connections and returns from COMMIT.
+  if (wal.Committing) {
+    wal.Committing = false;
+    wal.Committed = true;
+    wal.NextFrame = offset + amount;
+    return WriteGathered(wal);
+  }
+  if (wal.Gathered.size() >= kMaxGathered) return WriteGathered(wal);
   return SQLITE_OK;
 }
 

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <ctime>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -314,7 +315,7 @@ TEST(ScoreStore, EntriesFromManyThreadsAreStoredOnceEachAndAFailureLeavesNoTrace
 std::string ReadOne(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   std::string value;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW &&
         sqlite3_column_type(s, 0) != SQLITE_NULL)
@@ -326,8 +327,10 @@ std::string ReadOne(const std::string& path, const std::string& sql) {
   return value;
 }
 
-// A transaction far larger than one write of the system's (a replay of a megabyte, some 260 pages) is
-// in the file whole once it is stored, for a connection of its own, while the store stays open.
+// A transaction far larger than one write of the system's, and than SQLite's page cache (a replay of 4
+// MB: some pages go to the WAL before the commit and are written again), is in the file whole once it
+// is stored: for a connection of its own while the store stays open, and in a copy of the files taken
+// then, as a process killed at that moment would leave them.
 TEST(ScoreStore, ALargeTransactionIsInTheFileWholeOnceStored) {
   TTempFolder folder;
   const std::string path = folder.Path() + "/scores.db";
@@ -343,14 +346,19 @@ TEST(ScoreStore, ALargeTransactionIsInTheFileWholeOnceStored) {
   proof.ChallengeLifetime = 86400;
   const int64_t entry = store->Insert({"Big", "", 1, now}, proof);
   ASSERT_TRUE(proof.Taken);
-  std::string replay(1 << 20, '\0');
+  std::string replay(4 << 20, '\0');
   for (size_t i = 0; i < replay.size(); ++i) replay[i] = static_cast<char>(i * 7919 % 251);
   int64_t stored = 0;
   std::string reason;
   // Not a replay at all: stored refused, with its bytes, in one transaction.
   EXPECT_EQ(store->StoreReplay(proof.Ticket, replay, now, stored, reason), TUploadResult::urRefused);
   EXPECT_EQ(stored, entry);
-  EXPECT_EQ(ReadOne(path, "SELECT data FROM replays WHERE entry = " + std::to_string(entry)), replay);
+  const std::string query = "SELECT data FROM replays WHERE entry = " + std::to_string(entry);
+  EXPECT_EQ(ReadOne(path, query), replay);
+  const std::string copy = folder.Path() + "/killed.db";
+  std::filesystem::copy_file(path, copy);
+  std::filesystem::copy_file(path + "-wal", copy + "-wal");
+  EXPECT_EQ(ReadOne(copy, query), replay);
   store->Insert({"After", "", 2, now});
   EXPECT_EQ(ReadOne(path, "SELECT name FROM scores ORDER BY id DESC LIMIT 1"), "After");
 }
