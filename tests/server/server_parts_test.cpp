@@ -11,6 +11,7 @@
 #include "server/random.h"
 #include "server/score_store.h"
 #include "server/server_options.h"
+#include "server/sqlite_wal_buffer.h"
 #include "server/tokens.h"
 #include "server/verifier_process.h"
 #include "tests/server/server_process.h"
@@ -361,6 +362,33 @@ TEST(ScoreStore, ALargeTransactionIsInTheFileWholeOnceStored) {
   EXPECT_EQ(ReadOne(copy, query), replay);
   store->Insert({"After", "", 2, now});
   EXPECT_EQ(ReadOne(path, "SELECT name FROM scores ORDER BY id DESC LIMIT 1"), "After");
+}
+
+// Through the store's VFS, a transaction larger than its connection's page cache that changes again
+// pages already sent to the WAL (which SQLite then rewrites in place, with new checksums after them)
+// is in a copy of the files taken right after its COMMIT, as a killed process leaves them.
+TEST(WalBuffer, ATransactionRewritingItsOwnFramesIsWholeInTheFilesAtItsCommit) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "/rewrite.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, WalBufferVfsName()),
+      SQLITE_OK);
+  const char* sql =
+      "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=8;"
+      "CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT); CREATE INDEX t_v ON t (v);"
+      "BEGIN;"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+      "  INSERT INTO t SELECT i, printf('%0100d', i) FROM n;"
+      "UPDATE t SET v = printf('x%099d', id) WHERE id <= 1000;"
+      "COMMIT;";
+  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  const std::string copy = folder.Path() + "/killed.db";
+  std::filesystem::copy_file(path, copy);
+  std::filesystem::copy_file(path + "-wal", copy + "-wal");
+  EXPECT_EQ(ReadOne(copy, "SELECT count(*) FROM t WHERE v LIKE 'x%'"), "1000");
+  EXPECT_EQ(ReadOne(copy, "SELECT count(*) FROM t"), "2000");
+  sqlite3_close(db);
 }
 
 // A file of the fourth version, with its wider indexes, a queued replay and a challenge handed out, is
