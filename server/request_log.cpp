@@ -24,11 +24,16 @@ std::string Printable(std::string_view text, size_t max) {
 }  // namespace
 
 std::string UtcNowText() {
-  std::time_t t = std::time(nullptr);
-  std::tm now{};
-  gmtime_r(&t, &now);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &now);
+  // Made once a second by each thread: every request's line starts with it.
+  thread_local std::time_t shown = -1;
+  thread_local char text[32];
+  const std::time_t t = std::time(nullptr);
+  if (t != shown) {
+    std::tm now{};
+    gmtime_r(&t, &now);
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &now);
+    shown = t;
+  }
   return text;
 }
 

@@ -1,6 +1,9 @@
 // The parts of pellorin-server that keep time or read the command line, on their own.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <ctime>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -8,6 +11,7 @@
 #include "server/random.h"
 #include "server/score_store.h"
 #include "server/server_options.h"
+#include "server/sqlite_wal_buffer.h"
 #include "server/tokens.h"
 #include "server/verifier_process.h"
 #include "tests/server/server_process.h"
@@ -306,6 +310,139 @@ TEST(ScoreStore, EntriesFromManyThreadsAreStoredOnceEachAndAFailureLeavesNoTrace
   store->Insert({"After", "", 2, 0});
   EXPECT_EQ(store->Count(), kThreads * kEach + 1);
   EXPECT_EQ(OpenScoreStore(path, false)->Count(), kThreads * kEach + 1);
+}
+
+// The file as another connection (the system's VFS) reads it: one value of the first row of sql.
+std::string ReadOne(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string value;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW &&
+        sqlite3_column_type(s, 0) != SQLITE_NULL)
+      value.assign(static_cast<const char*>(sqlite3_column_blob(s, 0)),
+                   static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+    sqlite3_finalize(s);
+  }
+  sqlite3_close(db);
+  return value;
+}
+
+// A transaction far larger than one write of the system's, and than SQLite's page cache (a replay of 4
+// MB: some pages go to the WAL before the commit and are written again), is in the file whole once it
+// is stored: for a connection of its own while the store stays open, and in a copy of the files taken
+// then, as a process killed at that moment would leave them.
+TEST(ScoreStore, ALargeTransactionIsInTheFileWholeOnceStored) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "/scores.db";
+  const auto store = OpenScoreStore(path, false);
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const std::string challenge = RandomHex(16);
+  store->IssueChallenge(challenge, 7, "10.0.0.1", now, {});
+  TEntryProof proof;
+  proof.Ticket = RandomHex(16);
+  proof.TicketExpires = now + 600;
+  proof.Quoted = true;
+  proof.Challenge = challenge;
+  proof.ChallengeLifetime = 86400;
+  const int64_t entry = store->Insert({"Big", "", 1, now}, proof);
+  ASSERT_TRUE(proof.Taken);
+  std::string replay(4 << 20, '\0');
+  for (size_t i = 0; i < replay.size(); ++i) replay[i] = static_cast<char>(i * 7919 % 251);
+  int64_t stored = 0;
+  std::string reason;
+  // Not a replay at all: stored refused, with its bytes, in one transaction.
+  EXPECT_EQ(store->StoreReplay(proof.Ticket, replay, now, stored, reason), TUploadResult::urRefused);
+  EXPECT_EQ(stored, entry);
+  const std::string query = "SELECT data FROM replays WHERE entry = " + std::to_string(entry);
+  EXPECT_EQ(ReadOne(path, query), replay);
+  const std::string copy = folder.Path() + "/killed.db";
+  std::filesystem::copy_file(path, copy);
+  std::filesystem::copy_file(path + "-wal", copy + "-wal");
+  EXPECT_EQ(ReadOne(copy, query), replay);
+  store->Insert({"After", "", 2, now});
+  EXPECT_EQ(ReadOne(path, "SELECT name FROM scores ORDER BY id DESC LIMIT 1"), "After");
+}
+
+// Through the store's VFS, a transaction larger than its connection's page cache that changes again
+// pages already sent to the WAL (which SQLite then rewrites in place, with new checksums after them)
+// is in a copy of the files taken right after its COMMIT, as a killed process leaves them.
+TEST(WalBuffer, ATransactionRewritingItsOwnFramesIsWholeInTheFilesAtItsCommit) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "/rewrite.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, WalBufferVfsName()),
+      SQLITE_OK);
+  const char* sql =
+      "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=8;"
+      "CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT); CREATE INDEX t_v ON t (v);"
+      "BEGIN;"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+      "  INSERT INTO t SELECT i, printf('%0100d', i) FROM n;"
+      "UPDATE t SET v = printf('x%099d', id) WHERE id <= 1000;"
+      "COMMIT;";
+  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  const std::string copy = folder.Path() + "/killed.db";
+  std::filesystem::copy_file(path, copy);
+  std::filesystem::copy_file(path + "-wal", copy + "-wal");
+  EXPECT_EQ(ReadOne(copy, "SELECT count(*) FROM t WHERE v LIKE 'x%'"), "1000");
+  EXPECT_EQ(ReadOne(copy, "SELECT count(*) FROM t"), "2000");
+  sqlite3_close(db);
+}
+
+// A file of the fourth version, with its wider indexes, a queued replay and a challenge handed out, is
+// taken over: the indexes narrowed, the replay still queued for the workers, the challenge still good.
+TEST(ScoreStore, AFourthVersionFileIsTakenOverWithItsQueueAndChallenges) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "/scores.db";
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE scores (id INTEGER PRIMARY KEY, name TEXT NOT NULL CHECK (length(name) <= 10),"
+        "  country TEXT NOT NULL CHECK (length(country) <= 10),"
+        "  score INTEGER NOT NULL CHECK (score BETWEEN 0 AND 65535), submitted INTEGER NOT NULL);"
+        "CREATE INDEX scores_best ON scores (score DESC, id);"
+        "CREATE TABLE replays (entry INTEGER PRIMARY KEY REFERENCES scores (id), ticket TEXT NOT NULL UNIQUE,"
+        "  expires INTEGER NOT NULL, data BLOB, state INTEGER NOT NULL DEFAULT 0, reason TEXT, checked "
+        "INTEGER,"
+        "  leased INTEGER, seed INTEGER, address TEXT, started INTEGER);"
+        "CREATE INDEX replays_state ON replays (state, entry);"
+        "CREATE INDEX replays_address ON replays (address, started);"
+        "CREATE TABLE challenges (serial INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE,"
+        "  seed INTEGER NOT NULL, address TEXT NOT NULL, issued INTEGER NOT NULL);"
+        "CREATE INDEX challenges_address ON challenges (address, serial);"
+        "CREATE INDEX challenges_issued ON challenges (issued);"
+        "INSERT INTO scores VALUES (1, 'Queued', '', 50, 0), (2, 'Waiting', '', 60, 0);"
+        "INSERT INTO replays (entry, ticket, expires, data, state, address) VALUES"
+        "  (1, 'aaaa', 0, x'00', 1, '10.0.0.9'), (2, 'bbbb', 0, NULL, 4, NULL);"
+        "INSERT INTO challenges (id, seed, address, issued) VALUES ('cccc', 99, '10.0.0.1', " +
+        std::to_string(now) + ");PRAGMA user_version=4;";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  const auto store = OpenScoreStore(path, false);
+  EXPECT_EQ(ReadOne(path, "PRAGMA user_version"), "5");
+  EXPECT_EQ(ReadOne(path, "SELECT count(*) FROM sqlite_master WHERE name = 'challenges_issued'"), "0");
+  EXPECT_NE(ReadOne(path, "SELECT sql FROM sqlite_master WHERE name = 'replays_state'").find("WHERE"),
+            std::string::npos);
+  EXPECT_EQ(store->Count(), 2);
+  EXPECT_EQ(store->QueuedCount(), 1);
+  EXPECT_EQ(store->QueuedCountFrom("10.0.0.9"), 1);
+  TReplayUpload upload;
+  ASSERT_TRUE(store->ClaimReplay(60, upload));
+  EXPECT_EQ(upload.Entry, 1);
+  TEntryProof proof;
+  proof.Ticket = RandomHex(16);
+  proof.TicketExpires = now + 600;
+  proof.Quoted = true;
+  proof.Challenge = "cccc";
+  proof.ChallengeLifetime = 86400;
+  store->Insert({"Late", "", 70, now}, proof);
+  EXPECT_TRUE(proof.Taken);
 }
 
 }  // namespace
