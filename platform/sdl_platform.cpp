@@ -24,6 +24,20 @@
 namespace plat {
 namespace {
 
+// Whether the desktop's opener, xdg-open, is an executable file in one of PATH's folders.
+bool OpenerInstalled() {
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path ? path : "";
+  while (!folders.empty()) {
+    const size_t colon = folders.find(':');
+    std::string folder(folders.substr(0, colon));
+    folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+    if (folder.empty()) folder = ".";
+    if (::access((folder + "/xdg-open").c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
 // Letters and digits follow the keyboard layout, as the desktop's virtual keys do; the rest go by position.
 uint16_t VirtualKey(const SDL_Keysym& key) {
   if (key.sym >= SDLK_a && key.sym <= SDLK_z) return static_cast<uint16_t>('A' + (key.sym - SDLK_a));
@@ -367,7 +381,10 @@ class TSdlPlatform final : public TPlatform {
 
   std::unique_ptr<TAudioOutput> OpenAudio() override { return OpenSdlAudio(); }
 
+  // SDL hands the address to xdg-open in a child and reports success once the child is started, even
+  // when xdg-open is not there to run; a desktop without it has no way to open a page, so that is said.
   bool OpenDocument(const std::string& target) override {
+    if (!OpenerInstalled()) return false;
     std::string url = target;
     if (url.find("://") == std::string::npos && url.rfind("mailto:", 0) != 0) url = "file://" + url;
     return SDL_OpenURL(url.c_str()) == 0;
