@@ -185,7 +185,8 @@ class TBrowserPlatform : public TPlatform {
 std::function<bool()>* FrameStep = nullptr;
 
 void RunFrame(void*) {
-  PumpBrowserAudio();  // before the modal check: songs and sounds go on under a message box, as on the desktop
+  // Before the modal check: songs and sounds go on under a message box, as on the desktop.
+  PumpBrowserAudio();
   if (!FrameStep || pellorin_page_modal_open()) return;
   if (Current) Current->TakeWaitAsked();
   for (int i = 0; i < kMaxStepsPerFrame; ++i) {
