@@ -1,6 +1,6 @@
 // The browser's sound output: Web Audio, fed from the main thread. The program's mixer is pulled once
 // per animation frame (PumpBrowserAudio, called by the frame loop) for what keeps the page's audio
-// worklet about 90 ms ahead; the worklet only plays what it is given. The page side lives in
+// worklet about 100 ms ahead; the worklet only plays what it is given. The page side lives in
 // browser_audio.js and web/site/audio-worklet.js.
 #pragma once
 

@@ -2,7 +2,7 @@
 //
 // The output: one AudioContext and an AudioWorklet node (audio-worklet.js beside the page) that plays
 // the stereo blocks the program's mixer renders on the main thread, once per animation frame, about
-// 90 ms ahead. Browsers start sound only after a gesture, so the context is resumed on the page's first
+// 100 ms ahead. Browsers start sound only after a gesture, so the context is resumed on the page's first
 // key, pointer or touch; until it runs, the mixer's output is rendered on the page's own clock and
 // dropped, so that songs and sounds go on in time and the first gesture starts them where they are.
 //
@@ -17,8 +17,8 @@ mergeInto(LibraryManager.library, {
     clock: '',     // 'context' while the worklet plays, 'page' while the output renders and drops
     head: 0,       // in frames on the current clock: where the next block rendered will play
     report: null,  // what the worklet said: the loudest sample and the frames it left silent
-    leadSeconds: 0.09,
-    mostSeconds: 0.12,
+    leadSeconds: 0.1,
+    mostSeconds: 0.15,
 
     start: function () {
       var A = PellorinAudio;
