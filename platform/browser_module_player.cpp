@@ -1,14 +1,53 @@
-// Songs in the browser build. The page has no sound output yet (OpenAudio gives a silent one), so a
-// module is taken as a song that plays silence: the game runs as with music on, and no song is
-// reported unreadable for a reason that is the page's. A file that is not a tracker module is still
-// refused, as libopenmpt refuses it.
-#include "platform/module_player.h"
-
+// Songs in the browser build: libopenmpt built for the browser runs as a second WebAssembly instance
+// that the page loads before the program starts (browser_audio.js holds the calls into it). Module
+// bytes go into its heap, rendered samples come back into ours, with the desktop's settings: endless
+// repeat, no dither. Where the page has no libopenmpt (pellorin-verify.js under Node, or the page could
+// not load it) a module plays silence, so that no song is refused for a reason that is not the file's;
+// a file that is not a tracker module is still refused, as libopenmpt refuses it.
 #include <algorithm>
 #include <cstring>
 
+#include "platform/module_player.h"
+
+extern "C" {
+int pellorin_songs_present();
+int pellorin_song_create(const uint8_t* bytes, int size, char* message, int messageSize);
+void pellorin_song_destroy(int handle);
+int pellorin_song_read(int handle, int16_t* out, int frames, int channels, int rate);
+void pellorin_song_rewind(int handle);
+double pellorin_song_duration(int handle);
+int pellorin_song_channels(int handle);
+}
+
 namespace plat {
 namespace {
+
+class TOpenmptPlayer : public TModulePlayer {
+ public:
+  explicit TOpenmptPlayer(int handle) : Handle(handle) {}
+  ~TOpenmptPlayer() override { pellorin_song_destroy(Handle); }
+  TOpenmptPlayer(const TOpenmptPlayer&) = delete;
+  TOpenmptPlayer& operator=(const TOpenmptPlayer&) = delete;
+
+  void Rewind() override { pellorin_song_rewind(Handle); }
+
+  void Render(int16_t* out, int frames, int channels, int rate) override {
+    int left = frames;
+    while (left > 0) {
+      const int got = pellorin_song_read(Handle, out, left, channels, rate);
+      if (got <= 0) break;  // cannot happen with endless repeat; silence the rest to be safe
+      out += static_cast<ptrdiff_t>(got) * channels;
+      left -= got;
+    }
+    std::fill(out, out + static_cast<ptrdiff_t>(left) * channels, int16_t{0});
+  }
+
+  double DurationSeconds() const override { return pellorin_song_duration(Handle); }
+  int ChannelCount() const override { return pellorin_song_channels(Handle); }
+
+ private:
+  int Handle;  // the module's handle in browser_audio.js
+};
 
 class TSilentModule : public TModulePlayer {
  public:
@@ -33,11 +72,22 @@ bool LooksLikeModule(const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 std::unique_ptr<TModulePlayer> LoadModule(const std::vector<uint8_t>& bytes, std::vector<std::string>* log) {
-  if (!LooksLikeModule(bytes)) {
-    if (log) log->push_back("not a tracker module");
+  if (bytes.empty() || bytes.size() > 0x7fffffffu) return nullptr;
+  if (!pellorin_songs_present()) {
+    if (!LooksLikeModule(bytes)) {
+      if (log) log->push_back("not a tracker module");
+      return nullptr;
+    }
+    return std::make_unique<TSilentModule>();
+  }
+  char message[256] = {};
+  const int handle =
+      pellorin_song_create(bytes.data(), static_cast<int>(bytes.size()), message, sizeof message);
+  if (handle == 0) {
+    if (log && message[0] != '\0') log->emplace_back(message);
     return nullptr;
   }
-  return std::make_unique<TSilentModule>();
+  return std::make_unique<TOpenmptPlayer>(handle);
 }
 
 }  // namespace plat

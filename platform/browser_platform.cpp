@@ -8,6 +8,8 @@
 #include <deque>
 #include <vector>
 
+#include "platform/browser_audio.h"
+
 // The page's side, in browser_platform.js.
 extern "C" {
 void pellorin_page_open(const char* caption);
@@ -147,7 +149,7 @@ class TBrowserPlatform : public TPlatform {
     return pad;
   }
 
-  std::unique_ptr<TAudioOutput> OpenAudio() override { return std::make_unique<THeadlessAudio>(false); }
+  std::unique_ptr<TAudioOutput> OpenAudio() override { return OpenBrowserAudio(); }
 
   bool OpenDocument(const std::string& target) override { return pellorin_page_open_url(target.c_str()) != 0; }
 
@@ -183,6 +185,8 @@ class TBrowserPlatform : public TPlatform {
 std::function<bool()>* FrameStep = nullptr;
 
 void RunFrame(void*) {
+  // Before the modal check: songs and sounds go on under a message box, as on the desktop.
+  PumpBrowserAudio();
   if (!FrameStep || pellorin_page_modal_open()) return;
   if (Current) Current->TakeWaitAsked();
   for (int i = 0; i < kMaxStepsPerFrame; ++i) {

@@ -42,6 +42,10 @@ if [ ! -f "$native/CMakeCache.txt" ]; then
 fi
 cmake --build "$native" --target pellorin_pictures pellorin_sounds pellorin_fonts -j"$jobs"
 
+# libopenmpt for the page's songs, fetched once and checked against its pinned integrity.
+deps=$out/deps/chiptune3
+"$root/scripts/fetch-web-deps.sh" "$deps"
+
 emcmake cmake -S "$root" -B "$out/cmake" -DCMAKE_BUILD_TYPE=Release -DPELLORIN_WERROR="$werror" \
   "${launcher[@]}" >/dev/null
 cmake --build "$out/cmake" -j"$jobs"
@@ -51,6 +55,8 @@ rm -rf "$site.new"
 mkdir -p "$site.new"
 cp "$root"/web/site/* "$site.new/"
 cp "$out/cmake/web/pellorin.js" "$out/cmake/web/pellorin.wasm" "$site.new/"
+cp "$deps/libopenmpt.worklet.js" "$site.new/libopenmpt.js"
+cp "$deps/LICENSE" "$site.new/LICENSE-libopenmpt.txt"
 python3 "$root/web/pack_data.py" "$site.new/game-data.gz" "$native/run" data sound
 rm -rf "$site"
 mv "$site.new" "$site"

@@ -1,5 +1,6 @@
 // The page around the game: says plainly what the browser lacks, loads the game's data with a progress
-// bar, keeps the player's files in the browser's storage, and starts pellorin.js on the canvas.
+// bar and libopenmpt for the songs, keeps the player's files in the browser's storage, and starts
+// pellorin.js on the canvas.
 (function () {
   'use strict';
   var canvas = document.getElementById('screen');
@@ -62,6 +63,22 @@
 
   var dataFiles = loadData();
 
+  // libopenmpt for the songs (libopenmpt.js, an ES module with its WebAssembly inside): a second
+  // instance on the main thread, which the program calls to render its songs into its own mixer. If it
+  // does not load, the game plays its sounds without the songs.
+  var songLibrary = import('./libopenmpt.js').then(function (module) { return module.default(); });
+  songLibrary.catch(function () {});  // reported where the program waits for it
+
+  function putSongLibrary(Module) {
+    Module.addRunDependency('libopenmpt');
+    songLibrary.then(function (library) {
+      Module.libopenmpt = library;
+    }).catch(function (error) {
+      console.warn('Pellorin: libopenmpt did not load (' + error + ')');
+      showNotice('The songs did not load: the game plays without music.');
+    }).then(function () { Module.removeRunDependency('libopenmpt'); });
+  }
+
   function putData(Module) {
     Module.addRunDependency('data');
     dataFiles.then(function (files) {
@@ -101,7 +118,8 @@
 
   var Module = window.Module = {
     canvas: canvas,
-    preRun: [function () { mountStorage(Module); }, function () { putData(Module); }],
+    preRun: [function () { mountStorage(Module); }, function () { putData(Module); },
+             function () { putSongLibrary(Module); }],
     pageNotice: showNotice,
     pageOpened: function () {
       loading.hidden = true;
