@@ -272,12 +272,11 @@ var LibraryPellorinPage = {
     var wanted = on !== 0;
     Page.fullscreenWanted = wanted;
     if (wanted === !!document.fullscreenElement) { Page.fullscreenPending = false; return; }
-    var change = wanted ? document.documentElement.requestFullscreen : document.exitFullscreen;
     var done = null;
     try {
       done = wanted ? document.documentElement.requestFullscreen() : document.exitFullscreen();
     } catch (e) {}
-    if (!change || !done || !done.then) { Page.fullscreenChanged(); return; }
+    if (!done || !done.then) { Page.fullscreenChanged(); return; }
     // The browser answers later; until then the game takes the mode as asked for.
     Page.fullscreenPending = true;
     // Refused (full screen needs a key or a tap just before): the game goes back to what the page has.
@@ -307,7 +306,8 @@ var LibraryPellorinPage = {
     };
     ok.addEventListener('click', close);
     dialog.addEventListener('keydown', function (e) {
-      if (e.key === 'Enter' || e.key === 'Escape' || e.key === ' ') { e.preventDefault(); close(); }
+      // The key that closes the box is the box's: the game never sees it.
+      if (e.key === 'Enter' || e.key === 'Escape' || e.key === ' ') { e.preventDefault(); e.stopPropagation(); close(); }
     });
     box.appendChild(title); box.appendChild(body); box.appendChild(ok);
     dialog.appendChild(box);

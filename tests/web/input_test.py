@@ -5,6 +5,7 @@ scripts/build-web.sh made, served over loopback:
     neither scrolls nor zooms, and the on-screen fire button fires while a finger holds it;
   - a game pad (navigator.getGamepads made to hand one over before the page loads) with its stick
     pushed down and A held moves the plane and fires;
+  - full screen by Alt+Enter, left by the browser, and Alt+Enter again goes full screen;
   - a tab that is hidden pauses the game (the page's visibilitychange, dispatched by the test with
     document.hidden made true: headless Chromium has no hidden tab of its own to switch to);
   - a browser without WebAssembly, and one whose IndexedDB fails, are told so in one line;
@@ -176,6 +177,31 @@ def test_hidden_tab(browser, url, frames, output):
     page.close()
 
 
+FULL = "!!document.fullscreenElement"
+
+
+def test_full_screen(browser, url):
+    """Alt+Enter goes full screen; after the browser leaves it by itself (its Escape), the game knows:
+    the next Alt+Enter goes full screen again instead of switching the game to the window it is in."""
+    page = Page(browser, url, DESKTOP)
+    page.open()
+    steps = []
+    for leave in ("alt+enter", "browser", "alt+enter-again"):
+        if leave == "browser":
+            page.evaluate("document.exitFullscreen()")
+            time.sleep(0.5)
+            steps.append(page.evaluate(FULL))
+            continue
+        page.key("rawKeyDown", "Enter", "Enter", 13, modifiers=1)
+        page.key("keyUp", "Enter", "Enter", 13, modifiers=1)
+        time.sleep(0.8)
+        steps.append(page.evaluate(FULL))
+    print(f"input test: full screen after Alt+Enter, the browser's leave, Alt+Enter: {steps}")
+    if steps != [True, False, True]:
+        fail(f"Alt+Enter after the browser left full screen does not go full screen again: {steps}")
+    page.close()
+
+
 def test_missing_parts(browser, url):
     tab = Tab(browser, DESKTOP)
     browser.call("Page.addScriptToEvaluateOnNewDocument", {"source": "delete window.WebAssembly;"}, tab.session)
@@ -268,6 +294,7 @@ def main():
         test_touch(browser, url, frames, output)
         test_gamepad(browser, url, frames, output)
         test_hidden_tab(browser, url, frames, output)
+        test_full_screen(browser, url)
         test_missing_parts(browser, url)
         test_dropped_replays(browser, url, output)
     finally:
