@@ -16,6 +16,7 @@ Screenshots and the browser's log are kept in OUTPUT_DIR.
     input_test.py SITE_DIR REFERENCE_FRAMES OUTPUT_DIR
 """
 import base64
+import json
 import os
 import shutil
 import sys
@@ -54,7 +55,7 @@ def drag(page, start, dy, steps=12, seconds=0.6):
         time.sleep(seconds / steps)
         touch(page, "touchMove", [(x, y + (y1 - y) * i / steps)])
     touch(page, "touchEnd", [])
-    time.sleep(0.4)
+    time.sleep(0.2)
 
 
 def most_tracers(page, before, seconds):
@@ -73,9 +74,9 @@ def test_touch(browser, url, frames, output):
     wait_for_play(page)
     colours = hero_colours(frames)
     x0, y0, n0 = plane(page, colours)
-    drag(page, (500, 150), 180)
+    drag(page, (500, 100), 300)
     x1, y1, n1 = plane(page, colours)
-    drag(page, (500, 450), -180)
+    drag(page, (500, 500), -300)
     x2, y2, n2 = plane(page, colours)
     print(f"input test: the plane at y {y0}, after a drag down {y1}, after a drag up {y2}")
     if not (n0 and n1 and n2 and y1 > y0 + 20 and y2 < y1 - 20):
@@ -225,7 +226,7 @@ indexedDB.open = function () {
     if "keeps nothing" not in notice:
         fail(f"a failing IndexedDB is not told (notice {notice!r})")
     page.press(*ENTER)
-    if still(page, 0.5):
+    if not wait_for_play(page) or still(page, 0.5):
         fail("the game does not play when IndexedDB fails")
     page.close()
 
@@ -233,7 +234,7 @@ indexedDB.open = function () {
 DROP = """(() => {
   const bytes = Uint8Array.from(atob('%s'), c => c.charCodeAt(0));
   const data = new DataTransfer();
-  data.items.add(new File([bytes], '%s'));
+  data.items.add(new File([bytes], %s));
   window.dispatchEvent(new DragEvent('drop', { dataTransfer: data, cancelable: true, bubbles: true }));
 })()"""
 KEPT = "(() => { try { return Module.FS.readdir('/home/pellorin/replays').filter(n => n.endsWith('.replay')); } catch (e) { return []; } })()"
@@ -248,7 +249,7 @@ def test_dropped_replays(browser, url, output):
     page = Page(browser, url, DESKTOP)
     page.open()
     before = page.evaluate(KEPT)
-    page.evaluate(DROP % (base64.b64encode(bytes(damaged)).decode(), "broken.replay"))
+    page.evaluate(DROP % (base64.b64encode(bytes(damaged)).decode(), json.dumps("broken.replay")))
     page.wait("!!document.querySelector('.message')", 5, "a dropped damaged replay shows no message")
     said = page.evaluate(MESSAGE)
     page.screenshot(os.path.join(output, "dropped-damaged.png"))
@@ -258,7 +259,7 @@ def test_dropped_replays(browser, url, output):
     if page.evaluate(KEPT) != before:
         fail(f"a dropped damaged replay changed the kept replays: {before} then {page.evaluate(KEPT)}")
     page.press(*ENTER)  # the message's OK
-    page.evaluate(DROP % (base64.b64encode(good).decode(), "friend's game.replay"))
+    page.evaluate(DROP % (base64.b64encode(good).decode(), json.dumps("friend's game.replay")))
     page.wait(KEPT + ".length > %d" % len(before), 5, "a dropped good replay is not kept")
     kept = page.evaluate(KEPT)
     if "friend_s_game.replay" not in kept or page.evaluate(MESSAGE):
