@@ -23,8 +23,8 @@ namespace {
 std::string KeptNameOf(const std::string& dropped) {
   std::string name;
   for (char c : dropped.substr(0, 80)) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                       c == '_' || c == '.';
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.';
     name += plain ? c : '_';
   }
   while (!name.empty() && name.front() == '.') name.erase(0, 1);
@@ -62,7 +62,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE int pellorin_drop_replay(const char* staged, con
     if (plat::ReadFileBytes(path, there, ignored) && there == bytes) return 1;  // kept already
     path = folder + "/" + name.substr(0, name.size() - 7) + "-" + std::to_string(n) + ".replay";
   }
-  if (!plat::MakeFolders(folder, error) || !plat::WriteFileAtomically(path, bytes.data(), bytes.size(), error)) {
+  if (!plat::MakeFolders(folder, error) ||
+      !plat::WriteFileAtomically(path, bytes.data(), bytes.size(), error)) {
     plat::Platform().MessageBox("The replay " + path + " cannot be written: " + error, "Pellorin");
     return 0;
   }
