@@ -11,6 +11,9 @@ var LibraryPellorinPage = {
     keys: null,  // held keys by scan code: made by install (a library's values must be plain)
     pointer: [0, 0],
     leftInside: false,
+    touches: {},          // touch pointers on the canvas: their last place in the picture, and whether they left it
+    fullscreenWanted: false,  // the full-screen state the game last asked for, or the browser last had
+    fullscreenPending: false, // a request the browser has not answered yet
     focused: true,
     modal: null,
     storage: false,
@@ -108,10 +111,12 @@ var LibraryPellorinPage = {
       });
       var buttonOf = function (b) { return b === 2 ? 1 : b === 1 ? 2 : b === 0 ? 0 : -1; };
       c.addEventListener('pointermove', function (e) {
+        if (e.pointerType === 'touch') { Page.touchMove(e); return; }
         Page.pointer = Page.toPicture(e.clientX, e.clientY);
         Page.push(Page.kind.MouseMove, { x: Page.pointer[0], y: Page.pointer[1] });
       });
       c.addEventListener('pointerdown', function (e) {
+        if (e.pointerType === 'touch') { Page.touchDown(e); return; }
         var button = buttonOf(e.button);
         if (button < 0) return;
         Page.pointer = Page.toPicture(e.clientX, e.clientY);
@@ -120,7 +125,8 @@ var LibraryPellorinPage = {
         if (c.setPointerCapture) c.setPointerCapture(e.pointerId);
         e.preventDefault();
       });
-      c.addEventListener('pointerup', function (e) {
+      var up = function (e) {
+        if (e.pointerType === 'touch') { Page.touchUp(e); return; }
         var button = buttonOf(e.button);
         if (button < 0) return;
         Page.pointer = Page.toPicture(e.clientX, e.clientY);
@@ -128,11 +134,85 @@ var LibraryPellorinPage = {
         if (button === 0 && Page.leftInside && Page.inside(Page.pointer))
           Page.push(Page.kind.Click, { x: Page.pointer[0], y: Page.pointer[1] });
         if (button === 0) Page.leftInside = false;
-      });
+      };
+      c.addEventListener('pointerup', up);
+      c.addEventListener('pointercancel', function (e) { if (e.pointerType === 'touch') delete Page.touches[e.pointerId]; });
+      Page.listenTouchButtons();
+      document.addEventListener('fullscreenchange', Page.fullscreenChanged);
       c.addEventListener('contextmenu', function (e) { e.preventDefault(); });
       window.addEventListener('focus', function () { Page.setFocus(!document.hidden); });
       window.addEventListener('blur', function () { Page.setFocus(false); });
       document.addEventListener('visibilitychange', function () { Page.setFocus(!document.hidden); });
+    },
+
+    // A finger on the picture steers as the desktop's mouse does: the game puts the pointer back in the
+    // middle after each move and reads how far the next move took it, so a drag moves the plane by the
+    // finger's travel, wherever on the picture the finger is. The menus see the finger's own place (a
+    // hover), and a tap that stays on the picture is a click. A finger is no mouse button: firing and
+    // bombs have their own buttons (listenTouchButtons).
+    touchDown: function (e) {
+      var p = Page.toPicture(e.clientX, e.clientY);
+      Page.touches[e.pointerId] = { last: p, from: p, moved: false };
+      Page.push(Page.kind.MouseMove, { x: p[0], y: p[1] });
+      if (Page.canvas.setPointerCapture) Page.canvas.setPointerCapture(e.pointerId);
+      e.preventDefault();
+    },
+    touchMove: function (e) {
+      var t = Page.touches[e.pointerId];
+      if (!t) return;
+      var p = Page.toPicture(e.clientX, e.clientY);
+      Page.pointer = [Page.pointer[0] + p[0] - t.last[0], Page.pointer[1] + p[1] - t.last[1]];
+      t.last = p;
+      if (Math.abs(p[0] - t.from[0]) + Math.abs(p[1] - t.from[1]) > 24) t.moved = true;
+      Page.push(Page.kind.MouseMove, { x: p[0], y: p[1] });
+      e.preventDefault();
+    },
+    touchUp: function (e) {
+      var t = Page.touches[e.pointerId];
+      if (!t) return;
+      delete Page.touches[e.pointerId];
+      var p = Page.toPicture(e.clientX, e.clientY);
+      if (!t.moved && Page.inside(t.from) && Page.inside(p)) Page.push(Page.kind.Click, { x: p[0], y: p[1] });
+    },
+
+    // The on-screen buttons of a touch screen (index.html): fire is the left mouse button and bomb the
+    // right one, each held while a finger is on it.
+    listenTouchButtons: function () {
+      [['touch-fire', 0], ['touch-bomb', 1]].forEach(function (b) {
+        var element = document.getElementById(b[0]);
+        if (!element) return;
+        var held = {};
+        var down = function (e) {
+          e.preventDefault();
+          if (Page.modal) return;
+          if (Object.keys(held).length === 0) Page.push(Page.kind.MouseDown, { button: b[1], x: Page.pointer[0], y: Page.pointer[1] });
+          held[e.pointerId] = true;
+          element.classList.add('held');
+          if (element.setPointerCapture) element.setPointerCapture(e.pointerId);
+        };
+        var up = function (e) {
+          if (!held[e.pointerId]) return;
+          delete held[e.pointerId];
+          if (Object.keys(held).length) return;
+          element.classList.remove('held');
+          Page.push(Page.kind.MouseUp, { button: b[1], x: Page.pointer[0], y: Page.pointer[1] });
+        };
+        element.addEventListener('pointerdown', down);
+        element.addEventListener('pointerup', up);
+        element.addEventListener('pointercancel', up);
+        element.addEventListener('contextmenu', function (e) { e.preventDefault(); });
+      });
+    },
+
+    // The game's full-screen switch is Alt+Enter (released). When the browser leaves full screen by itself
+    // (its Escape) or the page's button changes it, the game is told with that same Alt+Enter, so that
+    // its own idea of the mode (and config.dat) follows; its switch then finds the page already there.
+    fullscreenChanged: function () {
+      var now = !!document.fullscreenElement;
+      Page.fullscreenPending = false;
+      if (now === Page.fullscreenWanted) return;
+      Page.fullscreenWanted = now;
+      Page.push(Page.kind.KeyUp, { scan: 40, alt: 1 });
     },
 
     // Keeps the files written under the user's folder in the browser's storage; writes that come while a
@@ -190,11 +270,22 @@ var LibraryPellorinPage = {
   pellorin_page_set_fullscreen__deps: ['$Page'],
   pellorin_page_set_fullscreen: function (on) {
     var wanted = on !== 0;
-    if (wanted === !!document.fullscreenElement) return;
-    var done = wanted ? document.documentElement.requestFullscreen() : document.exitFullscreen();
-    if (done && done.catch) done.catch(function () {});
+    Page.fullscreenWanted = wanted;
+    if (wanted === !!document.fullscreenElement) { Page.fullscreenPending = false; return; }
+    var done = null;
+    try {
+      done = wanted ? document.documentElement.requestFullscreen() : document.exitFullscreen();
+    } catch (e) {}
+    if (!done || !done.then) { Page.fullscreenChanged(); return; }
+    // The browser answers later; until then the game takes the mode as asked for.
+    Page.fullscreenPending = true;
+    // Refused (full screen needs a key or a tap just before): the game goes back to what the page has.
+    done.catch(function () { Page.fullscreenChanged(); });
   },
-  pellorin_page_fullscreen: function () { return document.fullscreenElement ? 1 : 0; },
+  pellorin_page_fullscreen__deps: ['$Page'],
+  pellorin_page_fullscreen: function () {
+    return (Page.fullscreenPending ? Page.fullscreenWanted : !!document.fullscreenElement) ? 1 : 0;
+  },
 
   pellorin_page_message__deps: ['$Page'],
   pellorin_page_message: function (text, caption) {
@@ -215,7 +306,8 @@ var LibraryPellorinPage = {
     };
     ok.addEventListener('click', close);
     dialog.addEventListener('keydown', function (e) {
-      if (e.key === 'Enter' || e.key === 'Escape' || e.key === ' ') { e.preventDefault(); close(); }
+      // The key that closes the box is the box's: the game never sees it.
+      if (e.key === 'Enter' || e.key === 'Escape' || e.key === ' ') { e.preventDefault(); e.stopPropagation(); close(); }
     });
     box.appendChild(title); box.appendChild(body); box.appendChild(ok);
     dialog.appendChild(box);

@@ -141,6 +141,76 @@
   });
   canvas.addEventListener('pointerdown', function () { canvas.focus(); });
 
+  // A touch screen gets the on-screen fire and bomb buttons (browser_platform.js sends them to the game
+  // as the mouse's buttons); a first touch shows them too where the browser did not say it has one.
+  function showTouchButtons() {
+    var touch = function () { document.body.classList.add('touch'); };
+    if (navigator.maxTouchPoints > 0 || (window.matchMedia && matchMedia('(any-pointer: coarse)').matches)) touch();
+    window.addEventListener('pointerdown', function (e) { if (e.pointerType === 'touch') touch(); }, true);
+  }
+
+  // A replay file dropped on the page: the game checks it and keeps a good one among the player's replays
+  // (pellorin_drop_replay); a damaged one gets the game's own message.
+  function acceptDroppedReplays() {
+    window.addEventListener('dragover', function (e) { e.preventDefault(); });
+    window.addEventListener('drop', function (e) {
+      e.preventDefault();
+      var file = e.dataTransfer && e.dataTransfer.files[0];
+      if (!file || !Module.ccall || !canvas.classList.contains('running')) return;
+      file.arrayBuffer().then(function (buffer) {
+        var staged = '/tmp/dropped.replay';
+        Module.FS.writeFile(staged, new Uint8Array(buffer));
+        var kept = Module.ccall('pellorin_drop_replay', 'number', ['string', 'string'], [staged, file.name]);
+        if (kept) showNotice('The replay ' + file.name + ' is kept among your replays (Replays, at the bottom right).');
+      });
+    });
+  }
+
+  // The Replays button lists the kept replays (replays/ in the player's folder), each a download.
+  function offerReplays() {
+    var button = document.getElementById('replays');
+    var list = document.getElementById('replay-list');
+    var folder = '/home/pellorin/replays';
+    var urls = [];
+    function close() {
+      list.hidden = true;
+      button.setAttribute('aria-expanded', 'false');
+      urls.forEach(function (url) { URL.revokeObjectURL(url); });
+      urls = [];
+    }
+    button.addEventListener('click', function () {
+      if (!list.hidden) { close(); canvas.focus(); return; }
+      list.textContent = '';
+      var names = [];
+      try {
+        names = Module.FS.readdir(folder).filter(function (name) { return /\.replay$/.test(name); });
+      } catch (e) {}
+      // The kept games' names begin with their score: the best first.
+      names.sort().reverse();
+      if (!names.length) {
+        var none = document.createElement('p');
+        none.textContent = 'No replay kept yet: each game that enters the high-score table is kept here.';
+        list.appendChild(none);
+      }
+      names.forEach(function (name) {
+        var url = URL.createObjectURL(new Blob([Module.FS.readFile(folder + '/' + name)],
+                                               { type: 'application/octet-stream' }));
+        urls.push(url);
+        var link = document.createElement('a');
+        link.href = url;
+        link.download = name;
+        link.textContent = name;
+        list.appendChild(link);
+      });
+      list.hidden = false;
+      button.setAttribute('aria-expanded', 'true');
+    });
+  }
+
+  showTouchButtons();
+  acceptDroppedReplays();
+  offerReplays();
+
   var script = document.createElement('script');
   script.src = 'pellorin.js';
   script.onerror = function () { problem('Pellorin could not start: pellorin.js did not load.'); };
