@@ -12,12 +12,12 @@ import time
 class Chromium:
     """Headless Chromium and its DevTools protocol over a pair of pipes (fd 3 in, fd 4 out)."""
 
-    def __init__(self, profile, log):
+    def __init__(self, profile, log, extra_flags=()):
         to_browser_r, to_browser_w = os.pipe()
         from_browser_r, from_browser_w = os.pipe()
         flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--no-proxy-server", "--hide-scrollbars", "--remote-debugging-pipe", "--user-data-dir=" + profile]
+                 "--no-proxy-server", "--hide-scrollbars", "--remote-debugging-pipe", "--user-data-dir=" + profile] + list(extra_flags)
         command = 'exec "$@" about:blank 3<&' + str(to_browser_r) + " 4>&" + str(from_browser_w)
         self.process = subprocess.Popen(["bash", "-c", command, "bash", "chromium"] + flags,
                                         pass_fds=(to_browser_r, from_browser_w), stdin=subprocess.DEVNULL,
@@ -72,6 +72,34 @@ class Chromium:
         if "exceptionDetails" in result:
             raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
         return result["result"].get("value")
+
+    def processes(self):
+        """The pids of every process of this browser: those of its session (it starts one of its own)."""
+        pids = []
+        for name in os.listdir("/proc"):
+            if not name.isdigit():
+                continue
+            try:
+                with open(f"/proc/{name}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue  # ended meanwhile
+            if int(fields[3]) == self.process.pid:  # field 6, the session id
+                pids.append(int(name))
+        return pids
+
+    def cpu_ticks(self):
+        """The processor time, in clock ticks, that the browser's processes have used so far: user and
+        system time of each, and of their children that have ended and been waited for."""
+        total = 0
+        for pid in self.processes():
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            total += sum(int(v) for v in fields[11:15])  # utime, stime, cutime, cstime
+        return total
 
     def close(self):
         try:
