@@ -89,17 +89,21 @@ class Chromium:
         return pids
 
     def cpu_ticks(self):
-        """The processor time, in clock ticks, that the browser's processes have used so far: user and
-        system time of each, and of their children that have ended and been waited for."""
-        total = 0
+        """The processor time, in clock ticks, that the browser's processes have used so far, by the
+        kind of process ("browser", "renderer", "gpu-process", "utility", "zygote"...): user and system
+        time of each, and of their children that have ended and been waited for."""
+        kinds = {}
         for pid in self.processes():
             try:
                 with open(f"/proc/{pid}/stat") as f:
                     fields = f.read().rsplit(")", 1)[1].split()
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    arguments = f.read().replace(b"\0", b" ").split()  # Chromium rewrites its title
             except OSError:
-                continue
-            total += sum(int(v) for v in fields[11:15])  # utime, stime, cutime, cstime
-        return total
+                continue  # ended meanwhile
+            kind = next((a[7:].decode() for a in arguments if a.startswith(b"--type=")), "browser")
+            kinds[kind] = kinds.get(kind, 0) + sum(int(v) for v in fields[11:15])  # utime, stime, cutime, cstime
+        return kinds
 
     def close(self):
         try:
