@@ -12,12 +12,12 @@ import time
 class Chromium:
     """Headless Chromium and its DevTools protocol over a pair of pipes (fd 3 in, fd 4 out)."""
 
-    def __init__(self, profile, log, extra_flags=()):
+    def __init__(self, profile, log):
         to_browser_r, to_browser_w = os.pipe()
         from_browser_r, from_browser_w = os.pipe()
         flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--no-proxy-server", "--hide-scrollbars", "--remote-debugging-pipe", "--user-data-dir=" + profile] + list(extra_flags)
+                 "--no-proxy-server", "--hide-scrollbars", "--remote-debugging-pipe", "--user-data-dir=" + profile]
         command = 'exec "$@" about:blank 3<&' + str(to_browser_r) + " 4>&" + str(from_browser_w)
         self.process = subprocess.Popen(["bash", "-c", command, "bash", "chromium"] + flags,
                                         pass_fds=(to_browser_r, from_browser_w), stdin=subprocess.DEVNULL,
