@@ -34,6 +34,7 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "browser"))
 from chromium import Chromium, Tab  # noqa: E402
 
