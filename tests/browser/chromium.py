@@ -73,6 +73,38 @@ class Chromium:
             raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
         return result["result"].get("value")
 
+    def processes(self):
+        """The pids of every process of this browser: those of its session (it starts one of its own)."""
+        pids = []
+        for name in os.listdir("/proc"):
+            if not name.isdigit():
+                continue
+            try:
+                with open(f"/proc/{name}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue  # ended meanwhile
+            if int(fields[3]) == self.process.pid:  # field 6, the session id
+                pids.append(int(name))
+        return pids
+
+    def cpu_ticks(self):
+        """The processor time, in clock ticks, that the browser's processes have used so far, by the
+        kind of process ("browser", "renderer", "gpu-process", "utility", "zygote"...): user and system
+        time of each, and of their children that have ended and been waited for."""
+        kinds = {}
+        for pid in self.processes():
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    arguments = f.read().replace(b"\0", b" ").split()  # Chromium rewrites its title
+            except OSError:
+                continue  # ended meanwhile
+            kind = next((a[7:].decode() for a in arguments if a.startswith(b"--type=")), "browser")
+            kinds[kind] = kinds.get(kind, 0) + sum(int(v) for v in fields[11:15])  # utime, stime, cutime, cstime
+        return kinds
+
     def close(self):
         try:
             self.call("Browser.close", timeout=10)
