@@ -16,6 +16,7 @@ var LibraryPellorinPage = {
     fullscreenPending: false, // a request the browser has not answered yet
     focused: true,
     modal: null,
+    padSeen: false,  // a gamepadconnected event has come
     storage: false,
     saving: false,
     saveAgain: false,
@@ -46,6 +47,8 @@ var LibraryPellorinPage = {
 
     install: function () {
       Page.keys = new Uint8Array(512);
+      if (typeof window !== 'undefined')
+        window.addEventListener('gamepadconnected', function () { Page.padSeen = true; });
       // The page says whether its storage holds the user's folder before the program starts.
       Module.pageStorage = function (kept) { Page.storage = kept; };
       if (typeof document === 'undefined') return;  // the command-line programs run without a page
@@ -341,8 +344,10 @@ var LibraryPellorinPage = {
 
   // The standard mapping's buttons in the program's order: South, East, West, North, Back, Guide, Start,
   // the sticks, the shoulders, then the pad's four directions.
+  pellorin_page_gamepad__deps: ['$Page'],
   pellorin_page_gamepad: function (index, state) {
-    if (!navigator.getGamepads) return 0;
+    // Asking the browser for pads costs on every frame; until one has come there is none to read.
+    if (!Page.padSeen || !navigator.getGamepads) return 0;
     var pads = Array.prototype.filter.call(navigator.getGamepads(), function (p) { return p && p.connected; });
     var pad = pads[index];
     if (!pad) return 0;

@@ -65,5 +65,5 @@ verify=$out/verify
 mkdir -p "$verify"
 rm -rf "$verify/data" "$verify/sound"
 cp -r "$native/run/data" "$native/run/sound" "$verify/"
-cp "$out/cmake/web/pellorin-verify.js" "$verify/"
+cp "$out/cmake/web/pellorin-verify.js" "$out/cmake/web/pellorin-verify.wasm" "$verify/"
 echo "build-web.sh: the page is in $site; the replay check is $verify/pellorin-verify.js"

@@ -142,7 +142,8 @@ def test_gamepad(browser, url, frames, output):
     colours = hero_colours(frames)
     _, y0, _ = plane(page, colours)
     before = tracers_ahead(page, colours)
-    page.evaluate("window.__padOn = true")
+    # As a browser does when a pad is plugged in (or first pressed): the page reads pads from then on.
+    page.evaluate("window.__padOn = true; window.dispatchEvent(new Event('gamepadconnected'))")
     most = most_tracers(page, colours, before, 4)
     _, y1, n1 = plane(page, colours)
     page.screenshot(os.path.join(output, "pad.png"))
