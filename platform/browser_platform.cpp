@@ -104,12 +104,7 @@ class TBrowserPlatform : public TPlatform {
   }
 
   bool PollEvent(TEvent& event) override {
-    PollPad();
-    if (!Pending.empty()) {
-      event = Pending.front();
-      Pending.pop_front();
-      return true;
-    }
+    if (TakePending(event)) return true;
     int32_t fields[8] = {};
     while (pellorin_page_poll(fields)) {
       event = TEvent{};
@@ -125,7 +120,9 @@ class TBrowserPlatform : public TPlatform {
       event.Y = fields[7];
       return true;
     }
-    return false;
+    // The pad is read once the page's events are taken: once a pass of the loop, not once an event.
+    PollPad();
+    return TakePending(event);
   }
   void WaitEvent(uint32_t) override { WaitAsked = true; }
 
@@ -160,6 +157,13 @@ class TBrowserPlatform : public TPlatform {
   }
 
  private:
+  bool TakePending(TEvent& event) {
+    if (Pending.empty()) return false;
+    event = Pending.front();
+    Pending.pop_front();
+    return true;
+  }
+
   // A pad's buttons that stand for keys come as events, on their changes.
   void PollPad() {
     const TPadState pad = GamePad(0);

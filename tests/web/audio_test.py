@@ -14,16 +14,13 @@ The page's log is kept in OUTPUT_DIR.
     audio_test.py SITE_DIR OUTPUT_DIR
 """
 import os
-import shutil
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "browser"))
 import page_test  # noqa: E402
-from chromium import Chromium  # noqa: E402
-from page_test import CONTROL, DOWN, ENTER, UP, Page, fail, serve, wait_for_play  # noqa: E402
+from page_test import CONTROL, DOWN, ENTER, UP, Page, fail, wait_for_play  # noqa: E402
 
 # The mixer's limiter keeps every sample at or below kMixCeiling (engine/sound.h) of full scale.
 CEILING = 29204 / 32768
@@ -109,24 +106,12 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     site, output = sys.argv[1:]
-    if not os.path.isfile(os.path.join(site, "index.html")):
-        sys.exit(f"audio test: {site} has no index.html: scripts/build-web.sh builds the page")
-    shutil.rmtree(output, ignore_errors=True)
-    os.makedirs(output)
-    server, url = serve(site)
-    profile = tempfile.mkdtemp(prefix="pellorin-audio-")
-    log = open(os.path.join(output, "chromium.log"), "w")
-    browser = Chromium(profile, log)
-    try:
+
+    def run(browser, url):
         test_sound(browser, url)
         test_no_web_audio(browser, url)
-    finally:
-        browser.close()
-        server.shutdown()
-        shutil.rmtree(profile, ignore_errors=True)
-    if page_test.failures:
-        sys.exit(f"audio test: {len(page_test.failures)} failures")
-    print("audio test: the page's sound plays the songs and the game, within the limiter's ceiling")
+    page_test.run_in_browser("audio test", site, output, run,
+                             "the page's sound plays the songs and the game, within the limiter's ceiling")
 
 
 if __name__ == "__main__":

@@ -18,14 +18,12 @@ Screenshots and the browser's log are kept in OUTPUT_DIR.
 import base64
 import json
 import os
-import shutil
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import page_test  # noqa: E402
-from page_test import Chromium, Page, serve, hero_colours, is_tracer, reference_frames, wait_for_play, W, H, ENTER  # noqa: E402
+from page_test import Page, hero_colours, is_tracer, reference_frames, wait_for_play, W, H, ENTER  # noqa: E402
 from chromium import Tab  # noqa: E402
 
 GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden", "exit-question.replay")
@@ -293,29 +291,17 @@ def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__)
     site, program, output = sys.argv[1:]
-    if not os.path.isfile(os.path.join(site, "index.html")):
-        sys.exit(f"input test: {site} has no index.html: scripts/build-web.sh builds the page")
-    shutil.rmtree(output, ignore_errors=True)
-    os.makedirs(output)
-    frames = reference_frames(program, output)
-    server, url = serve(site)
-    profile = tempfile.mkdtemp(prefix="pellorin-input-")
-    log = open(os.path.join(output, "chromium.log"), "w")
-    browser = Chromium(profile, log)
-    try:
+
+    def run(browser, url):
+        frames = reference_frames(program, output)
         test_touch(browser, url, frames, output)
         test_gamepad(browser, url, frames, output)
         test_hidden_tab(browser, url, frames, output)
         test_full_screen(browser, url)
         test_missing_parts(browser, url)
         test_dropped_replays(browser, url, output)
-    finally:
-        browser.close()
-        server.shutdown()
-        shutil.rmtree(profile, ignore_errors=True)
-    if page_test.failures:
-        sys.exit(f"input test: {len(page_test.failures)} failures")
-    print("input test: touch, pad, hidden tab, missing parts and dropped replays as they should")
+    page_test.run_in_browser("input test", site, output, run,
+                             "touch, pad, hidden tab, missing parts and dropped replays as they should")
 
 
 if __name__ == "__main__":

@@ -347,29 +347,39 @@ def test_end_of_game(browser, url, frames, output):
     page.close()
 
 
-def main():
-    if len(sys.argv) != 4:
-        sys.exit(__doc__)
-    site, program, output = sys.argv[1:]
+def run_in_browser(name, site, output, run, passed):
+    """The browser tests' common frame: SITE served over loopback, headless Chromium on a fresh profile
+    (its log in OUTPUT, made empty first), run(browser, url), and the program's end: the failures
+    counted, or the line passed."""
     if not os.path.isfile(os.path.join(site, "index.html")):
-        sys.exit(f"page test: {site} has no index.html: scripts/build-web.sh builds the page")
+        sys.exit(f"{name}: {site} has no index.html: scripts/build-web.sh builds the page")
     shutil.rmtree(output, ignore_errors=True)
     os.makedirs(output)
-    frames = reference_frames(program, output)
     server, url = serve(site)
-    profile = tempfile.mkdtemp(prefix="pellorin-page-")
+    profile = tempfile.mkdtemp(prefix="pellorin-browser-")
     log = open(os.path.join(output, "chromium.log"), "w")
     browser = Chromium(profile, log)
     try:
-        test_desktop(browser, url, frames, output)
-        test_end_of_game(browser, url, frames, output)
+        run(browser, url)
     finally:
         browser.close()
         server.shutdown()
         shutil.rmtree(profile, ignore_errors=True)
     if failures:
-        sys.exit(f"page test: {len(failures)} failures")
-    print("page test: the page plays as the desktop build does")
+        sys.exit(f"{name}: {len(failures)} failures")
+    print(f"{name}: {passed}")
+
+
+def main():
+    if len(sys.argv) != 4:
+        sys.exit(__doc__)
+    site, program, output = sys.argv[1:]
+
+    def run(browser, url):
+        frames = reference_frames(program, output)
+        test_desktop(browser, url, frames, output)
+        test_end_of_game(browser, url, frames, output)
+    run_in_browser("page test", site, output, run, "the page plays as the desktop build does")
 
 
 if __name__ == "__main__":
